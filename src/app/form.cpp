@@ -1,0 +1,2 @@
+// Placeholder; replaced by the main window's logic.
+#include "app/world.h"

@@ -1,0 +1,2 @@
+// Placeholder start; replaced by the application shell.
+int main() { return 0; }

@@ -1,0 +1,77 @@
+// Processor identification: the identification record and its routines.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "report/shortstr.h"
+
+namespace torv {
+
+struct World;
+
+struct TCpuInfo {
+  bool CpuidOk = false;
+  PStr<12> Vendor;
+  std::uint8_t VendorCode = 0;
+  std::uint8_t CpuType = 0;
+  std::uint8_t Family = 0;
+  std::uint8_t Model = 0;
+  std::uint8_t Stepping = 0;
+  std::uint32_t Features = 0;
+  bool Identified = false;
+  PStr<21> CpuName;
+  PStr<40> NameSuffix;
+  std::uint8_t Dir0 = 0;
+  std::uint8_t Dir1 = 0;
+  std::uint8_t Ccr4 = 0;
+  std::uint8_t Ccr5 = 0;
+  std::uint8_t ClassCode = 0;
+  bool HasApic = false;
+  bool HasMmx = false;
+  bool HasCmov = false;
+  bool CacheInfoValid = false;
+  std::uint16_t TlbA = 0;
+  std::uint16_t TlbB = 0;
+  std::uint16_t L1DataKB = 0;
+  std::uint16_t L1CodeKB = 0;
+  std::uint16_t L2KB = 0;
+};
+
+// Class codes tested by the analysis.
+inline constexpr std::uint8_t kClassPPro = 48;       // "0"
+inline constexpr std::uint8_t kClassPentiumII = 49;  // "1"
+
+// Vendor codes.
+enum : std::uint8_t {
+  kVendorNone = 0,
+  kVendorIntel = 1,
+  kVendorAmd = 3,
+  kVendorIbm = 4,
+  kVendorCyrix = 5,
+  kVendorUmc = 7,
+  kVendorIdt = 11,
+};
+
+// State of the identification unit.
+struct CpuState {
+  TCpuInfo CpuInfo;  // never cleared; a run assigns only what its path reaches
+  bool CpuidWasEnabled = false;
+};
+
+void IdentifyCpu(World& w, TCpuInfo& info);
+bool IdentifyByCpuid(World& w);
+void ReadVendor(World& w, PStr<12>& vendor, std::uint8_t& vendorCode);
+
+// Naming (family dispatch on the global record).
+void NameByFamily(World& w);
+void Name486(World& w, std::string_view baseName, const std::uint8_t (&codes)[8]);
+std::string JoinSteppings(std::string_view a, std::string_view b);
+
+// Identification without CPUID (Cyrix designs).
+std::uint8_t ReadCyrixReg(World& w, std::uint8_t index);
+void WriteCyrixReg(World& w, std::uint8_t index, std::uint8_t value);
+bool IsCyrix(World& w);
+bool IdentifyCyrix(World& w);
+
+}  // namespace torv

@@ -1,0 +1,57 @@
+// Typed hardware operations built on the driver's requests.
+#pragma once
+
+#include <cstdint>
+
+namespace torv {
+
+struct World;
+
+struct HwState {
+  std::uint32_t MsrStatus = 0;
+  bool CpuidFault = false;
+  double CpuClockHz = 0.0;
+};
+
+// CPUID result in the order EAX, EBX, EDX, ECX.
+struct CpuidRegs {
+  std::uint32_t Eax = 0, Ebx = 0, Edx = 0, Ecx = 0;
+};
+
+// P6 register numbers used by the cache transaction and the analysis.
+inline constexpr std::uint32_t kMsrPowerOn = 0x2A;     // EBL_CR_POWERON
+inline constexpr std::uint32_t kMsrBblD0 = 0x88;       // BBL_CR_D0..D3 = 88h..8Bh
+inline constexpr std::uint32_t kMsrMtrrCap = 0xFE;     // MTRRcap
+inline constexpr std::uint32_t kMsrBblAddr = 0x116;    // BBL_CR_ADDR
+inline constexpr std::uint32_t kMsrBblDecc = 0x118;    // BBL_CR_DECC
+inline constexpr std::uint32_t kMsrBblCtl = 0x119;     // BBL_CR_CTL
+inline constexpr std::uint32_t kMsrBblTrig = 0x11A;    // BBL_CR_TRIG
+inline constexpr std::uint32_t kMsrBblBusy = 0x11B;    // BBL_CR_BUSY
+inline constexpr std::uint32_t kMsrBblCtl3 = 0x11E;    // BBL_CR_CTL3
+inline constexpr std::uint32_t kMsr1E0 = 0x1E0;
+inline constexpr std::uint32_t kMsrMtrrBase0 = 0x200;  // 200h + 2i base, 201h + 2i mask
+inline constexpr int kL2BusyPolls = 273;
+
+std::uint8_t PortIn(World& w, std::uint16_t port);
+void PortOut(World& w, std::uint16_t port, std::uint8_t value);
+void ReadMsrRaw(World& w, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& hi,
+                std::uint32_t& status);
+void WriteMsrRaw(World& w, std::uint32_t reg, std::uint32_t lo, std::uint32_t hi,
+                 std::uint32_t& status);
+void DrvCpuid(World& w, std::uint32_t leaf, CpuidRegs& regs, bool& ok);
+bool DrvSetCpu(World& w, std::uint32_t proc);
+std::uint32_t DrvClockCount(World& w, std::uint16_t selector);
+std::uint32_t L2Request(World& w, std::uint32_t command, std::uint32_t way, const void* block,
+                        bool& ok);
+
+// Register read and write with the /LOG trace; a failure ends the program
+// with exit code 8 (read) or 7 (write).
+void ReadMsr(World& w, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& hi);
+void WriteMsr(World& w, std::uint32_t reg, std::uint32_t lo, std::uint32_t hi);
+void MeasureClock(World& w);
+std::uint32_t L2Transaction(World& w, std::uint32_t command, std::uint32_t way,
+                            std::uint32_t address, std::uint32_t addressHigh,
+                            std::uint32_t dataLow, std::uint32_t dataHigh, bool& ok);
+std::uint8_t ReadL2Config(World& w, std::uint32_t reg, bool& ok);
+
+}  // namespace torv

@@ -1,0 +1,58 @@
+// The driver's request protocol: one I/O control code, a 16-byte request
+// block and a fixed reply per function.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace torv {
+
+struct World;
+
+inline constexpr std::uint32_t kDrvIoctlCode = 0x9C406000u;
+inline constexpr std::uint32_t kDrvSignature = 0x4A57515Au;
+// Last error of a request that the driver could not carry out on the
+// processor announced with ReqSetCpu.
+inline constexpr std::uint32_t kErrCpuUnreachable = 0xC0000026u;
+
+enum DrvFunc : std::uint32_t {
+  ReqIdentify = 1,
+  ReqPortIn = 10,
+  ReqPortOut = 11,
+  ReqMsrRead = 20,
+  ReqMsrWrite = 21,
+  ReqCpuid = 22,
+  ReqClockCount = 71,
+  ReqSetCpu = 74,
+  ReqL2Transaction = 91,
+  ReqVersion = 101,
+  ReqSignature = 102,
+};
+
+// The request block fields, little-endian in the 16 bytes.
+struct RequestBlock {
+  std::uint32_t Func = 0, P1 = 0, P2 = 0, P3 = 0;
+};
+void EncodeRequest(const RequestBlock& r, std::uint8_t (&out)[16]);
+RequestBlock DecodeRequest(const std::uint8_t (&in)[16]);
+
+// Driver state.
+struct DriverState {
+  std::uint32_t DrvHandle = 0;
+  std::uint32_t DrvIoctlCode = 0;
+  std::uint32_t DrvLastError = 0;
+  std::uint32_t DrvVersion = 0;
+  std::string DrvFileName;  // short string, cut to 255
+};
+
+// Sends one request on DrvHandle. `attached` travels with the request (the
+// cache transaction block). True exactly when the device accepted it.
+bool DrvControl(World& w, std::uint32_t func, std::uint32_t p1, std::uint32_t p2, std::uint32_t p3,
+                void* outBuf, std::uint32_t outLen, const void* attached = nullptr,
+                std::size_t attachedLen = 0);
+
+// Opens a driver device and checks its identity and version.
+bool DrvOpen(World& w, std::string_view devicePath);
+
+}  // namespace torv

@@ -1,0 +1,80 @@
+// The back-ends behind the driver protocol: the hardware of this computer
+// (Linux) or a simulated machine. A MachineDevice serves the protocol's
+// functions on top of a Machine.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace torv {
+
+// Last-error values of the back-ends besides kErrCpuUnreachable.
+inline constexpr std::uint32_t kErrInvalidFunction = 1;     // unknown function number
+inline constexpr std::uint32_t kErrBadLength = 24;          // reply area too short
+inline constexpr std::uint32_t kErrRegisterFault = 0xC0000096u;  // no such register (#GP)
+inline constexpr std::uint32_t kErrAccessDenied = 5;        // register access not allowed
+// An operating-system error number e, kept as 0x20000000 | e.
+inline constexpr std::uint32_t kErrOsBase = 0x20000000u;
+
+class Machine {
+ public:
+  virtual ~Machine() = default;
+  // Name used for the device and in messages ("kelvorlx" for this computer).
+  virtual std::string Name() const = 0;
+  virtual std::string Description() const = 0;
+  virtual int ProcessorCount() const = 0;
+  // Each operation acts on processor `cpu` (1-based) and returns a last-error
+  // value: 0 on success.
+  virtual std::uint32_t Cpuid(int cpu, std::uint32_t leaf, std::uint32_t& eax,
+                              std::uint32_t& ebx, std::uint32_t& ecx, std::uint32_t& edx) = 0;
+  virtual std::uint32_t ReadMsr(int cpu, std::uint32_t reg, std::uint64_t& value) = 0;
+  virtual std::uint32_t WriteMsr(int cpu, std::uint32_t reg, std::uint64_t value) = 0;
+  virtual std::uint32_t PortIn(std::uint16_t port, std::uint8_t& value) = 0;
+  virtual std::uint32_t PortOut(std::uint16_t port, std::uint8_t value) = 0;
+  // Processor clock cycles during one system timer tick (1/18.206 s).
+  virtual std::uint32_t ClockCount(int cpu, std::uint32_t& cycles) = 0;
+  // Whether a 16-bit division leaves the arithmetic flags unchanged (Cyrix
+  // designs do). Runs on the calling thread, which is bound to `cpu`.
+  virtual bool DivisionLeavesFlags(int cpu) = 0;
+  // Whether threads must be bound to host processors (false for a simulated
+  // machine, whose processors are not the host's).
+  virtual bool BindsHostThreads() const = 0;
+  virtual std::string DescribeError(std::uint32_t lastError) const = 0;
+};
+
+// Serves the driver protocol on a Machine, as the kernel driver would.
+class MachineDevice : public Device {
+ public:
+  MachineDevice(std::shared_ptr<Machine> machine, std::uint16_t version);
+  DevResult Control(std::uint32_t ioctlCode, const std::uint8_t (&in)[16], const void* attached,
+                    std::size_t attachedLen, void* out, std::uint32_t outLen) override;
+  std::string DescribeError(std::uint32_t lastError) const override;
+  int CurrentCpu() const { return cpu_; }
+
+ private:
+  std::shared_ptr<Machine> machine_;
+  std::uint16_t version_;
+  int cpu_ = 1;
+};
+
+// This computer through /dev/cpu/N/cpuid and /dev/cpu/N/msr.
+std::shared_ptr<Machine> MakeLinuxMachine();
+
+// A simulated machine from a catalogue name or a profile file. On failure
+// returns null and sets `error` to one clear line (file, line, what is wrong).
+std::shared_ptr<Machine> MakeSimMachine(const std::string& nameOrPath, std::string& error);
+
+// Catalogue of simulated machines: name, description.
+struct CatalogueEntry {
+  const char* Name;
+  const char* Description;
+  const char* Profile;  // profile text
+};
+// All entries, the analysis machines first, then the identification set.
+std::vector<CatalogueEntry> Catalogue();
+
+}  // namespace torv

@@ -1,0 +1,86 @@
+// The Pentium II analysis: register probe, report, verdict, cache details and
+// the memory type range listing.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "cpu/cpuinfo.h"
+#include "report/shortstr.h"
+
+namespace torv {
+
+struct World;
+
+struct TMtrrPair {
+  std::uint32_t BaseLo = 0, BaseHi = 0, MaskLo = 0, MaskHi = 0;
+};
+
+struct TP2Info {
+  double CoreClock = 0.0;
+  TCpuInfo Cpu;
+  std::uint32_t Ctl3Lo = 0, Ctl3Hi = 0;
+  std::uint32_t Msr1E0Lo = 0, Msr1E0Hi = 0;
+  std::uint32_t PowerOnLo = 0, PowerOnHi = 0;
+  std::array<std::uint8_t, 9> L2Regs{};
+  bool EccEnabled = false;
+  bool EccPresent = false;
+  bool L2Present = false;
+  std::uint8_t RatioCode = 0;
+  std::uint8_t Bus100 = 0;
+  std::uint32_t MtrrCapLo = 0, MtrrCapHi = 0;
+  std::array<TMtrrPair, 16> VarMtrr{};
+};
+
+// Worker exit codes.
+enum : std::uint32_t {
+  kExitFinished = 0,
+  kExitCpuidFault = 1,
+  kExitNoCpuid = 2,
+  kExitNotP6 = 3,
+  kExitL2Access = 6,
+  kExitL2Config = 7,
+  kExitEccMissing = 8,
+};
+
+// State of the Pentium II unit.
+struct P2State {
+  TP2Info P2Info;  // zero at start; only LoadTestCase clears it
+  bool L2AccessOk = true;
+  bool L2ReadOk = true;
+  // Written by the report, read by the verdict and the details.
+  double SysClockHz = 0.0;
+  double BusRatio = 0.0;
+  bool FlagOverdrive = false;
+  bool IsCsram = false;
+  std::uint8_t IoqDepth = 0;
+  // Verdict flags.
+  bool FlagFake300 = false;
+  bool FlagClockHigh = false;
+  bool FlagNot100On66 = false;
+  bool FlagClockLow = false;
+  // Cache details.
+  std::uint32_t EccReadBack = 0;
+  PStr<9> L2SizeText = "??";
+  std::int32_t L2Banks = 1;
+  // Memory type range listing.
+  bool LfbWc = false;
+};
+
+// The analysis thread's body; returns the exit code.
+std::uint32_t WorkerThread(World& w, std::int32_t arg);
+void LoadTestCase(World& w);
+
+bool P2Report(World& w, int proc);
+void Verdict(World& w);  // the closing verdict of P2Report
+
+bool L2EccTest(World& w, bool& ok);
+void P2Details(World& w);
+void L2RegReport(World& w);
+
+void MtrrReport(World& w);
+void MtrrLine(World& w, std::uint16_t i, const TMtrrPair& pair);
+std::string MtrrTypeName(std::uint8_t type);
+
+}  // namespace torv
