@@ -11,6 +11,8 @@ struct HwState {
   std::uint32_t MsrStatus = 0;
   bool CpuidFault = false;
   double CpuClockHz = 0.0;
+  // The processor announced by the last DrvSetCpu (1-based).
+  int CurrentCpu = 1;
 };
 
 // CPUID result in the order EAX, EBX, EDX, ECX.

@@ -76,5 +76,7 @@ struct CatalogueEntry {
 };
 // All entries, the analysis machines first, then the identification set.
 std::vector<CatalogueEntry> Catalogue();
+// The identification set: one machine per processor the name tables know.
+std::vector<CatalogueEntry> IdentificationCatalogue();
 
 }  // namespace torv

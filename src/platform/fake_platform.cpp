@@ -22,7 +22,7 @@ bool FakePlatform::SaveDialog(std::string& name) {
 
 bool FakePlatform::RunBoundThread(int proc, const std::function<std::uint32_t()>& body,
                                   std::uint32_t& exitCode) {
-  if (FailThreads || proc < 1) return false;
+  if (FailThreads || proc < 0) return false;
   BoundProcs.push_back(proc);
   std::uint32_t code = 0;
   std::thread t([&] { code = body(); });

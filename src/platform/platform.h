@@ -84,7 +84,8 @@ class Platform {
   virtual bool SaveDialog(std::string& name) = 0;
   // Runs `body` on a new thread that is bound to processor `proc` (1-based)
   // before it runs, waits for it without a time limit and stores its exit
-  // code. False when the thread could not be created or bound.
+  // code. A `proc` of 0 runs it unbound (a simulated machine's processors are
+  // not this computer's). False when the thread could not be created or bound.
   virtual bool RunBoundThread(int proc, const std::function<std::uint32_t()>& body,
                               std::uint32_t& exitCode) = 0;
   virtual void Sleep(int milliseconds) = 0;

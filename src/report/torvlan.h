@@ -102,7 +102,7 @@ enum SentenceIndex : int {
 };
 
 // The survey page that Notify1 and Notify2 name.
-inline constexpr const char* kSurveyAddress = "https://torvacin.org/s";
+inline constexpr const char* kSurveyAddress = "https://torvacin.org/survey";
 
 const LangRec& GermanRec();
 const LangRec& EnglishRec();
