@@ -1,0 +1,41 @@
+# Shared set-up of ./run and ./test: installs the Debian packages the build
+# needs when they are missing, then configures and builds into build/.
+# Sourced, not run.
+
+torv_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+torv_packages=(cmake ninja-build g++ libgtest-dev libfltk1.3-dev)
+if [ "${TORV_TEST_PACKAGES:-0}" = 1 ]; then
+  torv_packages+=(clang libclang-rt-14-dev xvfb xauth xdotool imagemagick)
+fi
+
+torv_install_packages() {
+  local missing=()
+  local p
+  for p in "${torv_packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}" >&2
+    if [ "$(id -u)" -ne 0 ]; then
+      echo "These Debian packages are missing; run as root or install them: ${missing[*]}" >&2
+      return 1
+    fi
+    apt-get update -qq >&2
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+  fi
+}
+
+# torv_build DIR [cmake options...]: configure and build quietly; the log is
+# shown only when something fails.
+torv_build() {
+  local dir=$1
+  shift
+  local log="$torv_root/$dir.log"
+  if ! { cmake -S "$torv_root" -B "$torv_root/$dir" -G Ninja "$@" &&
+    cmake --build "$torv_root/$dir" -j2; } >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "Build in $dir failed." >&2
+    return 1
+  fi
+}
