@@ -1,10 +1,119 @@
-// Placeholder bodies; replaced by the switch parser.
+// The switch parser: command-line arguments or a typed line of switches.
 #include "app/settings.h"
 
+#include <algorithm>
+#include <cstddef>
+
+#include "app/world.h"
+#include "report/language.h"
+#include "report/utility.h"
+
 namespace torv {
-void ParseSwitches(World&, std::string_view, const std::vector<std::string>&) {}
-bool ReadInteger(std::string_view, std::int32_t& value) {
-  value = 0;
-  return false;
+namespace {
+
+constexpr std::size_t kShortMax = 255;
+// Characters of an "/ECC=" value that count.
+constexpr std::size_t kEccValueMax = 10;
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
 }
+
+// "/ECC=value": value is "[processor:]ON|OFF|1|0", already upper-cased.
+void ApplyEcc(Settings& s, std::string_view value) {
+  value = value.substr(0, std::min(value.size(), kEccValueMax));
+  std::size_t proc = 1;
+  const std::size_t colon = value.find(':');
+  if (colon != std::string_view::npos) {
+    std::int32_t n = 0;
+    const bool ok = ReadInteger(value.substr(0, colon), n);
+    const std::uint8_t low = static_cast<std::uint8_t>(n);
+    if (ok && low >= 1 && low <= 4) proc = low;
+    value.remove_prefix(colon + 1);
+  }
+  if (value == "ON" || value == "1") {
+    s.EccMode[proc] = 1;
+  } else if (value == "OFF" || value == "0") {
+    s.EccMode[proc] = 0;
+  }
+}
+
+void ApplySwitch(World& w, std::string_view raw) {
+  const std::string sw = UpperStr(raw);
+  Settings& s = w.settings;
+  if (sw == "/EN") SetLanguage(w.report, 1);
+  if (sw == "/US") SetLanguage(w.report, 1);
+  if (sw == "/GR") SetLanguage(w.report, 49);
+  if (sw == "/NL") SetLanguage(w.report, 31);
+  if (sw == "/LOG") s.OptLog = true;
+  if (sw == "/Q") s.OptQuit = true;
+  if (sw == "/SAVE") s.OptSave = true;
+  if (sw == "/EXT") s.OptExt = true;
+  // "/DEB" is handled by the switch field before the parser runs.
+  if (sw == "/EXX") {
+    s.OptExt = true;
+    s.OptExx = true;
+  }
+  if (sw == "/NOL2") s.OptNoL2 = true;
+  if (sw.starts_with("/ECC=")) ApplyEcc(s, std::string_view(sw).substr(5));
+  // "/FEA" is recognised and changes nothing.
+  if (sw.starts_with("/TEST=")) {
+    std::int32_t n = 0;
+    ReadInteger(std::string_view(sw).substr(6), n);
+    s.TestNo = static_cast<std::uint8_t>(n);
+  }
+}
+
+}  // namespace
+
+void ParseSwitches(World& w, std::string_view text, const std::vector<std::string>& args) {
+  text = text.substr(0, std::min(text.size(), kShortMax));
+  if (text.empty()) {
+    for (const std::string& arg : args) {
+      if (arg.empty()) break;
+      ApplySwitch(w, std::string_view(arg).substr(0, std::min(arg.size(), kShortMax)));
+    }
+  } else {
+    // Switches are separated by single blanks; an empty switch (a leading
+    // blank or two blanks in a row) ends the list.
+    while (!text.empty()) {
+      const std::size_t blank = text.find(' ');
+      const std::string_view sw = text.substr(0, blank);
+      text = blank == std::string_view::npos ? std::string_view() : text.substr(blank + 1);
+      if (sw.empty()) break;
+      ApplySwitch(w, sw);
+    }
+  }
+  SetDecimalPoint(w.util, w.report.LangCode != 49);
+  if (w.settings.OptNoL2) w.settings.VerdictOn = false;
+}
+
+// Digits beyond the range of 32 bits wrap around modulo 2^32, as the value is
+// gathered in 32-bit unsigned arithmetic; a read never overflows.
+bool ReadInteger(std::string_view s, std::int32_t& value) {
+  std::size_t i = 0;
+  while (i < s.size() && s[i] == ' ') ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '-' || s[i] == '+')) {
+    negative = s[i] == '-';
+    ++i;
+  }
+  const bool hex = i < s.size() && s[i] == '$';
+  if (hex) ++i;
+  const std::uint32_t base = hex ? 16 : 10;
+  std::uint32_t acc = 0;
+  std::size_t digits = 0;
+  for (; i < s.size(); ++i, ++digits) {
+    const int d = HexValue(s[i]);
+    if (d < 0 || static_cast<std::uint32_t>(d) >= base) break;
+    acc = acc * base + static_cast<std::uint32_t>(d);
+  }
+  if (negative) acc = 0u - acc;
+  value = static_cast<std::int32_t>(acc);
+  return digits > 0 && i == s.size();
+}
+
 }  // namespace torv
