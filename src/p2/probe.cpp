@@ -1,19 +1,181 @@
-// Placeholder bodies; replaced by the Pentium II analysis.
+// The analysis thread's body: identification, clock, the Pentium II registers,
+// the ECC presence test, the memory type ranges and the ECC on/off pass; and
+// the eight simulated configurations of /TEST=.
+#include <cstdint>
+
 #include "app/world.h"
+#include "cpu/cpuinfo.h"
+#include "driver/hw.h"
 #include "p2/p2info.h"
+#include "p2/p2text.h"
 
 namespace torv {
-std::uint32_t WorkerThread(World&, std::int32_t) { return 0; }
-void LoadTestCase(World&) {}
-bool P2Report(World&, int) { return false; }
-void Verdict(World&) {}
-bool L2EccTest(World&, bool& ok) {
-  ok = true;
-  return false;
+
+namespace {
+
+using p2text::Bit;
+using p2text::HasEccEntry;
+
+constexpr std::uint32_t kCtl3EccBit = 1u << 5;  // BBL_CR_CTL3: ECC checking on
+constexpr std::uint32_t kFeatureTsc = 1u << 4;  // CPUID 1 EDX: time-stamp counter
+constexpr std::uint8_t kEccModeNotGiven = 0xFF;
+
+// One simulated configuration: the fields that differ from the common ones
+// (kKeep: the common value stays).
+constexpr int kKeep = -1;
+struct TestCase {
+  double ClockHz;
+  int Model, Stepping, L2KB;
+  std::int64_t Ctl3Lo;
+  bool L2Present, EccPresent, EccEnabled;
+  std::uint8_t RatioCode;
+  int Bus100;
+};
+
+constexpr TestCase kTestCases[8] = {
+    {300'400'000.0, kKeep, kKeep, kKeep, kKeep, true, false, false, 6, kKeep},
+    {300'400'000.0, kKeep, kKeep, kKeep, kKeep, true, true, true, 6, kKeep},
+    {300'400'000.0, kKeep, kKeep, kKeep, kKeep, true, false, false, 2, kKeep},
+    {250'000'000.0, kKeep, kKeep, kKeep, kKeep, true, false, false, 2, kKeep},
+    {266'000'000.0, 5, 1, 0, 0x804501, false, false, false, 2, kKeep},
+    {333'000'000.0, 6, 1, 128, kKeep, true, true, true, 0, kKeep},
+    {350'000'000.0, 5, 0, 512, kKeep, true, true, false, 5, kKeep},
+    {450'000'000.0, 5, 2, 512, kKeep, true, true, true, 6, 1},
+};
+
+// Pentium II family: BBL_CR_CTL3, the ECC presence test, the ratio and bus
+// setting, and the nine cache configuration registers. Returns the exit code
+// of an early end, or kExitFinished to go on.
+std::uint32_t ProbePentiumII(World& w) {
+  TP2Info& info = w.p2.P2Info;
+  ReadMsr(w, kMsrBblCtl3, info.Ctl3Lo, info.Ctl3Hi);
+  info.L2Present = !Bit(info.Ctl3Lo, 23);
+  info.EccEnabled = Bit(info.Ctl3Lo, 5);
+  w.p2.L2AccessOk = true;
+  if (info.L2Present && !w.settings.OptNoL2) {
+    info.EccPresent = L2EccTest(w, w.p2.L2AccessOk);
+  } else {
+    info.EccPresent = false;
+  }
+  info.RatioCode = static_cast<std::uint8_t>((info.PowerOnLo >> 22) & 0x0F);
+  info.Bus100 = static_cast<std::uint8_t>((info.PowerOnLo >> 19) & 1);
+  if (!w.p2.L2AccessOk) return kExitL2Access;
+  // Read whether or not a cache is present.
+  for (std::uint32_t r = 0; r <= 8; ++r) {
+    info.L2Regs[r] = ReadL2Config(w, r, w.p2.L2ReadOk);
+    if (!w.p2.L2ReadOk) return kExitL2Config;
+  }
+  return kExitFinished;
 }
-void P2Details(World&) {}
-void L2RegReport(World&) {}
-void MtrrReport(World&) {}
-void MtrrLine(World&, std::uint16_t, const TMtrrPair&) {}
-std::string MtrrTypeName(std::uint8_t) { return "??"; }
+
+// Pentium Pro: no BBL_CR_CTL3 to read; a fixed picture of its cache.
+void ProbePentiumPro(World& w) {
+  TP2Info& info = w.p2.P2Info;
+  info.L2Present = true;
+  info.Ctl3Lo = 0;
+  info.L2Regs[3] = 3;
+  w.settings.VerdictOn = false;
+  info.RatioCode = 1;
+}
+
+void ReadMtrrs(World& w) {
+  TP2Info& info = w.p2.P2Info;
+  ReadMsr(w, kMsrMtrrCap, info.MtrrCapLo, info.MtrrCapHi);
+  const std::uint32_t n = info.MtrrCapLo & 0x0F;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    TMtrrPair& p = info.VarMtrr[i];
+    ReadMsr(w, kMsrMtrrBase0 + 2 * i, p.BaseLo, p.BaseHi);
+    ReadMsr(w, kMsrMtrrBase0 + 2 * i + 1, p.MaskLo, p.MaskHi);
+  }
+}
+
+}  // namespace
+
+std::uint32_t WorkerThread(World& w, std::int32_t arg) {
+  const int proc = static_cast<int>(static_cast<std::uint32_t>(arg) & 0x0F);
+  const bool eccPass = arg >= 128;
+  DrvSetCpu(w, static_cast<std::uint32_t>(proc));
+  if (w.settings.TestNo >= 1 && w.settings.TestNo <= 8) {
+    LoadTestCase(w);
+    return kExitFinished;
+  }
+  w.platform->Sleep(10);
+
+  TP2Info& info = w.p2.P2Info;
+  IdentifyCpu(w, info.Cpu);
+  if (w.hw.CpuidFault) return kExitCpuidFault;
+  if (!info.Cpu.CpuidOk || (info.Cpu.Features & kFeatureTsc) == 0) return kExitNoCpuid;
+  MeasureClock(w);
+  info.CoreClock = w.hw.CpuClockHz;
+  const bool pentiumII = info.Cpu.ClassCode == kClassPentiumII;
+  if (!pentiumII && info.Cpu.ClassCode != kClassPPro) return kExitNotP6;
+
+  ReadMsr(w, kMsrPowerOn, info.PowerOnLo, info.PowerOnHi);
+  ReadMsr(w, kMsr1E0, info.Msr1E0Lo, info.Msr1E0Hi);
+  if (pentiumII) {
+    const std::uint32_t code = ProbePentiumII(w);
+    if (code != kExitFinished) return code;
+  } else {
+    ProbePentiumPro(w);
+  }
+  ReadMtrrs(w);
+
+  // ECC on/off pass. Only a Pentium II family processor has a BBL_CR_CTL3
+  // value read from the chip to write back (the Pentium Pro record holds a
+  // made-up 0), and only processors 1 to 4 have an /ECC= entry.
+  if (eccPass && pentiumII && info.L2Present && HasEccEntry(proc) &&
+      w.settings.EccMode[proc] != kEccModeNotGiven) {
+    const std::uint8_t mode = w.settings.EccMode[proc];
+    w.settings.EccWas[proc] = info.EccEnabled ? 1 : 0;
+    if (mode == 1 && !info.EccPresent) return kExitEccMissing;
+    if (mode == 1 || mode == 2) {
+      info.Ctl3Lo |= kCtl3EccBit;
+    } else if (mode == 0) {
+      info.Ctl3Lo &= ~kCtl3EccBit;
+    }
+    // The high half is written as zero, not as read.
+    WriteMsr(w, kMsrBblCtl3, info.Ctl3Lo, 0);
+    info.EccEnabled = (info.Ctl3Lo & kCtl3EccBit) != 0;
+  }
+  return kExitFinished;
+}
+
+void LoadTestCase(World& w) {
+  const std::uint8_t n = w.settings.TestNo;
+  if (n < 1 || n > 8) return;
+  TP2Info& info = w.p2.P2Info;
+  info = TP2Info{};
+  info.Msr1E0Lo = 0;
+  info.Ctl3Lo = 0x4501;
+  info.PowerOnLo = 0;
+  info.RatioCode = 2;
+  info.Bus100 = 0;
+  info.MtrrCapLo = 8;
+  TCpuInfo& cpu = info.Cpu;
+  cpu.Vendor = "GenuineIntel";
+  cpu.VendorCode = kVendorIntel;
+  cpu.CpuidOk = true;
+  cpu.CpuType = 0;
+  cpu.Family = 6;
+  cpu.Model = 3;
+  cpu.Stepping = 3;
+  cpu.CacheInfoValid = true;
+  cpu.L2KB = 512;
+  cpu.L1DataKB = 16;
+  cpu.L1CodeKB = 16;
+  cpu.ClassCode = kClassPentiumII;
+
+  const TestCase& c = kTestCases[n - 1];
+  w.hw.CpuClockHz = c.ClockHz;
+  if (c.Model != kKeep) cpu.Model = static_cast<std::uint8_t>(c.Model);
+  if (c.Stepping != kKeep) cpu.Stepping = static_cast<std::uint8_t>(c.Stepping);
+  if (c.L2KB != kKeep) cpu.L2KB = static_cast<std::uint16_t>(c.L2KB);
+  if (c.Ctl3Lo != kKeep) info.Ctl3Lo = static_cast<std::uint32_t>(c.Ctl3Lo);
+  info.L2Present = c.L2Present;
+  info.EccPresent = c.EccPresent;
+  info.EccEnabled = c.EccEnabled;
+  info.RatioCode = c.RatioCode;
+  if (c.Bus100 != kKeep) info.Bus100 = static_cast<std::uint8_t>(c.Bus100);
+}
+
 }  // namespace torv

@@ -1,0 +1,135 @@
+// The details listing: the second-level cache configuration registers
+// decoded, latency, in-order queue depth, fast strings, the raw registers
+// with /EXX, and the memory type ranges.
+#include <cstdint>
+#include <string>
+
+#include "app/world.h"
+#include "p2/p2info.h"
+#include "p2/p2text.h"
+#include "report/utility.h"
+
+namespace torv {
+
+namespace {
+
+using p2text::Bit;
+using p2text::Cat;
+using p2text::Line;
+
+constexpr PStr<30> kL2RegLabels[9] = {
+    "Controller", "Manufacturer",  "Cache Size", "Cacheable Area", "Latency Mode",
+    "Error Type", "Associativity", "???",        "Timing",
+};
+
+// Registers listed only with /EXX.
+constexpr bool IsExtOnlyReg(int r) {
+  return r == 3 || r == 5 || r == 6 || r == 7 || r == 8;
+}
+
+// Register 2: size and number of banks. A code without a size meaning keeps
+// the size text of the previous listing.
+std::string SizeAndBanks(P2State& p, std::uint8_t v) {
+  if (!p.IsCsram) {
+    switch ((v >> 2) & 0x3F) {
+      case 1:
+        p.L2SizeText = "256 KByte";
+        break;
+      case 2:
+        p.L2SizeText = "512 KByte";
+        break;
+      case 4:
+        p.L2SizeText = "1 MByte";
+        break;
+      case 8:
+        p.L2SizeText = "2 MByte";
+        break;
+      case 16:
+        p.L2SizeText = "4 MByte";
+        break;
+      default:
+        break;
+    }
+    p.L2Banks = (v & 3) + 1;
+  } else {
+    static constexpr const char* kCsramSizes[4] = {"512 KByte", "1 MByte", "2 MByte", "4 MByte"};
+    p.L2SizeText = kCsramSizes[(v >> 6) & 3];
+    p.L2Banks = (v & 7) + 1;
+  }
+  return Cat(p.L2SizeText, ", ", DecStr(p.L2Banks), p.L2Banks > 1 ? " banks" : " bank");
+}
+
+std::string Associativity(std::uint8_t v) {
+  switch (v >> 1) {
+    case 0:
+      return "direct mapped";
+    case 1:
+      return "2 way";
+    case 2:
+      return "4 way";
+    case 3:
+      return "?? way";
+    default:
+      return "";
+  }
+}
+
+}  // namespace
+
+void L2RegReport(World& w) {
+  P2State& p = w.p2;
+  const bool exx = w.settings.OptExx;
+  for (int r = 0; r <= 8; ++r) {
+    if (IsExtOnlyReg(r) && !exx) continue;
+    const std::uint8_t v = p.P2Info.L2Regs[r];
+    std::string text = Cat(" L2 ", kL2RegLabels[r], "\t: ");
+    if (exx) text += Cat("(", HexByte(v), ") ");
+    switch (r) {
+      case 0:
+        text += Cat("ID:", HexByte(static_cast<std::uint8_t>(v >> 4)),
+                    ", Step:", HexByte(static_cast<std::uint8_t>(v & 0x0F)));
+        p.IsCsram = Bit(v, 5);
+        text += p.IsCsram ? ", Type:CSRAM" : ", Type:BSRAM";
+        break;
+      case 1:
+        text += Cat("ID:", HexByte(static_cast<std::uint8_t>(v & 0x3F)));
+        if ((v & 0x3F) == 9) text += " = Intel";
+        break;
+      case 2:
+        text += SizeAndBanks(p, v);
+        break;
+      case 3: {
+        // A signed 32-bit shift with the count taken modulo 32: 22 gives the
+        // sign bit, 23 to 31 shift everything out.
+        const auto mbyte = static_cast<std::int32_t>(512u << (v % 32));
+        text += Cat(DecStr(mbyte), " MByte");
+        break;
+      }
+      case 6:
+        text += Associativity(v);
+        break;
+      default:
+        text += HexByte(v);
+        break;
+    }
+    Line(w, text);
+  }
+}
+
+void P2Details(World& w) {
+  const TP2Info& info = w.p2.P2Info;
+  if (info.Cpu.ClassCode == kClassPentiumII) {
+    L2RegReport(w);
+    Line(w, Cat(" L2 Latency\t: ", DecStr(static_cast<std::int32_t>((info.Ctl3Lo & 0x1F) >> 1))));
+  }
+  Line(w, Cat(" In Order Queue Depth\t:", DecStrW(w.p2.IoqDepth, 2)));
+  // Bit 2 of MSR 1E0h set means fast strings are off.
+  Line(w, Cat(" Fast Strings\t:", BoolWord(!Bit(info.Msr1E0Lo, 2))));
+  if (w.settings.OptExx) {
+    Line(w, Cat(" 2A:", HexDword(info.PowerOnLo), " 11E:", HexDword(info.Ctl3Lo),
+                " 1E0:", HexDword(info.Msr1E0Lo)));
+  }
+  MtrrReport(w);
+}
+
+}  // namespace torv

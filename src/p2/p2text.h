@@ -1,0 +1,40 @@
+// Small helpers shared by the Pentium II report builders: joining texts and
+// writing report lines through the report screen.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "app/world.h"
+#include "report/language.h"
+
+namespace torv::p2text {
+
+// Joins texts (std::string, PStr, literals) into one string.
+template <class... A>
+std::string Cat(const A&... a) {
+  std::string s;
+  (s.append(std::string_view(a)), ...);
+  return s;
+}
+
+inline void Write(World& w, std::string_view text) {
+  ReportWrite(w.report, text);
+}
+inline void Line(World& w, std::string_view text) {
+  ReportWriteLn(w.report, text);
+}
+inline void EndLine(World& w) {
+  ReportWriteLn(w.report, "");
+}
+
+// EccMode and EccWas have entries for processors 1 to 4 only.
+inline bool HasEccEntry(int proc) {
+  return proc >= 1 && proc <= 4;
+}
+
+inline bool Bit(std::uint32_t v, int n) {
+  return ((v >> n) & 1u) != 0;
+}
+
+}  // namespace torv::p2text

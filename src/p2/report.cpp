@@ -1,0 +1,178 @@
+// The Pentium II report: identity, processor line, caches, cacheable area,
+// ECC state, core clock, system clock and ratio, then the verdict and, with
+// /EXT, the details listing.
+#include <cstdint>
+#include <string>
+
+#include "app/world.h"
+#include "p2/p2info.h"
+#include "p2/p2text.h"
+#include "report/utility.h"
+
+namespace torv {
+
+namespace {
+
+using p2text::Bit;
+using p2text::Cat;
+using p2text::EndLine;
+using p2text::HasEccEntry;
+using p2text::Line;
+using p2text::Write;
+
+// Core-to-bus clock ratio by the ratio code of EBL_CR_POWERON. Codes 0 and 4
+// mean 2.0 on a Klamath (model 3).
+double RatioFromCode(std::uint8_t code, std::uint8_t model) {
+  static constexpr double kRatios[16] = {5.0, 3.0, 4.0, 2.0, 5.5, 3.5, 4.5, 2.5,
+                                         2.0, 7.0, 8.0, 6.0, 2.0, 7.5, 1.5, 6.5};
+  if ((code == 0 || code == 4) && model == 3) return 2.0;
+  return kRatios[code & 0x0F];
+}
+
+std::string Mhz(const World& w, double hz) {
+  return RealStr(w.util, hz * 1e-6, 1);
+}
+
+// The processor line after its label, up to and including its line end.
+void ProcessorLine(World& w) {
+  TP2Info& info = w.p2.P2Info;
+  const TCpuInfo& cpu = info.Cpu;
+  if (cpu.ClassCode == kClassPentiumII) {
+    w.p2.FlagOverdrive = cpu.CpuType == 1;
+    Write(w, w.p2.FlagOverdrive ? "PPRo-Overdrive, " : "Pentium II, ");
+    w.p2.IsCsram = Bit(info.L2Regs[0], 5);
+    if (cpu.Model == 3) Write(w, "Klamath");
+    if (cpu.Model == 5) Write(w, "Deschutes");
+    if (cpu.CpuType == 0 && cpu.Model == 5 && cpu.Stepping >= 2 && w.p2.IsCsram) {
+      Write(w, ",Xeon");
+    }
+    if (cpu.Model > 5) Write(w, "> Deschutes (Katmai? Williamette?)");
+  } else {
+    Line(w, "PPro");
+  }
+  if (Bit(info.Ctl3Lo, 25)) Write(w, ", L2 1:1 clock");
+  if (Bit(info.Ctl3Lo, 23)) Write(w, ", Celeron");
+  EndLine(w);
+}
+
+void CacheLines(World& w) {
+  const TCpuInfo& cpu = w.p2.P2Info.Cpu;
+  const LangRec& m = w.Msg();
+  Write(w, Cat(" L1 Data Cache\t:", DecStrW(cpu.L1DataKB, 4)));
+  Line(w, Cat(cpu.L1DataKB == 8 ? " KB, 2" : " KB, 4", m.WayAssociative));
+  Write(w, Cat(" L1 Code Cache\t:", DecStrW(cpu.L1CodeKB, 4), " KB, 4", m.WayAssociative));
+  EndLine(w);
+  Write(w, " L2 Cache:\t:");
+  if (cpu.L2KB == 0) {
+    Line(w, m.Disabled);
+  } else {
+    Line(w, Cat(DecStrW(cpu.L2KB, 4), " KB, 4", m.WayAssociative));
+  }
+}
+
+void CacheableArea(World& w) {
+  const TP2Info& info = w.p2.P2Info;
+  if (!info.L2Present) {
+    Line(w, Cat(" L2\t:", w.Msg().NotPresentOrDisabled));
+    return;
+  }
+  Write(w, " L2 Cacheable Area\t:");
+  const std::uint32_t a = (info.Ctl3Lo >> 20) & 7;
+  if (a == 0) {
+    Line(w, " 512 MByte");
+  } else {
+    Line(w, Cat(DecStrW(static_cast<std::int32_t>((512u << a) / 1024), 4), " GByte"));
+  }
+}
+
+void EccLines(World& w, int proc) {
+  const TP2Info& info = w.p2.P2Info;
+  const LangRec& m = w.Msg();
+  Write(w, " L2 ECC\t:");
+  if (w.settings.OptNoL2) {
+    Write(w, " ECC Presence not tested");
+    Line(w, info.EccEnabled ? ", ECC enabled" : ", ECC not enabled");
+  } else if (info.EccPresent) {
+    Write(w, m.Present);
+    Line(w, info.EccEnabled ? Cat(m.And, m.Enabled) : Cat(",", m.But, m.Not, m.Enabled));
+  } else {
+    Write(w, Cat(m.Not, m.Present));
+    Line(w, info.EccEnabled ? Cat(",", m.But, m.Enabled) : Cat(m.And, m.Not, m.Enabled));
+  }
+  // The state an ECC pass found before it changed anything.
+  if (HasEccEntry(proc) && w.settings.EccWas[proc] != 0xFF) {
+    Line(w, Cat("\t:", m.Was, w.settings.EccWas[proc] != 0 ? m.Enabled : m.Disabled));
+  }
+}
+
+void ClockLines(World& w) {
+  const TP2Info& info = w.p2.P2Info;
+  const LangRec& m = w.Msg();
+  Line(w, Cat(m.ActualClock, "\t: ", Mhz(w, w.hw.CpuClockHz), " MHz"));
+  if (!info.L2Present) {
+    // Without a second-level cache the ratio cannot be read.
+    Line(w, Cat(m.SystemClock, "\t:", m.NotOnCeleron));
+    w.p2.SysClockHz = 66'600'000.0;
+  } else {
+    w.p2.SysClockHz = w.hw.CpuClockHz / w.p2.BusRatio;
+    Write(w, Cat(m.SystemClock, "\t:", m.Default, ":"));
+    Write(w, info.Bus100 == 1 ? " 100 MHz" : " 66.6 MHz");
+    Line(w, Cat(",", m.Measured, ":", Mhz(w, w.p2.SysClockHz), " MHz"));
+    Line(w, Cat(m.Ratio, " (cpu/syst)", "\t: ", RealStr(w.util, w.p2.BusRatio, 1)));
+  }
+  EndLine(w);
+}
+
+}  // namespace
+
+bool P2Report(World& w, int proc) {
+  const TP2Info& info = w.p2.P2Info;
+  const TCpuInfo& cpu = info.Cpu;
+  const LangRec& m = w.Msg();
+
+  if (w.shell.MultiProc) {
+    Line(w, Cat(m.Processor, "\t: ", DecStr(proc)));
+    if (w.hw.CpuidFault) {
+      // The same line in every language; 81h is the OEM code of the u-umlaut.
+      Line(w, "Fehler beim Einloggen der gew\x81nschten CPU");
+      return false;
+    }
+  }
+
+  if (cpu.CpuidOk) {
+    Line(w, Cat(" CPUID\t: ", cpu.Vendor, ", Typ=", DecStr(cpu.CpuType),
+                ", Family=", DecStr(cpu.Family), ", Model=", DecStr(cpu.Model),
+                ", Step=", DecStr(cpu.Stepping)));
+    Write(w, Cat(m.ProcessorCore, "\t: "));
+  } else {
+    Line(w, "CPUID-Error");
+  }
+
+  const bool p6 = cpu.ClassCode == kClassPPro || cpu.ClassCode == kClassPentiumII;
+  if (!p6 && w.settings.TestNo == 0) {
+    Line(w, Cut(Cat(cpu.CpuName, cpu.NameSuffix), 61));
+    if (w.hw.CpuClockHz == 0.0) {
+      Line(w, m.Error);
+    } else {
+      Line(w, Cat(m.ActualClock, "\t: ", Mhz(w, w.hw.CpuClockHz), " MHz"));
+    }
+    Line(w, Cat(m.Error, m.No, " Pentium II", "=>", m.Break));
+    return false;
+  }
+
+  ProcessorLine(w);
+  if (cpu.CacheInfoValid) CacheLines(w);
+  CacheableArea(w);
+
+  w.p2.BusRatio = RatioFromCode(info.RatioCode, cpu.Model);
+  if (w.p2.FlagOverdrive) w.p2.BusRatio = 5.0;
+  w.p2.IoqDepth = Bit(info.PowerOnLo, 13) ? 1 : 8;
+
+  if (info.L2Present) EccLines(w, proc);
+  ClockLines(w);
+  Verdict(w);
+  if (w.settings.OptExt) P2Details(w);
+  return true;
+}
+
+}  // namespace torv
