@@ -1,0 +1,97 @@
+// Choice of the report language and the decimal separator that follows it;
+// code page 1252 to UTF-8.
+#include "report/language.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "app/world.h"
+#include "platform/fake_platform.h"
+#include "report/torvlan.h"
+
+namespace torv {
+namespace {
+
+TEST(Language, SystemLanguageCodes) {
+  const struct {
+    std::uint16_t id;
+    std::uint16_t code;
+  } cases[] = {{0x0407, 49}, {0x0807, 49}, {0x0C07, 49}, {0x1007, 1}, {0x1407, 1},
+               {0x0413, 31}, {0x0813, 31}, {0x0409, 1},  {0x0000, 1}, {0xFFFF, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    EXPECT_EQ(SystemLanguage(c.id), c.code);
+  }
+}
+
+TEST(Language, SetLanguageChoosesRecord) {
+  const struct {
+    std::uint16_t code;
+    const LangRec* rec;
+  } cases[] = {{1, &EnglishRec()}, {31, &DutchRec()},   {43, &GermanRec()},
+               {49, &GermanRec()}, {44, &EnglishRec()}, {0, &EnglishRec()}};
+  ReportState r;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    SetLanguage(r, c.code);
+    EXPECT_EQ(r.LangCode, c.code);
+    EXPECT_EQ(&r.Msg(), c.rec);
+  }
+}
+
+// Start-up as the program runs it: the system language, then the switches.
+TEST(Language, SystemLanguageThenSwitches) {
+  struct Case {
+    const char* name;
+    std::uint16_t langId;
+    std::string text;
+    const LangRec* rec;
+    bool decimalPoint;
+  };
+  const Case cases[] = {
+      {"German (Switzerland)", 0x0807, "", &GermanRec(), false},
+      {"German (Luxembourg) counts as English", 0x1007, "", &EnglishRec(), true},
+      {"Dutch (Belgium)", 0x0813, "", &DutchRec(), true},
+      {"/NL on a German system", 0x0407, "/NL", &DutchRec(), true},
+      {"/GR on an English system", 0x0409, "/GR", &GermanRec(), false},
+      {"/US on a German system", 0x0C07, "/us", &EnglishRec(), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakePlatform fake;
+    fake.LangId = c.langId;
+    World w(fake);
+    SetLanguage(w.report, SystemLanguage(fake.SystemLangId()));
+    ParseSwitches(w, c.text, {});
+    EXPECT_EQ(&w.Msg(), c.rec);
+    EXPECT_EQ(w.util.DecimalPoint, c.decimalPoint);
+  }
+}
+
+TEST(Language, Code43IsGermanButKeepsTheDecimalPoint) {
+  FakePlatform fake;
+  World w(fake);
+  SetLanguage(w.report, 43);
+  ParseSwitches(w, "/EXT", {});
+  EXPECT_EQ(&w.Msg(), &GermanRec());
+  EXPECT_TRUE(w.util.DecimalPoint);
+}
+
+TEST(Language, WayAssociativeJoinsTheNumber) {
+  EXPECT_EQ("4" + EnglishRec().WayAssociative.str(), "4way associative");
+  EXPECT_EQ("8" + DutchRec().WayAssociative.str(), "8maal associatief");
+}
+
+TEST(Language, Cp1252ToUtf8) {
+  EXPECT_EQ(Cp1252ToUtf8("abc\t:"), "abc\t:");
+  EXPECT_EQ(Cp1252ToUtf8("\xE4\xF6\xFC\xDF\xD6\xB5\xA7\xF5\xAF\xFF"), "äöüßÖµ§õ¯ÿ");
+  EXPECT_EQ(Cp1252ToUtf8("\x80\x8A\x99\x9F\x85"), "€Š™Ÿ…");
+  // Unassigned bytes show as the replacement character.
+  EXPECT_EQ(Cp1252ToUtf8("\x81\x8D\x8F\x90\x9D"), "\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD");
+}
+
+}  // namespace
+}  // namespace torv
