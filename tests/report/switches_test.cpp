@@ -1,0 +1,144 @@
+// The switch parser over typed lines and command-line arguments, and the
+// runtime integer conversion it reads numbers with.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "app/world.h"
+#include "platform/fake_platform.h"
+
+namespace torv {
+namespace {
+
+// What a parser run changed, as blank-separated words: the flags that are
+// set, "verdict-off", "ecc<p>=<mode>", "test=<n>", "lang=<code>", "comma".
+// TestNo starts at 7 so that setting it to 0 shows.
+std::string Changes(const std::string& text, const std::vector<std::string>& args = {}) {
+  FakePlatform fake;
+  World w(fake);
+  w.settings.TestNo = 7;
+  ParseSwitches(w, text, args);
+  const Settings& s = w.settings;
+  std::string out;
+  auto add = [&out](bool on, const std::string& word) {
+    if (on) out += (out.empty() ? "" : " ") + word;
+  };
+  add(s.OptLog, "log");
+  add(s.OptQuit, "quit");
+  add(s.OptSave, "save");
+  add(s.OptExt, "ext");
+  add(s.OptExx, "exx");
+  add(s.OptNoL2, "nol2");
+  add(!s.VerdictOn, "verdict-off");
+  for (int p = 1; p <= 4; ++p) {
+    add(s.EccMode[p] != 0xFF, "ecc" + std::to_string(p) + "=" + std::to_string(s.EccMode[p]));
+  }
+  add(s.TestNo != 7, "test=" + std::to_string(s.TestNo));
+  add(w.report.LangCode != 1, "lang=" + std::to_string(w.report.LangCode));
+  add(!w.util.DecimalPoint, "comma");
+  add(s.DriverDebug, "debug");
+  return out;
+}
+
+TEST(Switches, TypedLine) {
+  const struct {
+    const char* text;
+    const char* changes;
+  } cases[] = {
+      {"/log", "log"},
+      {"/Q /SAVE /DEB /FEA /SIM=2", "quit save"},
+      {"/EXT", "ext"},
+      {"/EXX", "ext exx"},
+      {"/NOL2 /GR", "nol2 verdict-off lang=49 comma"},
+      {"/SAVEX /LOGS /EX /ECC /TEST", ""},
+      {"/ECC=ON", "ecc1=1"},
+      {"/ECC=5:ON", "ecc1=1"},
+      {"/ECC=x:ON", "ecc1=1"},
+      {"/ECC=0:OFF", "ecc1=0"},
+      {"/ECC=260:ON", "ecc4=1"},
+      {"/ECC=2:YES", ""},
+      {"/ECC=2:OFF", "ecc2=0"},
+      {"/ECC=3:1", "ecc3=1"},
+      {"/ecc=4:0", "ecc4=0"},
+      {"/ECC=2:ON /ECC=2:OFF", "ecc2=0"},
+      {"/ECC=0000002:ON", "ecc2=1"},  // the value is cut to 10 characters: "0000002:ON" fits
+      {"/ECC=00000002:ON", ""},       // ... but here only "00000002:O" remains
+      {"/TEST=3x", "test=3"},
+      {"/TEST=", "test=0"},
+      {"/TEST=$A", "test=10"},
+      {"/test=258", "test=2"},
+      {"/TEST=-1", "test=255"},
+      {"/GR /EXT", "ext lang=49 comma"},
+      {"/GR  /EXT", "lang=49 comma"},
+      {" /EXT", ""},
+      {"/EXT ", "ext"},
+      {"/GR /NL", "lang=31"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(Changes(c.text), c.changes);
+  }
+}
+
+TEST(Switches, TypedLineIsCutTo255) {
+  EXPECT_EQ(Changes("/Q " + std::string(250, 'x') + " /EXT"), "quit");
+}
+
+TEST(Switches, CommandLineArguments) {
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    const char* changes;
+  } cases[] = {
+      {"last language wins (German)", {"/EN", "/GR"}, "lang=49 comma"},
+      {"last language wins (English)", {"/GR", "/EN"}, ""},
+      {"an empty argument ends the list", {"/LOG", "", "/EXT"}, "log"},
+      {"an argument holds no second switch", {"/LOG /EXT"}, ""},
+      {"each argument is cut to 255", {"/TEST=" + std::string(249, '0') + "12"}, "test=0"},
+      {"no arguments", {}, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Changes("", c.args), c.changes);
+  }
+}
+
+TEST(Switches, ARunOnlyEverSets) {
+  FakePlatform fake;
+  World w(fake);
+  ParseSwitches(w, "/LOG /NOL2 /ECC=2:ON", {});
+  ParseSwitches(w, "/EXT", {});
+  EXPECT_TRUE(w.settings.OptLog);
+  EXPECT_TRUE(w.settings.OptNoL2);
+  EXPECT_FALSE(w.settings.VerdictOn);
+  EXPECT_EQ(w.settings.EccMode[2], 1);
+  EXPECT_TRUE(w.settings.OptExt);
+}
+
+TEST(Switches, ReadInteger) {
+  const struct {
+    const char* text;
+    bool ok;
+    std::int32_t value;
+  } cases[] = {
+      {"42", true, 42},        {"  -17", true, -17},
+      {"+8", true, 8},         {"$1f", true, 31},
+      {"-$10", true, -16},     {"3x", false, 3},
+      {"12 ", false, 12},      {"", false, 0},
+      {"-", false, 0},         {"$", false, 0},
+      {"x1", false, 0},        {"2147483647", true, 2147483647},
+      {"4294967298", true, 2},  // wraps modulo 2^32
+      {"$FFFFFFFF", true, -1}, {"99999999999999999999999999999999999999", true, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::int32_t v = 12345;
+    EXPECT_EQ(ReadInteger(c.text, v), c.ok);
+    EXPECT_EQ(v, c.value);
+  }
+}
+
+}  // namespace
+}  // namespace torv
