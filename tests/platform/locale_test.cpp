@@ -1,0 +1,45 @@
+// POSIX locale names to Windows language identifiers.
+#include "platform/locale.h"
+
+#include <gtest/gtest.h>
+
+namespace torv {
+namespace {
+
+TEST(Locale, LanguageAndTerritory) {
+  const struct {
+    const char* name;
+    std::uint16_t id;
+  } cases[] = {
+      {"de_DE", 0x0407},
+      {"de_DE.UTF-8", 0x0407},
+      {"de_CH.UTF-8", 0x0807},
+      {"de_AT@euro", 0x0C07},
+      {"de_LU.ISO-8859-1@euro", 0x1007},
+      {"nl_NL.utf8", 0x0413},
+      {"nl_BE", 0x0813},
+      {"en_GB.UTF-8", 0x0409},
+      {"C", 0x0409},
+      {"C.UTF-8", 0x0409},
+      {"POSIX", 0x0409},
+      {"de", 0x0409},
+      {"de_DEX", 0x0409},
+      {"fr_BE", 0x0409},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(LangIdFromLocale(c.name, nullptr, nullptr), c.id);
+  }
+}
+
+TEST(Locale, FirstNonEmptyVariableCounts) {
+  EXPECT_EQ(LangIdFromLocale("nl_NL", "de_DE", "de_AT"), 0x0413);
+  EXPECT_EQ(LangIdFromLocale("", "de_DE", "nl_BE"), 0x0407);
+  EXPECT_EQ(LangIdFromLocale(nullptr, "", "nl_BE"), 0x0813);
+  EXPECT_EQ(LangIdFromLocale("C", "de_DE", "de_DE"), 0x0409);
+  EXPECT_EQ(LangIdFromLocale(nullptr, nullptr, nullptr), 0x0409);
+  EXPECT_EQ(LangIdFromLocale("", "", ""), 0x0409);
+}
+
+}  // namespace
+}  // namespace torv
