@@ -1,2 +1,368 @@
-// Placeholder; replaced by the main window's logic.
-#include "app/world.h"
+#include "app/form.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "app/settings.h"
+#include "driver/loader.h"
+#include "machine/machine.h"
+#include "p2/p2info.h"
+#include "report/shortstr.h"
+#include "report/utility.h"
+
+namespace torv {
+
+namespace {
+
+struct Design {
+  Ctl C;
+  int Left, Top, Width, Height;
+};
+
+// The controls at design size.
+constexpr std::array<Design, kControlCount> kDesign{{
+    {Ctl::ListBox1, 0, 0, 640, 303},
+    {Ctl::Image1, 24, 320, 161, 129},
+    {Ctl::okButton, 264, 376, 89, 25},
+    {Ctl::sDetails, 368, 376, 113, 25},
+    {Ctl::Proc1, 272, 320, 73, 25},
+    {Ctl::Proc2, 360, 320, 73, 25},
+    {Ctl::Proc3, 448, 320, 75, 25},
+    {Ctl::Proc4, 536, 320, 75, 25},
+    {Ctl::save, 544, 376, 59, 25},
+    {Ctl::Edit1, 136, 352, 121, 21},
+}};
+
+constexpr Ctl kProcButtons[kMaxWindowProcs] = {Ctl::Proc1, Ctl::Proc2, Ctl::Proc3, Ctl::Proc4};
+
+// Exit status when start-up refuses to go on or an unattended save fails.
+constexpr int kExitFailure = 1;
+
+const char* const kUnsupported = "Sorry, only for Win95/86 and WinNT";
+const char* const kEccWarning =
+    "warning: ECC is set to enable, but is not detected => Crash if ECC is not present";
+
+}  // namespace
+
+AnalysisSteps DefaultAnalysisSteps() {
+  AnalysisSteps s;
+  s.Worker = [](World& w, std::int32_t arg) { return WorkerThread(w, arg); };
+  s.Report = [](World& w, int proc) { return P2Report(w, proc); };
+  s.Details = [](World& w) { P2Details(w); };
+  return s;
+}
+
+TForm1::TForm1(World& w, FormView& view, AnalysisSteps steps)
+    : w_(w), view_(view), steps_(std::move(steps)) {
+  for (const Design& d : kDesign) {
+    ControlState& c = controls_[static_cast<int>(d.C)];
+    c.Left = d.Left;
+    c.Top = d.Top;
+    c.Width = d.Width;
+    c.Height = d.Height;
+  }
+  controls_[static_cast<int>(Ctl::Edit1)].Visible = false;
+  ListBox1.Height = kDesign[0].Height;
+}
+
+void TForm1::formcreate(const std::vector<std::string>& args) {
+  InitDrv();
+  if (Ended) return;
+  ParseSwitches(w_, "", args);
+  RunTest();
+}
+
+void TForm1::InitDrv() {
+  const std::uint8_t kind = w_.platform->GetWinVersion();
+  w_.shell.OsKind = kind;
+  std::string fileName;
+  std::uint32_t version = 0;
+  std::string platformName;
+  switch (kind) {
+    case kOsWin95:
+    case kOsWin98:
+      fileName = "KELVOR95.VXD";
+      version = 0x0101;
+      platformName = kind == kOsWin95 ? "Win95" : "Win98";
+      break;
+    case kOsWinNT:
+      fileName = "KELVORNT.SYS";
+      version = 0x0103;
+      platformName = "WinNT";
+      break;
+    case kOsLinux:
+      fileName = kLinuxDriverName;
+      version = kLinuxDriverVersion;
+      platformName = "Linux";
+      break;
+    default:
+      Showerror(kUnsupported);
+      EndProgram(kExitFailure);
+      return;
+  }
+  std::uint32_t error = 0;
+  LoadDriver(w_, kind, fileName, version, error);
+  if (error != 0) {
+    Showerror(DrvErrorText(w_, error));
+    EndProgram(kExitFailure);
+    return;
+  }
+  // The processors: a simulated machine has its own, which are not this
+  // computer's, so its workers run unbound.
+  if (w_.machine && !w_.machine->BindsHostThreads()) {
+    w_.shell.ProcessorCount = w_.machine->ProcessorCount();
+    bindsHost_ = false;
+  } else {
+    w_.shell.ProcessorCount = w_.platform->ProcessorCount();
+    bindsHost_ = true;
+  }
+  const std::uint32_t v = w_.drv.DrvVersion;
+  caption_ = Cut(Cut(std::string("Torvacin V 1.6 ") + platformName, 70) + " " + w_.drv.DrvFileName +
+                 " V" + HexByte(static_cast<std::uint8_t>(v >> 8)) + "." +
+                 HexByte(static_cast<std::uint8_t>(v & 0xFF)));
+  view_.SetCaption(caption_);
+}
+
+int TForm1::WindowProcs() const {
+  const int n = w_.shell.ProcessorCount;
+  return n < kMaxWindowProcs ? n : kMaxWindowProcs;
+}
+
+void TForm1::RunTest() {
+  setPositions();
+  ReportInit(w_.report, ListBox1, false, true, true);
+  w_.shell.MultiProc = w_.shell.ProcessorCount > 1;
+  for (int p = 1; p <= WindowProcs(); ++p) {
+    if (w_.settings.EccMode[static_cast<std::size_t>(p)] != 0xFF) TestProc(p + 128);
+  }
+  if (w_.settings.OptSave) {
+    const bool saved = Saveto(kLogFileName);
+    EndProgram(saved ? 0 : kExitFailure);
+    return;
+  }
+  if (w_.settings.OptQuit) {
+    EndProgram(0);
+    return;
+  }
+  SetEnabled(Ctl::sDetails, TestProc(1));
+  // Buttons of processors that do not exist; nothing enables them again.
+  for (int p = 2; p <= kMaxWindowProcs; ++p) {
+    if (p > w_.shell.ProcessorCount) SetEnabled(kProcButtons[p - 1], false);
+  }
+}
+
+bool TForm1::TestProc(std::int32_t arg) {
+  ReportClear(w_.report);
+  const int proc = arg & 31;
+  std::uint32_t exitCode = 0;
+  bool repeated = false;
+  int answer;
+  do {
+    answer = 0;
+    const int bindTo = bindsHost_ ? proc : 0;
+    const bool ran = w_.platform->RunBoundThread(
+        bindTo, [&] { return steps_.Worker(w_, arg); }, exitCode);
+    if (!ran) {
+      ReportWriteLn(w_.report, " Processor " + DecStr(proc) +
+                                   " could not be reached: the analysis thread could not be "
+                                   "started");
+      view_.Repaint();
+      return false;
+    }
+    if (arg < 32) {
+      steps_.Report(w_, proc);
+    } else if (exitCode == kExitEccMissing && !repeated) {
+      answer = showWarning("Proc " + DecStr(proc) + ":" + kEccWarning);
+      if (answer == kIdOk && proc >= 1 && proc <= kMaxWindowProcs) {
+        w_.settings.EccMode[static_cast<std::size_t>(proc)] = 2;
+      }
+      // OK repeats the pass once with ECC forced on.
+      repeated = true;
+    }
+  } while (answer == kIdOk);
+  view_.Repaint();
+  return exitCode != kExitNotP6;
+}
+
+void TForm1::ProcClick(int n) {
+  SetEnabled(Ctl::sDetails, TestProc(n));
+}
+
+void TForm1::Details() {
+  steps_.Details(w_);
+  view_.Repaint();
+  SetEnabled(Ctl::sDetails, false);
+}
+
+void TForm1::OnFormKey(int key, unsigned shift) {
+  if (key != kKeyD || shift != kCtrlKey) return;
+  controls_[static_cast<int>(Ctl::Edit1)].Visible = true;
+  view_.ShowEdit();
+}
+
+void TForm1::OnEditKey(int key, unsigned) {
+  if (key != kKeyEnter) return;
+  const std::string text = Cut(view_.EditText());
+  if (UpperStr(text).find("/DEB") != std::string::npos) {
+    w_.settings.DriverDebug = true;
+    DrvUnload(w_);
+    InitDrv();
+    if (Ended) return;
+  } else {
+    w_.settings.DriverDebug = false;
+  }
+  ParseSwitches(w_, text, {});
+  RunTest();
+}
+
+void TForm1::setPositions() {
+  // The bottom reference is the window's own height: the controls keep the
+  // same distance from the bottom edge wherever the window stands.
+  const int r = view_.WindowHeight();
+  const int listHeight = r - 140 > 0 ? r - 140 : 0;
+  const ControlState& lb = Control(Ctl::ListBox1);
+  Move(Ctl::ListBox1, lb.Left, lb.Top, lb.Width, listHeight);
+  ListBox1.Height = listHeight;
+  for (Ctl c : {Ctl::Proc1, Ctl::Proc2, Ctl::Proc3, Ctl::Proc4, Ctl::Image1}) {
+    const ControlState& s = Control(c);
+    Move(c, s.Left, r - 120, s.Width, s.Height);
+  }
+  for (Ctl c : {Ctl::okButton, Ctl::sDetails, Ctl::save}) {
+    const ControlState& s = Control(c);
+    Move(c, s.Left, r - 60, s.Width, s.Height);
+  }
+}
+
+void TForm1::okexit() {
+  EndProgram(0);
+}
+
+void TForm1::formDestroy() {
+  if (destroyed_) return;
+  destroyed_ = true;
+  DrvUnload(w_);
+}
+
+void TForm1::Showerror(std::string_view text) {
+  w_.platform->MessageBox("Error", Cut(text), BoxButtons::Ok);
+}
+
+int TForm1::showWarning(std::string_view text) {
+  return w_.platform->MessageBox("Warning", Cut(text), BoxButtons::OkCancel);
+}
+
+bool TForm1::Saveto(std::string_view fileName) {
+  const std::string name(fileName);
+  auto fail = [&](const char* what, int err) {
+    Showerror(std::string("Cannot ") + what + " the file " + Utf8ToCp1252(name) + ": " +
+              std::strerror(err));
+    return false;
+  };
+  std::FILE* f = std::fopen(name.c_str(), "wb");
+  if (f == nullptr) return fail("create", errno);
+  for (int p = 1; p <= WindowProcs(); ++p) {
+    const bool ok = TestProc(p);
+    SetEnabled(Ctl::sDetails, ok);
+    if (ok) {
+      steps_.Details(w_);
+      view_.Repaint();
+    }
+    for (const std::string& line : ListBox1.Items) {
+      const std::string l = Cut(line);
+      if ((!l.empty() && std::fwrite(l.data(), 1, l.size(), f) != l.size()) ||
+          std::fwrite("\r\n", 1, 2, f) != 2) {
+        const int err = errno;
+        std::fclose(f);
+        return fail("write", err);
+      }
+    }
+  }
+  if (std::fflush(f) != 0) {
+    const int err = errno;
+    std::fclose(f);
+    return fail("write", err);
+  }
+  if (std::fclose(f) != 0) return fail("close", errno);
+  return true;
+}
+
+void TForm1::saveClick() {
+  std::string name = kLogFileName;
+  if (!w_.platform->SaveDialog(name)) return;  // cancelled: nothing is written
+  Saveto(Cut(name));
+}
+
+void TForm1::EndProgram(int code) {
+  Ended = true;
+  ExitCode = code;
+  view_.Close();
+}
+
+void TForm1::SetEnabled(Ctl c, bool enabled) {
+  controls_[static_cast<int>(c)].Enabled = enabled;
+  view_.EnableControl(c, enabled);
+}
+
+void TForm1::Move(Ctl c, int left, int top, int width, int height) {
+  ControlState& s = controls_[static_cast<int>(c)];
+  s.Left = left;
+  s.Top = top;
+  s.Width = width;
+  s.Height = height;
+  view_.Place(c, left, top, width, height);
+}
+
+std::string Utf8ToCp1252(std::string_view s) {
+  // The code points 0x80..0x9F of code page 1252 that are not Latin-1.
+  static constexpr std::pair<char32_t, unsigned char> kHigh[] = {
+      {0x20AC, 0x80}, {0x201A, 0x82}, {0x0192, 0x83}, {0x201E, 0x84}, {0x2026, 0x85},
+      {0x2020, 0x86}, {0x2021, 0x87}, {0x02C6, 0x88}, {0x2030, 0x89}, {0x0160, 0x8A},
+      {0x2039, 0x8B}, {0x0152, 0x8C}, {0x017D, 0x8E}, {0x2018, 0x91}, {0x2019, 0x92},
+      {0x201C, 0x93}, {0x201D, 0x94}, {0x2022, 0x95}, {0x2013, 0x96}, {0x2014, 0x97},
+      {0x02DC, 0x98}, {0x2122, 0x99}, {0x0161, 0x9A}, {0x203A, 0x9B}, {0x0153, 0x9C},
+      {0x017E, 0x9E}, {0x0178, 0x9F}};
+  std::string out;
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    int len = 1;
+    char32_t cp = b;
+    if (b >= 0xC0 && b < 0xE0) {
+      len = 2;
+      cp = b & 0x1F;
+    } else if (b >= 0xE0 && b < 0xF0) {
+      len = 3;
+      cp = b & 0x0F;
+    } else if (b >= 0xF0 && b < 0xF8) {
+      len = 4;
+      cp = b & 0x07;
+    } else if (b >= 0x80) {
+      len = 0;  // a stray continuation byte or an invalid lead byte
+    }
+    bool valid = len > 0 && i + static_cast<std::size_t>(len) <= s.size();
+    for (int k = 1; valid && k < len; ++k) {
+      const auto c = static_cast<unsigned char>(s[i + static_cast<std::size_t>(k)]);
+      if ((c & 0xC0) != 0x80) valid = false;
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    if (!valid) {
+      out += '?';
+      ++i;
+      continue;
+    }
+    i += static_cast<std::size_t>(len);
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+      out += static_cast<char>(cp);
+      continue;
+    }
+    char mapped = '?';
+    for (const auto& [u, c] : kHigh) {
+      if (u == cp) mapped = static_cast<char>(c);
+    }
+    out += mapped;
+  }
+  return out;
+}
+
+}  // namespace torv

@@ -1,0 +1,153 @@
+// The main window's logic: start-up, the analysis run on one processor, the
+// hidden switch field, Details, the layout and saving. The controller owns the
+// state of every control; a view (the FLTK window, the console, a test fake)
+// mirrors it and reports the user's actions back through the handlers.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/world.h"
+#include "report/language.h"
+
+namespace torv {
+
+enum class Ctl : int {
+  ListBox1,
+  Image1,
+  okButton,
+  sDetails,
+  Proc1,
+  Proc2,
+  Proc3,
+  Proc4,
+  save,
+  Edit1,
+};
+inline constexpr int kControlCount = 10;
+
+struct ControlState {
+  int Left = 0, Top = 0, Width = 0, Height = 0;
+  bool Enabled = true;
+  bool Visible = true;
+};
+
+// Modifier keys held with a key press.
+enum : unsigned {
+  kShiftKey = 1,
+  kAltKey = 2,
+  kCtrlKey = 4,
+  kMouseButton = 8,
+};
+inline constexpr int kKeyD = 0x44;
+inline constexpr int kKeyEnter = 13;
+
+// What the controller asks of the window. Texts are code page 1252.
+class FormView {
+ public:
+  virtual ~FormView() = default;
+  virtual void SetCaption(std::string_view caption) = 0;
+  virtual void EnableControl(Ctl c, bool enabled) = 0;
+  // Makes the switch field visible and gives it the focus.
+  virtual void ShowEdit() = 0;
+  virtual std::string EditText() = 0;
+  // The list box's lines changed.
+  virtual void Repaint() = 0;
+  virtual void Place(Ctl c, int left, int top, int width, int height) = 0;
+  virtual int WindowHeight() = 0;
+  // Ends the window's message loop (the program ends afterwards).
+  virtual void Close() = 0;
+};
+
+// The analysis steps a run is built from; tests may replace them to drive
+// exit codes and report contents.
+struct AnalysisSteps {
+  std::function<std::uint32_t(World&, std::int32_t)> Worker;
+  std::function<bool(World&, int)> Report;
+  std::function<void(World&)> Details;
+};
+AnalysisSteps DefaultAnalysisSteps();
+
+// Window design size.
+inline constexpr int kFormWidth = 640;
+inline constexpr int kFormHeight = 444;
+// The processors the window, the ECC settings and the saved log cover.
+inline constexpr int kMaxWindowProcs = 4;
+inline constexpr const char* kLogFileName = "torvacin.log";
+
+class TForm1 {
+ public:
+  TForm1(World& w, FormView& view, AnalysisSteps steps = DefaultAnalysisSteps());
+
+  // Handlers.
+  void formcreate(const std::vector<std::string>& args);
+  void InitDrv();
+  void RunTest();
+  bool TestProc(std::int32_t arg);
+  void Details();
+  void OnFormKey(int key, unsigned shift);
+  void OnEditKey(int key, unsigned shift);
+  void setPositions();
+  void Proc1Click() { ProcClick(1); }
+  void Proc2Click() { ProcClick(2); }
+  void Proc3Click() { ProcClick(3); }
+  void Proc4Click() { ProcClick(4); }
+  void okexit();
+  void formDestroy();
+  void Showerror(std::string_view text);
+  int showWarning(std::string_view text);
+  // Writes the reports of all processors to fileName; false (after an
+  // "Error" box naming the file and the reason) when a file operation failed.
+  bool Saveto(std::string_view fileName);
+  void saveClick();
+
+  const ControlState& Control(Ctl c) const { return controls_[static_cast<int>(c)]; }
+  const std::string& Caption() const { return caption_; }
+
+  ListBox ListBox1;
+  // Set when the program is to end (from start-up, /SAVE, /Q, a failed
+  // driver start or "ok"); main exits with ExitCode.
+  bool Ended = false;
+  int ExitCode = 0;
+
+ private:
+  void ProcClick(int n);
+  void EndProgram(int code);
+  void SetEnabled(Ctl c, bool enabled);
+  void Move(Ctl c, int left, int top, int width, int height);
+  // Processors that the window's buttons, the ECC passes and saving cover.
+  int WindowProcs() const;
+
+  World& w_;
+  FormView& view_;
+  AnalysisSteps steps_;
+  std::array<ControlState, kControlCount> controls_{};
+  std::string caption_;
+  bool bindsHost_ = true;
+  bool destroyed_ = false;
+};
+
+// A view without a window, for console mode: it keeps the caption and
+// ignores everything else.
+class ConsoleView : public FormView {
+ public:
+  void SetCaption(std::string_view caption) override { Caption = std::string(caption); }
+  void EnableControl(Ctl, bool) override {}
+  void ShowEdit() override {}
+  std::string EditText() override { return ""; }
+  void Repaint() override {}
+  void Place(Ctl, int, int, int, int) override {}
+  int WindowHeight() override { return kFormHeight; }
+  void Close() override {}
+
+  std::string Caption;
+};
+
+// UTF-8 typed text to code page 1252 (characters it lacks become "?").
+std::string Utf8ToCp1252(std::string_view s);
+
+}  // namespace torv

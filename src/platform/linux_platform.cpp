@@ -1,0 +1,140 @@
+#include "platform/linux_platform.h"
+
+#include <pthread.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "platform/locale.h"
+#include "report/language.h"
+
+namespace torv {
+
+ConsoleBoxPresenter::ConsoleBoxPresenter()
+    : in_(stdin), out_(stderr), interactive_(isatty(STDIN_FILENO) != 0) {}
+
+int ConsoleBoxPresenter::Show(std::string_view title, std::string_view text, BoxButtons buttons) {
+  const std::string line = Cp1252ToUtf8(title) + ": " + Cp1252ToUtf8(text);
+  std::fprintf(out_, "%s\n", line.c_str());
+  if (buttons == BoxButtons::Ok) {
+    std::fflush(out_);
+    return kIdOk;
+  }
+  if (!interactive_) {
+    std::fprintf(out_, "(no terminal to answer: Cancel)\n");
+    std::fflush(out_);
+    return kIdCancel;
+  }
+  std::fprintf(out_, "OK or Cancel? [o/C] ");
+  std::fflush(out_);
+  char buf[64];
+  if (std::fgets(buf, sizeof buf, in_) == nullptr) return kIdCancel;
+  std::string answer;
+  for (const char* p = buf; *p != '\0' && *p != '\n'; ++p) {
+    if (*p != ' ') answer += static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+  }
+  return (answer == "o" || answer == "ok" || answer == "y" || answer == "yes") ? kIdOk : kIdCancel;
+}
+
+LinuxPlatform::LinuxPlatform() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    for (int c = 0; c < CPU_SETSIZE; ++c) {
+      if (CPU_ISSET(c, &set)) cpus_.push_back(c);
+    }
+  }
+  if (cpus_.empty()) {
+    const long n = sysconf(_SC_NPROCESSORS_ONLN);
+    for (long c = 0; c < (n > 0 ? n : 1); ++c) cpus_.push_back(static_cast<int>(c));
+  }
+}
+
+int LinuxPlatform::HostCpu(int proc) const {
+  if (proc < 1 || proc > static_cast<int>(cpus_.size())) return -1;
+  return cpus_[static_cast<std::size_t>(proc - 1)];
+}
+
+std::uint16_t LinuxPlatform::SystemLangId() {
+  return LangIdFromLocale(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
+}
+
+int LinuxPlatform::MessageBox(std::string_view title, std::string_view text, BoxButtons buttons) {
+  BoxPresenter& p = presenter_ != nullptr ? *presenter_ : console_;
+  return p.Show(title, text, buttons);
+}
+
+bool LinuxPlatform::SaveDialog(std::string& name) {
+  if (!saveDialog_) return false;
+  return saveDialog_(name);
+}
+
+namespace {
+
+struct ThreadCall {
+  const std::function<std::uint32_t()>* Body = nullptr;
+  int Cpu = -1;  // the one CPU the thread must run on, -1 for none
+  bool Bound = true;
+  std::uint32_t Code = 0;
+};
+
+void* ThreadMain(void* arg) {
+  auto* call = static_cast<ThreadCall*>(arg);
+  if (call->Cpu >= 0) {
+    // The mask was set before the thread started; make sure it holds exactly
+    // the processor asked for before anything runs.
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (pthread_getaffinity_np(pthread_self(), sizeof set, &set) != 0 || CPU_COUNT(&set) != 1 ||
+        !CPU_ISSET(call->Cpu, &set)) {
+      call->Bound = false;
+      return nullptr;
+    }
+  }
+  call->Code = (*call->Body)();
+  return nullptr;
+}
+
+}  // namespace
+
+bool LinuxPlatform::RunBoundThread(int proc, const std::function<std::uint32_t()>& body,
+                                   std::uint32_t& exitCode) {
+  ThreadCall call;
+  call.Body = &body;
+  if (proc != 0) {
+    call.Cpu = HostCpu(proc);
+    if (call.Cpu < 0) return false;
+  }
+  pthread_attr_t attr;
+  if (pthread_attr_init(&attr) != 0) return false;
+  bool ok = true;
+  if (call.Cpu >= 0) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(call.Cpu, &set);
+    ok = pthread_attr_setaffinity_np(&attr, sizeof set, &set) == 0;
+  }
+  pthread_t thread;
+  if (ok) ok = pthread_create(&thread, &attr, ThreadMain, &call) == 0;
+  pthread_attr_destroy(&attr);
+  if (!ok) return false;
+  if (pthread_join(thread, nullptr) != 0) return false;
+  if (!call.Bound) return false;
+  exitCode = call.Code;
+  return true;
+}
+
+void LinuxPlatform::Sleep(int milliseconds) {
+  if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void LinuxPlatform::ExitProcess(int code) {
+  std::fflush(nullptr);
+  _exit(code);
+}
+
+}  // namespace torv

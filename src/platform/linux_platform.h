@@ -1,0 +1,65 @@
+// The operating-system layer on Linux: processors from the affinity mask,
+// the language from the locale environment, workers on pthreads bound to one
+// processor before they run, and message boxes and the save dialog through
+// pluggable presenters (the window's own, or the terminal in console mode).
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace torv {
+
+// Message boxes on the terminal. "Error: text" and "Warning: text" go to
+// `out`; an OK/Cancel question is asked on `in` when it is interactive and
+// answered Cancel otherwise (an unattended run never confirms a risky step).
+class ConsoleBoxPresenter : public BoxPresenter {
+ public:
+  ConsoleBoxPresenter();  // stdin, stderr, interactive when stdin is a terminal
+  ConsoleBoxPresenter(std::FILE* in, std::FILE* out, bool interactive)
+      : in_(in), out_(out), interactive_(interactive) {}
+  int Show(std::string_view title, std::string_view text, BoxButtons buttons) override;
+
+ private:
+  std::FILE* in_;
+  std::FILE* out_;
+  bool interactive_;
+};
+
+class LinuxPlatform : public Platform {
+ public:
+  LinuxPlatform();
+
+  std::uint8_t GetWinVersion() override { return kOsLinux; }
+  // The processors this process may run on; processor p (1-based) is the
+  // p-th of them in ascending order of the kernel's CPU numbers.
+  int ProcessorCount() override { return static_cast<int>(cpus_.size()); }
+  std::uint16_t SystemLangId() override;
+  int MessageBox(std::string_view title, std::string_view text, BoxButtons buttons) override;
+  bool SaveDialog(std::string& name) override;
+  bool RunBoundThread(int proc, const std::function<std::uint32_t()>& body,
+                      std::uint32_t& exitCode) override;
+  void Sleep(int milliseconds) override;
+  [[noreturn]] void ExitProcess(int code) override;
+  DeviceTable& Devices() override { return devices_; }
+
+  // The kernel's CPU number of processor p, or -1 when there is none.
+  int HostCpu(int proc) const;
+
+  // The window installs its own boxes and file dialog; null restores the
+  // terminal boxes and a dialog that is always cancelled.
+  void SetPresenter(BoxPresenter* presenter) { presenter_ = presenter; }
+  void SetSaveDialog(std::function<bool(std::string&)> dialog) { saveDialog_ = std::move(dialog); }
+
+ private:
+  std::vector<int> cpus_;
+  ConsoleBoxPresenter console_;
+  BoxPresenter* presenter_ = nullptr;
+  std::function<bool(std::string&)> saveDialog_;
+  DeviceTable devices_;
+};
+
+}  // namespace torv
