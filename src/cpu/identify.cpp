@@ -1,21 +1,178 @@
-// Placeholder bodies; replaced by the identification.
+// Processor identification through the driver's CPUID request: vendor,
+// signature, feature flags and the cache descriptors of leaf 2.
+#include <array>
+#include <string>
+
 #include "app/world.h"
 #include "cpu/cpuinfo.h"
+#include "driver/hw.h"
+#include "report/utility.h"
 
 namespace torv {
-void IdentifyCpu(World& w, TCpuInfo& info) { info = w.cpu.CpuInfo; }
-bool IdentifyByCpuid(World&) { return false; }
-void ReadVendor(World&, PStr<12>& vendor, std::uint8_t& code) {
+
+namespace {
+
+// The first three letters of the vendor string, upper-cased, and their codes,
+// compared in this order.
+struct VendorKey {
+  const char* Key;
+  std::uint8_t Code;
+};
+constexpr std::array<VendorKey, 6> kVendorKeys{{
+    {"UMC", kVendorUmc},
+    {"GEN", kVendorIntel},
+    {"AUT", kVendorAmd},
+    {"CYR", kVendorCyrix},
+    {"IBM", kVendorIbm},
+    {"CEN", kVendorIdt},
+}};
+
+// Leaf-2 descriptor bytes this program understands and the field each sets.
+enum class CacheField { TlbA, TlbB, L1Code, L1Data, L2 };
+struct Descriptor {
+  std::uint8_t Byte;
+  CacheField Field;
+  std::uint16_t Value;
+};
+constexpr std::array<Descriptor, 14> kDescriptors{{
+    {0x01, CacheField::TlbA, 64},
+    {0x02, CacheField::TlbB, 8},
+    {0x03, CacheField::TlbA, 64},
+    {0x04, CacheField::TlbA, 8},
+    {0x06, CacheField::L1Code, 8},
+    {0x08, CacheField::L1Code, 16},
+    {0x0A, CacheField::L1Data, 8},
+    {0x0C, CacheField::L1Data, 16},
+    {0x40, CacheField::L2, 0},
+    {0x41, CacheField::L2, 128},
+    {0x42, CacheField::L2, 256},
+    {0x43, CacheField::L2, 512},
+    {0x44, CacheField::L2, 1024},
+    {0x45, CacheField::L2, 2048},
+}};
+
+std::uint16_t& FieldOf(TCpuInfo& ci, CacheField f) {
+  switch (f) {
+    case CacheField::TlbA:
+      return ci.TlbA;
+    case CacheField::TlbB:
+      return ci.TlbB;
+    case CacheField::L1Code:
+      return ci.L1CodeKB;
+    case CacheField::L1Data:
+      return ci.L1DataKB;
+    case CacheField::L2:
+      break;
+  }
+  return ci.L2KB;
+}
+
+// Decodes the four descriptor bytes of EDX, lowest first; a later byte
+// overrides an earlier one for the same field.
+void DecodeEdxDescriptors(TCpuInfo& ci, std::uint32_t edx) {
+  for (int i = 0; i < 4; ++i) {
+    ci.CacheInfoValid = true;
+    const auto b = static_cast<std::uint8_t>(edx >> (8 * i));
+    for (const Descriptor& d : kDescriptors) {
+      if (d.Byte == b) FieldOf(ci, d.Field) = d.Value;
+    }
+  }
+}
+
+void AppendRegBytes(std::string& s, std::uint32_t r) {
+  for (int i = 0; i < 4; ++i)
+    s.push_back(static_cast<char>(static_cast<std::uint8_t>(r >> (8 * i))));
+}
+
+// One CPUID request. A failed request leaves the record at zero, so that
+// nothing of an earlier answer is taken for this one.
+CpuidRegs Cpuid(World& w, std::uint32_t leaf, bool& ok) {
+  CpuidRegs regs;
+  DrvCpuid(w, leaf, regs, ok);
+  if (!ok) regs = {};
+  return regs;
+}
+
+}  // namespace
+
+void ReadVendor(World& w, PStr<12>& vendor, std::uint8_t& vendorCode) {
+  vendorCode = kVendorNone;
   vendor = "None";
-  code = 0;
+  bool ok = false;
+  const CpuidRegs r = Cpuid(w, 0, ok);
+  if (!ok) return;
+  // Built byte for byte: zero bytes and characters outside ASCII stay as the
+  // processor gave them.
+  std::string s;
+  AppendRegBytes(s, r.Ebx);
+  AppendRegBytes(s, r.Edx);
+  AppendRegBytes(s, r.Ecx);
+  vendor = s;
+  const std::string key = UpperStr(vendor.view().substr(0, 3));
+  for (const VendorKey& k : kVendorKeys) {
+    if (key == k.Key) {
+      vendorCode = k.Code;
+      break;
+    }
+  }
 }
-void NameByFamily(World&) {}
-void Name486(World&, std::string_view, const std::uint8_t (&)[8]) {}
-std::string JoinSteppings(std::string_view a, std::string_view b) {
-  return std::string(a) + "/" + std::string(b);
+
+bool IdentifyByCpuid(World& w) {
+  TCpuInfo& ci = w.cpu.CpuInfo;
+  ci.NameSuffix = "";
+
+  bool ok = false;
+  Cpuid(w, 0, ok);
+  ci.CpuidOk = ok;
+  const bool result = ok;
+  ci.Identified = ok;
+  if (!ok) {
+    ci.Vendor = "NONE";
+    ci.CpuName = "unbekannt";
+    ci.NameSuffix = "";
+    ci.VendorCode = kVendorNone;
+    return false;
+  }
+
+  ReadVendor(w, ci.Vendor, ci.VendorCode);
+  if (ci.VendorCode == kVendorNone) ci.ClassCode = 0;
+
+  const CpuidRegs l1 = Cpuid(w, 1, ok);
+  ci.CpuidOk = ok;
+  ci.Stepping = static_cast<std::uint8_t>(l1.Eax & 0x0F);
+  ci.Model = static_cast<std::uint8_t>((l1.Eax >> 4) & 0x0F);
+  ci.Family = static_cast<std::uint8_t>((l1.Eax >> 8) & 0x0F);
+  ci.CpuType = static_cast<std::uint8_t>((l1.Eax >> 12) & 0x0F);
+  ci.Features = l1.Edx;
+  ci.HasApic = (l1.Edx >> 9) & 1;
+  ci.HasMmx = (l1.Edx >> 23) & 1;
+  ci.HasCmov = (l1.Edx >> 15) & 1;
+
+  ci.TlbA = ci.TlbB = ci.L2KB = ci.L1CodeKB = ci.L1DataKB = 0xFFFF;
+
+  const CpuidRegs l2 = Cpuid(w, 2, ok);
+  ci.CpuidOk = ok;
+  // Only the one-request form (low byte of EAX exactly 1) is decoded, and of
+  // it only the descriptors in EDX.
+  if (ok && (l2.Eax & 0xFF) == 1) {
+    DecodeEdxDescriptors(ci, l2.Edx);
+  } else {
+    ci.CacheInfoValid = false;
+  }
+
+  NameByFamily(w);
+  return result;
 }
-std::uint8_t ReadCyrixReg(World&, std::uint8_t) { return 0; }
-void WriteCyrixReg(World&, std::uint8_t, std::uint8_t) {}
-bool IsCyrix(World&) { return false; }
-bool IdentifyCyrix(World&) { return false; }
+
+void IdentifyCpu(World& w, TCpuInfo& info) {
+  const bool byCpuid = IdentifyByCpuid(w);
+  // Cyrix designs without CPUID, and Cyrix parts that answer it, are examined
+  // through their configuration registers; not when the driver could not
+  // reach the requested processor at all.
+  if ((!byCpuid || w.cpu.CpuInfo.VendorCode == kVendorCyrix) && !w.hw.CpuidFault) {
+    IdentifyCyrix(w);
+  }
+  info = w.cpu.CpuInfo;
+}
+
 }  // namespace torv

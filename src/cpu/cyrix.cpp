@@ -1,0 +1,189 @@
+// Identification of Cyrix designs through their configuration registers
+// (index at port 22h, data at port 23h), with or without CPUID.
+#include <array>
+#include <string>
+
+#include "app/world.h"
+#include "cpu/cpuinfo.h"
+#include "driver/hw.h"
+#include "machine/machine.h"
+#include "report/utility.h"
+
+namespace torv {
+
+namespace {
+
+constexpr std::uint16_t kPicMask = 0x21;  // interrupt mask of the primary controller
+constexpr std::uint16_t kCyrixIndex = 0x22;
+constexpr std::uint16_t kCyrixData = 0x23;
+
+constexpr std::uint8_t kCcr0 = 0xC0;
+constexpr std::uint8_t kCcr3 = 0xC3;
+constexpr std::uint8_t kCcr4 = 0xE8;
+constexpr std::uint8_t kCcr5 = 0xE9;
+constexpr std::uint8_t kDir0 = 0xFE;
+constexpr std::uint8_t kDir1 = 0xFF;
+constexpr std::uint8_t kCcr3Mapen = 0x10;  // opens CCR4 and CCR5
+constexpr std::uint8_t kCcr4Cpuid = 0x80;  // CPUID instruction enabled
+
+// Gives slow bus hardware time between port accesses: a byte counter from 1
+// up to 101. The counter is volatile so that the loop is kept.
+void SettleDelay() {
+  volatile std::uint8_t i = 1;
+  while (i <= 100) {
+    i = static_cast<std::uint8_t>(i + 1);
+  }
+}
+
+// Names by DIR0 for single values.
+struct Dir0Name {
+  std::uint8_t Dir0;
+  const char* Name;
+  const char* Suffix;
+};
+constexpr std::array<Dir0Name, 19> kDir0Names{{
+    {0x00, "Cx486??", ""},        {0x01, "Cx486DLC", ""},     {0x02, "Cx486SLC2", ""},
+    {0x03, "Cx486DLC2", ""},      {0x04, "Cx486SRx", ""},     {0x05, "Cx486DRx", ""},
+    {0x06, "Cx486SRx2", ""},      {0x07, "Cx486DRx2", ""},    {0x10, "Cx486S (B)", ""},
+    {0x11, "Cx486S2 (B)", ""},    {0x12, "Cx486Se (B)", ""},  {0x13, "Cx486S2e (B)", ""},
+    {0x1A, "Cx486DX", ""},        {0x1B, "Cx486DX2", ""},     {0x1F, "Cx486DX4", ""},
+    {0x8F, "TIdx4", ""},          {0xFD, "Cx486SLC/DLC", ""}, {0xFE, "Cx486S (A)", ""},
+    {0xFF, "Cx486SLC", "/DLC/S"},
+}};
+
+// Clock ratios of the 6x86 (DIR0 AND 5) and of the 6x86MX (DIR0 AND 7).
+constexpr std::array<const char*, 8> kM1Ratio{{" 1:1", " 2:1", "", "", " 4:1", " 3:1", "", ""}};
+constexpr std::array<const char*, 8> kM2Ratio{{"", " 2:1", " 2.5:1", " 3:1", " 3.5:1", "", "", ""}};
+
+// Sets CpuName and the first part of NameSuffix from DIR0 (and DIR1).
+void NameByDir0(TCpuInfo& ci, std::uint8_t dir0, std::uint8_t dir1) {
+  for (const Dir0Name& n : kDir0Names) {
+    if (n.Dir0 == dir0) {
+      ci.CpuName = n.Name;
+      ci.NameSuffix = n.Suffix;
+      return;
+    }
+  }
+  switch (dir0 >> 4) {
+    case 0x2:
+      if (dir0 >= 0x28) {
+        ci.CpuName = "Cx586 (M1SC)";
+        return;
+      }
+      break;
+    case 0x3:
+      ci.CpuName = dir1 < 0x1F ? "Cx686 (M1)" : "Cx686L (M1)";
+      ci.NameSuffix = kM1Ratio[dir0 & 5];
+      return;
+    case 0x4:
+      ci.CpuName = "Cx86gx (MediaGX)";
+      return;
+    case 0x5:
+      ci.CpuName = "Cx686MX (M2)";
+      ci.NameSuffix = kM2Ratio[dir0 & 7];
+      return;
+    case 0x6:
+      ci.CpuName = "Cx786 (M3)";
+      return;
+    case 0x7:
+      ci.CpuName = "Cx868";
+      return;
+    default:
+      break;
+  }
+  ci.CpuName = "Cyrix " + HexByte(dir0);
+}
+
+// Family from the third character of the name: "Cx586..." is a 5, and so on.
+std::uint8_t FamilyFromName(std::string_view name) {
+  if (name.size() >= 3) {
+    const char c = name[2];
+    if (c >= '5' && c <= '8') return static_cast<std::uint8_t>(c - '0');
+  }
+  return 4;
+}
+
+}  // namespace
+
+std::uint8_t ReadCyrixReg(World& w, std::uint8_t index) {
+  PortOut(w, kCyrixIndex, index);
+  return PortIn(w, kCyrixData);
+}
+
+void WriteCyrixReg(World& w, std::uint8_t index, std::uint8_t value) {
+  PortOut(w, kCyrixIndex, index);
+  PortOut(w, kCyrixData, value);
+}
+
+bool IsCyrix(World& w) {
+  // Cyrix designs leave the arithmetic flags alone on a division.
+  if (w.machine && w.machine->DivisionLeavesFlags(w.hw.CurrentCpu)) return true;
+
+  // On some boards ports 22h and 23h are copies of the interrupt controller's
+  // 20h and 21h: port 23h then shows the interrupt mask, and follows it.
+  const std::uint8_t savedMask = PortIn(w, kPicMask);
+  PortOut(w, kCyrixIndex, kCcr0);
+  SettleDelay();
+  if (PortIn(w, kCyrixData) == savedMask) {
+    PortOut(w, kPicMask, 0xFF);
+    SettleDelay();
+    PortOut(w, kCyrixIndex, kCcr0);
+    SettleDelay();
+    const std::uint8_t again = PortIn(w, kCyrixData);
+    PortOut(w, kPicMask, savedMask);
+    if (again == 0xFF) return false;
+  }
+
+  // Configuration registers hold varied values; absent ports read as 00h or
+  // FFh.
+  int count = 0;
+  for (int index = kCcr0; index <= 0xCF; ++index) {
+    const std::uint8_t v = ReadCyrixReg(w, static_cast<std::uint8_t>(index));
+    if (v != 0x00 && v != 0xFF) ++count;
+  }
+  PortOut(w, kPicMask, savedMask);
+  return count > 3;
+}
+
+bool IdentifyCyrix(World& w) {
+  TCpuInfo& ci = w.cpu.CpuInfo;
+  const bool knownCyrix =
+      ci.CpuidOk && (ci.VendorCode == kVendorIbm || ci.VendorCode == kVendorCyrix);
+  if (!knownCyrix && !IsCyrix(w)) return false;
+
+  const std::uint8_t dir0 = ReadCyrixReg(w, kDir0);
+  const std::uint8_t dir1 = ReadCyrixReg(w, kDir1);
+  const std::uint8_t ccr3 = ReadCyrixReg(w, kCcr3);
+
+  if (dir0 >= 0x28) {
+    // Open CCR4/CCR5, switch CPUID on for one more CPUID identification, then
+    // put CCR4 back and close the registers again.
+    WriteCyrixReg(w, kCcr3, static_cast<std::uint8_t>(ccr3 | kCcr3Mapen));
+    const std::uint8_t ccr4 = ReadCyrixReg(w, kCcr4);
+    const std::uint8_t ccr5 = ReadCyrixReg(w, kCcr5);
+    ci.Ccr4 = ccr4;
+    ci.Ccr5 = ccr5;
+    w.cpu.CpuidWasEnabled = ccr4 >= kCcr4Cpuid;
+    if (!w.cpu.CpuidWasEnabled) {
+      WriteCyrixReg(w, kCcr4, static_cast<std::uint8_t>(ccr4 | kCcr4Cpuid));
+    }
+    IdentifyByCpuid(w);
+    if (!w.cpu.CpuidWasEnabled) WriteCyrixReg(w, kCcr4, ccr4);
+    WriteCyrixReg(w, kCcr3, static_cast<std::uint8_t>(ccr3 & ~kCcr3Mapen));
+  }
+
+  ci.NameSuffix = "";
+  NameByDir0(ci, dir0, dir1);
+  ci.Dir0 = dir0;
+  ci.Dir1 = dir1;
+  ci.NameSuffix = ci.NameSuffix.str() + ", ID=" + HexByte(dir0) + "h, Rev=" + HexByte(dir1) + "h";
+
+  if (!ci.CpuidOk) {
+    ci.VendorCode = kVendorCyrix;
+    ci.Identified = true;
+    ci.Family = FamilyFromName(ci.CpuName);
+  }
+  return true;
+}
+
+}  // namespace torv

@@ -1,0 +1,338 @@
+// Cyrix designs: the presence tests, the names by DIR0/DIR1, switching CPUID on
+// through CCR3/CCR4 and back, and the family taken from the name.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "cpu/scripted_cpu.h"
+
+namespace torv::test {
+namespace {
+
+using Mode = ScriptedCpu::CpuidMode;
+using RegWrite = std::pair<std::uint8_t, std::uint8_t>;
+
+class CyrixTest : public CpuTest {
+ protected:
+  // A Cyrix part: configuration registers with varied values in C0h..CFh.
+  void CyrixPart(std::uint8_t dir0, std::uint8_t dir1, std::uint8_t ccr3 = 0x01,
+                 std::uint8_t ccr4 = 0x00) {
+    dev->CyrixRegisters = true;
+    for (int i = 0xC0; i <= 0xCF; ++i) dev->Regs[i] = static_cast<std::uint8_t>(0x10 + i);
+    dev->Regs[0xC3] = ccr3;
+    dev->Regs[0xE8] = ccr4;
+    dev->Regs[0xE9] = 0x5A;
+    dev->Regs[0xFE] = dir0;
+    dev->Regs[0xFF] = dir1;
+  }
+};
+
+// ---------------------------------------------------------------- DIR0 names
+
+struct Dir0Case {
+  std::uint8_t Dir0, Dir1;
+  const char* Name;
+  const char* Suffix;
+  std::uint8_t Family;
+};
+
+std::ostream& operator<<(std::ostream& os, const Dir0Case& c) {
+  return os << "DIR0 " << int(c.Dir0) << " DIR1 " << int(c.Dir1);
+}
+
+class Dir0Test : public CyrixTest, public ::testing::WithParamInterface<Dir0Case> {};
+
+// Without any CPUID the DIR0 name stands, the part counts as an identified
+// Cyrix, and the family comes from the third character of the name.
+TEST_P(Dir0Test, NamesThePartWithoutCpuid) {
+  const Dir0Case& c = GetParam();
+  CyrixPart(c.Dir0, c.Dir1);
+  dev->Cpuid = Mode::Off;
+  UseMachine(true);
+
+  const TCpuInfo ci = Identify();
+
+  EXPECT_EQ(ci.CpuName.view(), c.Name);
+  EXPECT_EQ(ci.NameSuffix.view(), c.Suffix);
+  EXPECT_EQ(ci.Family, c.Family);
+  EXPECT_EQ(ci.Dir0, c.Dir0);
+  EXPECT_EQ(ci.Dir1, c.Dir1);
+  EXPECT_EQ(ci.VendorCode, kVendorCyrix);
+  EXPECT_TRUE(ci.Identified);
+  EXPECT_FALSE(ci.CpuidOk);
+  EXPECT_EQ(ci.Vendor.view(), "NONE");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Dir0Test,
+    ::testing::Values(Dir0Case{0x31, 0x17, "Cx686 (M1)", " 2:1, ID=31h, Rev=17h", 6},
+                      Dir0Case{0x35, 0x20, "Cx686L (M1)", " 3:1, ID=35h, Rev=20h", 6},
+                      Dir0Case{0x30, 0x1F, "Cx686L (M1)", " 1:1, ID=30h, Rev=1Fh", 6},
+                      Dir0Case{0x3E, 0x1E, "Cx686 (M1)", " 4:1, ID=3Eh, Rev=1Eh", 6},
+                      Dir0Case{0x55, 0x08, "Cx686MX (M2)", ", ID=55h, Rev=08h", 6},
+                      Dir0Case{0x52, 0x08, "Cx686MX (M2)", " 2.5:1, ID=52h, Rev=08h", 6},
+                      Dir0Case{0x5C, 0x08, "Cx686MX (M2)", " 3.5:1, ID=5Ch, Rev=08h", 6},
+                      Dir0Case{0x58, 0x08, "Cx686MX (M2)", ", ID=58h, Rev=08h", 6},
+                      Dir0Case{0x09, 0x00, "Cyrix 09", ", ID=09h, Rev=00h", 4},
+                      Dir0Case{0x27, 0x00, "Cyrix 27", ", ID=27h, Rev=00h", 4},
+                      Dir0Case{0x28, 0x00, "Cx586 (M1SC)", ", ID=28h, Rev=00h", 5},
+                      Dir0Case{0x2F, 0x00, "Cx586 (M1SC)", ", ID=2Fh, Rev=00h", 5},
+                      Dir0Case{0x00, 0x00, "Cx486??", ", ID=00h, Rev=00h", 4},
+                      Dir0Case{0x1B, 0x08, "Cx486DX2", ", ID=1Bh, Rev=08h", 4},
+                      Dir0Case{0x13, 0x00, "Cx486S2e (B)", ", ID=13h, Rev=00h", 4},
+                      Dir0Case{0x44, 0x00, "Cx86gx (MediaGX)", ", ID=44h, Rev=00h", 8},
+                      Dir0Case{0x61, 0x00, "Cx786 (M3)", ", ID=61h, Rev=00h", 7},
+                      Dir0Case{0x70, 0x00, "Cx868", ", ID=70h, Rev=00h", 8},
+                      Dir0Case{0x8F, 0x00, "TIdx4", ", ID=8Fh, Rev=00h", 4},
+                      Dir0Case{0xFD, 0x00, "Cx486SLC/DLC", ", ID=FDh, Rev=00h", 4},
+                      Dir0Case{0xFE, 0x00, "Cx486S (A)", ", ID=FEh, Rev=00h", 4},
+                      Dir0Case{0xFF, 0xAB, "Cx486SLC", "/DLC/S, ID=FFh, Rev=ABh", 4},
+                      Dir0Case{0xC7, 0x00, "Cyrix C7", ", ID=C7h, Rev=00h", 4}));
+
+// ---------------------------------------------------------------- CCR3/CCR4
+
+TEST_F(CyrixTest, SwitchesCpuidOnForASecondIdentificationAndBack) {
+  CyrixPart(0x31, 0x17, /*ccr3=*/0x01, /*ccr4=*/0x02);
+  dev->Cpuid = Mode::FollowsCcr4;
+  dev->SetVendor("CyrixInstead", 1);
+  dev->SetSignature(0x0530, 0x00000001);  // cyrix-6x86-0530
+  UseMachine(true);
+
+  const TCpuInfo ci = Identify();
+
+  EXPECT_EQ(dev->RegWrites,
+            (std::vector<RegWrite>{{0xC3, 0x11}, {0xE8, 0x82}, {0xE8, 0x02}, {0xC3, 0x01}}));
+  EXPECT_FALSE(w.cpu.CpuidWasEnabled);
+  EXPECT_EQ(ci.Ccr4, 0x02);
+  EXPECT_EQ(ci.Ccr5, 0x5A);
+  // The second identification saw CPUID: vendor and signature from it.
+  EXPECT_TRUE(ci.CpuidOk);
+  EXPECT_TRUE(ci.Identified);
+  EXPECT_EQ(ci.Vendor.view(), "CyrixInstead");
+  EXPECT_EQ(ci.VendorCode, kVendorCyrix);
+  EXPECT_EQ(ci.Family, 5);
+  EXPECT_EQ(ci.Model, 3);
+  // The name is the one from DIR0; the class code from the family name.
+  EXPECT_EQ(ci.CpuName.view(), "Cx686 (M1)");
+  EXPECT_EQ(ci.NameSuffix.view(), " 2:1, ID=31h, Rev=17h");
+  EXPECT_EQ(ci.ClassCode, 38);
+}
+
+TEST_F(CyrixTest, CpuidAlreadyEnabledLeavesCcr4Alone) {
+  CyrixPart(0x53, 0x08, /*ccr3=*/0x10, /*ccr4=*/0x83);
+  dev->Cpuid = Mode::FollowsCcr4;
+  dev->SetVendor("CyrixInstead", 1);
+  dev->SetSignature(0x0600, 0x0080A135);  // cyrix-mii-0600
+
+  const TCpuInfo ci = Identify();
+
+  // CCR3 bit 4 is set and then cleared, whatever it held before.
+  EXPECT_EQ(dev->RegWrites, (std::vector<RegWrite>{{0xC3, 0x10}, {0xC3, 0x00}}));
+  EXPECT_TRUE(w.cpu.CpuidWasEnabled);
+  EXPECT_EQ(ci.Ccr4, 0x83);
+  EXPECT_EQ(ci.CpuName.view(), "Cx686MX (M2)");
+  EXPECT_EQ(ci.NameSuffix.view(), " 3:1, ID=53h, Rev=08h");
+  EXPECT_EQ(ci.ClassCode, 41);
+  EXPECT_EQ(ci.Family, 6);
+  // A part that answers CPUID as Cyrix is taken as one without the presence
+  // test: no flags test was needed (no machine is set) and 21h stays untouched.
+  for (const PortAccess& p : dev->Ports) EXPECT_NE(p.Port, 0x21);
+}
+
+// An IBM-labelled part is of Cyrix design as well.
+TEST_F(CyrixTest, IbmVendorIsTakenAsCyrixDesignWithoutTest) {
+  CyrixPart(0x1F, 0x00);
+  dev->SetVendor("IBM Inside  ", 1);
+  dev->SetSignature(0x0480);
+  auto machine = UseMachine(false);
+
+  // The Cyrix methods run from IdentifyCpu only for vendor code 5; called
+  // directly on an IBM record they skip the presence test.
+  IdentifyByCpuid(w);
+  EXPECT_TRUE(IdentifyCyrix(w));
+
+  EXPECT_TRUE(machine->AskedCpus.empty());
+  EXPECT_EQ(w.cpu.CpuInfo.CpuName.view(), "Cx486DX4");
+  EXPECT_EQ(w.cpu.CpuInfo.VendorCode, kVendorIbm);
+}
+
+// DIR0 of FDh..FFh counts as 28h or more: the registers are handled and the
+// CPUID identification runs a second time.
+TEST_F(CyrixTest, OldPartsAboveThe28hLineGoThroughCcr4Too) {
+  CyrixPart(0xFE, 0x00, 0x00, 0x00);
+  dev->Cpuid = Mode::Off;
+  UseMachine(true);
+
+  Identify();
+
+  EXPECT_EQ(dev->RegWrites,
+            (std::vector<RegWrite>{{0xC3, 0x10}, {0xE8, 0x80}, {0xE8, 0x00}, {0xC3, 0x00}}));
+  EXPECT_EQ(dev->CpuidRequests.size(), 2u);
+}
+
+TEST_F(CyrixTest, PartsBelow28hAreNotTouched) {
+  CyrixPart(0x1B, 0x08);
+  dev->Cpuid = Mode::Off;
+  UseMachine(true);
+
+  Identify();
+
+  EXPECT_TRUE(dev->RegWrites.empty());
+  EXPECT_EQ(dev->CpuidRequests.size(), 1u);
+}
+
+// ---------------------------------------------------------------- presence
+
+struct CountCase {
+  int Varied;  // registers of C0h..CFh holding neither 00h nor FFh
+  bool Cyrix;
+};
+
+std::ostream& operator<<(std::ostream& os, const CountCase& c) {
+  return os << c.Varied << " varied registers";
+}
+
+class RegisterCountTest : public CyrixTest, public ::testing::WithParamInterface<CountCase> {};
+
+TEST_P(RegisterCountTest, MoreThanThreeVariedRegistersMakeACyrix) {
+  dev->CyrixRegisters = true;
+  for (int i = 0; i < 16; ++i) {
+    const bool varied = i < GetParam().Varied;
+    dev->Regs[0xC0 + i] = varied ? static_cast<std::uint8_t>(0x20 + i) : (i % 2 ? 0xFF : 0x00);
+  }
+  UseMachine(false);
+
+  EXPECT_EQ(IsCyrix(w), GetParam().Cyrix);
+  EXPECT_EQ(dev->PicMask, 0xB8);
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, RegisterCountTest,
+                         ::testing::Values(CountCase{0, false}, CountCase{3, false},
+                                           CountCase{4, true}, CountCase{16, true}));
+
+TEST_F(CyrixTest, ThreeVariedRegistersLeaveTheRecordAsCpuidLeftIt) {
+  dev->CyrixRegisters = true;
+  dev->Regs[0xC1] = 0x12;
+  dev->Regs[0xC5] = 0x34;
+  dev->Regs[0xCF] = 0x56;
+  dev->Regs[0xFE] = 0x31;
+  dev->Cpuid = Mode::Off;
+  UseMachine(false);
+
+  const TCpuInfo ci = Identify();
+
+  EXPECT_EQ(ci.CpuName.view(), "unbekannt");
+  EXPECT_EQ(ci.Vendor.view(), "NONE");
+  EXPECT_FALSE(ci.Identified);
+  EXPECT_EQ(ci.Dir0, 0);
+}
+
+// Ports 22h/23h decoded as copies of the interrupt controller: port 23h shows
+// the mask and follows it to FFh. Not a Cyrix, and the mask is put back.
+TEST_F(CyrixTest, MirroredInterruptControllerIsNotACyrix) {
+  for (std::uint8_t mask : {std::uint8_t{0xB8}, std::uint8_t{0x00}, std::uint8_t{0xFF}}) {
+    dev->PicMirror = true;
+    dev->PicMask = mask;
+    dev->Ports.clear();
+    UseMachine(false);
+
+    EXPECT_FALSE(IsCyrix(w));
+    EXPECT_EQ(dev->PicMask, mask);
+    ASSERT_FALSE(dev->Ports.empty());
+    const PortAccess& last = dev->Ports.back();
+    EXPECT_TRUE(last.Out);
+    EXPECT_EQ(last.Port, 0x21);
+    EXPECT_EQ(last.Value, mask);
+  }
+}
+
+// A first read of 23h that happens to equal the mask, on a real Cyrix: the
+// second read does not follow the mask, so the register count decides.
+TEST_F(CyrixTest, CcrThatEqualsTheMaskByChanceStillCounts) {
+  dev->CyrixRegisters = true;
+  for (int i = 0xC0; i <= 0xCF; ++i) dev->Regs[i] = static_cast<std::uint8_t>(i);
+  dev->PicMask = 0xC0;  // CCR0 holds C0h as well
+  UseMachine(false);
+
+  EXPECT_TRUE(IsCyrix(w));
+  EXPECT_EQ(dev->PicMask, 0xC0);
+}
+
+TEST_F(CyrixTest, DivisionFlagsDecideWithoutPortAccess) {
+  auto machine = UseMachine(true);
+  w.hw.CurrentCpu = 3;
+
+  EXPECT_TRUE(IsCyrix(w));
+  EXPECT_EQ(machine->AskedCpus, (std::vector<int>{3}));
+  EXPECT_TRUE(dev->Ports.empty());
+}
+
+// Without a machine the flags test counts as "flags changed".
+TEST_F(CyrixTest, NoMachineFallsBackToThePorts) {
+  dev->CyrixRegisters = true;
+  for (int i = 0xC0; i <= 0xCF; ++i) dev->Regs[i] = 0x42;
+
+  EXPECT_TRUE(IsCyrix(w));
+  EXPECT_FALSE(dev->Ports.empty());
+}
+
+TEST_F(CyrixTest, RegisterAccessIsIndexThenData) {
+  dev->CyrixRegisters = true;
+  dev->Regs[0xFE] = 0x31;
+
+  EXPECT_EQ(ReadCyrixReg(w, 0xFE), 0x31);
+  WriteCyrixReg(w, 0xC3, 0x10);
+
+  ASSERT_EQ(dev->Ports.size(), 4u);
+  EXPECT_TRUE(dev->Ports[0].Out);
+  EXPECT_EQ(dev->Ports[0].Port, 0x22);
+  EXPECT_EQ(dev->Ports[0].Value, 0xFE);
+  EXPECT_FALSE(dev->Ports[1].Out);
+  EXPECT_EQ(dev->Ports[1].Port, 0x23);
+  EXPECT_EQ(dev->Ports[2].Value, 0xC3);
+  EXPECT_EQ(dev->Ports[3].Port, 0x23);
+  EXPECT_EQ(dev->Ports[3].Value, 0x10);
+  EXPECT_EQ(dev->Regs[0xC3], 0x10);
+}
+
+// ---------------------------------------------------------------- robustness
+
+// Every DIR0 and a spread of DIR1 values, with and without CPUID behind CCR4:
+// identification ends, the texts stay within their capacities, and the
+// configuration registers are left as found (CCR3 apart from bit 4).
+TEST_F(CyrixTest, EveryDir0EndsWithTextsInCapacity) {
+  for (int dir0 = 0; dir0 < 256; ++dir0) {
+    for (std::uint8_t dir1 : {std::uint8_t{0x00}, std::uint8_t{0x1F}, std::uint8_t{0xFF}}) {
+      FakePlatform p;
+      World fresh{p};
+      auto d = std::make_shared<ScriptedCpu>();
+      p.Devices().Register("cpu", d);
+      std::uint32_t err = 0;
+      fresh.drv.DrvHandle = p.Devices().Open("cpu", err);
+      fresh.drv.DrvIoctlCode = kDrvIoctlCode;
+      fresh.shell.OsKind = kOsWinNT;
+      fresh.machine = std::make_shared<FlagsMachine>(true);
+      d->CyrixRegisters = true;
+      d->Regs[0xFE] = static_cast<std::uint8_t>(dir0);
+      d->Regs[0xFF] = dir1;
+      d->Regs[0xE8] = static_cast<std::uint8_t>(dir0 & 0x80);
+      d->Cpuid = dir0 % 2 ? Mode::FollowsCcr4 : Mode::Off;
+      d->SetVendor("CyrixInstead", 1);
+      d->SetSignature(static_cast<std::uint32_t>(dir0) << 4);
+
+      TCpuInfo ci;
+      IdentifyCpu(fresh, ci);
+
+      ASSERT_TRUE(ci.Identified) << dir0;
+      EXPECT_FALSE(ci.CpuName.empty()) << dir0;
+      EXPECT_LE(ci.CpuName.size(), 21u);
+      EXPECT_LE(ci.NameSuffix.size(), 40u);
+      EXPECT_EQ(ci.Dir0, dir0);
+      EXPECT_EQ(d->Regs[0xE8], dir0 & 0x80) << dir0;
+      EXPECT_EQ(d->PicMask, 0xB8);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace torv::test

@@ -1,0 +1,271 @@
+// CPUID-based identification: vendor codes, signature fields, leaf-2 cache
+// descriptors, and what a failed request leaves in the record.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "cpu/scripted_cpu.h"
+
+namespace torv::test {
+namespace {
+
+constexpr std::uint16_t kNone = 0xFFFF;
+
+// ---------------------------------------------------------------- leaf 2
+
+struct Leaf2Case {
+  const char* What;
+  std::uint32_t Eax, Edx;
+  bool Valid;
+  std::uint16_t TlbA, TlbB, L1Data, L1Code, L2;
+};
+
+class Leaf2Test : public CpuTest, public ::testing::WithParamInterface<Leaf2Case> {};
+
+TEST_P(Leaf2Test, DecodesOnlyEdxOfTheOneRequestForm) {
+  const Leaf2Case& c = GetParam();
+  dev->SetVendor("GenuineIntel", 2);
+  dev->SetSignature(0x0633, 0x0080FBFF);
+  dev->Leaves[2] = {c.Eax, 0, 0, c.Edx};
+
+  const TCpuInfo ci = Identify();
+
+  EXPECT_EQ(ci.CacheInfoValid, c.Valid);
+  EXPECT_EQ(ci.TlbA, c.TlbA);
+  EXPECT_EQ(ci.TlbB, c.TlbB);
+  EXPECT_EQ(ci.L1DataKB, c.L1Data);
+  EXPECT_EQ(ci.L1CodeKB, c.L1Code);
+  EXPECT_EQ(ci.L2KB, c.L2);
+  EXPECT_TRUE(ci.CpuidOk);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Descriptors, Leaf2Test,
+    ::testing::Values(
+        // Klamath: 43h 512 KB, 08h code 16 KB, 04h TLB 8, 0Ch data 16 KB.
+        Leaf2Case{"klamath", 0x03020101, 0x0C040843, true, 8, kNone, 16, 16, 512},
+        Leaf2Case{"no second level", 0x03020101, 0x00000040, true, kNone, kNone, kNone, kNone, 0},
+        Leaf2Case{"nothing known", 0x03020101, 0x00000000, true, kNone, kNone, kNone, kNone, kNone},
+        Leaf2Case{"later byte wins", 0x00000001, 0x41000243, true, kNone, 8, kNone, kNone, 128},
+        Leaf2Case{"tlb descriptors", 0x00000001, 0x0A060301, true, 64, kNone, 8, 8, kNone},
+        Leaf2Case{"two requests", 0x03020102, 0x0C040843, false, kNone, kNone, kNone, kNone, kNone},
+        // Descriptors 01h..03h in EAX: only EDX is decoded.
+        Leaf2Case{"eax ignored", 0x03020101, 0x00000045, true, kNone, kNone, kNone, kNone, 2048}),
+    [](const auto& info) {
+      std::string n = info.param.What;
+      for (char& ch : n)
+        if (ch == ' ') ch = '_';
+      return n;
+    });
+
+TEST_F(CpuTest, FailedLeaf2LeavesSizesUnreportedAndCpuidNotOk) {
+  dev->SetVendor("GenuineIntel", 2);
+  dev->SetSignature(0x0633);
+  dev->Leaves[2] = {0x03020101, 0, 0, 0x0C040843};
+  dev->FailingRequests = {4};  // leaf 0, leaf 0 (vendor), leaf 1, leaf 2
+
+  const TCpuInfo ci = Identify();
+
+  EXPECT_FALSE(ci.CacheInfoValid);
+  EXPECT_EQ(ci.L2KB, kNone);
+  EXPECT_EQ(ci.L1DataKB, kNone);
+  EXPECT_FALSE(ci.CpuidOk);
+  EXPECT_TRUE(ci.Identified);
+  EXPECT_EQ(ci.CpuName.view(), "Pentium II");
+}
+
+// ---------------------------------------------------------------- vendors
+
+struct VendorCase {
+  std::string Vendor;
+  std::uint8_t Code;
+};
+
+class VendorTest : public CpuTest, public ::testing::WithParamInterface<VendorCase> {};
+
+TEST_P(VendorTest, CodeFromTheFirstThreeLettersWhateverTheirCase) {
+  const VendorCase& c = GetParam();
+  dev->SetVendor(c.Vendor, 1);
+  dev->SetSignature(0x0543);
+
+  PStr<12> vendor;
+  std::uint8_t code = 99;
+  ReadVendor(w, vendor, code);
+
+  EXPECT_EQ(code, c.Code);
+  // Every byte as the processor gave it, zero bytes included.
+  EXPECT_EQ(vendor.view(), std::string_view(c.Vendor.data(), 12));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, VendorTest,
+    ::testing::Values(
+        VendorCase{"GenuineIntel", kVendorIntel}, VendorCase{"AuthenticAMD", kVendorAmd},
+        VendorCase{"CyrixInstead", kVendorCyrix}, VendorCase{"cyrixInstead", kVendorCyrix},
+        VendorCase{"IBM Inside  ", kVendorIbm}, VendorCase{"UMC UMC UMC ", kVendorUmc},
+        VendorCase{"CentaurHauls", kVendorIdt}, VendorCase{"NexGenDriven", kVendorNone},
+        VendorCase{std::string("GE\0\0\0\0\0\0\0\0\0\0", 12), kVendorNone},
+        VendorCase{std::string("Gen\0ine\0Intl", 12), kVendorIntel},
+        VendorCase{"\xC4\xD6\xDCGenuineInt", kVendorNone}));
+
+TEST_F(CpuTest, VendorRequestOfItsOwnFailing) {
+  dev->SetVendor("GenuineIntel", 1);
+  dev->SetSignature(0x0543, 0x008003BF);
+  dev->FailingRequests = {2};  // the vendor's own leaf-0 request
+
+  const TCpuInfo ci = Identify();
+
+  EXPECT_EQ(ci.Vendor.view(), "None");
+  EXPECT_EQ(ci.VendorCode, kVendorNone);
+  EXPECT_TRUE(ci.Identified);
+  EXPECT_EQ(ci.CpuName.view(), "586");
+  EXPECT_EQ(ci.NameSuffix.view(), " Step 3");
+}
+
+// An unknown vendor clears the class code of an earlier run and is named by
+// family alone.
+TEST_F(CpuTest, UnknownVendorIsNamedByFamily) {
+  struct Case {
+    std::uint32_t Eax;
+    const char* Name;
+    const char* Suffix;
+  };
+  for (const Case& c : {Case{0x0543, "586", " Step 3"}, Case{0x0480, "486", "-SLe"}}) {
+    w.cpu.CpuInfo.ClassCode = kClassPentiumII;
+    dev->SetVendor("NexGenDriven", 1);
+    dev->SetSignature(c.Eax);
+
+    const TCpuInfo ci = Identify();
+
+    EXPECT_EQ(ci.VendorCode, kVendorNone);
+    EXPECT_EQ(ci.ClassCode, 0);
+    EXPECT_EQ(ci.CpuName.view(), c.Name);
+    EXPECT_EQ(ci.NameSuffix.view(), c.Suffix);
+  }
+}
+
+TEST_F(CpuTest, SignatureAndFeatureBits) {
+  dev->SetVendor("GenuineIntel", 2);
+  // OverDrive (type 1), family 6, model 3, stepping 2; APIC, CMOV, MMX.
+  dev->SetSignature(0x00001632, (1u << 9) | (1u << 15) | (1u << 23) | 0x10);
+
+  const TCpuInfo ci = Identify();
+
+  EXPECT_EQ(ci.CpuType, 1);
+  EXPECT_EQ(ci.Family, 6);
+  EXPECT_EQ(ci.Model, 3);
+  EXPECT_EQ(ci.Stepping, 2);
+  EXPECT_EQ(ci.Features, (1u << 9) | (1u << 15) | (1u << 23) | 0x10);
+  EXPECT_TRUE(ci.HasApic);
+  EXPECT_TRUE(ci.HasCmov);
+  EXPECT_TRUE(ci.HasMmx);
+  EXPECT_EQ(ci.Vendor.view(), "GenuineIntel");
+  EXPECT_EQ(ci.CpuName.view(), "Pentium II");
+  EXPECT_EQ(ci.ClassCode, kClassPentiumII);
+  EXPECT_EQ(dev->CpuidRequests, (std::vector<std::uint32_t>{0, 0, 1, 2}));
+}
+
+// ---------------------------------------------------------------- failures
+
+// The record is never cleared: a failed leaf 0 assigns only vendor, name,
+// suffix, vendor code and the two flags.
+TEST_F(CpuTest, FailedLeaf0KeepsWhatItDoesNotAssign) {
+  dev->SetVendor("GenuineIntel", 2);
+  dev->SetSignature(0x0633, 0x0080FBFF);
+  dev->Leaves[2] = {0x03020101, 0, 0, 0x0C040843};
+  UseMachine(false);
+  Identify();
+
+  dev->Cpuid = ScriptedCpu::CpuidMode::Off;
+  const TCpuInfo ci = Identify();
+
+  EXPECT_FALSE(ci.CpuidOk);
+  EXPECT_FALSE(ci.Identified);
+  EXPECT_EQ(ci.Vendor.view(), "NONE");
+  EXPECT_EQ(ci.CpuName.view(), "unbekannt");
+  EXPECT_EQ(ci.NameSuffix.view(), "");
+  EXPECT_EQ(ci.VendorCode, kVendorNone);
+  EXPECT_EQ(ci.Family, 6);
+  EXPECT_EQ(ci.Model, 3);
+  EXPECT_EQ(ci.Stepping, 3);
+  EXPECT_EQ(ci.L2KB, 512);
+  EXPECT_EQ(ci.ClassCode, kClassPentiumII);
+  EXPECT_FALSE(w.hw.CpuidFault);
+}
+
+// A processor the driver cannot reach: no Cyrix test at all, not even on a
+// Cyrix part whose division leaves the flags alone.
+TEST_F(CpuTest, UnreachableProcessorSkipsTheCyrixMethods) {
+  dev->Cpuid = ScriptedCpu::CpuidMode::Off;
+  dev->CpuidError = kErrCpuUnreachable;
+  dev->CyrixRegisters = true;
+  dev->Regs[0xFE] = 0x31;
+  auto machine = UseMachine(true);
+
+  const TCpuInfo ci = Identify();
+
+  EXPECT_TRUE(w.hw.CpuidFault);
+  EXPECT_TRUE(dev->Ports.empty());
+  EXPECT_TRUE(machine->AskedCpus.empty());
+  EXPECT_EQ(ci.CpuName.view(), "unbekannt");
+  EXPECT_FALSE(ci.Identified);
+}
+
+// Another failure of the request means no CPUID: the Cyrix methods run.
+TEST_F(CpuTest, OtherCpuidFailureTriesTheCyrixMethods) {
+  dev->Cpuid = ScriptedCpu::CpuidMode::Off;
+  auto machine = UseMachine(false);
+
+  const TCpuInfo ci = Identify();
+
+  EXPECT_FALSE(w.hw.CpuidFault);
+  EXPECT_EQ(machine->AskedCpus.size(), 1u);
+  EXPECT_FALSE(dev->Ports.empty());
+  EXPECT_EQ(ci.CpuName.view(), "unbekannt");
+  EXPECT_EQ(ci.Vendor.view(), "NONE");
+}
+
+// The caller gets a copy; the global record stays with the unit.
+TEST_F(CpuTest, CallerReceivesACopyOfTheRecord) {
+  dev->SetVendor("GenuineIntel", 1);
+  dev->SetSignature(0x0526);
+  TCpuInfo info;
+  IdentifyCpu(w, info);
+  info.CpuName = "changed";
+  EXPECT_EQ(w.cpu.CpuInfo.CpuName.view(), "Pentium");
+}
+
+// Vendor strings of arbitrary bytes (zeros and characters above 7Fh among
+// them) with every family: identification ends, keeps the 12 bytes as given
+// and keeps its texts within capacity.
+TEST_F(CpuTest, ArbitraryVendorBytesAndEveryFamily) {
+  std::uint32_t seed = 0x2468ACE1u;
+  auto next = [&seed] {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<char>(seed >> 24);
+  };
+  UseMachine(false);
+  for (int round = 0; round < 64; ++round) {
+    std::string vendor;
+    for (int i = 0; i < 12; ++i) vendor.push_back(round % 4 == 0 ? '\0' : next());
+    if (round % 8 == 1) vendor.replace(0, 3, "cEn");
+    for (std::uint32_t family = 0; family < 16; ++family) {
+      dev->SetVendor(vendor, 2);
+      dev->SetSignature((family << 8) | static_cast<std::uint32_t>(round & 0xFF));
+      dev->Leaves[2] = {0x01u, 0, 0, static_cast<std::uint32_t>(round) * 0x01010101u};
+
+      const TCpuInfo ci = Identify();
+
+      ASSERT_EQ(ci.Vendor.view(), vendor);
+      ASSERT_EQ(ci.Family, family);
+      ASSERT_LE(ci.CpuName.size(), 21u);
+      ASSERT_LE(ci.NameSuffix.size(), 40u);
+      if (round % 8 == 1) {
+        ASSERT_EQ(ci.VendorCode, kVendorIdt);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace torv::test
