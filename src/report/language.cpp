@@ -128,6 +128,10 @@ void ReportWrite(ReportState& r, std::string_view text) {
       CutLine(line);
       r.CurCol += static_cast<std::int32_t>(kTabColumn - p);
     }
+    // A tab left in the line by an earlier write and lying beyond the text
+    // just written still takes a column off the position; written from
+    // column 1 that would leave column 0, which no line has.
+    r.CurCol = std::max<std::int32_t>(r.CurCol, 1);
   }
 
   // Fold once: the part beyond column 80 moves to the next line.

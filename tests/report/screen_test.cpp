@@ -90,6 +90,15 @@ TEST_F(ScreenTest, SecondTabIsHandledByTheNextWrite) {
   EXPECT_EQ(Lines()[0], "a                        bc");
 }
 
+TEST_F(ScreenTest, LeftOverTabBeyondColumn26NeverMovesThePositionOffTheLine) {
+  Bind();
+  ReportWrite(r, "a\tb\t");  // the second tab stays, in column 27
+  r.CurCol = 1;
+  ReportWrite(r, "");
+  EXPECT_EQ(Lines()[0], "a                        b");
+  EXPECT_EQ(r.CurCol, 1);
+}
+
 TEST_F(ScreenTest, FoldsOncePerWriteAt80Columns) {
   Bind();
   ReportWrite(r, std::string(85, 'x'));
