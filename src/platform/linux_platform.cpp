@@ -41,22 +41,15 @@ int ConsoleBoxPresenter::Show(std::string_view title, std::string_view text, Box
 }
 
 LinuxPlatform::LinuxPlatform() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) == 0) {
-    for (int c = 0; c < CPU_SETSIZE; ++c) {
-      if (CPU_ISSET(c, &set)) cpus_.push_back(c);
-    }
-  }
-  if (cpus_.empty()) {
-    const long n = sysconf(_SC_NPROCESSORS_ONLN);
-    for (long c = 0; c < (n > 0 ? n : 1); ++c) cpus_.push_back(static_cast<int>(c));
-  }
+  // Processor p is the kernel's CPU p - 1, as the register back-end numbers
+  // /dev/cpu/N. A CPU that this process may not use (a container's CPU set)
+  // cannot be bound, and its analysis says so instead of reading another one.
+  const long n = sysconf(_SC_NPROCESSORS_ONLN);
+  count_ = n > 0 ? static_cast<int>(n) : 1;
 }
 
 int LinuxPlatform::HostCpu(int proc) const {
-  if (proc < 1 || proc > static_cast<int>(cpus_.size())) return -1;
-  return cpus_[static_cast<std::size_t>(proc - 1)];
+  return proc >= 1 && proc <= count_ ? proc - 1 : -1;
 }
 
 std::uint16_t LinuxPlatform::SystemLangId() {

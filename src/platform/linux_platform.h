@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "platform/platform.h"
 
@@ -34,9 +33,9 @@ class LinuxPlatform : public Platform {
   LinuxPlatform();
 
   std::uint8_t GetWinVersion() override { return kOsLinux; }
-  // The processors this process may run on; processor p (1-based) is the
-  // p-th of them in ascending order of the kernel's CPU numbers.
-  int ProcessorCount() override { return static_cast<int>(cpus_.size()); }
+  // Processor p (1-based) is the kernel's CPU p - 1; the count is the number
+  // of online CPUs.
+  int ProcessorCount() override { return count_; }
   std::uint16_t SystemLangId() override;
   int MessageBox(std::string_view title, std::string_view text, BoxButtons buttons) override;
   bool SaveDialog(std::string& name) override;
@@ -55,7 +54,7 @@ class LinuxPlatform : public Platform {
   void SetSaveDialog(std::function<bool(std::string&)> dialog) { saveDialog_ = std::move(dialog); }
 
  private:
-  std::vector<int> cpus_;
+  int count_ = 0;
   ConsoleBoxPresenter console_;
   BoxPresenter* presenter_ = nullptr;
   std::function<bool(std::string&)> saveDialog_;

@@ -1,0 +1,295 @@
+// The main window's logic over a fake view: start-up, processor buttons, the
+// hidden switch field, Details, ECC passes, the layout and failures.
+#include <gtest/gtest.h>
+
+#include "app_fixture.h"
+
+namespace torv::testing {
+namespace {
+
+using Form = FormFixture;
+
+struct ButtonCase {
+  int Processors;
+  bool Simulated;
+  bool Enabled[4];
+};
+
+TEST_F(Form, ProcessorButtonsFollowTheProcessorCount) {
+  const ButtonCase cases[] = {
+      {1, false, {true, false, false, false}}, {2, false, {true, true, false, false}},
+      {3, false, {true, true, true, false}},   {4, false, {true, true, true, true}},
+      {6, false, {true, true, true, true}},    {3, true, {true, true, true, false}},
+  };
+  for (const ButtonCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.Processors << " processors, simulated " << c.Simulated);
+    FakePlatform p;
+    World world(p);
+    FakeView v;
+    Script s;
+    p.Processors = c.Simulated ? 1 : c.Processors;
+    world.machine = std::make_shared<TestMachine>(c.Processors, !c.Simulated);
+    TForm1 f(world, v, ScriptedSteps(s));
+    f.formcreate({});
+    ASSERT_FALSE(f.Ended);
+    const Ctl buttons[4] = {Ctl::Proc1, Ctl::Proc2, Ctl::Proc3, Ctl::Proc4};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(f.Control(buttons[i]).Enabled, c.Enabled[i]) << i + 1;
+    EXPECT_EQ(world.shell.ProcessorCount, c.Processors);
+    EXPECT_EQ(world.shell.MultiProc, c.Processors > 1);
+    // Processor 1 is analysed; on this computer its worker is bound to it,
+    // a simulated machine's processors are not this computer's.
+    EXPECT_EQ(s.WorkerArgs, std::vector<std::int32_t>{1});
+    EXPECT_EQ(p.BoundProcs, std::vector<int>{c.Simulated ? 0 : 1});
+  }
+}
+
+TEST_F(Form, ProcessorClickAnalysesThatProcessor) {
+  TForm1& f = Start(4);
+  f.Proc3Click();
+  EXPECT_EQ(script.WorkerArgs, (std::vector<std::int32_t>{1, 3}));
+  EXPECT_EQ(platform.BoundProcs, (std::vector<int>{1, 3}));
+  ASSERT_FALSE(Lines().empty());
+  EXPECT_EQ(Lines().front(), " report of processor 3");  // the report starts afresh
+}
+
+TEST_F(Form, CaptionOnLinuxNamesPlatformDriverAndVersion) {
+  TForm1& f = Start(1);
+  EXPECT_EQ(f.Caption(), "Torvacin V 1.6 Linux kelvorlx V01.03");
+  ASSERT_EQ(view.Captions.size(), 1u);
+  EXPECT_EQ(view.Captions[0], f.Caption());
+  EXPECT_EQ(w.shell.OsKind, kOsLinux);
+}
+
+TEST_F(Form, UnsupportedPlatformShowsErrorAndEndsBeforeAnyAnalysis) {
+  for (int kind : {int{kOsWin32s}, int{kOsOther}, 5, 8}) {
+    SCOPED_TRACE(kind);
+    FakePlatform p;
+    World world(p);
+    FakeView v;
+    Script s;
+    p.Kind = static_cast<std::uint8_t>(kind);
+    TForm1 f(world, v, ScriptedSteps(s));
+    f.formcreate({"/TEST=2"});
+    EXPECT_TRUE(f.Ended);
+    EXPECT_NE(f.ExitCode, 0);
+    ASSERT_EQ(p.Boxes.size(), 1u);
+    EXPECT_EQ(p.Boxes[0].Title, "Error");
+    EXPECT_EQ(p.Boxes[0].Text, "Sorry, only for Win95/86 and WinNT");
+    EXPECT_EQ(p.Boxes[0].Buttons, BoxButtons::Ok);
+    EXPECT_TRUE(s.WorkerArgs.empty());
+    EXPECT_TRUE(v.Captions.empty());
+    EXPECT_EQ(world.settings.TestNo, 0) << "switches are not read after a refusal";
+  }
+}
+
+TEST_F(Form, CtrlDAloneOpensTheSwitchField) {
+  struct KeyCase {
+    int Key;
+    unsigned Shift;
+    bool Opens;
+  };
+  const KeyCase cases[] = {
+      {kKeyD, kCtrlKey, true},
+      {kKeyD, kCtrlKey | kShiftKey, false},
+      {kKeyD, kAltKey, false},
+      {kKeyD, kCtrlKey | kAltKey, false},
+      {kKeyD, kCtrlKey | kMouseButton, false},
+      {kKeyD, 0, false},
+      {'E', kCtrlKey, false},
+  };
+  for (const KeyCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.Key << " shift " << c.Shift);
+    FakeView v;
+    FakePlatform p;
+    World world(p);
+    TForm1 f(world, v);
+    EXPECT_FALSE(f.Control(Ctl::Edit1).Visible);
+    f.OnFormKey(c.Key, c.Shift);
+    EXPECT_EQ(f.Control(Ctl::Edit1).Visible, c.Opens);
+    EXPECT_EQ(v.EditShown, c.Opens ? 1 : 0);
+  }
+}
+
+TEST_F(Form, TypedDebSwitchRestartsTheDriverAndOtherLinesClearDebugMode) {
+  TForm1& f = Start(1);
+  ASSERT_EQ(view.Captions.size(), 1u);
+
+  view.Edit = "/ext /deb";
+  f.OnEditKey('A', 0);  // only Enter acts
+  EXPECT_EQ(script.WorkerArgs.size(), 1u);
+
+  f.OnEditKey(kKeyEnter, 0);
+  EXPECT_TRUE(w.settings.DriverDebug);
+  EXPECT_EQ(view.Captions.size(), 2u) << "the driver start runs again";
+  ASSERT_EQ(platform.Boxes.size(), 1u) << "and opens the driver in debug mode";
+  EXPECT_EQ(platform.Boxes[0].Title, "DRVdebug");
+  EXPECT_TRUE(w.settings.OptExt) << "the line's switches are applied";
+  EXPECT_EQ(script.WorkerArgs.size(), 2u) << "and the analysis runs again";
+
+  view.Edit = "/GR";
+  f.OnEditKey(kKeyEnter, 0);
+  EXPECT_FALSE(w.settings.DriverDebug);
+  EXPECT_EQ(view.Captions.size(), 2u) << "no restart without /DEB";
+  EXPECT_EQ(platform.Boxes.size(), 1u);
+  EXPECT_EQ(w.report.LangCode, 49u);
+  EXPECT_EQ(script.WorkerArgs.size(), 3u);
+  EXPECT_EQ(view.Edit, "/GR") << "the text stays in the field";
+}
+
+TEST_F(Form, DetailsAppendOnceUntilTheNextRun) {
+  TForm1& f = Start(2);
+  ASSERT_TRUE(f.Control(Ctl::sDetails).Enabled);
+  const std::size_t before = Lines().size();
+  f.Details();
+  EXPECT_EQ(script.DetailsCalls, 1);
+  EXPECT_EQ(Lines().size(), before + 1);
+  EXPECT_EQ(Lines().back(), " details");
+  EXPECT_FALSE(f.Control(Ctl::sDetails).Enabled);
+  f.Proc2Click();
+  EXPECT_TRUE(f.Control(Ctl::sDetails).Enabled);
+}
+
+TEST_F(Form, DetailsFollowTheWorkersExitCode) {
+  for (std::uint32_t code : {0u, 1u, 2u, 3u, 6u, 7u, 8u}) {
+    SCOPED_TRACE(code);
+    FakePlatform p;
+    World world(p);
+    FakeView v;
+    Script s;
+    world.machine = std::make_shared<TestMachine>(1, true);
+    s.Codes = {code};
+    TForm1 f(world, v, ScriptedSteps(s));
+    f.formcreate({});
+    EXPECT_EQ(f.Control(Ctl::sDetails).Enabled, code != 3);
+    // The report is built whatever the code.
+    ASSERT_FALSE(f.ListBox1.Items.empty());
+    EXPECT_EQ(f.ListBox1.Items.front(), " report of processor 1");
+  }
+}
+
+TEST_F(Form, EccWarningCancelStartsNoSecondWorkerOkExactlyOne) {
+  struct EccCase {
+    int Answer;
+    std::deque<std::uint32_t> Codes;
+    std::vector<std::int32_t> Args;
+    std::uint8_t ModeAfter;
+  };
+  const EccCase cases[] = {
+      {kIdCancel, {8}, {129, 1}, 1},
+      {kIdOk, {8, 0}, {129, 129, 1}, 2},
+      // A worker that still finds no ECC after OK is not asked about again.
+      {kIdOk, {8, 8}, {129, 129, 1}, 2},
+  };
+  for (const EccCase& c : cases) {
+    SCOPED_TRACE(c.Answer);
+    FakePlatform p;
+    World world(p);
+    FakeView v;
+    Script s;
+    world.machine = std::make_shared<TestMachine>(1, true);
+    s.Codes = c.Codes;
+    p.BoxAnswers = {c.Answer};
+    TForm1 f(world, v, ScriptedSteps(s));
+    f.formcreate({"/ECC=ON"});
+    EXPECT_EQ(s.WorkerArgs, c.Args);
+    EXPECT_EQ(world.settings.EccMode[1], c.ModeAfter);
+    ASSERT_EQ(p.Boxes.size(), 1u);
+    EXPECT_EQ(p.Boxes[0].Title, "Warning");
+    EXPECT_EQ(p.Boxes[0].Text,
+              "Proc 1:warning: ECC is set to enable, but is not detected => Crash if ECC is not "
+              "present");
+    EXPECT_EQ(p.Boxes[0].Buttons, BoxButtons::OkCancel);
+    EXPECT_FALSE(f.Ended) << "the analysis goes on either way";
+  }
+}
+
+TEST_F(Form, EccPassesCoverTheGivenProcessorsUpToFour) {
+  Make(6);
+  w.settings.EccMode[2] = 0;
+  w.settings.EccMode[4] = 1;
+  form->formcreate({});
+  EXPECT_EQ(script.WorkerArgs, (std::vector<std::int32_t>{130, 132, 1}));
+  EXPECT_TRUE(platform.Boxes.empty()) << "exit code 0 asks nothing";
+}
+
+TEST_F(Form, QuitEndsAfterTheEccPassesWithoutAnalysis) {
+  TForm1& f = Start(1, {"/ECC=OFF", "/Q"});
+  EXPECT_TRUE(f.Ended);
+  EXPECT_EQ(f.ExitCode, 0);
+  EXPECT_EQ(script.WorkerArgs, std::vector<std::int32_t>{129});
+}
+
+TEST_F(Form, WorkerThatCannotStartGivesOneClearLineAndNoDetails) {
+  Make(2);
+  platform.FailThreads = true;
+  form->formcreate({});
+  EXPECT_FALSE(form->Ended);
+  EXPECT_EQ(Lines(), std::vector<std::string>{
+                         " Processor 1 could not be reached: the analysis thread could not be "
+                         "started"});
+  EXPECT_FALSE(form->Control(Ctl::sDetails).Enabled);
+  EXPECT_TRUE(script.WorkerArgs.empty());
+}
+
+TEST_F(Form, LayoutFollowsTheWindowHeight) {
+  struct LayoutCase {
+    int Height, ListHeight, ProcTop, OkTop;
+  };
+  for (const LayoutCase& c : {LayoutCase{444, 304, 324, 384}, LayoutCase{600, 460, 480, 540},
+                              LayoutCase{100, 0, -20, 40}}) {
+    SCOPED_TRACE(c.Height);
+    FakeView v;
+    FakePlatform p;
+    World world(p);
+    TForm1 f(world, v);
+    v.Height = c.Height;
+    f.setPositions();
+    EXPECT_EQ(f.Control(Ctl::ListBox1).Height, c.ListHeight);
+    EXPECT_EQ(f.ListBox1.Height, c.ListHeight);
+    EXPECT_EQ(f.Control(Ctl::ListBox1).Width, 640);
+    for (Ctl k : {Ctl::Proc1, Ctl::Proc2, Ctl::Proc3, Ctl::Proc4, Ctl::Image1}) {
+      EXPECT_EQ(f.Control(k).Top, c.ProcTop);
+    }
+    for (Ctl k : {Ctl::okButton, Ctl::sDetails, Ctl::save}) EXPECT_EQ(f.Control(k).Top, c.OkTop);
+    // Left edges and sizes keep their design values; the field does not move.
+    EXPECT_EQ(f.Control(Ctl::Proc4).Left, 536);
+    EXPECT_EQ(f.Control(Ctl::sDetails).Width, 113);
+    EXPECT_EQ(f.Control(Ctl::Edit1).Top, 352);
+  }
+}
+
+TEST_F(Form, OkEndsTheProgramAndTheDriverIsClosedOnce) {
+  TForm1& f = Start(1);
+  f.okexit();
+  EXPECT_TRUE(f.Ended);
+  EXPECT_EQ(f.ExitCode, 0);
+  EXPECT_EQ(view.Closes, 1);
+  f.formDestroy();
+  f.formDestroy();  // the close box after "ok" does not unload twice
+}
+
+TEST_F(Form, RealAnalysisOfTestCaseTwo) {
+  Make(1, false, false).formcreate({"/TEST=2"});
+  ASSERT_FALSE(form->Ended);
+  ASSERT_GE(Lines().size(), 3u);
+  EXPECT_NE(Lines()[0].find("GenuineIntel"), std::string::npos) << Lines()[0];
+  EXPECT_NE(Lines()[1].find("Pentium II, Klamath"), std::string::npos) << Lines()[1];
+  EXPECT_TRUE(form->Control(Ctl::sDetails).Enabled);
+}
+
+TEST(Utf8ToCp1252, ConvertsWhatTheCodePageHasAndMarksTheRest) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"/GR /ext", "/GR /ext"},
+      {"\xC3\xBC\xC3\x9F", "\xFC\xDF"},
+      {"\xE2\x82\xAC", "\x80"},
+      {"\xE6\x97\xA5", "?"},
+      {"a\xFF"
+       "b",
+       "a?b"},
+      {"\xC3", "?"},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(Utf8ToCp1252(in), out) << in;
+}
+
+}  // namespace
+}  // namespace torv::testing
