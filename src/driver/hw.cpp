@@ -1,39 +1,160 @@
-// Placeholder bodies; replaced by the hardware primitives.
+// Typed hardware operations: each one request to the driver, wrapped so that
+// the caller gets plain values and a success indication. ReadMsr and WriteMsr
+// add the /LOG trace and end the program when the register access fails.
 #include "driver/hw.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
 
 #include "app/world.h"
 
 namespace torv {
-std::uint8_t PortIn(World&, std::uint16_t) { return 0xFF; }
-void PortOut(World&, std::uint16_t, std::uint8_t) {}
-void ReadMsrRaw(World&, std::uint32_t, std::uint32_t& lo, std::uint32_t& hi,
+
+namespace {
+
+std::uint32_t Word(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+void PutWord(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+std::string TraceLine(char kind, std::uint32_t reg, std::uint32_t lo, std::uint32_t hi,
+                      std::uint32_t status) {
+  return std::string(1, kind) + HexDword(reg) + "  " + HexDword(lo) + "  " + HexDword(hi) + "  " +
+         HexWord(static_cast<std::uint16_t>(status));
+}
+
+// One line on the error stream before a fatal end: which register, and why,
+// in the words of the device that refused it.
+void ReportFatal(World& w, const char* action, std::uint32_t reg) {
+  std::string reason;
+  if (const Device* dev = w.platform->Devices().Get(w.drv.DrvHandle)) {
+    reason = dev->DescribeError(w.drv.DrvLastError);
+  }
+  if (reason.empty()) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "error %08X", static_cast<unsigned>(w.drv.DrvLastError));
+    reason = buf;
+  }
+  std::fprintf(stderr, "torvacin: %s model-specific register %08X failed: %s\n", action,
+               static_cast<unsigned>(reg), reason.c_str());
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+// Every system kind reaches the ports through the driver: Linux like Windows
+// NT, and the Windows 95/98 kinds as well, since this program executes no
+// port instruction of its own.
+std::uint8_t PortIn(World& w, std::uint16_t port) {
+  std::uint8_t reply[4] = {};
+  if (!DrvControl(w, ReqPortIn, port, 0, 0, reply, 1)) return 0xFF;
+  return reply[0];
+}
+
+void PortOut(World& w, std::uint16_t port, std::uint8_t value) {
+  std::uint8_t scratch[4];
+  DrvControl(w, ReqPortOut, port, value, 0, scratch, 0);
+}
+
+void ReadMsrRaw(World& w, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& hi,
                 std::uint32_t& status) {
-  lo = hi = 0;
-  status = 1;
+  std::uint8_t reply[8] = {};
+  if (DrvControl(w, ReqMsrRead, reg, 0, 0, reply, sizeof reply)) {
+    lo = Word(reply);
+    hi = Word(reply + 4);
+    status = 0;
+  } else {
+    lo = hi = 0;
+    status = 1;
+  }
 }
-void WriteMsrRaw(World&, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t& status) {
-  status = 1;
+
+void WriteMsrRaw(World& w, std::uint32_t reg, std::uint32_t lo, std::uint32_t hi,
+                 std::uint32_t& status) {
+  std::uint8_t scratch[4];
+  status = DrvControl(w, ReqMsrWrite, reg, lo, hi, scratch, 0) ? 0 : 1;
 }
-void DrvCpuid(World&, std::uint32_t, CpuidRegs& regs, bool& ok) {
-  regs = {};
-  ok = false;
+
+void DrvCpuid(World& w, std::uint32_t leaf, CpuidRegs& regs, bool& ok) {
+  std::uint8_t reply[16] = {};
+  ok = DrvControl(w, ReqCpuid, leaf, 0, 0, reply, sizeof reply);
+  w.hw.CpuidFault = !ok && w.drv.DrvLastError == kErrCpuUnreachable;
+  if (!ok) {
+    regs = {};
+    return;
+  }
+  regs.Eax = Word(reply);
+  regs.Ebx = Word(reply + 4);
+  regs.Ecx = Word(reply + 8);
+  regs.Edx = Word(reply + 12);
 }
-bool DrvSetCpu(World&, std::uint32_t) { return false; }
-std::uint32_t DrvClockCount(World&, std::uint16_t) { return 0; }
-std::uint32_t L2Request(World&, std::uint32_t, std::uint32_t, const void*, bool& ok) {
-  ok = false;
-  return 0;
+
+bool DrvSetCpu(World& w, std::uint32_t proc) {
+  w.hw.CurrentCpu = static_cast<int>(proc);
+  std::uint8_t scratch[4];
+  return DrvControl(w, ReqSetCpu, proc, 0, 0, scratch, 0);
 }
-void ReadMsr(World&, std::uint32_t, std::uint32_t& lo, std::uint32_t& hi) { lo = hi = 0; }
-void WriteMsr(World&, std::uint32_t, std::uint32_t, std::uint32_t) {}
-void MeasureClock(World& w) { w.hw.CpuClockHz = 0; }
-std::uint32_t L2Transaction(World&, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
-                            std::uint32_t, std::uint32_t, bool& ok) {
-  ok = false;
-  return 0;
+
+std::uint32_t DrvClockCount(World& w, std::uint16_t selector) {
+  std::uint8_t reply[8] = {};
+  if (!DrvControl(w, ReqClockCount, selector, 0, 0, reply, sizeof reply)) return 0;
+  return Word(reply);
 }
-std::uint8_t ReadL2Config(World&, std::uint32_t, bool& ok) {
-  ok = false;
-  return 0;
+
+std::uint32_t L2Request(World& w, std::uint32_t command, std::uint32_t way, const void* block,
+                        bool& ok) {
+  std::uint8_t reply[8] = {};
+  // The driver is told the block's address; on this system the block itself
+  // travels with the request, since 32 bits cannot carry an address here.
+  const auto address = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(block));
+  ok = DrvControl(w, ReqL2Transaction, command, way, address, reply, sizeof reply, block, 16);
+  return ok ? Word(reply) : 0;
 }
+
+void ReadMsr(World& w, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& hi) {
+  ReadMsrRaw(w, reg, lo, hi, w.hw.MsrStatus);
+  if (w.settings.OptLog) ReportWriteLn(w.report, TraceLine('2', reg, lo, hi, w.hw.MsrStatus));
+  if (w.hw.MsrStatus != 0) {
+    ReportFatal(w, "reading", reg);
+    w.platform->ExitProcess(8);
+  }
+}
+
+void WriteMsr(World& w, std::uint32_t reg, std::uint32_t lo, std::uint32_t hi) {
+  if (w.settings.OptLog) ReportWriteLn(w.report, TraceLine('1', reg, lo, hi, w.hw.MsrStatus));
+  WriteMsrRaw(w, reg, lo, hi, w.hw.MsrStatus);
+  if (w.settings.OptLog) {
+    ReportWriteLn(w.report, HexWord(static_cast<std::uint16_t>(w.hw.MsrStatus)) + "    ");
+  }
+  if (w.hw.MsrStatus != 0) {
+    ReportFatal(w, "writing", reg);
+    w.platform->ExitProcess(7);
+  }
+}
+
+void MeasureClock(World& w) {
+  w.hw.CpuClockHz = DrvClockCount(w, 0) * 18.206;
+}
+
+std::uint32_t L2Transaction(World& w, std::uint32_t command, std::uint32_t way,
+                            std::uint32_t address, std::uint32_t addressHigh, std::uint32_t dataLow,
+                            std::uint32_t dataHigh, bool& ok) {
+  std::uint8_t block[16];
+  PutWord(block + 0, address);
+  PutWord(block + 4, addressHigh);
+  PutWord(block + 8, dataLow);
+  PutWord(block + 12, dataHigh);
+  return L2Request(w, command, way, block, ok);
+}
+
+std::uint8_t ReadL2Config(World& w, std::uint32_t reg, bool& ok) {
+  const std::uint32_t v = L2Transaction(w, 2, 0, reg * 32, 0, 0, 0, ok);
+  return static_cast<std::uint8_t>(v >> 21);
+}
+
 }  // namespace torv

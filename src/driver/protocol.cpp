@@ -1,16 +1,110 @@
-// Placeholder bodies; replaced by the request protocol.
+// The driver's request protocol: the 16-byte request block, one request on
+// the open device, and the opening of a device with its identity and version
+// checks.
 #include "driver/protocol.h"
+
+#include <cstring>
 
 #include "app/world.h"
 
 namespace torv {
-void EncodeRequest(const RequestBlock&, std::uint8_t (&out)[16]) {
-  for (auto& b : out) b = 0;
+
+namespace {
+
+// Windows error code for a handle that names no open device.
+constexpr std::uint32_t kErrInvalidHandle = 6;
+
+void PutWord(std::uint8_t* p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+  p[2] = static_cast<std::uint8_t>(v >> 16);
+  p[3] = static_cast<std::uint8_t>(v >> 24);
 }
-RequestBlock DecodeRequest(const std::uint8_t (&)[16]) { return {}; }
-bool DrvControl(World&, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t, void*,
-                std::uint32_t, const void*, std::size_t) {
-  return false;
+
+std::uint32_t GetWord(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
-bool DrvOpen(World&, std::string_view) { return false; }
+
+// The Windows NT driver reports its version in one word; the Linux back-end
+// answers in the same form.
+bool UsesNtForm(std::uint8_t osKind) {
+  return osKind == kOsWinNT || osKind == kOsLinux;
+}
+
+}  // namespace
+
+void EncodeRequest(const RequestBlock& r, std::uint8_t (&out)[16]) {
+  PutWord(out + 0, r.Func);
+  PutWord(out + 4, r.P1);
+  PutWord(out + 8, r.P2);
+  PutWord(out + 12, r.P3);
+}
+
+RequestBlock DecodeRequest(const std::uint8_t (&in)[16]) {
+  RequestBlock r;
+  r.Func = GetWord(in + 0);
+  r.P1 = GetWord(in + 4);
+  r.P2 = GetWord(in + 8);
+  r.P3 = GetWord(in + 12);
+  return r;
+}
+
+bool DrvControl(World& w, std::uint32_t func, std::uint32_t p1, std::uint32_t p2, std::uint32_t p3,
+                void* outBuf, std::uint32_t outLen, const void* attached, std::size_t attachedLen) {
+  std::uint8_t block[16];
+  EncodeRequest(RequestBlock{func, p1, p2, p3}, block);
+  // A request without reply still hands the device a reply area of its own.
+  std::uint8_t scratch[16] = {};
+  if (outBuf == nullptr) {
+    outBuf = scratch;
+    outLen = 0;
+  }
+  w.drv.DrvLastError = 0;
+  DevResult res{false, kErrInvalidHandle};
+  if (Device* dev = w.platform->Devices().Get(w.drv.DrvHandle)) {
+    res = dev->Control(w.drv.DrvIoctlCode, block, attached, attachedLen, outBuf, outLen);
+  }
+  w.drv.DrvLastError = res.LastError;
+  return res.Ok;
+}
+
+bool DrvOpen(World& w, std::string_view devicePath) {
+  w.drv.DrvHandle = 0;
+  std::uint32_t openError = 0;
+  w.drv.DrvHandle = w.platform->Devices().Open(std::string(devicePath), openError);
+  w.drv.DrvIoctlCode = kDrvIoctlCode;
+  const bool opened = w.drv.DrvHandle != kInvalidHandle;
+  w.platform->Sleep(100);
+
+  std::uint8_t ident[12] = {};
+  std::uint8_t version[8] = {};
+  bool identOk = false;
+  bool versionOk = false;
+  if (opened) {
+    identOk = DrvControl(w, ReqIdentify, 0, 0, 0, ident, sizeof ident);
+    versionOk = DrvControl(w, ReqVersion, 0, 0, 0, version, sizeof version);
+  }
+  if ((GetWord(ident) >> 16) != 0x1234u) identOk = false;
+  const bool result = opened && identOk;
+
+  w.drv.DrvVersion = 0;
+  if (versionOk) w.drv.DrvVersion = GetWord(version) << 8 | GetWord(version + 4);
+  if (result && UsesNtForm(w.shell.OsKind)) {
+    if (versionOk) w.drv.DrvVersion = GetWord(version);
+    DrvControl(w, ReqSignature, kDrvSignature, 0, 0, nullptr, 0);
+  }
+
+  if (w.settings.DriverDebug) {
+    std::string text(devicePath);
+    text += ", " + HexDword(w.drv.DrvHandle);
+    text += ", found=" + BoolWord(opened) + ":" + HexDword(openError);
+    text += ", " + BoolWord(identOk) + ":" + HexDword(w.drv.DrvLastError);
+    text += ", " + BoolWord(versionOk) + ":" + HexDword(w.drv.DrvLastError);
+    text += ",Vers:" + HexWord(static_cast<std::uint16_t>(w.drv.DrvVersion));
+    w.platform->MessageBox("DRVdebug", Cut(text), BoxButtons::Ok);
+  }
+  return result;
+}
+
 }  // namespace torv

@@ -1,6 +1,419 @@
-// Placeholder; replaced by the Linux back-end.
+// This computer behind the driver protocol: CPUID through /dev/cpu/N/cpuid
+// (or the instruction on a thread bound to processor N), model-specific
+// registers through /dev/cpu/N/msr, the interrupt controller's and the Cyrix
+// configuration ports with ioperm, and the clock count as time-stamp counter
+// cycles measured against CLOCK_MONOTONIC_RAW.
+#include "machine/linux_machine.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "driver/loader.h"
+#include "driver/protocol.h"
 #include "machine/machine.h"
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#include <sys/io.h>
+#include <x86intrin.h>
+#define TORV_X86 1
+#else
+#define TORV_X86 0
+#endif
+
 namespace torv {
-std::shared_ptr<Machine> MakeLinuxMachine() { return nullptr; }
+
+namespace {
+
+constexpr double kTickNs = 1e9 / 18.206;  // one system timer tick
+
+std::string DevPath(int cpu, const char* leaf) {
+  return "/dev/cpu/" + std::to_string(cpu - 1) + "/" + leaf;
+}
+
+std::string Hex8(std::uint32_t v) {
+  char buf[12];
+  std::snprintf(buf, sizeof buf, "%08X", static_cast<unsigned>(v));
+  return buf;
+}
+
+// Runs `fn` on a thread bound to host processor `hostCpu` alone; the calling
+// thread itself when it already is. False when no such binding is possible.
+bool RunOn(int hostCpu, const std::function<void()>& fn, int& err) {
+  err = 0;
+  if (hostCpu < 0 || hostCpu >= CPU_SETSIZE) {
+    err = EINVAL;
+    return false;
+  }
+  cpu_set_t cur;
+  CPU_ZERO(&cur);
+  if (pthread_getaffinity_np(pthread_self(), sizeof cur, &cur) == 0 && CPU_COUNT(&cur) == 1 &&
+      CPU_ISSET(hostCpu, &cur)) {
+    fn();
+    return true;
+  }
+  bool ran = false;
+  try {
+    std::thread t([&] {
+      cpu_set_t set;
+      CPU_ZERO(&set);
+      CPU_SET(hostCpu, &set);
+      const int rc = pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+      if (rc != 0) {
+        err = rc;
+        return;
+      }
+      fn();
+      ran = true;
+    });
+    t.join();
+  } catch (...) {
+    err = EAGAIN;
+    return false;
+  }
+  return ran;
+}
+
+#if TORV_X86
+std::int64_t RawNs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC_RAW, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+std::uint64_t Tsc() {
+  _mm_lfence();
+  const std::uint64_t t = __rdtsc();
+  _mm_lfence();
+  return t;
+}
+
+// One reading of the counter bracketed by two clock readings; of several
+// tries the one with the narrowest bracket, timed at the bracket's middle.
+struct Stamp {
+  double Ns = 0;
+  std::uint64_t Cycles = 0;
+};
+
+Stamp TakeStamp() {
+  Stamp best;
+  std::int64_t bestWindow = INT64_MAX;
+  for (int i = 0; i < 32; ++i) {
+    const std::int64_t t0 = RawNs();
+    const std::uint64_t c = Tsc();
+    const std::int64_t t1 = RawNs();
+    if (t1 - t0 < bestWindow) {
+      bestWindow = t1 - t0;
+      best.Ns = static_cast<double>(t0) + static_cast<double>(t1 - t0) / 2.0;
+      best.Cycles = c;
+    }
+  }
+  return best;
+}
+
+// Counter cycles during `intervalNs`, measured over about that long on the
+// calling thread and scaled to exactly that interval.
+double CyclesDuring(double intervalNs) {
+  const Stamp start = TakeStamp();
+  const double target = start.Ns + intervalNs;
+  for (;;) {
+    const double left = target - static_cast<double>(RawNs());
+    if (left <= 0) break;
+    timespec ts;
+    ts.tv_sec = static_cast<time_t>(left / 1e9);
+    ts.tv_nsec = static_cast<long>(left - static_cast<double>(ts.tv_sec) * 1e9);
+    nanosleep(&ts, nullptr);
+  }
+  const Stamp end = TakeStamp();
+  const double dt = end.Ns - start.Ns;
+  if (dt <= 0 || end.Cycles <= start.Cycles) return 0;
+  return static_cast<double>(end.Cycles - start.Cycles) * intervalNs / dt;
+}
+#endif
+
+class LinuxMachine : public Machine {
+ public:
+  std::string Name() const override { return kLinuxDriverName; }
+  std::string Description() const override { return "this computer"; }
+
+  int ProcessorCount() const override {
+    const long n = sysconf(_SC_NPROCESSORS_CONF);
+    return n < 1 ? 1 : static_cast<int>(n);
+  }
+
+  std::uint32_t Cpuid(int cpu, std::uint32_t leaf, std::uint32_t& eax, std::uint32_t& ebx,
+                      std::uint32_t& ecx, std::uint32_t& edx) override {
+    const std::string path = DevPath(cpu, "cpuid");
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      std::uint32_t r[4];
+      const ssize_t n = pread(fd, r, sizeof r, static_cast<off_t>(leaf));
+      close(fd);
+      if (n == static_cast<ssize_t>(sizeof r)) {
+        eax = r[0];
+        ebx = r[1];
+        ecx = r[2];
+        edx = r[3];
+        return 0;
+      }
+    }
+#if TORV_X86
+    // Without the device (no permission, no module) the instruction itself,
+    // on a thread bound to the processor.
+    std::uint32_t a = 0, b = 0, c = 0, d = 0;
+    int err = 0;
+    if (!RunOn(
+            cpu - 1, [&] { __cpuid_count(leaf, 0, a, b, c, d); }, err)) {
+      return Unreachable(cpu, err);
+    }
+    eax = a;
+    ebx = b;
+    ecx = c;
+    edx = d;
+    return 0;
+#else
+    return Remember(kErrNoCpuid, "no CPUID instruction on this architecture and no " + path);
+#endif
+  }
+
+  std::uint32_t ReadMsr(int cpu, std::uint32_t reg, std::uint64_t& value) override {
+    const std::string path = DevPath(cpu, "msr");
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return OsError(errno, path);
+    std::uint64_t v = 0;
+    const ssize_t n = pread(fd, &v, sizeof v, static_cast<off_t>(reg));
+    const int e = errno;
+    close(fd);
+    if (n != static_cast<ssize_t>(sizeof v)) return RegisterError(n < 0 ? e : EIO, path, reg);
+    value = v;
+    return 0;
+  }
+
+  std::uint32_t WriteMsr(int cpu, std::uint32_t reg, std::uint64_t value) override {
+    const std::string path = DevPath(cpu, "msr");
+    const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return OsError(errno, path);
+    const ssize_t n = pwrite(fd, &value, sizeof value, static_cast<off_t>(reg));
+    const int e = errno;
+    close(fd);
+    if (n != static_cast<ssize_t>(sizeof value)) return RegisterError(n < 0 ? e : EIO, path, reg);
+    return 0;
+  }
+
+  // Only the interrupt mask (21h) and the Cyrix configuration ports
+  // (22h, 23h) are opened; every other port is refused.
+  std::uint32_t PortIn(std::uint16_t port, std::uint8_t& value) override {
+    const std::uint32_t e = OpenPort(port);
+    if (e != 0) return e;
+#if TORV_X86
+    std::uint8_t v;
+    __asm__ volatile("inb %1, %0" : "=a"(v) : "Nd"(port));
+    value = v;
+#endif
+    return 0;
+  }
+
+  std::uint32_t PortOut(std::uint16_t port, std::uint8_t value) override {
+    const std::uint32_t e = OpenPort(port);
+    if (e != 0) return e;
+#if TORV_X86
+    __asm__ volatile("outb %0, %1" : : "a"(value), "Nd"(port));
+#endif
+    return 0;
+  }
+
+  std::uint32_t ClockCount(int cpu, std::uint32_t& cycles) override {
+#if TORV_X86
+    double c = 0;
+    int err = 0;
+    if (!RunOn(
+            cpu - 1, [&] { c = CyclesDuring(kTickNs); }, err))
+      return Unreachable(cpu, err);
+    if (!(c > 0) || c > 4294967295.0) {
+      return Remember(kErrInvalidFunction, "the time-stamp counter could not be measured");
+    }
+    cycles = static_cast<std::uint32_t>(std::llround(c));
+    return 0;
+#else
+    (void)cpu;
+    (void)cycles;
+    return Remember(kErrInvalidFunction, "no time-stamp counter on this architecture");
+#endif
+  }
+
+  bool DivisionLeavesFlags(int) override {
+#if defined(__x86_64__)
+    std::uint64_t before = 0, after = 0;
+    // The red zone below the stack pointer may hold the caller's data: step
+    // over it before pushing the flags (lea leaves the flags alone).
+    __asm__ volatile(
+        "lea -128(%%rsp), %%rsp\n\t"
+        "mov $0xFFFF, %%eax\n\t"
+        "xor %%edx, %%edx\n\t"
+        "mov $4, %%ecx\n\t"
+        "cmp %%ax, %%ax\n\t"
+        "pushfq\n\t"
+        "pop %0\n\t"
+        "div %%cx\n\t"
+        "pushfq\n\t"
+        "pop %1\n\t"
+        "lea 128(%%rsp), %%rsp\n\t"
+        : "=&r"(before), "=&r"(after)
+        :
+        : "rax", "rcx", "rdx", "cc", "memory");
+    return ((before ^ after) & 0x08D5u) == 0;
+#elif defined(__i386__)
+    std::uint32_t before = 0, after = 0;
+    __asm__ volatile(
+        "movl $0xFFFF, %%eax\n\t"
+        "xorl %%edx, %%edx\n\t"
+        "movl $4, %%ecx\n\t"
+        "cmpw %%ax, %%ax\n\t"
+        "pushfl\n\t"
+        "popl %0\n\t"
+        "divw %%cx\n\t"
+        "pushfl\n\t"
+        "popl %1\n\t"
+        : "=&r"(before), "=&r"(after)
+        :
+        : "eax", "ecx", "edx", "cc", "memory");
+    return ((before ^ after) & 0x08D5u) == 0;
+#else
+    return false;
+#endif
+  }
+
+  bool BindsHostThreads() const override {
+    return true;
+  }
+
+  std::string DescribeError(std::uint32_t lastError) const override {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (lastError != 0 && lastError == lastCode_) return lastReason_;
+    }
+    if (lastError > kErrOsBase && lastError < kErrOsBase + 0x10000u) {
+      return std::strerror(static_cast<int>(lastError - kErrOsBase));
+    }
+    return "";
+  }
+
+ private:
+  std::uint32_t Remember(std::uint32_t code, std::string reason) {
+    std::lock_guard<std::mutex> lock(mu_);
+    lastCode_ = code;
+    lastReason_ = std::move(reason);
+    return code;
+  }
+
+  std::uint32_t OsError(int e, const std::string& what) {
+    if (e <= 0) e = EIO;
+    return Remember(kErrOsBase | static_cast<std::uint32_t>(e), what + ": " + std::strerror(e));
+  }
+
+  // The msr device answers EIO when the processor faults on the register.
+  std::uint32_t RegisterError(int e, const std::string& path, std::uint32_t reg) {
+    if (e == EIO) {
+      return Remember(kErrOsBase | EIO, path + ": " + std::strerror(EIO) +
+                                            " (the processor refused register " + Hex8(reg) + ")");
+    }
+    return OsError(e, path);
+  }
+
+  std::uint32_t Unreachable(int cpu, int err) {
+    std::string why = "processor " + std::to_string(cpu) + " cannot be reached";
+    if (err != 0) why += std::string(": ") + std::strerror(err);
+    return Remember(kErrCpuUnreachable, why);
+  }
+
+  std::uint32_t OpenPort(std::uint16_t port) {
+    if (port < 0x21 || port > 0x23) {
+      return Remember(kErrAccessDenied, "port " + Hex8(port).substr(4) + " is not opened");
+    }
+#if TORV_X86
+    // The I/O permission bitmap belongs to the calling thread: grant the one
+    // port each time.
+    if (ioperm(port, 1, 1) != 0) return OsError(errno, "ioperm port " + Hex8(port).substr(4));
+    return 0;
+#else
+    return Remember(kErrAccessDenied, "no port access on this architecture");
+#endif
+  }
+
+  mutable std::mutex mu_;
+  std::uint32_t lastCode_ = 0;
+  std::string lastReason_;
+};
+
+}  // namespace
+
+std::shared_ptr<Machine> MakeLinuxMachine() {
+  return std::make_shared<LinuxMachine>();
+}
+
+bool KernelTscReference(TscReference& ref) {
+  ref = TscReference{};
+  {
+    std::ifstream f("/sys/devices/system/cpu/cpu0/tsc_freq_khz");
+    double khz = 0;
+    if (f >> khz && khz > 0) {
+      ref.Hz = khz * 1000.0;
+      ref.Source = "/sys/devices/system/cpu/cpu0/tsc_freq_khz";
+      ref.ResolutionHz = 1000.0;
+      return true;
+    }
+  }
+  std::ifstream f("/proc/cpuinfo");
+  std::string line;
+  bool first = true;
+  bool aperf = false;
+  while (std::getline(f, line)) {
+    if (line.rfind("processor", 0) == 0 && !first) break;
+    first = false;
+    const auto colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    const std::string key = line.substr(0, line.find_last_not_of(" \t", colon - 1) + 1);
+    const std::string val = line.substr(colon + 1);
+    if (key == "cpu MHz") {
+      ref.Hz = std::strtod(val.c_str(), nullptr) * 1e6;
+    } else if (key == "flags") {
+      aperf = (" " + val + " ").find(" aperfmperf ") != std::string::npos;
+    }
+  }
+  if (!(ref.Hz > 0)) return false;
+  ref.Source = "/proc/cpuinfo \"cpu MHz\"";
+  ref.ResolutionHz = 1000.0;
+  ref.MayBeCoreClock = aperf;
+  return true;
+}
+
+double MeasureTscRate(int hostCpu, double seconds) {
+#if TORV_X86
+  double cycles = 0;
+  int err = 0;
+  if (!RunOn(
+          hostCpu, [&] { cycles = CyclesDuring(seconds * 1e9); }, err))
+    return 0;
+  return cycles / seconds;
+#else
+  (void)hostCpu;
+  (void)seconds;
+  return 0;
+#endif
+}
+
 }  // namespace torv

@@ -13,12 +13,15 @@
 namespace torv {
 
 // Last-error values of the back-ends besides kErrCpuUnreachable.
-inline constexpr std::uint32_t kErrInvalidFunction = 1;     // unknown function number
-inline constexpr std::uint32_t kErrBadLength = 24;          // reply area too short
+inline constexpr std::uint32_t kErrInvalidFunction = 1;          // unknown function number
+inline constexpr std::uint32_t kErrBadLength = 24;               // reply area too short
 inline constexpr std::uint32_t kErrRegisterFault = 0xC0000096u;  // no such register (#GP)
-inline constexpr std::uint32_t kErrAccessDenied = 5;        // register access not allowed
+inline constexpr std::uint32_t kErrAccessDenied = 5;             // register access not allowed
 // An operating-system error number e, kept as 0x20000000 | e.
 inline constexpr std::uint32_t kErrOsBase = 0x20000000u;
+inline constexpr std::uint32_t kErrInvalidParameter = 87;  // parameter out of range
+inline constexpr std::uint32_t kErrL2Busy = 1460;          // cache controller stays busy
+inline constexpr std::uint32_t kErrNoCpuid = 0xC000001Du;  // CPUID is an invalid opcode
 
 class Machine {
  public:
@@ -29,8 +32,8 @@ class Machine {
   virtual int ProcessorCount() const = 0;
   // Each operation acts on processor `cpu` (1-based) and returns a last-error
   // value: 0 on success.
-  virtual std::uint32_t Cpuid(int cpu, std::uint32_t leaf, std::uint32_t& eax,
-                              std::uint32_t& ebx, std::uint32_t& ecx, std::uint32_t& edx) = 0;
+  virtual std::uint32_t Cpuid(int cpu, std::uint32_t leaf, std::uint32_t& eax, std::uint32_t& ebx,
+                              std::uint32_t& ecx, std::uint32_t& edx) = 0;
   virtual std::uint32_t ReadMsr(int cpu, std::uint32_t reg, std::uint64_t& value) = 0;
   virtual std::uint32_t WriteMsr(int cpu, std::uint32_t reg, std::uint64_t value) = 0;
   virtual std::uint32_t PortIn(std::uint16_t port, std::uint8_t& value) = 0;
@@ -56,6 +59,12 @@ class MachineDevice : public Device {
   int CurrentCpu() const { return cpu_; }
 
  private:
+  // The cache controller's register sequence of ReqL2Transaction; returns a
+  // last-error value.
+  std::uint32_t RunL2Transaction(std::uint32_t command, std::uint32_t way,
+                                 const std::uint8_t (&block)[16], std::uint32_t& addrLo,
+                                 std::uint32_t& addrHi);
+
   std::shared_ptr<Machine> machine_;
   std::uint16_t version_;
   int cpu_ = 1;

@@ -1,10 +1,266 @@
-// Placeholder; replaced by the simulated machine.
-#include "machine/machine.h"
+// The simulated machine: CPUID answers, the P6 model-specific register file
+// with the second-level cache controller and its transaction engine, the
+// time-stamp counter at the profile's clock, the Cyrix configuration
+// registers and the interrupt controller's mask port.
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "driver/hw.h"
+#include "driver/protocol.h"
+#include "machine/sim.h"
 
 namespace torv {
-std::shared_ptr<Machine> MakeSimMachine(const std::string& nameOrPath, std::string& error) {
-  error = "no simulated machine " + nameOrPath;
-  return nullptr;
+
+namespace {
+
+constexpr std::uint8_t kCcr3 = 0xC3;
+constexpr std::uint8_t kCcr4 = 0xE8;
+
+// Cache controller commands the engine carries out.
+constexpr std::uint32_t kL2ReadConfig = 0x02;
+constexpr std::uint32_t kL2ReadLine = 0x0E;
+constexpr std::uint32_t kL2WriteLine = 0x1C;
+
+std::string Hex8(std::uint32_t v) {
+  char buf[12];
+  std::snprintf(buf, sizeof buf, "%08X", static_cast<unsigned>(v));
+  return buf;
 }
-std::vector<CatalogueEntry> Catalogue() { return {}; }
+
+// A configuration register index that the Cyrix bank decodes: CCR0 to CCR3
+// and the address ranges (C0h-CFh), CCR4 to CCR7 (E8h-EBh), DIR0 and DIR1.
+bool InCyrixBank(std::uint8_t index) {
+  return (index >= 0xC0 && index <= 0xCF) || (index >= 0xE8 && index <= 0xEB) || index >= 0xFE;
+}
+
+class SimMachine : public Machine {
+ public:
+  explicit SimMachine(const SimProfile& p) : profile_(p), cyrix_(p.CyrixRegs) {
+    for (const SimProcessor& proc : p.Processors) cpus_.push_back(Cpu{proc, proc.Msr, {}});
+    for (std::size_t i = 0; i < cyrix_.size(); ++i) {
+      named_[i] = p.CyrixBank && (InCyrixBank(static_cast<std::uint8_t>(i)) || p.CyrixRegs[i] != 0);
+    }
+  }
+
+  std::string Name() const override { return profile_.Name; }
+  std::string Description() const override { return profile_.Description; }
+  int ProcessorCount() const override { return static_cast<int>(cpus_.size()); }
+
+  std::uint32_t Cpuid(int cpu, std::uint32_t leaf, std::uint32_t& eax, std::uint32_t& ebx,
+                      std::uint32_t& ecx, std::uint32_t& edx) override {
+    Cpu* c = Find(cpu);
+    if (c == nullptr) return kErrCpuUnreachable;
+    const SimCpuidMode mode = c->Config.CpuidMode;
+    if (mode == SimCpuidMode::Off || (mode == SimCpuidMode::Cyrix && (cyrix_[kCcr4] & 0x80) == 0)) {
+      return kErrNoCpuid;
+    }
+    const auto it = c->Config.Cpuid.find(leaf);
+    const std::array<std::uint32_t, 4> r =
+        it == c->Config.Cpuid.end() ? std::array<std::uint32_t, 4>{} : it->second;
+    eax = r[0];
+    ebx = r[1];
+    ecx = r[2];
+    edx = r[3];
+    return 0;
+  }
+
+  std::uint32_t ReadMsr(int cpu, std::uint32_t reg, std::uint64_t& value) override {
+    Cpu* c = Find(cpu);
+    if (c == nullptr) return kErrCpuUnreachable;
+    if (c->Config.MsrDenied) return kErrAccessDenied;
+    const auto it = c->Msr.find(reg);
+    if (it == c->Msr.end()) return Fault(reg);
+    value = it->second;
+    if (reg == kMsrBblBusy) value = c->Config.L2BusyStuck ? 1 : 0;
+    return 0;
+  }
+
+  std::uint32_t WriteMsr(int cpu, std::uint32_t reg, std::uint64_t value) override {
+    Cpu* c = Find(cpu);
+    if (c == nullptr) return kErrCpuUnreachable;
+    if (c->Config.MsrDenied) return kErrAccessDenied;
+    const auto it = c->Msr.find(reg);
+    if (it == c->Msr.end() || reg == kMsrMtrrCap) return Fault(reg);  // MTRRcap is read-only
+    if (reg == kMsrBblBusy) return 0;  // the status is the controller's own
+    it->second = value;
+    if (reg == kMsrBblTrig) Transaction(*c);
+    return 0;
+  }
+
+  std::uint32_t PortIn(std::uint16_t port, std::uint8_t& value) override {
+    value = 0xFF;  // nothing decodes the port: the bus floats
+    if (port == 0x21) {
+      value = picMask_;
+    } else if (profile_.PicMirrored && (port == 0x22 || port == 0x23)) {
+      value = port == 0x23 ? picMask_ : 0x00;
+    } else if (profile_.CyrixBank && port == 0x23 && Open(index_)) {
+      value = cyrix_[index_];
+    }
+    return 0;
+  }
+
+  std::uint32_t PortOut(std::uint16_t port, std::uint8_t value) override {
+    if (port == 0x21) {
+      picMask_ = value;
+    } else if (profile_.PicMirrored && (port == 0x22 || port == 0x23)) {
+      if (port == 0x23) picMask_ = value;  // 22h takes interrupt controller commands
+    } else if (profile_.CyrixBank && port == 0x22) {
+      index_ = value;
+    } else if (profile_.CyrixBank && port == 0x23 && Open(index_)) {
+      cyrix_[index_] = value;
+    }
+    return 0;
+  }
+
+  std::uint32_t ClockCount(int cpu, std::uint32_t& cycles) override {
+    Cpu* c = Find(cpu);
+    if (c == nullptr) return kErrCpuUnreachable;
+    cycles =
+        static_cast<std::uint32_t>(std::llround(static_cast<double>(c->Config.ClockHz) / 18.206));
+    return 0;
+  }
+
+  bool DivisionLeavesFlags(int cpu) override {
+    const Cpu* c = Find(cpu);
+    return c != nullptr && c->Config.DivFlagsUnchanged;
+  }
+
+  bool BindsHostThreads() const override { return false; }
+
+  std::string DescribeError(std::uint32_t lastError) const override {
+    switch (lastError) {
+      case kErrAccessDenied:
+        return "register access denied (run as root)";
+      case kErrRegisterFault:
+        return "model-specific register " + Hex8(faultReg_) +
+               " does not exist on this processor (general protection fault)";
+      case kErrNoCpuid:
+        return "the processor does not execute CPUID (invalid opcode)";
+      default:
+        return "";
+    }
+  }
+
+ private:
+  struct Line {
+    std::array<std::uint64_t, 4> Data{};
+    std::uint32_t Ecc = 0;
+  };
+  struct Cpu {
+    SimProcessor Config;
+    std::map<std::uint32_t, std::uint64_t> Msr;
+    std::map<std::uint32_t, Line> Lines;  // by set and way
+  };
+
+  Cpu* Find(int cpu) {
+    if (cpu < 1 || cpu > static_cast<int>(cpus_.size())) return nullptr;
+    return &cpus_[static_cast<std::size_t>(cpu - 1)];
+  }
+  const Cpu* Find(int cpu) const { return const_cast<SimMachine*>(this)->Find(cpu); }
+
+  std::uint32_t Fault(std::uint32_t reg) {
+    faultReg_ = reg;
+    return kErrRegisterFault;
+  }
+
+  // CCR4 to CCR7 answer only while CCR3 bit 4 opens them; reads are FFh and
+  // writes are lost otherwise.
+  bool Open(std::uint8_t index) const {
+    if (!named_[index]) return false;
+    if (index >= 0xE8 && index <= 0xEB) return (cyrix_[kCcr3] & 0x10) != 0;
+    return true;
+  }
+
+  // The write to BBL_CR_TRIG starts the command in BBL_CR_CTL bits 0-4; the
+  // engine finishes at once (BBL_CR_BUSY reads 0 unless it is stuck).
+  void Transaction(Cpu& c) {
+    std::uint64_t& addr = c.Msr[kMsrBblAddr];
+    const auto ctl = static_cast<std::uint32_t>(c.Msr[kMsrBblCtl]);
+    const std::uint32_t command = ctl & 0x1F;
+    const std::uint32_t way = (ctl >> 8) & 3;
+    const std::uint32_t set = (static_cast<std::uint32_t>(addr) >> 5) & 0x3FFF;
+    const std::uint32_t key = set << 2 | way;
+    switch (command) {
+      case kL2ReadConfig: {
+        const std::uint32_t r = (static_cast<std::uint32_t>(addr) >> 5) & 0xF;
+        const std::uint64_t v = r < c.Config.L2Reg.size() ? c.Config.L2Reg[r] : 0;
+        addr = (addr & ~(std::uint64_t{0xFF} << 21)) | v << 21;
+        break;
+      }
+      case kL2WriteLine: {
+        Line& line = c.Lines[key];
+        for (std::uint32_t i = 0; i < 4; ++i) line.Data[i] = c.Msr[kMsrBblD0 + i];
+        // One ECC byte for each of the four data words.
+        line.Ecc = static_cast<std::uint32_t>(c.Msr[kMsrBblDecc]);
+        break;
+      }
+      case kL2ReadLine: {
+        const auto it = c.Lines.find(key);
+        const Line line = it == c.Lines.end() ? Line{} : it->second;
+        for (std::uint32_t i = 0; i < 4; ++i) c.Msr[kMsrBblD0 + i] = line.Data[i];
+        // SRAMs without ECC bits give nothing back for them.
+        c.Msr[kMsrBblDecc] = c.Config.L2Ecc ? line.Ecc : 0;
+        break;
+      }
+      default:
+        break;
+    }
+  }
+
+  SimProfile profile_;
+  std::vector<Cpu> cpus_;
+  std::array<std::uint8_t, 256> cyrix_;
+  std::array<bool, 256> named_{};
+  std::uint8_t index_ = 0;
+  std::uint8_t picMask_ = kSimPicMask;
+  std::uint32_t faultReg_ = 0;
+};
+
+std::string FileName(const std::string& path) {
+  const auto slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+std::shared_ptr<Machine> MakeSimMachine(const SimProfile& profile) {
+  if (profile.Processors.empty()) return nullptr;
+  return std::make_shared<SimMachine>(profile);
+}
+
+std::shared_ptr<Machine> MakeSimMachine(const std::string& nameOrPath, std::string& error) {
+  error.clear();
+  SimProfile profile;
+  if (const char* text = FindCatalogueProfile(nameOrPath)) {
+    if (!ParseProfile(text, nameOrPath, profile, error)) return nullptr;
+    return MakeSimMachine(profile);
+  }
+  std::ifstream f(nameOrPath, std::ios::binary);
+  if (!f) {
+    const int e = errno;
+    error = nameOrPath + ": no catalogue entry of that name, and no profile file (" +
+            std::strerror(e != 0 ? e : ENOENT) + ")";
+    return nullptr;
+  }
+  constexpr std::size_t kMaxProfile = 1 << 20;
+  std::string text(kMaxProfile + 1, '\0');
+  f.read(text.data(), static_cast<std::streamsize>(text.size()));
+  if (f.bad()) {
+    error = nameOrPath + ": cannot read the profile file";
+    return nullptr;
+  }
+  text.resize(static_cast<std::size_t>(f.gcount()));
+  if (text.size() > kMaxProfile) {
+    error = nameOrPath + ": profile file larger than 1 MB";
+    return nullptr;
+  }
+  if (!ParseProfile(text, nameOrPath, profile, error)) return nullptr;
+  profile.Name = FileName(nameOrPath);
+  return MakeSimMachine(profile);
+}
+
 }  // namespace torv

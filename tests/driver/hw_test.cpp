@@ -1,0 +1,274 @@
+#include "driver/hw.h"
+
+#include <gtest/gtest.h>
+
+#include "machine/machine.h"
+#include "support/recording_device.h"
+
+namespace torv {
+namespace {
+
+using test::Answer;
+using test::DriverWorld;
+
+std::uint32_t AttachedWord(const test::RecordedRequest& r, std::size_t i) {
+  std::uint32_t v = 0;
+  for (std::size_t b = 0; b < 4; ++b)
+    v |= static_cast<std::uint32_t>(r.Attached[4 * i + b]) << (8 * b);
+  return v;
+}
+
+TEST(L2Transaction, SendsTheBlockWithTheRequest) {
+  DriverWorld t;
+  t.dev->Answers[ReqL2Transaction] = Answer{true, 0, {0x00000020, 0}};
+  bool ok = false;
+  EXPECT_EQ(L2Transaction(t.w, 0x1C, 0, 0, 0, 0x7A766B20, 0x12345678, ok), 0x20u);
+  EXPECT_TRUE(ok);
+  ASSERT_EQ(t.dev->Requests.size(), 1u);
+  const auto& r = t.dev->Requests[0];
+  EXPECT_EQ(r.Req.Func, 91u);
+  EXPECT_EQ(r.Req.P1, 0x1Cu);
+  EXPECT_EQ(r.Req.P2, 0u);
+  EXPECT_EQ(r.OutLen, 8u);
+  ASSERT_EQ(r.Attached.size(), 16u);
+  EXPECT_EQ(AttachedWord(r, 0), 0u);
+  EXPECT_EQ(AttachedWord(r, 1), 0u);
+  EXPECT_EQ(AttachedWord(r, 2), 0x7A766B20u);
+  EXPECT_EQ(AttachedWord(r, 3), 0x12345678u);
+}
+
+TEST(L2Transaction, RefusedRequestGivesOkFalse) {
+  DriverWorld t;
+  t.dev->Answers[ReqL2Transaction] = Answer{false, kErrL2Busy, {0xFFFFFFFF}};
+  bool ok = true;
+  L2Transaction(t.w, 0x0E, 0, 0, 0, 0, 0, ok);
+  EXPECT_FALSE(ok);
+}
+
+TEST(ReadL2Config, TakesBits21To28OfTheAddress) {
+  struct Case {
+    std::uint32_t Addr;
+    std::uint8_t Value;
+  };
+  for (const Case c : {Case{0x1FE00000, 0xFF}, Case{0x00200000, 0x01}, Case{0xE01FFFFF, 0x00},
+                       Case{0xFFFFFFFF, 0xFF}}) {
+    DriverWorld t;
+    t.dev->Answers[ReqL2Transaction] = Answer{true, 0, {c.Addr, 0}};
+    bool ok = false;
+    EXPECT_EQ(ReadL2Config(t.w, 3, ok), c.Value) << std::hex << c.Addr;
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(t.dev->Requests[0].Req.P1, 2u);
+    EXPECT_EQ(AttachedWord(t.dev->Requests[0], 0), 3u * 32);
+  }
+}
+
+TEST(DrvCpuid, RecordOrderAndFaultFlag) {
+  DriverWorld t;
+  t.dev->Answers[ReqCpuid] = Answer{true, 0, {2, 0x756E6547, 0x6C65746E, 0x49656E69}};
+  CpuidRegs regs;
+  bool ok = false;
+  DrvCpuid(t.w, 0, regs, ok);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(regs.Eax, 2u);
+  EXPECT_EQ(regs.Ebx, 0x756E6547u);  // "Genu"
+  EXPECT_EQ(regs.Edx, 0x49656E69u);  // "ineI"
+  EXPECT_EQ(regs.Ecx, 0x6C65746Eu);  // "ntel"
+  EXPECT_EQ(t.dev->Requests[0].OutLen, 16u);
+
+  struct Case {
+    std::uint32_t LastError;
+    bool Fault;
+  };
+  for (const Case c : {Case{kErrCpuUnreachable, true}, Case{kErrNoCpuid, false},
+                       Case{kErrInvalidFunction, false}}) {
+    t.dev->Answers[ReqCpuid] = Answer{false, c.LastError, {}};
+    DrvCpuid(t.w, 1, regs, ok);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(t.w.hw.CpuidFault, c.Fault) << std::hex << c.LastError;
+  }
+  t.dev->Answers[ReqCpuid] = Answer{false, kErrCpuUnreachable, {}};
+  DrvCpuid(t.w, 1, regs, ok);
+  ASSERT_TRUE(t.w.hw.CpuidFault);
+  t.dev->Answers[ReqCpuid] = Answer{true, 0, {0x652, 0, 0, 0}};
+  DrvCpuid(t.w, 1, regs, ok);
+  EXPECT_FALSE(t.w.hw.CpuidFault);
+}
+
+TEST(Primitives, RequestsAndReplies) {
+  DriverWorld t;
+  t.dev->Answers[ReqPortIn] = Answer{true, 0, {0xFFFFFF5A}};
+  t.dev->Answers[ReqMsrRead] = Answer{true, 0, {0x1A400000, 0x00000001}};
+  t.dev->Answers[ReqClockCount] = Answer{true, 0, {16500000, 99}};
+
+  EXPECT_EQ(PortIn(t.w, 0x22), 0x5A);
+  PortOut(t.w, 0x23, 0xC3);
+  std::uint32_t lo = 0, hi = 0, status = 7;
+  ReadMsrRaw(t.w, 0x2A, lo, hi, status);
+  EXPECT_EQ(lo, 0x1A400000u);
+  EXPECT_EQ(hi, 1u);
+  EXPECT_EQ(status, 0u);
+  WriteMsrRaw(t.w, 0x11E, 0x4527, 0x0, status);
+  EXPECT_EQ(status, 0u);
+  EXPECT_TRUE(DrvSetCpu(t.w, 2));
+  EXPECT_EQ(t.w.hw.CurrentCpu, 2);
+  MeasureClock(t.w);
+  EXPECT_DOUBLE_EQ(t.w.hw.CpuClockHz, 16500000 * 18.206);
+
+  struct Want {
+    std::uint32_t Func, P1, P2, P3, OutLen;
+  };
+  const Want want[] = {{ReqPortIn, 0x22, 0, 0, 1},  {ReqPortOut, 0x23, 0xC3, 0, 0},
+                       {ReqMsrRead, 0x2A, 0, 0, 8}, {ReqMsrWrite, 0x11E, 0x4527, 0, 0},
+                       {ReqSetCpu, 2, 0, 0, 0},     {ReqClockCount, 0, 0, 0, 8}};
+  ASSERT_EQ(t.dev->Requests.size(), std::size(want));
+  for (std::size_t i = 0; i < std::size(want); ++i) {
+    const auto& r = t.dev->Requests[i];
+    EXPECT_EQ(r.Req.Func, want[i].Func) << i;
+    EXPECT_EQ(r.Req.P1, want[i].P1) << i;
+    EXPECT_EQ(r.Req.P2, want[i].P2) << i;
+    EXPECT_EQ(r.Req.P3, want[i].P3) << i;
+    EXPECT_EQ(r.OutLen, want[i].OutLen) << i;
+    EXPECT_TRUE(r.HadOut) << i;
+  }
+}
+
+TEST(Primitives, FailuresGiveTheirNeutralResults) {
+  DriverWorld t;
+  for (std::uint32_t f : {ReqPortIn, ReqMsrRead, ReqMsrWrite, ReqClockCount, ReqSetCpu}) {
+    t.dev->Answers[f] = Answer{false, 5, {0x12, 0x34}};
+  }
+  EXPECT_EQ(PortIn(t.w, 0x21), 0xFF);
+  std::uint32_t lo = 1, hi = 1, status = 0;
+  ReadMsrRaw(t.w, 0x2A, lo, hi, status);
+  EXPECT_EQ(status, 1u);
+  WriteMsrRaw(t.w, 0x2A, 0, 0, status);
+  EXPECT_EQ(status, 1u);
+  EXPECT_FALSE(DrvSetCpu(t.w, 3));
+  EXPECT_EQ(t.w.hw.CurrentCpu, 3);
+  EXPECT_EQ(DrvClockCount(t.w, 0), 0u);
+  MeasureClock(t.w);
+  EXPECT_EQ(t.w.hw.CpuClockHz, 0.0);
+}
+
+// Every system kind reaches the ports through the driver.
+TEST(Primitives, PortsGoThroughTheDriverOnEveryKind) {
+  for (std::uint8_t kind : {kOsWin95, kOsWinNT, kOsWin98, kOsLinux}) {
+    DriverWorld t;
+    t.w.shell.OsKind = kind;
+    t.dev->Answers[ReqPortIn] = Answer{true, 0, {0x31}};
+    EXPECT_EQ(PortIn(t.w, 0x23), 0x31) << int(kind);
+    PortOut(t.w, 0x22, 0xFE);
+    ASSERT_EQ(t.dev->Requests.size(), 2u);
+    EXPECT_EQ(t.dev->Requests[1].Req.Func, static_cast<std::uint32_t>(ReqPortOut));
+  }
+}
+
+TEST(MsrTrace, ReadAndWriteLines) {
+  DriverWorld t;
+  t.w.settings.OptLog = true;
+  t.dev->Answers[ReqMsrRead] = Answer{true, 0, {0x1A400000, 0}};
+  std::uint32_t lo = 0, hi = 0;
+  ReadMsr(t.w, 0x2A, lo, hi);
+  EXPECT_EQ(lo, 0x1A400000u);
+  EXPECT_EQ(t.w.hw.MsrStatus, 0u);
+  WriteMsr(t.w, 0x11E, 0x4527, 0);
+  // No trace without /LOG.
+  t.w.settings.OptLog = false;
+  ReadMsr(t.w, 0x2A, lo, hi);
+  WriteMsr(t.w, 0x11E, 0x4527, 0);
+  EXPECT_EQ(t.dev->Requests.size(), 4u);
+
+  if (!test::ReportTextReady()) GTEST_SKIP() << "report screen not in place yet";
+  const std::vector<std::string> want = {"20000002A  1A400000  00000000  0000",
+                                         "10000011E  00004527  00000000  0000", "0000"};
+  EXPECT_EQ(t.Lines(), want);
+  EXPECT_EQ(want[0].size(), 35u);
+}
+
+TEST(MsrTrace, WriteShowsThePreviousStatusFirst) {
+  DriverWorld t;
+  t.w.settings.OptLog = true;
+  t.w.hw.MsrStatus = 1;  // left by an earlier access
+  WriteMsr(t.w, 0x119, 0x40000, 0);
+  EXPECT_EQ(t.w.hw.MsrStatus, 0u);
+  if (!test::ReportTextReady()) GTEST_SKIP() << "report screen not in place yet";
+  const std::vector<std::string> want = {"100000119  00040000  00000000  0001", "0000"};
+  EXPECT_EQ(t.Lines(), want);
+  // The second line keeps its four blanks.
+  bool found = false;
+  for (const auto& s : t.box.Items) found = found || s.rfind("0000    ", 0) == 0;
+  EXPECT_TRUE(found);
+}
+
+// The fatal ends run in a child process; each scenario is one function.
+void FailingRead() {
+  DriverWorld t;
+  t.dev->Answers[ReqMsrRead] = Answer{false, kErrOsBase | 2, {}};
+  t.dev->Reason = "/dev/cpu/0/msr: No such file or directory";
+  std::uint32_t lo = 0;
+  std::uint32_t hi = 0;
+  ReadMsr(t.w, 0x2A, lo, hi);
+}
+
+void FailingWrite() {
+  DriverWorld t;
+  t.dev->Answers[ReqMsrWrite] = Answer{false, kErrAccessDenied, {}};
+  t.dev->Reason = "register access denied (run as root)";
+  WriteMsr(t.w, 0x11E, 0, 0);
+}
+
+// A platform that shows the report's lines on the error stream as the
+// program ends, so that a death test can see the trace.
+class ShowReportAtExit : public FakePlatform {
+ public:
+  ListBox* Box = nullptr;
+  [[noreturn]] void ExitProcess(int code) override {
+    for (std::string s : Box->Items) {
+      while (!s.empty() && s.back() == ' ') s.pop_back();
+      if (!s.empty()) std::fprintf(stderr, "[%s]\n", s.c_str());
+    }
+    FakePlatform::ExitProcess(code);
+  }
+};
+
+void FailingTracedRead() {
+  ShowReportAtExit platform;
+  World w(platform);
+  ListBox box;
+  ReportInit(w.report, box, true, false, false);
+  platform.Box = &box;
+  auto dev = std::make_shared<test::RecordingDevice>();
+  dev->Answers[ReqMsrRead] = Answer{false, kErrRegisterFault, {}};
+  platform.Devices().Register("d", dev);
+  std::uint32_t err = 0;
+  w.drv.DrvHandle = platform.Devices().Open("d", err);
+  w.settings.OptLog = true;
+  std::uint32_t lo = 0;
+  std::uint32_t hi = 0;
+  ReadMsr(w, 0x2A, lo, hi);
+}
+
+class MsrFatal : public ::testing::Test {
+ protected:
+  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+
+TEST_F(MsrFatal, FailedReadEndsWithCode8AndSaysWhy) {
+  EXPECT_EXIT(FailingRead(), ::testing::ExitedWithCode(8),
+              "torvacin: reading model-specific register 0000002A failed: /dev/cpu/0/msr: No "
+              "such file or directory");
+}
+
+TEST_F(MsrFatal, FailedWriteEndsWithCode7) {
+  EXPECT_EXIT(FailingWrite(), ::testing::ExitedWithCode(7),
+              "writing model-specific register 0000011E failed: register access denied");
+}
+
+TEST_F(MsrFatal, FailedReadIsTracedWithStatus0001BeforeTheEnd) {
+  if (!test::ReportTextReady()) GTEST_SKIP() << "report screen not in place yet";
+  EXPECT_EXIT(FailingTracedRead(), ::testing::ExitedWithCode(8),
+              "\\[20000002A  00000000  00000000  0001\\]");
+}
+
+}  // namespace
+}  // namespace torv
