@@ -193,6 +193,26 @@ TEST_F(CpuTest, FailedLeaf0KeepsWhatItDoesNotAssign) {
   EXPECT_FALSE(w.hw.CpuidFault);
 }
 
+// A failed leaf-1 request gives no signature: the fields are taken as zero
+// rather than from an earlier answer, so the processor is named "unbekannt".
+TEST_F(CpuTest, FailedLeaf1TakesTheSignatureAsZero) {
+  dev->SetVendor("GenuineIntel", 2);
+  dev->SetSignature(0x0633, 0x0080FBFF);
+  dev->Leaves[2] = {0x03020101, 0, 0, 0x0C040843};
+  Identify();
+  dev->FailingRequests = {4 + 3};  // second run: leaf 0, leaf 0, leaf 1
+
+  const TCpuInfo ci = Identify();
+
+  EXPECT_EQ(ci.Family, 0);
+  EXPECT_EQ(ci.Model, 0);
+  EXPECT_EQ(ci.Features, 0u);
+  EXPECT_EQ(ci.CpuName.view(), "unbekannt");
+  EXPECT_EQ(ci.VendorCode, kVendorIntel);
+  EXPECT_TRUE(ci.CpuidOk);  // leaf 2 answered
+  EXPECT_EQ(ci.L2KB, 512);
+}
+
 // A processor the driver cannot reach: no Cyrix test at all, not even on a
 // Cyrix part whose division leaves the flags alone.
 TEST_F(CpuTest, UnreachableProcessorSkipsTheCyrixMethods) {
