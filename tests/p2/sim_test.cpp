@@ -1,0 +1,227 @@
+// Whole analyses of simulated machines: identification, clock, registers,
+// ECC test and report through the driver protocol, from catalogue entries and
+// from small profile files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/protocol.h"
+#include "machine/machine.h"
+#include "p2_fixture.h"
+
+namespace torv {
+namespace {
+
+using testing::Col;
+using testing::ReportWorld;
+using testing::ValueCol;
+using Lines = std::vector<std::string>;
+
+struct SimWorld : ReportWorld {
+  std::uint32_t Exit = 0xFFFFFFFF;
+
+  // Opens the simulated machine `nameOrPath` as the driver's device.
+  bool Open(const std::string& nameOrPath) {
+    std::string error;
+    std::shared_ptr<Machine> m = MakeSimMachine(nameOrPath, error);
+    EXPECT_TRUE(m != nullptr) << error;
+    if (!m) return false;
+    platform.Devices().Register("\\\\.\\simp2", std::make_shared<MachineDevice>(m, 0x0103));
+    w.shell.MultiProc = m->ProcessorCount() > 1;
+    return DrvOpen(w, "\\\\.\\simp2");
+  }
+  bool Analyse(int proc = 1) {
+    Clear();
+    Exit = WorkerThread(w, proc);
+    return P2Report(w, proc);
+  }
+  bool Has(const std::string& line) const {
+    return std::find(Lines().begin(), Lines().end(), line) != Lines().end();
+  }
+};
+
+// A profile written to a file of its own, removed again at the end.
+class ProfileFile {
+ public:
+  explicit ProfileFile(const std::string& text) {
+    path_ = std::filesystem::temp_directory_path() /
+            ("torv-p2-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".txt");
+    std::ofstream(path_) << text;
+  }
+  ~ProfileFile() { std::filesystem::remove(path_); }
+  std::string Path() const { return path_.string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+const std::string kIntelLeaf0 = "CPUID 00000000: 00000002-756E6547-6C65746E-49656E69\n";
+
+TEST(SimulatedMachine, Pentium450FullReport) {
+  SimWorld s;
+  ASSERT_TRUE(s.Open("p2-450"));
+  s.w.settings.OptExt = true;
+  EXPECT_TRUE(s.Analyse());
+  EXPECT_EQ(s.Exit, kExitFinished);
+  const Lines want = {
+      Col(" CPUID", ": GenuineIntel, Typ=0, Family=6, Model=5, Step=2"),
+      Col(" Processor Core", ": Pentium II, Deschutes"),
+      Col(" L1 Data Cache", ":  16 KB, 4way associative"),
+      Col(" L1 Code Cache", ":  16 KB, 4way associative"),
+      Col(" L2 Cache:", ": 512 KB, 4way associative"),
+      Col(" L2 Cacheable Area", ":   4 GByte"),
+      Col(" L2 ECC", ": present and enabled"),
+      Col(" Actual clock rate", ": 450.4 MHz"),
+      Col(" System clock rate", ": default: 100 MHz, measured:100.1 MHz"),
+      Col(" Ratio (cpu/syst)", ": 4.5"),
+      "",
+      Col(" Torvacin has detected", ": Pentium II 450.4 MHz with ECC"),
+      "",
+      ValueCol(": No irregularities detected"),
+      "",
+      " Attention, genuine 400/450 MHz types can also be jumpered for 300/350 MHz!",
+      " If this will not work, the processor is probably a fake",
+      std::string("   => Please notify Vemora via internet: ") + kSurveyAddress + ")",
+      Col(" L2 Controller", ": ID:00, Step:01, Type:BSRAM"),
+      Col(" L2 Manufacturer", ": ID:09 = Intel"),
+      Col(" L2 Cache Size", ": 512 KByte, 2 banks"),
+      Col(" L2 Latency Mode", ": 02"),
+      Col(" L2 Latency", ": 3"),
+      Col(" In Order Queue Depth", ": 8"),
+      Col(" Fast Strings", ": true "),
+      " MTRR0:00000000..07FFFFFF: WB    0 MB ..   128 MB F8000000",
+      " MTRR1:E0000000..E1FFFFFF: WC 3584 MB ..  3616 MB FE000000",
+      " Write Combining for LFB (Linear Frame Buffer) supported",
+  };
+  EXPECT_EQ(s.Lines(), want);
+}
+
+TEST(SimulatedMachine, CatalogueVerdicts) {
+  struct Case {
+    const char* Name;
+    Lines Want;  // lines the report must hold
+  };
+  const Case cases[] = {
+      {"p2-300",
+       {Col(" L2 ECC", ": present and enabled"),
+        Col(" System clock rate", ": default: 66.6 MHz, measured:66.8 MHz"),
+        ValueCol(": No irregularities detected")}},
+      {"p2-300-noecc",
+       {Col(" L2 ECC", ": not present and not enabled"),
+        Col(" Torvacin has detected", ": Pentium II 300.4 MHz without ECC"),
+        " there exists no 300 MHz Pentium II without ECC, therefore"}},
+      {"p2-233-at-300",
+       {Col(" System clock rate", ": default: 66.6 MHz, measured:75.0 MHz"),
+        Col(" Ratio (cpu/syst)", ": 4.0"),
+        " Attention, the external system clock rate is higher than allowed",
+        " there exists no 300 MHz Pentium II without ECC, therefore"}},
+      {"celeron-266",
+       {Col(" Processor Core", ": Pentium II, Deschutes, Celeron"), Col(" L2 Cache:", ": disabled"),
+        Col(" System clock rate", ": not detectable on Celeron systems"),
+        ValueCol(": No irregularities detected")}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    SimWorld s;
+    ASSERT_TRUE(s.Open(c.Name));
+    EXPECT_TRUE(s.Analyse());
+    EXPECT_EQ(s.Exit, kExitFinished);
+    for (const std::string& line : c.Want) EXPECT_TRUE(s.Has(line)) << line;
+  }
+}
+
+TEST(SimulatedMachine, SecondProcessorOfTwo) {
+  SimWorld s;
+  ASSERT_TRUE(s.Open("p2-dual"));
+  EXPECT_TRUE(s.Analyse(2));
+  ASSERT_GE(s.Lines().size(), 2u);
+  EXPECT_EQ(s.Lines()[0], Col(" Processor", ": 2"));
+  EXPECT_EQ(s.Lines()[1], Col(" CPUID", ": GenuineIntel, Typ=0, Family=6, Model=5, Step=2"));
+}
+
+TEST(SimulatedMachine, PentiumProProfile) {
+  ProfileFile f("name = Pentium Pro 200 MHz\nclock = 200000000\n" + kIntelLeaf0 +
+                "CPUID 00000001: 00000619-00000000-00000000-0000FBFF\n"
+                "CPUID 00000002: 03020101-00000000-00000000-06040A42\n");
+  SimWorld s;
+  ASSERT_TRUE(s.Open(f.Path()));
+  s.w.settings.OptExt = true;
+  EXPECT_TRUE(s.Analyse());
+  EXPECT_EQ(s.Exit, kExitFinished);
+  EXPECT_FALSE(s.w.settings.VerdictOn);
+  const Lines want = {
+      Col(" CPUID", ": GenuineIntel, Typ=0, Family=6, Model=1, Step=9"),
+      Col(" Processor Core", ": PPro"),
+      "",
+      Col(" L1 Data Cache", ":   8 KB, 2way associative"),
+      Col(" L1 Code Cache", ":   8 KB, 4way associative"),
+      Col(" L2 Cache:", ": 256 KB, 4way associative"),
+      Col(" L2 Cacheable Area", ": 512 MByte"),
+      Col(" L2 ECC", ": not present and not enabled"),
+      Col(" Actual clock rate", ": 200.0 MHz"),
+      Col(" System clock rate", ": default: 66.6 MHz, measured:66.7 MHz"),
+      Col(" Ratio (cpu/syst)", ": 3.0"),
+      "",
+      Col(" In Order Queue Depth", ": 8"),
+      Col(" Fast Strings", ": true "),
+      " no Write Combining for LFB (Linear Frame Buffer) supported",
+  };
+  EXPECT_EQ(s.Lines(), want);
+}
+
+const std::string kDeschutes = "clock = 400000000\n" + kIntelLeaf0 +
+                               "CPUID 00000001: 00000651-00000000-00000000-0183FBFF\n"
+                               "CPUID 00000002: 03020101-00000000-00000000-0C040843\n"
+                               "MSR 0000002A: 0000-0000-C088-0000\n"
+                               "MSR 0000011E: 0000-0000-0000-4527\n";
+
+TEST(SimulatedMachine, StuckCacheControllerEndsWith6) {
+  ProfileFile f(kDeschutes + "l2ecc = yes\nl2busy = stuck\n");
+  SimWorld s;
+  ASSERT_TRUE(s.Open(f.Path()));
+  s.Analyse();
+  EXPECT_EQ(s.Exit, kExitL2Access);
+  EXPECT_FALSE(s.w.p2.L2AccessOk);
+  EXPECT_FALSE(s.w.p2.P2Info.EccPresent);
+}
+
+TEST(SimulatedMachine, EccOnWithoutEccSramsEndsWith8) {
+  ProfileFile f(kDeschutes + "l2ecc = no\n");
+  SimWorld s;
+  ASSERT_TRUE(s.Open(f.Path()));
+  s.w.settings.EccMode[1] = 1;
+  EXPECT_EQ(WorkerThread(s.w, 128 + 1), kExitEccMissing);
+  EXPECT_EQ(s.w.settings.EccWas[1], 1);
+  // The next analysis finds BBL_CR_CTL3 as it was: ECC checking still on.
+  s.Analyse();
+  EXPECT_TRUE(s.Has(Col(" L2 ECC", ": not present, but enabled")));
+  EXPECT_TRUE(s.Has(ValueCol(": was enabled")));
+}
+
+TEST(SimulatedMachine, EccPassLeavesTheNewStateForTheNextRun) {
+  ProfileFile f(kDeschutes + "l2ecc = yes\n");
+  SimWorld s;
+  ASSERT_TRUE(s.Open(f.Path()));
+  s.w.settings.EccMode[1] = 0;
+  EXPECT_EQ(WorkerThread(s.w, 128 + 1), kExitFinished);
+  s.Analyse();
+  EXPECT_EQ(s.Exit, kExitFinished);
+  EXPECT_TRUE(s.Has(Col(" L2 ECC", ": present, but not enabled")));
+  EXPECT_TRUE(s.Has(ValueCol(": was enabled")));
+}
+
+TEST(SimulatedMachineDeathTest, DeniedRegisterAccessEndsWith8) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  ProfileFile f(kDeschutes + "msraccess = denied\n");
+  SimWorld s;
+  ASSERT_TRUE(s.Open(f.Path()));
+  EXPECT_EXIT(WorkerThread(s.w, 1), ::testing::ExitedWithCode(8), "");
+}
+
+}  // namespace
+}  // namespace torv
