@@ -130,13 +130,19 @@ Stamp TakeStamp() {
 double CyclesDuring(double intervalNs) {
   const Stamp start = TakeStamp();
   const double target = start.Ns + intervalNs;
+  // Sleep through most of the interval, then wait the rest out: a sleep
+  // may overshoot by milliseconds on a busy or virtual machine.
+  constexpr double kSpinNs = 2e6;
   for (;;) {
     const double left = target - static_cast<double>(RawNs());
-    if (left <= 0) break;
+    if (left <= kSpinNs) break;
+    const double nap = left - kSpinNs;
     timespec ts;
-    ts.tv_sec = static_cast<time_t>(left / 1e9);
-    ts.tv_nsec = static_cast<long>(left - static_cast<double>(ts.tv_sec) * 1e9);
+    ts.tv_sec = static_cast<time_t>(nap / 1e9);
+    ts.tv_nsec = static_cast<long>(nap - static_cast<double>(ts.tv_sec) * 1e9);
     nanosleep(&ts, nullptr);
+  }
+  while (static_cast<double>(RawNs()) < target) {
   }
   const Stamp end = TakeStamp();
   const double dt = end.Ns - start.Ns;

@@ -1,0 +1,244 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "machine/machine.h"
+#include "machine/sim.h"
+
+namespace torv {
+namespace {
+
+SimProfile Parse(const std::string& text) {
+  SimProfile p;
+  std::string error;
+  EXPECT_TRUE(ParseProfile(text, "t.profile", p, error)) << error;
+  return p;
+}
+
+using Regs = std::array<std::uint32_t, 4>;
+
+TEST(Profile, EveryFormOfLine) {
+  const SimProfile p = Parse(
+      "# a comment line\n"
+      "\n"
+      "name = Test machine   # trailing comment\n"
+      "CPU Type           : Intel Pentium, 133 MHz\n"
+      "CPU Alias          : P54C\n"
+      "CPU Stepping       : E0\n"
+      "Cyrix CPU Revision : 5308h\n"
+      "CPUID Revision     : 2\n"
+      "CPUID 00000000: 00000002-756E6547-6C65746E-49656E69\n"
+      "CPUID 00000000: 00000001-69727943-64616574-736E4978 [CyrixInstead]\n"
+      "CPU 0:\n"
+      "   0x00000001 0x00: eax=0x00000652 ebx=0x00000000 ecx=0x00000000 edx=0x0183fbff\n"
+      "   0x00000004 0x01: eax=0x11111111 ebx=0x00000000 ecx=0x00000000 edx=0x00000000\r\n"
+      "MSR 0000002A: 0000-0000-C410-0000\n"
+      "MSR 00000017: 0012-0000-0000-0000 [PlatID = 0]\n"
+      "clock = 450000000\n"
+      "l2reg 2 = 09\n"
+      "l2reg 8 = 0xFF\n"
+      "l2ecc = yes\n"
+      "l2busy = stuck\n"
+      "cyrix C3 = 10h\n"
+      "divflags = unchanged\n"
+      "pic = mirrored\n"
+      "cpuid = cyrix\n"
+      "msraccess = denied\n");
+  EXPECT_EQ(p.Description, "Test machine");
+  ASSERT_EQ(p.Processors.size(), 1u);
+  const SimProcessor& c = p.Processors[0];
+  // The later line of a leaf wins.
+  EXPECT_EQ(c.Cpuid.at(0), (Regs{1, 0x69727943, 0x64616574, 0x736E4978}));
+  EXPECT_EQ(c.Cpuid.at(1), (Regs{0x652, 0, 0, 0x0183FBFF}));
+  EXPECT_EQ(c.Cpuid.count(4), 0u) << "sub-leaf 1 is left out";
+  EXPECT_EQ(c.Msr.at(0x2A), 0xC4100000ull);
+  EXPECT_EQ(c.Msr.at(0x17), 0x0012000000000000ull);
+  EXPECT_EQ(c.ClockHz, 450000000u);
+  EXPECT_EQ(c.L2Reg[2], 0x09);
+  EXPECT_EQ(c.L2Reg[8], 0xFF);
+  EXPECT_TRUE(c.L2Ecc);
+  EXPECT_TRUE(c.L2BusyStuck);
+  EXPECT_TRUE(c.DivFlagsUnchanged);
+  EXPECT_EQ(c.CpuidMode, SimCpuidMode::Cyrix);
+  EXPECT_TRUE(c.MsrDenied);
+  EXPECT_TRUE(p.CyrixBank);
+  EXPECT_EQ(p.CyrixRegs[0xC3], 0x10);
+  EXPECT_TRUE(p.PicMirrored);
+}
+
+TEST(Profile, Defaults) {
+  const SimProfile p = Parse("");
+  ASSERT_EQ(p.Processors.size(), 1u);
+  const SimProcessor& c = p.Processors[0];
+  EXPECT_EQ(c.Msr.at(0xFE), 0x508u);
+  EXPECT_EQ(c.Msr.size(), 29u);  // 2Ah 1E0h 11Eh FEh, 88h-8Bh, 116h 118h-11Bh, 200h-20Fh
+  EXPECT_EQ(c.CpuidMode, SimCpuidMode::On);
+  EXPECT_FALSE(c.L2Ecc || c.L2BusyStuck || c.DivFlagsUnchanged || c.MsrDenied);
+  EXPECT_FALSE(p.CyrixBank || p.PicMirrored);
+  EXPECT_EQ(p.Description, "t.profile");
+}
+
+TEST(Profile, ProcessorsStartAsCopiesOfProcessor1) {
+  const SimProfile p = Parse(
+      "processors = 3\n"
+      "clock = 350000000\n"
+      "CPUID 00000001: 00000651-00000000-00000000-0183FBFF\n"
+      "l2ecc = yes\n"
+      "[processor 2]\n"
+      "CPUID 00000001: 00000652-00000000-00000000-0183FBFF\n"
+      "[ processor 1 ]\n"
+      "clock = 351000000\n");
+  ASSERT_EQ(p.Processors.size(), 3u);
+  EXPECT_EQ(p.Processors[0].ClockHz, 351000000u);
+  EXPECT_EQ(p.Processors[1].ClockHz, 350000000u);
+  EXPECT_EQ(p.Processors[2].ClockHz, 350000000u);
+  EXPECT_EQ(p.Processors[0].Cpuid.at(1)[0], 0x651u);
+  EXPECT_EQ(p.Processors[1].Cpuid.at(1)[0], 0x652u);
+  EXPECT_EQ(p.Processors[2].Cpuid.at(1)[0], 0x651u);
+  EXPECT_TRUE(p.Processors[2].L2Ecc);
+}
+
+struct BadLine {
+  const char* Text;
+  const char* Error;
+};
+
+class ProfileErrors : public ::testing::TestWithParam<BadLine> {};
+
+TEST_P(ProfileErrors, NameFileLineAndFault) {
+  SimProfile p;
+  std::string error;
+  EXPECT_FALSE(ParseProfile(GetParam().Text, "p.profile", p, error));
+  EXPECT_EQ(error, GetParam().Error);
+  EXPECT_EQ(error.find('\n'), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Profile, ProfileErrors,
+    ::testing::Values(
+        BadLine{"# p2\n\n\nname = x\n\n\nclok = 450000000\n",
+                "p.profile:7: unknown setting 'clok'"},
+        BadLine{"clock = 450 MHz",
+                "p.profile:1: bad value '450 MHz' for 'clock' (want Hz, at most 50 GHz)"},
+        BadLine{"clock = 99999999999999999999999",
+                "p.profile:1: bad value '99999999999999999999999' for 'clock' (want Hz, at most 50 "
+                "GHz)"},
+        BadLine{"processors = 17", "p.profile:1: bad value '17' for 'processors' (want 1 to 16)"},
+        BadLine{"processors = 0", "p.profile:1: bad value '0' for 'processors' (want 1 to 16)"},
+        BadLine{"processors = 2\n[processor 3]", "p.profile:2: no processor 3 (processors = 2)"},
+        BadLine{"[processor 2]", "p.profile:1: no processor 2 (processors = 1)"},
+        BadLine{"processors = 2\n[processor 2]\nprocessors = 2",
+                "p.profile:3: 'processors' belongs before the first [processor] section"},
+        BadLine{"[cpu 1]", "p.profile:1: unknown section '[cpu 1]'"},
+        BadLine{"[processor x]", "p.profile:1: bad processor number in '[processor x]'"},
+        BadLine{"l2reg 9 = 00",
+                "p.profile:1: bad cache register number in 'l2reg 9' (want 0 to 8)"},
+        BadLine{"l2reg 1 = 100", "p.profile:1: bad value '100' for 'l2reg 1' (want a hex byte)"},
+        BadLine{"l2ecc = maybe", "p.profile:1: bad value 'maybe' for 'l2ecc' (want yes or no)"},
+        BadLine{"cpuid = auto",
+                "p.profile:1: bad value 'auto' for 'cpuid' (want on, off or cyrix)"},
+        BadLine{"cyrix ZZ = 00", "p.profile:1: bad register index in 'cyrix ZZ' (want a hex byte)"},
+        BadLine{"CPUID 00000001: 00000652-00000000-00000000",
+                "p.profile:1: malformed CPUID line (want CPUID llllllll: EAX-EBX-ECX-EDX)"},
+        BadLine{"CPUID 00000001: 00000652-00000000-00000000-0183FBFG",
+                "p.profile:1: bad CPUID value '0183FBFG'"},
+        BadLine{"CPUID 1FFFFFFFF: 0-0-0-0",
+                "p.profile:1: malformed CPUID line (want CPUID llllllll: EAX-EBX-ECX-EDX)"},
+        BadLine{"MSR 0000002A: 0000-0000-C4100-0000", "p.profile:1: bad MSR value 'C4100'"},
+        BadLine{"MSR 0000002A 0000-0000-C410-0000",
+                "p.profile:1: malformed MSR line (want MSR rrrrrrrr: hhhh-hhhh-llll-llll)"},
+        BadLine{"0x00000001 0x00: eax=0x1 ebx=0x0 ecx=0x0",
+                "p.profile:1: malformed CPUID line (want 0xLEAF 0xSUB: eax=0x... ebx=0x... "
+                "ecx=0x... edx=0x...)"},
+        BadLine{"hello world", "p.profile:1: unrecognised line 'hello world'"},
+        BadLine{"CPU Type = x", "p.profile:1: unknown setting 'CPU Type'"}));
+
+TEST(Profile, DumpFilesAreValidProfiles) {
+  const std::filesystem::path dir =
+      std::filesystem::path(TORV_SOURCE_DIR) / ".." / "shared" / "dumps";
+  if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no dump folder at " << dir;
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    if (entry.path().extension() != ".txt") continue;
+    ++files;
+    std::string error;
+    const auto m = MakeSimMachine(entry.path().string(), error);
+    ASSERT_TRUE(m) << error;
+    EXPECT_EQ(m->Name(), entry.path().filename().string());
+    std::uint32_t a = 0, b = 0, c = 0, d = 0;
+    EXPECT_EQ(m->Cpuid(1, 0, a, b, c, d), 0u);
+    EXPECT_NE(b, 0u) << entry.path() << ": leaf 0 names a vendor";
+  }
+  EXPECT_GT(files, 0);
+}
+
+TEST(Profile, PentiumProDumpKeepsItsRegisters) {
+  const std::filesystem::path file =
+      std::filesystem::path(TORV_SOURCE_DIR) / ".." / "shared" / "dumps" / "pentiumpro-0619.txt";
+  if (!std::filesystem::exists(file)) GTEST_SKIP() << "no dump " << file;
+  std::string error;
+  const auto m = MakeSimMachine(file.string(), error);
+  ASSERT_TRUE(m) << error;
+  std::uint64_t v = 0;
+  ASSERT_EQ(m->ReadMsr(1, 0x2A, v), 0u);
+  EXPECT_EQ(v, 0xC0400000u);
+  ASSERT_EQ(m->ReadMsr(1, 0x8B, v), 0u);
+  EXPECT_EQ(v, 0x000000D200000000ull);
+}
+
+TEST(Profile, FilesAndCatalogueNames) {
+  std::string error;
+  EXPECT_FALSE(MakeSimMachine("/nonexistent/p.profile", error));
+  EXPECT_EQ(error,
+            "/nonexistent/p.profile: no catalogue entry of that name, and no profile file (No such "
+            "file or directory)");
+
+  const std::string path = ::testing::TempDir() + "torv_bad.profile";
+  {
+    std::ofstream f(path);
+    f << "name = bad\nclock = 300000000\n\nl2ecc = perhaps\n";
+  }
+  EXPECT_FALSE(MakeSimMachine(path, error));
+  EXPECT_EQ(error, path + ":4: bad value 'perhaps' for 'l2ecc' (want yes or no)");
+  {
+    std::ofstream f(path);
+    f << "name = good\nclock = 300000000\n";
+  }
+  const auto m = MakeSimMachine(path, error);
+  ASSERT_TRUE(m) << error;
+  EXPECT_EQ(m->Name(), "torv_bad.profile");
+  EXPECT_EQ(m->Description(), "good");
+  std::remove(path.c_str());
+}
+
+TEST(Catalogue, EveryEntryParses) {
+  const auto all = Catalogue();
+  for (const char* name :
+       {"p2-450", "p2-300", "p2-300-noecc", "p2-233-at-300", "celeron-266", "p2-dual"}) {
+    ASSERT_TRUE(std::any_of(all.begin(), all.end(), [&](const CatalogueEntry& e) {
+      return std::string(e.Name) == name;
+    })) << name;
+  }
+  EXPECT_EQ(std::string(all[0].Name), "p2-450") << "the analysis machines come first";
+  const auto id = IdentificationCatalogue();
+  ASSERT_GE(all.size(), 6 + id.size());
+  for (std::size_t i = 0; i < id.size(); ++i) {
+    EXPECT_EQ(std::string(all[all.size() - id.size() + i].Name), id[i].Name);
+  }
+  for (const CatalogueEntry& e : all) {
+    std::string error;
+    SimProfile p;
+    EXPECT_TRUE(ParseProfile(e.Profile, e.Name, p, error)) << error;
+    EXPECT_NE(std::string(e.Description), "") << e.Name;
+    const auto m = MakeSimMachine(e.Name, error);
+    ASSERT_TRUE(m) << error;
+    EXPECT_EQ(m->Name(), e.Name);
+  }
+  EXPECT_EQ(Parse(FindCatalogueProfile("p2-dual")).Processors.size(), 2u);
+}
+
+}  // namespace
+}  // namespace torv
