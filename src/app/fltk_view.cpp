@@ -8,6 +8,7 @@
 #include <FL/Fl_Input.H>
 #include <FL/Fl_Native_File_Chooser.H>
 #include <FL/fl_ask.H>
+#include <unistd.h>
 
 #include <array>
 #include <memory>
@@ -123,7 +124,11 @@ class FltkView : public FormView {
 int MainWindow::handle(int event) {
   // Keys the focused control did not take come here (key preview for the
   // list box and the buttons); the switch field passes Ctrl+D on itself.
-  if (event == FL_KEYBOARD && view_.FormKey(VirtualKey(), ShiftState())) return 1;
+  // A key that the focused widget does not take reaches the window as
+  // FL_KEYBOARD (focus on the window) or FL_SHORTCUT (focus on a button).
+  if ((event == FL_KEYBOARD || event == FL_SHORTCUT) && view_.FormKey(VirtualKey(), ShiftState())) {
+    return 1;
+  }
   return Fl_Double_Window::handle(event);
 }
 
@@ -153,8 +158,6 @@ FltkView::FltkView() : window_(std::make_unique<MainWindow>(*this, kFormWidth, k
   window_->begin();
   list_ = new Fl_Browser(0, 0, 640, 303);
   list_->type(FL_NORMAL_BROWSER);  // no selection: the list raises no events of its own
-  list_->format_char(0);           // report lines are shown as they are
-  list_->column_char(0);
   list_->textfont(FL_COURIER);
   list_->textsize(12);
   list_->color(FL_WHITE);
@@ -199,11 +202,12 @@ Fl_Button* FltkView::AddButton(Ctl c, const char* label, int x, int y, int w, in
   auto* b = new Fl_Button(x, y, w, h, label);
   b->labelsize(12);
   // The button's control travels in its user data, the view in the window's.
-  b->argument(static_cast<long>(c));
-  b->callback([](Fl_Widget* wd, long control) {
-    auto* view = static_cast<FltkView*>(wd->window()->user_data());
-    if (view != nullptr) view->Click(static_cast<Ctl>(control));
-  });
+  b->callback(
+      [](Fl_Widget* wd, long control) {
+        auto* view = static_cast<FltkView*>(wd->window()->user_data());
+        if (view != nullptr) view->Click(static_cast<Ctl>(control));
+      },
+      static_cast<long>(c));
   widgets_[static_cast<std::size_t>(c)] = b;
   return b;
 }
@@ -240,7 +244,11 @@ void FltkView::Click(Ctl c) {
 void FltkView::Repaint() {
   if (form_ == nullptr) return;
   list_->clear();
-  for (const std::string& line : form_->ListBox1.Items) list_->add(Cp1252ToUtf8(line).c_str());
+  // "@." shows the rest of a line as it is, whatever characters it holds; an
+  // empty line gets a blank so that it keeps the height of a text line.
+  for (const std::string& line : form_->ListBox1.Items) {
+    list_->add(("@." + (line.empty() ? std::string(" ") : Cp1252ToUtf8(line))).c_str());
+  }
   list_->redraw();
 }
 
@@ -263,6 +271,9 @@ class FltkBoxPresenter : public BoxPresenter {
 bool RunSaveDialog(std::string& name) {
   Fl_Native_File_Chooser chooser;
   chooser.type(Fl_Native_File_Chooser::BROWSE_SAVE_FILE);
+  // The name is offered in the current folder, where /SAVE writes it too.
+  char cwd[4096];
+  if (getcwd(cwd, sizeof cwd) != nullptr) chooser.directory(cwd);
   chooser.preset_file(name.c_str());
   if (chooser.show() != 0) return false;  // cancelled or failed
   const char* chosen = chooser.filename();
