@@ -39,8 +39,6 @@ namespace torv {
 
 namespace {
 
-constexpr double kTickNs = 1e9 / 18.206;  // one system timer tick
-
 std::string DevPath(int cpu, const char* leaf) {
   return "/dev/cpu/" + std::to_string(cpu - 1) + "/" + leaf;
 }
@@ -50,6 +48,9 @@ std::string Hex8(std::uint32_t v) {
   std::snprintf(buf, sizeof buf, "%08X", static_cast<unsigned>(v));
   return buf;
 }
+
+#if TORV_X86
+constexpr double kTickNs = 1e9 / 18.206;  // one system timer tick
 
 // Runs `fn` on a thread bound to host processor `hostCpu` alone; the calling
 // thread itself when it already is. False when no such binding is possible.
@@ -88,7 +89,6 @@ bool RunOn(int hostCpu, const std::function<void()>& fn, int& err) {
   return ran;
 }
 
-#if TORV_X86
 std::int64_t RawNs() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC_RAW, &ts);
@@ -229,6 +229,8 @@ class LinuxMachine : public Machine {
     std::uint8_t v;
     __asm__ volatile("inb %1, %0" : "=a"(v) : "Nd"(port));
     value = v;
+#else
+    value = 0xFF;
 #endif
     return 0;
   }
@@ -238,6 +240,8 @@ class LinuxMachine : public Machine {
     if (e != 0) return e;
 #if TORV_X86
     __asm__ volatile("outb %0, %1" : : "a"(value), "Nd"(port));
+#else
+    (void)value;
 #endif
     return 0;
   }
