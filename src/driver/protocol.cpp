@@ -3,8 +3,6 @@
 // checks.
 #include "driver/protocol.h"
 
-#include <cstring>
-
 #include "app/world.h"
 
 namespace torv {
