@@ -24,8 +24,15 @@ void PutWord(std::uint8_t* p, std::uint32_t v) {
 
 std::string TraceLine(char kind, std::uint32_t reg, std::uint32_t lo, std::uint32_t hi,
                       std::uint32_t status) {
-  return std::string(1, kind) + HexDword(reg) + "  " + HexDword(lo) + "  " + HexDword(hi) + "  " +
-         HexWord(static_cast<std::uint16_t>(status));
+  std::string line(1, kind);
+  line += HexDword(reg);
+  line += "  ";
+  line += HexDword(lo);
+  line += "  ";
+  line += HexDword(hi);
+  line += "  ";
+  line += HexWord(static_cast<std::uint16_t>(status));
+  return line;
 }
 
 // One line on the error stream before a fatal end: which register, and why,

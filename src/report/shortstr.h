@@ -46,6 +46,9 @@ class PStr {
 
   friend constexpr bool operator==(const PStr& a, std::string_view b) { return a.view() == b; }
   friend constexpr bool operator==(const PStr& a, const PStr& b) { return a.view() == b.view(); }
+  friend constexpr bool operator==(const PStr& a, const char* b) {
+    return a.view() == std::string_view(b);
+  }
 
  private:
   std::uint8_t len_ = 0;
