@@ -31,7 +31,8 @@ torv_install_packages() {
 torv_build() {
   local dir=$1
   shift
-  local log="$torv_root/$dir.log"
+  mkdir -p "$torv_root/$dir"
+  local log="$torv_root/$dir/build-output.log"
   if ! { cmake -S "$torv_root" -B "$torv_root/$dir" -G Ninja "$@" &&
     cmake --build "$torv_root/$dir" -j2; } >"$log" 2>&1; then
     cat "$log" >&2
