@@ -11,6 +11,8 @@
 #include <sstream>
 #include <string>
 
+#include "support/temp_dir.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -23,19 +25,9 @@ struct Outcome {
 
 class Console : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/torv-console-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-  }
-  void TearDown() override { fs::remove_all(dir); }
+  void SetUp() override { ASSERT_FALSE(dir.empty()); }
 
-  static std::string Read(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  static std::string Read(const fs::path& p) { return torv::testing::ReadFile(p); }
 
   // Runs the program without a display in `dir`; `env` goes before it.
   Outcome Torvacin(const std::string& args, const std::string& env = "") {
@@ -55,7 +47,8 @@ class Console : public ::testing::Test {
     return r;
   }
 
-  fs::path dir;
+  torv::testing::TempDir tmp;
+  fs::path dir = tmp.path();
 };
 
 bool IsUtf8(const std::string& s) {

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "app_fixture.h"
+#include "support/temp_dir.h"
 
 namespace torv::testing {
 namespace {
@@ -19,18 +20,11 @@ namespace fs = std::filesystem;
 class Save : public FormFixture {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/torv-save-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
+    FormFixture::SetUp();
+    ASSERT_FALSE(dir.empty());
   }
-  void TearDown() override { fs::remove_all(dir); }
 
-  static std::string Read(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  static std::string Read(const fs::path& p) { return ReadFile(p); }
   // The file's lines; each must end with CR LF.
   static std::vector<std::string> CrLfLines(const std::string& text) {
     std::vector<std::string> lines;
@@ -45,7 +39,8 @@ class Save : public FormFixture {
     return lines;
   }
 
-  fs::path dir;
+  TempDir tmp;
+  fs::path dir = tmp.path();
 };
 
 TEST_F(Save, EachProcessorsReportFollowedByItsDetails) {
