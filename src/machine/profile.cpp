@@ -190,15 +190,23 @@ class Parser {
     return true;
   }
 
+  // The dump form "nnnnnnnn: a-b-c-d" of CPUID and MSR lines: the leaf or
+  // register number before the colon, the four dash-separated values after it
+  // (a bracketed note at the end is dropped).
+  static std::optional<std::uint64_t> NumberAndParts(std::string_view rest,
+                                                     std::array<std::string_view, 4>& parts) {
+    const auto colon = rest.find(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    const auto number = Hex(Trim(rest.substr(0, colon)), 8);
+    if (!number || !Split(DropNote(rest.substr(colon + 1)), '-', parts)) return std::nullopt;
+    return number;
+  }
+
   // "CPUID 00000001: 00000652-00000000-00000000-0183FBFF" (EAX-EBX-ECX-EDX).
   bool CpuidLine(std::string_view rest) {
-    const auto colon = rest.find(':');
-    const auto leaf =
-        colon == std::string_view::npos ? std::nullopt : Hex(Trim(rest.substr(0, colon)), 8);
     std::array<std::string_view, 4> parts;
-    if (!leaf || !Split(DropNote(rest.substr(colon + 1)), '-', parts)) {
-      return Fail("malformed CPUID line (want CPUID llllllll: EAX-EBX-ECX-EDX)");
-    }
+    const auto leaf = NumberAndParts(rest, parts);
+    if (!leaf) return Fail("malformed CPUID line (want CPUID llllllll: EAX-EBX-ECX-EDX)");
     std::array<std::uint32_t, 4> regs{};
     for (std::size_t i = 0; i < 4; ++i) {
       const auto v = Hex(Trim(parts[i]), 8);
@@ -246,13 +254,9 @@ class Parser {
 
   // "MSR 0000002A: 0000-0000-C410-0000", the value high to low.
   bool MsrLine(std::string_view rest) {
-    const auto colon = rest.find(':');
-    const auto reg =
-        colon == std::string_view::npos ? std::nullopt : Hex(Trim(rest.substr(0, colon)), 8);
     std::array<std::string_view, 4> parts;
-    if (!reg || !Split(DropNote(rest.substr(colon + 1)), '-', parts)) {
-      return Fail("malformed MSR line (want MSR rrrrrrrr: hhhh-hhhh-llll-llll)");
-    }
+    const auto reg = NumberAndParts(rest, parts);
+    if (!reg) return Fail("malformed MSR line (want MSR rrrrrrrr: hhhh-hhhh-llll-llll)");
     std::uint64_t value = 0;
     for (std::string_view p : parts) {
       const auto v = Hex(Trim(p), 4);
