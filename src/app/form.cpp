@@ -133,16 +133,17 @@ void TForm1::RunTest() {
   setPositions();
   ReportInit(w_.report, ListBox1, false, true, true);
   w_.shell.MultiProc = w_.shell.ProcessorCount > 1;
+  Incomplete = false;
   for (int p = 1; p <= WindowProcs(); ++p) {
     if (w_.settings.EccMode[static_cast<std::size_t>(p)] != 0xFF) TestProc(p + 128);
   }
   if (w_.settings.OptSave) {
     const bool saved = Saveto(kLogFileName);
-    EndProgram(saved ? 0 : kExitFailure);
+    EndProgram(!saved ? kExitFailure : Incomplete ? kExitIncomplete : 0);
     return;
   }
   if (w_.settings.OptQuit) {
-    EndProgram(0);
+    EndProgram(Incomplete ? kExitIncomplete : 0);
     return;
   }
   SetEnabled(Ctl::sDetails, TestProc(1));
@@ -170,8 +171,16 @@ bool TForm1::TestProc(std::int32_t arg) {
       view_.Repaint();
       return false;
     }
+    const bool early = exitCode == kExitL2Access || exitCode == kExitL2Config;
+    if (early) Incomplete = true;
     if (arg < 32) {
       steps_.Report(w_, proc);
+    } else if (early) {
+      // The pass ended before its ECC step: nothing was switched.
+      Showerror("Proc " + DecStr(proc) +
+                ": ECC not switched, the second-level cache did not answer (" +
+                (exitCode == kExitL2Access ? "ECC presence test" : "configuration read") +
+                " failed)");
     } else if (exitCode == kExitEccMissing && !repeated) {
       answer = showWarning("Proc " + DecStr(proc) + ":" + kEccWarning);
       if (answer == kIdOk && proc >= 1 && proc <= kMaxWindowProcs) {

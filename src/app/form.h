@@ -78,6 +78,9 @@ inline constexpr int kFormHeight = 444;
 // The processors the window, the ECC settings and the saved log cover.
 inline constexpr int kMaxWindowProcs = 4;
 inline constexpr const char* kLogFileName = "torvacin.log";
+// Exit status of a console run, /SAVE or /Q when an analysis or an ECC pass
+// ended early: a cache transaction or a cache configuration read failed.
+inline constexpr int kExitIncomplete = 4;
 
 class TForm1 {
  public:
@@ -113,6 +116,8 @@ class TForm1 {
   // driver start or "ok"); main exits with ExitCode.
   bool Ended = false;
   int ExitCode = 0;
+  // Set when an analysis or ECC pass of the last RunTest ended early.
+  bool Incomplete = false;
 
  private:
   void ProcClick(int n);

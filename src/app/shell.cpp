@@ -63,7 +63,8 @@ int RunConsole(World& w, const std::vector<std::string>& args, std::FILE* out) {
     std::fflush(out);
   }
   form.formDestroy();
-  return form.Ended ? form.ExitCode : 0;
+  if (form.Ended) return form.ExitCode;
+  return form.Incomplete ? kExitIncomplete : 0;
 }
 
 }  // namespace torv

@@ -18,6 +18,10 @@ struct TCpuInfo {
   std::uint8_t Family = 0;
   std::uint8_t Model = 0;
   std::uint8_t Stepping = 0;
+  // CPUID 1 EAX bits 16-19 and 20-27: not 0 only on processors newer than
+  // the P6 generation (family 6 since 2006, family 15 extended families).
+  std::uint8_t ExtModel = 0;
+  std::uint8_t ExtFamily = 0;
   std::uint32_t Features = 0;
   bool Identified = false;
   PStr<21> CpuName;

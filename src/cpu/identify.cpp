@@ -143,6 +143,8 @@ bool IdentifyByCpuid(World& w) {
   ci.Model = static_cast<std::uint8_t>((l1.Eax >> 4) & 0x0F);
   ci.Family = static_cast<std::uint8_t>((l1.Eax >> 8) & 0x0F);
   ci.CpuType = static_cast<std::uint8_t>((l1.Eax >> 12) & 0x0F);
+  ci.ExtModel = static_cast<std::uint8_t>((l1.Eax >> 16) & 0x0F);
+  ci.ExtFamily = static_cast<std::uint8_t>((l1.Eax >> 20) & 0xFF);
   ci.Features = l1.Edx;
   ci.HasApic = (l1.Edx >> 9) & 1;
   ci.HasMmx = (l1.Edx >> 23) & 1;
@@ -161,6 +163,10 @@ bool IdentifyByCpuid(World& w) {
   }
 
   NameByFamily(w);
+  // A processor newer than the P6 generation: its model-specific registers
+  // are not the Pentium II's, so it is never analysed as one, whatever class
+  // an earlier run left in the record.
+  if (ci.ExtModel != 0 || ci.ExtFamily != 0) ci.ClassCode = 0;
   return result;
 }
 

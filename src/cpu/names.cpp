@@ -195,6 +195,12 @@ void Name6(World& w) {
       ci.CpuName = "UM686";
       break;
     case kVendorIntel: {
+      if (ci.ExtModel != 0) {
+        // Newer than the tables (Core and later): named by the full model.
+        ci.CpuName = "Intel Family 6";
+        ci.NameSuffix = ", Model " + HexByte(static_cast<std::uint8_t>(ci.ExtModel << 4 | (ci.Model & 0x0F))) + "h";
+        break;
+      }
       const Intel6& row = kIntel6[ci.Model & 0x0F];
       ci.CpuName = row.Name;
       ci.ClassCode = row.Class;

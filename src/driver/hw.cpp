@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/world.h"
@@ -123,25 +124,36 @@ std::uint32_t L2Request(World& w, std::uint32_t command, std::uint32_t way, cons
   return ok ? Word(reply) : 0;
 }
 
-void ReadMsr(World& w, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& hi) {
+bool ReadMsrChecked(World& w, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& hi) {
   ReadMsrRaw(w, reg, lo, hi, w.hw.MsrStatus);
   if (w.settings.OptLog) ReportWriteLn(w.report, TraceLine('2', reg, lo, hi, w.hw.MsrStatus));
-  if (w.hw.MsrStatus != 0) {
-    ReportFatal(w, "reading", reg);
-    w.platform->ExitProcess(8);
-  }
+  if (w.hw.MsrStatus == 0) return true;
+  ReportFatal(w, "reading", reg);
+  return false;
 }
 
-void WriteMsr(World& w, std::uint32_t reg, std::uint32_t lo, std::uint32_t hi) {
+bool WriteMsrChecked(World& w, std::uint32_t reg, std::uint32_t lo, std::uint32_t hi) {
   if (w.settings.OptLog) ReportWriteLn(w.report, TraceLine('1', reg, lo, hi, w.hw.MsrStatus));
   WriteMsrRaw(w, reg, lo, hi, w.hw.MsrStatus);
   if (w.settings.OptLog) {
     ReportWriteLn(w.report, HexWord(static_cast<std::uint16_t>(w.hw.MsrStatus)) + "    ");
   }
-  if (w.hw.MsrStatus != 0) {
-    ReportFatal(w, "writing", reg);
-    w.platform->ExitProcess(7);
-  }
+  if (w.hw.MsrStatus == 0) return true;
+  ReportFatal(w, "writing", reg);
+  return false;
+}
+
+void MsrFailureEnd(World& w, int code) {
+  w.platform->ExitProcess(code);
+  std::abort();  // not reached: ExitProcess does not come back
+}
+
+void ReadMsr(World& w, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& hi) {
+  if (!ReadMsrChecked(w, reg, lo, hi)) MsrFailureEnd(w, kExitMsrRead);
+}
+
+void WriteMsr(World& w, std::uint32_t reg, std::uint32_t lo, std::uint32_t hi) {
+  if (!WriteMsrChecked(w, reg, lo, hi)) MsrFailureEnd(w, kExitMsrWrite);
 }
 
 void MeasureClock(World& w) {

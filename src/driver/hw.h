@@ -50,6 +50,14 @@ std::uint32_t L2Request(World& w, std::uint32_t command, std::uint32_t way, cons
 // with exit code 8 (read) or 7 (write).
 void ReadMsr(World& w, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& hi);
 void WriteMsr(World& w, std::uint32_t reg, std::uint32_t lo, std::uint32_t hi);
+// The same with the trace and the line on the error stream, but a failure
+// comes back as false, for a caller that must put registers back before the
+// program ends; MsrFailureEnd then ends it with the code of the failed access.
+bool ReadMsrChecked(World& w, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& hi);
+bool WriteMsrChecked(World& w, std::uint32_t reg, std::uint32_t lo, std::uint32_t hi);
+inline constexpr int kExitMsrWrite = 7;
+inline constexpr int kExitMsrRead = 8;
+[[noreturn]] void MsrFailureEnd(World& w, int code);
 void MeasureClock(World& w);
 std::uint32_t L2Transaction(World& w, std::uint32_t command, std::uint32_t way,
                             std::uint32_t address, std::uint32_t addressHigh,

@@ -153,6 +153,39 @@ l2reg 6 = 04
 l2ecc = yes
 )";
 
+constexpr const char* kKatmai = R"(name = Intel Pentium III 500 (Katmai, 512 KB with ECC)
+# CPUID leaves 0 to 2 and the registers 2Ah and 11Eh from the InstLatx64
+# collection, GenuineIntel/GenuineIntel0000673_P3_KatmaiDP_CPUID.txt (the
+# first processor of its two-processor board): ratio code 0 (5.0) on the
+# 100 MHz bus, 4 GB cacheable, ECC checking on. The Katmai keeps the Pentium
+# II's cache controller; its configuration registers here are those of an
+# Intel BSRAM cache of 512 KB in 2 banks.
+clock = 501160000
+CPUID 00000000: 00000003-756E6547-6C65746E-49656E69
+CPUID 00000001: 00000673-00000000-00000000-0387FBFF
+CPUID 00000002: 03020101-00000000-00000000-0C040843
+MSR 0000002A: 0000-0000-C418-0000
+MSR 0000011E: 0000-0000-0134-4531
+l2reg 0 = 02
+l2reg 1 = 49
+l2reg 2 = 09
+l2reg 3 = 03
+l2reg 4 = 02
+l2reg 6 = 04
+l2ecc = yes
+)";
+
+constexpr const char* kSkylake = R"(name = Intel Core i5-6400T (Skylake, 2.2 GHz)
+# CPUID leaves 0 to 2 from the InstLatx64 collection,
+# GenuineIntel/GenuineIntel00506E3_Skylake_CPUID.txt: signature 000506E3h,
+# family 6 with extended model 5. A processor of this age is refused before
+# any model-specific register is read or written.
+clock = 2200000000
+CPUID 00000000: 00000016-756E6547-6C65746E-49656E69
+CPUID 00000001: 000506E3-00100800-7FFAFBFF-BFEBFBFF
+CPUID 00000002: 76036301-00F0B6FF-00000000-00C30000
+)";
+
 constexpr const char* kP2OverDrive =
     R"(name = Intel Pentium II OverDrive 333 (in a Pentium Pro socket)
 # CPUID values from the dump pentium2-overdrive-0632.txt (processor type 1).
@@ -372,6 +405,8 @@ std::vector<CatalogueEntry> IdentificationCatalogue() {
       {"mendocino", "Intel Celeron Mendocino", kMendocino},
       {"dixon", "Intel Mobile Pentium II Dixon", kDixon},
       {"p2-xeon", "Intel Pentium II Xeon, two processors", kP2Xeon},
+      {"katmai", "Intel Pentium III Katmai", kKatmai},
+      {"skylake", "Intel Core i5 Skylake (extended model 5): refused", kSkylake},
       {"6x86", "Cyrix 6x86 with CPUID switched off", k6x86},
       {"6x86mx", "Cyrix 6x86MX with CPUID on", k6x86Mx},
       {"cx486", "Cyrix Cx486DX2 without CPUID", kCx486},

@@ -331,8 +331,15 @@ class Parser {
     }
     if (key == "pic")
       return Choice(key, value, "normal", false, "mirrored", true, out_.PicMirrored);
-    if (key == "msraccess")
-      return Choice(key, value, "allowed", false, "denied", true, p.MsrDenied);
+    if (key == "msraccess") {
+      // readonly: the msr device of a kernel that allows no register writes.
+      if (value != "allowed" && value != "denied" && value != "readonly") {
+        return Fail("bad value " + Quote(value) + " for 'msraccess' (want allowed, denied or readonly)");
+      }
+      p.MsrDenied = value == "denied";
+      p.MsrReadOnly = value == "readonly";
+      return true;
+    }
     if (key == "cpuid") {
       if (value == "on") {
         p.CpuidMode = SimCpuidMode::On;

@@ -33,6 +33,7 @@ struct SimProcessor {
   bool DivFlagsUnchanged = false;       // a 16-bit division leaves the flags alone
   SimCpuidMode CpuidMode = SimCpuidMode::On;
   bool MsrDenied = false;  // every register request is refused
+  bool MsrReadOnly = false;  // reads work, every register write is refused
 
   SimProcessor();  // the P6 register set with MTRRcap 508h
 };

@@ -70,7 +70,7 @@ class SimMachine : public Machine {
   std::uint32_t ReadMsr(int cpu, std::uint32_t reg, std::uint64_t& value) override {
     Cpu* c = Find(cpu);
     if (c == nullptr) return kErrCpuUnreachable;
-    if (c->Config.MsrDenied) return kErrAccessDenied;
+    if (c->Config.MsrDenied) return Denied(false);
     const auto it = c->Msr.find(reg);
     if (it == c->Msr.end()) return Fault(reg);
     value = it->second;
@@ -81,7 +81,8 @@ class SimMachine : public Machine {
   std::uint32_t WriteMsr(int cpu, std::uint32_t reg, std::uint64_t value) override {
     Cpu* c = Find(cpu);
     if (c == nullptr) return kErrCpuUnreachable;
-    if (c->Config.MsrDenied) return kErrAccessDenied;
+    if (c->Config.MsrDenied) return Denied(false);
+    if (c->Config.MsrReadOnly) return Denied(true);
     const auto it = c->Msr.find(reg);
     if (it == c->Msr.end() || reg == kMsrMtrrCap) return Fault(reg);  // MTRRcap is read-only
     if (reg == kMsrBblBusy) return 0;  // the status is the controller's own
@@ -133,7 +134,8 @@ class SimMachine : public Machine {
   std::string DescribeError(std::uint32_t lastError) const override {
     switch (lastError) {
       case kErrAccessDenied:
-        return "register access denied (run as root)";
+        return writeDenied_ ? "register write denied (the msr device allows no writes)"
+                            : "register access denied (run as root)";
       case kErrRegisterFault:
         return "model-specific register " + Hex8(faultReg_) +
                " does not exist on this processor (general protection fault)";
@@ -160,6 +162,11 @@ class SimMachine : public Machine {
     return &cpus_[static_cast<std::size_t>(cpu - 1)];
   }
   const Cpu* Find(int cpu) const { return const_cast<SimMachine*>(this)->Find(cpu); }
+
+  std::uint32_t Denied(bool write) {
+    writeDenied_ = write;
+    return kErrAccessDenied;
+  }
 
   std::uint32_t Fault(std::uint32_t reg) {
     faultReg_ = reg;
@@ -217,6 +224,7 @@ class SimMachine : public Machine {
   std::uint8_t index_ = 0;
   std::uint8_t picMask_ = kSimPicMask;
   std::uint32_t faultReg_ = 0;
+  bool writeDenied_ = false;
 };
 
 std::string FileName(const std::string& path) {

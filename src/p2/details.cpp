@@ -118,8 +118,15 @@ void L2RegReport(World& w) {
 
 void P2Details(World& w) {
   const TP2Info& info = w.p2.P2Info;
+  const bool read = RegistersRead(w.p2);
   if (info.Cpu.ClassCode == kClassPentiumII) {
-    L2RegReport(w);
+    // Registers an early end left unread are not decoded: what the record
+    // holds there belongs to an earlier run.
+    if (read) {
+      L2RegReport(w);
+    } else {
+      Line(w, Cat(" L2\t:", w.Msg().L2RegsNotRead));
+    }
     Line(w, Cat(" L2 Latency\t: ", DecStr(static_cast<std::int32_t>((info.Ctl3Lo & 0x1F) >> 1))));
   }
   Line(w, Cat(" In Order Queue Depth\t:", DecStrW(w.p2.IoqDepth, 2)));
@@ -129,7 +136,8 @@ void P2Details(World& w) {
     Line(w, Cat(" 2A:", HexDword(info.PowerOnLo), " 11E:", HexDword(info.Ctl3Lo),
                 " 1E0:", HexDword(info.Msr1E0Lo)));
   }
-  MtrrReport(w);
+  // The memory type ranges are read after the cache registers.
+  if (read) MtrrReport(w);
 }
 
 }  // namespace torv

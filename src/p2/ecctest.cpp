@@ -24,27 +24,41 @@ constexpr std::uint32_t kCmdReadLine = 0x0E;
 }  // namespace
 
 bool L2EccTest(World& w, bool& ok) {
+  // Both cache control registers are read before anything is changed, so
+  // that every way out can put back what was found. A failed read here ends
+  // the program with nothing changed yet.
   std::uint32_t saved3Lo = 0, saved3Hi = 0;
-  ReadMsr(w, kMsrBblCtl3, saved3Lo, saved3Hi);
-  WriteMsr(w, kMsrBblCtl3, (saved3Lo & kCtl3KeepMask) | kCtl3TestBits, saved3Hi);
-
-  bool ctlSaved = false;
   std::uint32_t savedCtlLo = 0, savedCtlHi = 0;
+  ReadMsr(w, kMsrBblCtl3, saved3Lo, saved3Hi);
+  ReadMsr(w, kMsrBblCtl, savedCtlLo, savedCtlHi);
+
+  // A register access that fails from here on ends the program, but only
+  // after the restore below: its exit code waits here.
+  int fatal = 0;
   std::uint32_t readLo = 0, readHi = 0;
-  ReadL2Config(w, 0, ok);
-  if (ok) {
-    ReadMsr(w, kMsrBblCtl, savedCtlLo, savedCtlHi);
-    ctlSaved = true;
-    WriteMsr(w, kMsrBblCtl, savedCtlLo | kCtlBit18, savedCtlHi);
-    WriteMsr(w, kMsrBblDecc, kDeccPattern, 0);
-    L2Transaction(w, kCmdWriteLine, 0, 0, 0, kDataPattern, kDataPattern, ok);
-    if (ok) L2Transaction(w, kCmdReadLine, 0, 0, 0, 0, 0, ok);
-    if (ok) ReadMsr(w, kMsrBblDecc, readLo, readHi);
+  if (!WriteMsrChecked(w, kMsrBblCtl3, (saved3Lo & kCtl3KeepMask) | kCtl3TestBits, saved3Hi)) {
+    fatal = kExitMsrWrite;
+  } else {
+    ReadL2Config(w, 0, ok);
+    if (ok) {
+      if (!WriteMsrChecked(w, kMsrBblCtl, savedCtlLo | kCtlBit18, savedCtlHi) ||
+          !WriteMsrChecked(w, kMsrBblDecc, kDeccPattern, 0)) {
+        fatal = kExitMsrWrite;
+      } else {
+        L2Transaction(w, kCmdWriteLine, 0, 0, 0, kDataPattern, kDataPattern, ok);
+        if (ok) L2Transaction(w, kCmdReadLine, 0, 0, 0, 0, 0, ok);
+        if (ok && !ReadMsrChecked(w, kMsrBblDecc, readLo, readHi)) fatal = kExitMsrRead;
+      }
+    }
   }
 
-  // Leave the cache controller as it was found, on every way out.
-  if (ctlSaved) WriteMsr(w, kMsrBblCtl, savedCtlLo, savedCtlHi);
-  WriteMsr(w, kMsrBblCtl3, saved3Lo, saved3Hi);
+  // Leave the cache controller as it was found, on every way out. Each
+  // register is written back once; a restore that fails has its line on the
+  // error stream and ends the program like any failed write.
+  const bool ctlBack = WriteMsrChecked(w, kMsrBblCtl, savedCtlLo, savedCtlHi);
+  const bool ctl3Back = WriteMsrChecked(w, kMsrBblCtl3, saved3Lo, saved3Hi);
+  if (fatal == 0 && !(ctlBack && ctl3Back)) fatal = kExitMsrWrite;
+  if (fatal != 0) MsrFailureEnd(w, fatal);
   if (!ok) return false;
 
   w.p2.EccReadBack = readLo;

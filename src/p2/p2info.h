@@ -44,9 +44,19 @@ enum : std::uint32_t {
   kExitEccMissing = 8,
 };
 
+// How far the last run read a Pentium II family processor. An early end
+// leaves the rest of P2Info as an earlier run left it, so the report must not
+// show those fields as read.
+enum class ProbeEnd : std::uint8_t {
+  Complete,       // everything read (also a refused processor, a test case)
+  EccTestFailed,  // a transaction of the ECC presence test failed (exit 6)
+  L2ConfigFailed,  // a cache configuration read failed (exit 7)
+};
+
 // State of the Pentium II unit.
 struct P2State {
   TP2Info P2Info;  // zero at start; only LoadTestCase clears it
+  ProbeEnd ProbeEnded = ProbeEnd::Complete;
   bool L2AccessOk = true;
   bool L2ReadOk = true;
   // Written by the report, read by the verdict and the details.
@@ -67,6 +77,16 @@ struct P2State {
   // Memory type range listing.
   bool LfbWc = false;
 };
+
+// Whether the last run's ECC presence result is its own, and whether it read
+// the cache configuration registers and the memory type ranges (they come
+// after the ECC test).
+inline bool EccResultRead(const P2State& p) {
+  return p.ProbeEnded != ProbeEnd::EccTestFailed;
+}
+inline bool RegistersRead(const P2State& p) {
+  return p.ProbeEnded == ProbeEnd::Complete;
+}
 
 // The analysis thread's body; returns the exit code.
 std::uint32_t WorkerThread(World& w, std::int32_t arg);

@@ -59,11 +59,17 @@ std::uint32_t ProbePentiumII(World& w) {
   }
   info.RatioCode = static_cast<std::uint8_t>((info.PowerOnLo >> 22) & 0x0F);
   info.Bus100 = static_cast<std::uint8_t>((info.PowerOnLo >> 19) & 1);
-  if (!w.p2.L2AccessOk) return kExitL2Access;
+  if (!w.p2.L2AccessOk) {
+    w.p2.ProbeEnded = ProbeEnd::EccTestFailed;
+    return kExitL2Access;
+  }
   // Read whether or not a cache is present.
   for (std::uint32_t r = 0; r <= 8; ++r) {
     info.L2Regs[r] = ReadL2Config(w, r, w.p2.L2ReadOk);
-    if (!w.p2.L2ReadOk) return kExitL2Config;
+    if (!w.p2.L2ReadOk) {
+      w.p2.ProbeEnded = ProbeEnd::L2ConfigFailed;
+      return kExitL2Config;
+    }
   }
   return kExitFinished;
 }
@@ -95,6 +101,7 @@ std::uint32_t WorkerThread(World& w, std::int32_t arg) {
   const int proc = static_cast<int>(static_cast<std::uint32_t>(arg) & 0x0F);
   const bool eccPass = arg >= 128;
   DrvSetCpu(w, static_cast<std::uint32_t>(proc));
+  w.p2.ProbeEnded = ProbeEnd::Complete;
   if (w.settings.TestNo >= 1 && w.settings.TestNo <= 8) {
     LoadTestCase(w);
     return kExitFinished;

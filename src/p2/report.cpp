@@ -40,7 +40,8 @@ void ProcessorLine(World& w) {
   if (cpu.ClassCode == kClassPentiumII) {
     w.p2.FlagOverdrive = cpu.CpuType == 1;
     Write(w, w.p2.FlagOverdrive ? "PPRo-Overdrive, " : "Pentium II, ");
-    w.p2.IsCsram = Bit(info.L2Regs[0], 5);
+    // Cache register 0 left over from an earlier run says nothing.
+    w.p2.IsCsram = RegistersRead(w.p2) && Bit(info.L2Regs[0], 5);
     if (cpu.Model == 3) Write(w, "Klamath");
     if (cpu.Model == 5) Write(w, "Deschutes");
     if (cpu.CpuType == 0 && cpu.Model == 5 && cpu.Stepping >= 2 && w.p2.IsCsram) {
@@ -92,6 +93,8 @@ void EccLines(World& w, int proc) {
   if (w.settings.OptNoL2) {
     Write(w, " ECC Presence not tested");
     Line(w, info.EccEnabled ? ", ECC enabled" : ", ECC not enabled");
+  } else if (!EccResultRead(w.p2)) {
+    Line(w, m.EccTestFailed);
   } else if (info.EccPresent) {
     Write(w, m.Present);
     Line(w, info.EccEnabled ? Cat(m.And, m.Enabled) : Cat(",", m.But, m.Not, m.Enabled));

@@ -39,8 +39,10 @@ void Verdict(World& w) {
   const bool bus100 = info.Bus100 == 1;
 
   // Ratio code 6 is 4.5, which gives 300 MHz on the 66 MHz bus.
-  p.FlagFake300 =
-      cpu.Model == 3 && (info.RatioCode == 6 || core > kKlamath300Class) && !info.EccPresent;
+  // Without an ECC result of this run there is no statement on ECC.
+  const bool eccKnown = EccResultRead(p);
+  p.FlagFake300 = eccKnown && cpu.Model == 3 && (info.RatioCode == 6 || core > kKlamath300Class) &&
+                  !info.EccPresent;
   p.FlagClockHigh = (bus66 && sys > kBus66Max) || (bus100 && sys > kBus100Max);
   p.FlagNot100On66 = !(bus66 && kBand100Low < sys && sys < kBus100Max);
   p.FlagClockLow = (bus66 && sys < kBus66Min) || (bus100 && sys < kBand100Low && info.L2Present);
@@ -53,7 +55,11 @@ void Verdict(World& w) {
 
   Write(w, Cat(m.HasDetected, "\t: "));
   Write(w, Cat("Pentium II ", RealStr(w.util, core * 1e-6, 1), " MHz"));
-  Line(w, Cat(info.EccPresent ? m.With.view() : m.Without.view(), " ECC"));
+  if (eccKnown) {
+    Line(w, Cat(info.EccPresent ? m.With.view() : m.Without.view(), " ECC"));
+  } else {
+    EndLine(w);
+  }
   EndLine(w);
 
   if (p.FlagClockHigh) {
@@ -80,10 +86,11 @@ void Verdict(World& w) {
   if (allClear) Line(w, Cat("\t:", s[NoIrregularities]));
 
   // Genuine 400/450 MHz parts of steppings 1 and 2 also run jumpered for
-  // 300/350 MHz. The ratios are compared for equality; they are exact.
+  // 300/350 MHz. The ratios are compared for equality; they are exact. The
+  // cache type rests on cache register 0, so it needs this run's reading.
   const bool part400 = p.BusRatio == 4.0 && core > kPart400;
   const bool part450 = p.BusRatio == 4.5 && core > kPart450;
-  if (info.L2Present && cpu.Model == 5 && (cpu.Stepping == 1 || cpu.Stepping == 2) && !p.IsCsram &&
+  if (RegistersRead(p) && info.L2Present && cpu.Model == 5 && (cpu.Stepping == 1 || cpu.Stepping == 2) && !p.IsCsram &&
       (part400 || part450)) {
     EndLine(w);
     Line(w, s[JumperWarning1]);

@@ -128,6 +128,10 @@ constexpr LangRec kGerman{
         " Achtung, echte 400/450 MHz Typen kann man auch auf 300/350 MHz jumpern!"_t,
         " Wenn das nicht geht, ist der Prozessor wahrscheinlich eine F\x84" "lschung"_t,
     }},
+    // Stored with the Windows code of the u-umlaut (FCh), which the OEM
+    // conversion passes unchanged.
+    .EccTestFailed = " Test fehlgeschlagen, keine Aussage \xFC" "ber ECC"_t,
+    .L2RegsNotRead = " Cache-Register nicht gelesen"_t,
 };
 
 constexpr LangRec kEnglish{
@@ -217,6 +221,8 @@ constexpr LangRec kEnglish{
         " Attention, genuine 400/450 MHz types can also be jumpered for 300/350 MHz!"_t,
         " If this will not work, the processor is probably a fake"_t,
     }},
+    .EccTestFailed = " presence test failed, no statement on ECC"_t,
+    .L2RegsNotRead = " cache registers not read"_t,
 };
 
 constexpr LangRec kDutch{
@@ -306,6 +312,8 @@ constexpr LangRec kDutch{
         " Attentie: echte 400/450 MHz typen k\x81" "n je ook op 300/350 MHz jumpern"_t,
         " als dat niet l\x81" "kt, deze processor is en mogelijk een vervalsing),,"_t,
     }},
+    .EccTestFailed = " test mislukt, geen uitspraak over ECC"_t,
+    .L2RegsNotRead = " cacheregisters niet gelezen"_t,
 };
 // clang-format on
 

@@ -76,6 +76,9 @@ struct LangRec {
   PStr<69> NoVirtualMode;
   // Sentences[1..19]; index 0 is unused.
   std::array<PStr<75>, 20> Sentences;
+  // An analysis that ended early: the ECC line and the details listing.
+  PStr<48> EccTestFailed;
+  PStr<32> L2RegsNotRead;
 };
 
 // Sentence indices by entry name.

@@ -16,10 +16,9 @@ using testing::ProbeWorld;
 using U64 = std::vector<std::uint64_t>;
 
 constexpr std::uint64_t kCtl3 = 0x0000'0010'0004'453Full;  // as the fake machine starts
-// BBL_CR_CTL (00800300h as the fake machine starts) as the first
-// configuration read of the ECC test leaves it, command 2 and way 0: the value
-// the test saves and restores.
-constexpr std::uint64_t kCtlSaved = 0x00800002;
+// BBL_CR_CTL as the fake machine starts: the ECC test reads it before its
+// first transaction and puts it back at the end.
+constexpr std::uint64_t kCtlFound = 0x00800300;
 
 class Probe : public ::testing::Test {
  protected:
@@ -327,10 +326,10 @@ TEST_F(EccTest, WithEccSrams) {
   // both registers back as found.
   EXPECT_EQ(p.m->WritesTo(kMsrBblCtl3), (U64{0x0000'0010'0004'441Eull, kCtl3}));
   EXPECT_EQ(p.m->Msr[kMsrBblCtl3], kCtl3);
-  // BBL_CR_CTL: the configuration read's command, bit 18 on the saved value,
-  // the line write and the line read (way 0), then the saved value again.
+  // BBL_CR_CTL: the configuration read's command 2, bit 18 on the value
+  // found, the line write and the line read (way 0), then the value found.
   EXPECT_EQ(p.m->WritesTo(kMsrBblCtl),
-            (U64{kCtlSaved, kCtlSaved | 0x40000, 0x0084001C, 0x0084000E, kCtlSaved}));
+            (U64{0x00800002, kCtlFound | 0x40000, 0x0084001C, 0x0084000E, kCtlFound}));
   EXPECT_EQ(p.m->WritesTo(kMsrBblDecc), (U64{0x51786A77}));
   EXPECT_EQ(p.m->Commands, (std::vector<std::uint32_t>{0x02, 0x1C, 0x0E}));
   EXPECT_EQ(p.m->LineData, (U64{0x7A766B20'7A766B20ull, 0x7A766B20'7A766B20ull}));
@@ -353,7 +352,7 @@ TEST_F(EccTest, WithoutEccSrams) {
   EXPECT_TRUE(ok);
   EXPECT_EQ(p.w.p2.EccReadBack, 0u);
   EXPECT_EQ(p.m->Msr[kMsrBblCtl3], kCtl3);
-  EXPECT_EQ(p.m->Msr[kMsrBblCtl], kCtlSaved);
+  EXPECT_EQ(p.m->Msr[kMsrBblCtl], kCtlFound);
 }
 
 TEST_F(EccTest, OneBitDifferentIsNoEcc) {
@@ -371,10 +370,10 @@ TEST_F(EccTest, StuckBusyRestoresBothRegisters) {
     int StuckFrom;
     std::size_t CtlWrites;  // BBL_CR_CTL writes by the test itself
   };
-  // Stuck at the configuration read: BBL_CR_CTL was never saved, so only the
-  // transaction writes it. Stuck at the line write or the line read: it is
-  // restored after the bit-18 write and the transaction's own writes.
-  const Case cases[] = {{0, 1}, {1, 4}, {2, 5}};
+  // Stuck at the configuration read: the transaction's command write, then
+  // the value found. Stuck at the line write or the line read: the same after
+  // the bit-18 write and the transactions' own writes.
+  const Case cases[] = {{0, 2}, {1, 4}, {2, 5}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.StuckFrom);
     ProbeWorld q;
@@ -389,10 +388,8 @@ TEST_F(EccTest, StuckBusyRestoresBothRegisters) {
     EXPECT_EQ(q.m->Msr[kMsrBblCtl3], kCtl3);
     EXPECT_EQ(q.m->WritesTo(kMsrBblCtl3).back(), kCtl3);
     EXPECT_EQ(q.m->WritesTo(kMsrBblCtl).size(), c.CtlWrites);
-    EXPECT_EQ(q.m->Msr[kMsrBblCtl], kCtlSaved);
-    if (c.StuckFrom > 0) {
-      EXPECT_EQ(q.m->WritesTo(kMsrBblCtl).back(), kCtlSaved);
-    }
+    EXPECT_EQ(q.m->Msr[kMsrBblCtl], kCtlFound);
+    EXPECT_EQ(q.m->WritesTo(kMsrBblCtl).back(), kCtlFound);
     EXPECT_FALSE(q.m->WasRead(kMsrBblDecc));
   }
 }
