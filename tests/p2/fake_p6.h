@@ -33,6 +33,8 @@ class FakeP6 : public Machine {
 
   std::map<std::uint32_t, std::uint64_t> Msr;
   std::set<std::uint32_t> FailRead;
+  // Register -> the write to it (0-based) that fails; the others succeed.
+  std::map<std::uint32_t, int> FailWriteAt;
 
   // Cache controller.
   std::array<std::uint8_t, 9> L2Config{};
@@ -117,6 +119,8 @@ class FakeP6 : public Machine {
   std::uint32_t WriteMsr(int cpu, std::uint32_t reg, std::uint64_t value) override {
     Writes.emplace_back(reg, value);
     Cpus.push_back(cpu);
+    const auto fail = FailWriteAt.find(reg);
+    if (fail != FailWriteAt.end() && writeCount_[reg]++ == fail->second) return kErrAccessDenied;
     Msr[reg] = value;
     if (reg == kMsrBblTrig) Transact();
     return 0;
@@ -165,6 +169,7 @@ class FakeP6 : public Machine {
     }
   }
 
+  std::map<std::uint32_t, int> writeCount_;
   bool busy_ = false;
   std::uint64_t line_ = 0;
   std::uint32_t lineEcc_ = 0;

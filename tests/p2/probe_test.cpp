@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fake_p6.h"
+#include "machine/machine.h"
 #include "p2/p2info.h"
 #include "p2_fixture.h"
 
@@ -392,6 +393,103 @@ TEST_F(EccTest, StuckBusyRestoresBothRegisters) {
     EXPECT_EQ(q.m->WritesTo(kMsrBblCtl).back(), kCtlFound);
     EXPECT_FALSE(q.m->WasRead(kMsrBblDecc));
   }
+}
+
+// ---- a failing register access inside the ECC test ------------------------
+
+// The program's end as an exception: the test sees the registers as the
+// program leaves them when it ends.
+struct ProcessEnd {
+  int Code;
+};
+struct EndingPlatform : FakePlatform {
+  [[noreturn]] void ExitProcess(int code) override { throw ProcessEnd{code}; }
+};
+
+TEST(EccTestRegisterFailure, BothRegistersBackAsFoundBeforeTheEnd) {
+  struct Case {
+    const char* What;
+    std::uint32_t FailReadReg;   // 0: none
+    std::uint32_t FailWriteReg;  // 0: none
+    int FailWriteNo;             // which write to that register fails (0-based)
+    int Exit;
+    bool CtlBack;  // false when it is BBL_CR_CTL's own restore that fails
+  };
+  // BBL_CR_CTL's writes: the configuration read's command, bit 18, the line
+  // write's and the line read's commands, the restore.
+  const Case cases[] = {
+      {"test setting of BBL_CR_CTL3", 0, kMsrBblCtl3, 0, 7, true},
+      {"bit 18 of BBL_CR_CTL", 0, kMsrBblCtl, 1, 7, true},
+      {"pattern into BBL_CR_DECC", 0, kMsrBblDecc, 0, 7, true},
+      {"read-back of BBL_CR_DECC", kMsrBblDecc, 0, 0, 8, true},
+      {"restore of BBL_CR_CTL", 0, kMsrBblCtl, 4, 7, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    EndingPlatform platform;
+    World w(platform);
+    auto m = std::make_shared<testing::FakeP6>();
+    platform.Devices().Register("\\\\.\\fakep6", std::make_shared<MachineDevice>(m, 0x0103));
+    ASSERT_TRUE(DrvOpen(w, "\\\\.\\fakep6"));
+    DrvSetCpu(w, 1);
+    if (c.FailReadReg != 0) m->FailRead = {c.FailReadReg};
+    if (c.FailWriteReg != 0) m->FailWriteAt[c.FailWriteReg] = c.FailWriteNo;
+    bool ok = true;
+    int exit = -1;
+    try {
+      L2EccTest(w, ok);
+    } catch (const ProcessEnd& e) {
+      exit = e.Code;
+    }
+    EXPECT_EQ(exit, c.Exit);
+    // Each register written back once, as found, before the end.
+    EXPECT_EQ(m->WritesTo(kMsrBblCtl3).back(), kCtl3);
+    EXPECT_EQ(m->Msr[kMsrBblCtl3], kCtl3);
+    EXPECT_EQ(m->WritesTo(kMsrBblCtl).back(), kCtlFound);
+    if (c.CtlBack) {
+      EXPECT_EQ(m->Msr[kMsrBblCtl], kCtlFound);
+    }
+  }
+}
+
+// ---- processors newer than the P6 generation -------------------------------
+
+TEST_F(Probe, NewerProcessorsAreRefusedWithoutTouchingARegister) {
+  struct Case {
+    const char* Vendor;
+    std::uint32_t Signature;
+    const char* Name;  // the processor line's value
+  };
+  const Case cases[] = {
+      {"GenuineIntel", 0x000506E3, "Intel Family 6, Model 5Eh"},  // Skylake: extended model 5
+      {"GenuineIntel", 0x000106A5, "Intel Family 6, Model 1Ah"},  // Nehalem: extended model 1
+      {"AuthenticAMD", 0x00100F42, "unbekannt"},                  // Phenom II: extended family 1
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Signature);
+    // A Pentium II analysed first leaves its class in the record.
+    p.m->Vendor = "GenuineIntel";
+    p.m->Signature = 0x0652;
+    ASSERT_EQ(Run(1), kExitFinished);
+    p.m->Vendor = c.Vendor;
+    p.m->Signature = c.Signature;
+    ListBox box;
+    ReportInit(p.w.report, box, false, true, true);
+    ReportClear(p.w.report);
+    EXPECT_EQ(Run(1), kExitNotP6);
+    EXPECT_TRUE(p.m->Reads.empty());
+    EXPECT_TRUE(p.m->Writes.empty());
+    EXPECT_FALSE(P2Report(p.w, 1));
+    ASSERT_EQ(box.Items.size(), 4u);
+    EXPECT_EQ(box.Items[1], testing::Col(" Processor Core", std::string(": ") + c.Name));
+    EXPECT_EQ(box.Items[3], " error no Pentium II=> Break");
+  }
+  // Extended model 0 keeps the family-6 names and the analysis: a Katmai.
+  p.m->Vendor = "GenuineIntel";
+  p.m->Signature = 0x0673;
+  EXPECT_EQ(Run(1), kExitFinished);
+  EXPECT_EQ(p.Info().Cpu.CpuName.view(), "PII ??");
+  EXPECT_EQ(p.Info().Cpu.ClassCode, kClassPentiumII);
 }
 
 // ---- fatal register failures -----------------------------------------------

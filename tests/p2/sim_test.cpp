@@ -12,6 +12,7 @@
 
 #include "driver/protocol.h"
 #include "machine/machine.h"
+#include "machine/sim.h"
 #include "p2_fixture.h"
 
 namespace torv {
@@ -190,6 +191,73 @@ TEST(SimulatedMachine, StuckCacheControllerEndsWith6) {
   EXPECT_FALSE(s.w.p2.P2Info.EccPresent);
 }
 
+// A genuine Klamath 300 whose cache cannot be reached: no statement on ECC,
+// no verdict resting on it, no cache register decoded from an earlier run;
+// the clock lines and the checks on them stay.
+TEST(SimulatedMachine, EarlyEndsReportNothingUnreadAsRead) {
+  struct Case {
+    const char* Added;  // to the catalogue profile p2-300
+    bool NoL2;
+    std::uint32_t Exit;
+    const char* EccLine;
+  };
+  const Case cases[] = {
+      {"l2busy = stuck\n", false, kExitL2Access, ": presence test failed, no statement on ECC"},
+      // The msr device of a kernel that allows no writes: the cache
+      // transactions fail; without /NOL2 the ECC test's first write would
+      // end the program.
+      {"msraccess = readonly\n", true, kExitL2Config, ": ECC Presence not tested, ECC enabled"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Added);
+    ProfileFile f(std::string(FindCatalogueProfile("p2-300")) + c.Added);
+    SimWorld s;
+    ASSERT_TRUE(s.Open(f.Path()));
+    s.w.settings.OptNoL2 = c.NoL2;
+    s.w.settings.VerdictOn = !c.NoL2;
+    s.w.settings.OptExt = true;
+    // Registers of an earlier run that must not show.
+    s.w.p2.P2Info.L2Regs = {0x2A, 0x49, 0x09};
+    s.w.p2.P2Info.EccPresent = true;
+    s.Analyse();
+    EXPECT_EQ(s.Exit, c.Exit);
+    EXPECT_TRUE(s.Has(Col(" L2 ECC", c.EccLine)));
+    EXPECT_TRUE(s.Has(Col(" Actual clock rate", ": 300.4 MHz")));
+    EXPECT_TRUE(s.Has(Col(" System clock rate", ": default: 66.6 MHz, measured:66.8 MHz")));
+    EXPECT_TRUE(s.Has(Col(" L2", ": cache registers not read")));
+    EXPECT_TRUE(s.Has(Col(" L2 Latency", ": 3")));
+    for (const std::string& line : s.Lines()) {
+      EXPECT_EQ(line.find("with ECC"), std::string::npos) << line;
+      EXPECT_EQ(line.find("without ECC"), std::string::npos) << line;
+      EXPECT_EQ(line.find("fake"), std::string::npos) << line;
+      EXPECT_EQ(line.find("L2 Controller"), std::string::npos) << line;
+      EXPECT_EQ(line.find("MTRR"), std::string::npos) << line;
+    }
+    if (!c.NoL2) {
+      EXPECT_TRUE(s.Has(Col(" Torvacin has detected", ": Pentium II 300.4 MHz")));
+      EXPECT_TRUE(s.Has(ValueCol(": No irregularities detected")));
+    }
+  }
+}
+
+TEST(SimulatedMachine, KatmaiIsAnalysedAndANewerProcessorRefused) {
+  SimWorld katmai;
+  ASSERT_TRUE(katmai.Open("katmai"));
+  EXPECT_TRUE(katmai.Analyse());
+  EXPECT_EQ(katmai.Exit, kExitFinished);
+  EXPECT_TRUE(katmai.Has(Col(" Processor Core", ": Pentium II, > Deschutes (Katmai? Williamette?)")));
+  EXPECT_TRUE(katmai.Has(Col(" L2 ECC", ": present and enabled")));
+
+  SimWorld skylake;
+  ASSERT_TRUE(skylake.Open("skylake"));
+  EXPECT_FALSE(skylake.Analyse());
+  EXPECT_EQ(skylake.Exit, kExitNotP6);
+  EXPECT_EQ(skylake.Lines(),
+            (Lines{Col(" CPUID", ": GenuineIntel, Typ=0, Family=6, Model=14, Step=3"),
+                   Col(" Processor Core", ": Intel Family 6, Model 5Eh"),
+                   Col(" Actual clock rate", ": 2200.0 MHz"), " error no Pentium II=> Break"}));
+}
+
 TEST(SimulatedMachine, EccOnWithoutEccSramsEndsWith8) {
   ProfileFile f(kDeschutes + "l2ecc = no\n");
   SimWorld s;
@@ -213,6 +281,15 @@ TEST(SimulatedMachine, EccPassLeavesTheNewStateForTheNextRun) {
   EXPECT_EQ(s.Exit, kExitFinished);
   EXPECT_TRUE(s.Has(Col(" L2 ECC", ": present, but not enabled")));
   EXPECT_TRUE(s.Has(ValueCol(": was enabled")));
+}
+
+TEST(SimulatedMachineDeathTest, RefusedWriteInTheEccTestEndsWith7) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  ProfileFile f(std::string(FindCatalogueProfile("p2-300")) + "msraccess = readonly\n");
+  SimWorld s;
+  ASSERT_TRUE(s.Open(f.Path()));
+  EXPECT_EXIT(WorkerThread(s.w, 1), ::testing::ExitedWithCode(7),
+              "writing model-specific register 0000011E failed: register write denied");
 }
 
 TEST(SimulatedMachineDeathTest, DeniedRegisterAccessEndsWith8) {

@@ -109,6 +109,12 @@ const Field kFields[] = {
     FIELD(NoVirtualMode, 69, " cannot not work in virtuel mode, please use Windows version",
           " Messung im virtuellen Modus nicht m\x94glich, Windows-Version benutzen!",
           " meetingen niet mogelijk in virtuele modus"),
+    // An analysis that ended early; the u-umlaut is the Windows code FCh.
+    FIELD(EccTestFailed, 48, " presence test failed, no statement on ECC",
+          " Test fehlgeschlagen, keine Aussage \xFC" "ber ECC",
+          " test mislukt, geen uitspraak over ECC"),
+    FIELD(L2RegsNotRead, 32, " cache registers not read", " Cache-Register nicht gelesen",
+          " cacheregisters niet gelezen"),
 };
 #undef FIELD
 
@@ -176,7 +182,8 @@ const Sentence kSentences[] = {
 };
 
 TEST(Messages, EveryEntryByteForByte) {
-  ASSERT_EQ(std::size(kFields), 64u);
+  // The record's 64 words and texts, and the two of an analysis that ended early.
+  ASSERT_EQ(std::size(kFields), 66u);
   ASSERT_EQ(std::size(kSentences), 19u);
   const struct {
     const char* lang;
