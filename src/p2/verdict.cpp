@@ -39,10 +39,11 @@ void Verdict(World& w) {
   const bool bus100 = info.Bus100 == 1;
 
   // Ratio code 6 is 4.5, which gives 300 MHz on the 66 MHz bus.
-  // Without an ECC result of this run there is no statement on ECC.
+  // Without an ECC result of this run there is no statement on ECC, and the
+  // 300 MHz rule cannot be decided where it applies.
   const bool eccKnown = EccResultRead(p);
-  p.FlagFake300 = eccKnown && cpu.Model == 3 && (info.RatioCode == 6 || core > kKlamath300Class) &&
-                  !info.EccPresent;
+  const bool klamath300 = cpu.Model == 3 && (info.RatioCode == 6 || core > kKlamath300Class);
+  p.FlagFake300 = eccKnown && klamath300 && !info.EccPresent;
   p.FlagClockHigh = (bus66 && sys > kBus66Max) || (bus100 && sys > kBus100Max);
   p.FlagNot100On66 = !(bus66 && kBand100Low < sys && sys < kBus100Max);
   p.FlagClockLow = (bus66 && sys < kBus66Min) || (bus100 && sys < kBand100Low && info.L2Present);
@@ -51,7 +52,7 @@ void Verdict(World& w) {
 
   const LangRec& m = w.Msg();
   const auto& s = m.Sentences;
-  bool allClear = !p.FlagFake300 && !p.FlagClockHigh && !p.FlagClockLow;
+  bool allClear = !p.FlagFake300 && !p.FlagClockHigh && !p.FlagClockLow && (eccKnown || !klamath300);
 
   Write(w, Cat(m.HasDetected, "\t: "));
   Write(w, Cat("Pentium II ", RealStr(w.util, core * 1e-6, 1), " MHz"));

@@ -130,4 +130,49 @@ TEST_F(Console, UnattendedSaveThatFailsEndsWithStatusOne) {
   EXPECT_EQ(r.Err, "Error: Cannot create the file torvacin.log: Is a directory\n");
 }
 
+// A genuine Klamath 300 whose cache controller never answers, and the same
+// behind an msr device that allows no writes.
+TEST_F(Console, EarlyEndsSayWhatIsMissingAndEndWithFour) {
+  const std::string klamath =
+      "clock = 300400000\n"
+      "CPUID 00000000: 00000002-756E6547-6C65746E-49656E69\n"
+      "CPUID 00000001: 00000633-00000000-00000000-0080FBFF\n"
+      "CPUID 00000002: 03020101-00000000-00000000-0C040843\n"
+      "MSR 0000002A: 0000-0000-C180-0000\n"
+      "MSR 0000011E: 0000-0000-0000-4527\n"
+      "l2ecc = yes\n";
+  std::ofstream(dir / "stuck.txt") << klamath << "l2busy = stuck\n";
+  std::ofstream(dir / "readonly.txt") << klamath << "msraccess = readonly\n";
+  struct Case {
+    const char* Args;
+    int Status;
+    const char* Out;  // in the report (or in torvacin.log after /SAVE)
+    const char* Err;  // on standard error
+  };
+  const Case cases[] = {
+      {"/SIM=stuck.txt /CON /EN", 4, "presence test failed, no statement on ECC", ""},
+      {"/SIM=stuck.txt /SAVE /EN", 4, "cache registers not read\r\n", ""},
+      {"/SIM=stuck.txt /ECC=1:OFF /Q", 4, "",
+       "Error: Proc 1: ECC not switched, the second-level cache did not answer (ECC presence "
+       "test failed)\n"},
+      {"/SIM=readonly.txt /NOL2 /ECC=1:OFF /EXT /CON /EN", 4, "cache registers not read",
+       "Error: Proc 1: ECC not switched, the second-level cache did not answer (configuration "
+       "read failed)\n"},
+      {"/SIM=readonly.txt /CON /EN", 7, "",
+       "writing model-specific register 0000011E failed: register write denied"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Args);
+    fs::remove(dir / "torvacin.log");
+    const Outcome r = Torvacin(c.Args);
+    EXPECT_EQ(r.Status, c.Status) << r.Err;
+    const std::string out =
+        std::string(c.Args).find("/SAVE") != std::string::npos ? Read(dir / "torvacin.log") : r.Out;
+    EXPECT_NE(out.find(c.Out), std::string::npos) << out;
+    EXPECT_NE(r.Err.find(c.Err), std::string::npos) << r.Err;
+    EXPECT_EQ(out.find("without ECC"), std::string::npos) << out;
+    EXPECT_EQ(out.find("fake"), std::string::npos) << out;
+  }
+}
+
 }  // namespace

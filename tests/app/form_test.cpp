@@ -219,6 +219,50 @@ TEST_F(Form, QuitEndsAfterTheEccPassesWithoutAnalysis) {
   EXPECT_EQ(script.WorkerArgs, std::vector<std::int32_t>{129});
 }
 
+TEST_F(Form, EarlyEndsAreNeverSilent) {
+  struct Case {
+    std::vector<std::string> Args;
+    std::uint32_t Code;  // of the only worker
+    bool Ended;
+    int Exit;
+    const char* Box;  // the "Error" box, or null for none
+  };
+  const Case cases[] = {
+      {{"/ECC=OFF", "/Q"}, 6, true, kExitIncomplete,
+       "Proc 1: ECC not switched, the second-level cache did not answer (ECC presence test "
+       "failed)"},
+      {{"/ECC=ON", "/Q"}, 7, true, kExitIncomplete,
+       "Proc 1: ECC not switched, the second-level cache did not answer (configuration read "
+       "failed)"},
+      {{"/ECC=OFF", "/Q"}, 0, true, 0, nullptr},
+      // An analysis run: the report says what is missing; console mode ends with 4.
+      {{}, 6, false, 0, nullptr},
+      {{}, 7, false, 0, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.Args.size() << " switches, code " << c.Code);
+    FakePlatform p;
+    World world(p);
+    FakeView v;
+    Script s;
+    world.machine = std::make_shared<TestMachine>(1, true);
+    s.Codes = {c.Code};
+    TForm1 f(world, v, ScriptedSteps(s));
+    f.formcreate(c.Args);
+    EXPECT_EQ(f.Ended, c.Ended);
+    EXPECT_EQ(f.ExitCode, c.Exit);
+    EXPECT_EQ(f.Incomplete, c.Code != 0);
+    if (c.Box == nullptr) {
+      EXPECT_TRUE(p.Boxes.empty());
+    } else {
+      ASSERT_EQ(p.Boxes.size(), 1u);
+      EXPECT_EQ(p.Boxes[0].Title, "Error");
+      EXPECT_EQ(p.Boxes[0].Text, c.Box);
+      EXPECT_EQ(p.Boxes[0].Buttons, BoxButtons::Ok);
+    }
+  }
+}
+
 TEST_F(Form, WorkerThatCannotStartGivesOneClearLineAndNoDetails) {
   Make(2);
   platform.FailThreads = true;

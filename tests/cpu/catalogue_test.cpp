@@ -45,6 +45,9 @@ const std::map<std::string, Expected>& ExpectedNames() {
       {"mendocino", {"PII Mendocino", "", kClassPentiumII, kVendorIntel, 6}},
       {"dixon", {"PII Mendocino", "", kClassPentiumII, kVendorIntel, 6}},
       {"p2-xeon", {"PII Deschutes", "", kClassPentiumII, kVendorIntel, 6}},
+      {"katmai", {"PII ??", "", kClassPentiumII, kVendorIntel, 6}},
+      // Extended model 5: named by its full model and never analysed.
+      {"skylake", {"Intel Family 6", ", Model 5Eh", 0, kVendorIntel, 6}},
       // CPUID switched on for the second identification: vendor and family
       // from CPUID, name from DIR0.
       {"6x86", {"Cx686 (M1)", " 2:1, ID=31h, Rev=17h", 38, kVendorCyrix, 5}},

@@ -35,6 +35,7 @@ struct Chip {
   bool EccPresent = true;
   bool L2Present = true;
   std::uint8_t Reg0 = 0;
+  ProbeEnd End = ProbeEnd::Complete;
 };
 
 struct Outcome {
@@ -55,6 +56,7 @@ Outcome Judge(const Chip& s) {
   info.L2Present = s.L2Present;
   info.L2Regs[0] = s.Reg0;
   rw.w.hw.CpuClockHz = s.CoreHz;
+  rw.w.p2.ProbeEnded = s.End;
   EXPECT_TRUE(P2Report(rw.w, 1));
   Outcome o{
       rw.w.p2.FlagFake300, rw.w.p2.FlagClockHigh, rw.w.p2.FlagNot100On66, rw.w.p2.FlagClockLow, {}};
@@ -220,6 +222,52 @@ TEST(VerdictJumper, CautionForGenuine400And450Parts) {
       EXPECT_EQ(o.Lines[2], kJumper);
     }
   }
+}
+
+// An analysis that ended early: the clock checks stay, nothing rests on the
+// missing ECC result or on cache registers of an earlier run.
+TEST(VerdictEarlyEnd, OnlyWhatWasReadIsJudged) {
+  struct Case {
+    const char* What;
+    ProbeEnd End;
+    std::uint8_t Model, Stepping, RatioCode, Bus100;
+    double Core;
+    std::vector<std::string> Lines;
+  };
+  const Case cases[] = {
+      // The 300 MHz rule cannot be decided: neither the fake text nor the all-clear.
+      {"Klamath 300 at 4.5 x 66", ProbeEnd::EccTestFailed, 3, 3, 6, 0, 300'400'000.0, {}},
+      {"Klamath at 4.0 x 75", ProbeEnd::EccTestFailed, 3, 3, 2, 0, 300'400'000.0, {kTooHigh}},
+      {"Klamath 233 at 3.5 x 66", ProbeEnd::EccTestFailed, 3, 3, 5, 0, 233'000'000.0, {kFine}},
+      {"Deschutes 266", ProbeEnd::EccTestFailed, 5, 1, 2, 0, 266'000'000.0, {kFine}},
+      // Cache register 0 unread: no jumper caution, which rests on the cache type.
+      {"Deschutes 400 stepping 1", ProbeEnd::L2ConfigFailed, 5, 1, 2, 1, 400'200'000.0, {kFine}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    Chip s;
+    s.End = c.End;
+    s.Model = c.Model;
+    s.Stepping = c.Stepping;
+    s.RatioCode = c.RatioCode;
+    s.Bus100 = c.Bus100;
+    s.CoreHz = c.Core;
+    s.EccPresent = false;  // what an earlier run may have left
+    const Outcome o = Judge(s);
+    EXPECT_FALSE(o.Fake300);
+    EXPECT_EQ(o.Lines, c.Lines);
+  }
+  // Stepping 0 above 333 MHz rests on CPUID and the clock: it stays.
+  Chip s;
+  s.End = ProbeEnd::EccTestFailed;
+  s.Model = 5;
+  s.Stepping = 0;
+  s.RatioCode = 5;
+  s.Bus100 = 1;
+  s.CoreHz = 350'000'000.0;
+  const Outcome o = Judge(s);
+  ASSERT_GE(o.Lines.size(), 2u);
+  EXPECT_EQ(o.Lines[1], kFakeStep);
 }
 
 TEST(VerdictOff, FlagsComputedButNothingPrinted) {
