@@ -163,9 +163,9 @@ bool IdentifyByCpuid(World& w) {
   }
 
   NameByFamily(w);
-  // A processor newer than the P6 generation: its model-specific registers
-  // are not the Pentium II's, so it is never analysed as one, whatever class
-  // an earlier run left in the record.
+  // A processor newer than the P6 generation: its MSRs are not the Pentium
+  // II's, so it is never analysed as one, whatever class an earlier run left
+  // in the record.
   if (ci.ExtModel != 0 || ci.ExtFamily != 0) ci.ClassCode = 0;
   return result;
 }

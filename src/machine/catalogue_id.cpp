@@ -179,7 +179,7 @@ constexpr const char* kSkylake = R"(name = Intel Core i5-6400T (Skylake, 2.2 GHz
 # CPUID leaves 0 to 2 from the InstLatx64 collection,
 # GenuineIntel/GenuineIntel00506E3_Skylake_CPUID.txt: signature 000506E3h,
 # family 6 with extended model 5. A processor of this age is refused before
-# any model-specific register is read or written.
+# any MSR is read or written.
 clock = 2200000000
 CPUID 00000000: 00000016-756E6547-6C65746E-49656E69
 CPUID 00000001: 000506E3-00100800-7FFAFBFF-BFEBFBFF
