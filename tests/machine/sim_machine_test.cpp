@@ -138,6 +138,24 @@ TEST(SimRegisters, AccessDeniedSaysSo) {
   EXPECT_TRUE(ok);
 }
 
+TEST(SimRegisters, ReadOnlyDeviceRefusesEveryWrite) {
+  SimWorld t("MSR 0000011E: 0000-0000-0000-4527\nmsraccess = readonly");
+  std::uint32_t lo = 0, hi = 0, status = 1;
+  ReadMsrRaw(t.w, 0x11E, lo, hi, status);
+  EXPECT_EQ(status, 0u);
+  EXPECT_EQ(lo, 0x4527u);
+  WriteMsrRaw(t.w, 0x11E, 0, 0, status);
+  EXPECT_EQ(status, 1u);
+  const Device* dev = t.platform.Devices().Get(t.w.drv.DrvHandle);
+  EXPECT_EQ(dev->DescribeError(t.w.drv.DrvLastError),
+            "register write denied (the msr device allows no writes)");
+  EXPECT_EQ(t.Msr(0x11E), 0x4527u);
+  // A cache transaction writes registers: it fails.
+  bool ok = true;
+  ReadL2Config(t.w, 0, ok);
+  EXPECT_FALSE(ok);
+}
+
 TEST(SimCpuid, LeavesModesAndUnknownLeaves) {
   SimWorld t("CPUID 00000001: 00000652-00000000-00000000-0183FBFF\n");
   CpuidRegs r;
