@@ -177,10 +177,9 @@ bool TForm1::TestProc(std::int32_t arg) {
       steps_.Report(w_, proc);
     } else if (early) {
       // The pass ended before its ECC step: nothing was switched.
-      Showerror("Proc " + DecStr(proc) +
-                ": ECC not switched, the second-level cache did not answer (" +
-                (exitCode == kExitL2Access ? "ECC presence test" : "configuration read") +
-                " failed)");
+      Showerror(
+          "Proc " + DecStr(proc) + ": ECC not switched, the second-level cache did not answer (" +
+          (exitCode == kExitL2Access ? "ECC presence test" : "configuration read") + " failed)");
     } else if (exitCode == kExitEccMissing && !repeated) {
       answer = showWarning("Proc " + DecStr(proc) + ":" + kEccWarning);
       if (answer == kIdOk && proc >= 1 && proc <= kMaxWindowProcs) {

@@ -198,7 +198,9 @@ void Name6(World& w) {
       if (ci.ExtModel != 0) {
         // Newer than the tables (Core and later): named by the full model.
         ci.CpuName = "Intel Family 6";
-        ci.NameSuffix = ", Model " + HexByte(static_cast<std::uint8_t>(ci.ExtModel << 4 | (ci.Model & 0x0F))) + "h";
+        ci.NameSuffix = ", Model " +
+                        HexByte(static_cast<std::uint8_t>(ci.ExtModel << 4 | (ci.Model & 0x0F))) +
+                        "h";
         break;
       }
       const Intel6& row = kIntel6[ci.Model & 0x0F];

@@ -334,7 +334,8 @@ class Parser {
     if (key == "msraccess") {
       // readonly: the msr device of a kernel that allows no register writes.
       if (value != "allowed" && value != "denied" && value != "readonly") {
-        return Fail("bad value " + Quote(value) + " for 'msraccess' (want allowed, denied or readonly)");
+        return Fail("bad value " + Quote(value) +
+                    " for 'msraccess' (want allowed, denied or readonly)");
       }
       p.MsrDenied = value == "denied";
       p.MsrReadOnly = value == "readonly";

@@ -48,8 +48,8 @@ enum : std::uint32_t {
 // leaves the rest of P2Info as an earlier run left it, so the report must not
 // show those fields as read.
 enum class ProbeEnd : std::uint8_t {
-  Complete,       // everything read (also a refused processor, a test case)
-  EccTestFailed,  // a transaction of the ECC presence test failed (exit 6)
+  Complete,        // everything read (also a refused processor, a test case)
+  EccTestFailed,   // a transaction of the ECC presence test failed (exit 6)
   L2ConfigFailed,  // a cache configuration read failed (exit 7)
 };
 

@@ -52,7 +52,8 @@ void Verdict(World& w) {
 
   const LangRec& m = w.Msg();
   const auto& s = m.Sentences;
-  bool allClear = !p.FlagFake300 && !p.FlagClockHigh && !p.FlagClockLow && (eccKnown || !klamath300);
+  bool allClear =
+      !p.FlagFake300 && !p.FlagClockHigh && !p.FlagClockLow && (eccKnown || !klamath300);
 
   Write(w, Cat(m.HasDetected, "\t: "));
   Write(w, Cat("Pentium II ", RealStr(w.util, core * 1e-6, 1), " MHz"));
@@ -91,8 +92,8 @@ void Verdict(World& w) {
   // cache type rests on cache register 0, so it needs this run's reading.
   const bool part400 = p.BusRatio == 4.0 && core > kPart400;
   const bool part450 = p.BusRatio == 4.5 && core > kPart450;
-  if (RegistersRead(p) && info.L2Present && cpu.Model == 5 && (cpu.Stepping == 1 || cpu.Stepping == 2) && !p.IsCsram &&
-      (part400 || part450)) {
+  if (RegistersRead(p) && info.L2Present && cpu.Model == 5 &&
+      (cpu.Stepping == 1 || cpu.Stepping == 2) && !p.IsCsram && (part400 || part450)) {
     EndLine(w);
     Line(w, s[JumperWarning1]);
     Line(w, s[JumperWarning2]);

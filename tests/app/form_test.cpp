@@ -228,10 +228,16 @@ TEST_F(Form, EarlyEndsAreNeverSilent) {
     const char* Box;  // the "Error" box, or null for none
   };
   const Case cases[] = {
-      {{"/ECC=OFF", "/Q"}, 6, true, kExitIncomplete,
+      {{"/ECC=OFF", "/Q"},
+       6,
+       true,
+       kExitIncomplete,
        "Proc 1: ECC not switched, the second-level cache did not answer (ECC presence test "
        "failed)"},
-      {{"/ECC=ON", "/Q"}, 7, true, kExitIncomplete,
+      {{"/ECC=ON", "/Q"},
+       7,
+       true,
+       kExitIncomplete,
        "Proc 1: ECC not switched, the second-level cache did not answer (configuration read "
        "failed)"},
       {{"/ECC=OFF", "/Q"}, 0, true, 0, nullptr},

@@ -138,8 +138,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "p.profile:1: bad cache register number in 'l2reg 9' (want 0 to 8)"},
         BadLine{"l2reg 1 = 100", "p.profile:1: bad value '100' for 'l2reg 1' (want a hex byte)"},
         BadLine{"l2ecc = maybe", "p.profile:1: bad value 'maybe' for 'l2ecc' (want yes or no)"},
-        BadLine{"msraccess = root", "p.profile:1: bad value 'root' for 'msraccess' (want allowed, "
-                                    "denied or readonly)"},
+        BadLine{"msraccess = root",
+                "p.profile:1: bad value 'root' for 'msraccess' (want allowed, "
+                "denied or readonly)"},
         BadLine{"cpuid = auto",
                 "p.profile:1: bad value 'auto' for 'cpuid' (want on, off or cyrix)"},
         BadLine{"cyrix ZZ = 00", "p.profile:1: bad register index in 'cyrix ZZ' (want a hex byte)"},

@@ -246,7 +246,8 @@ TEST(SimulatedMachine, KatmaiIsAnalysedAndANewerProcessorRefused) {
   ASSERT_TRUE(katmai.Open("katmai"));
   EXPECT_TRUE(katmai.Analyse());
   EXPECT_EQ(katmai.Exit, kExitFinished);
-  EXPECT_TRUE(katmai.Has(Col(" Processor Core", ": Pentium II, > Deschutes (Katmai? Williamette?)")));
+  EXPECT_TRUE(
+      katmai.Has(Col(" Processor Core", ": Pentium II, > Deschutes (Katmai? Williamette?)")));
   EXPECT_TRUE(katmai.Has(Col(" L2 ECC", ": present and enabled")));
 
   SimWorld skylake;

@@ -111,7 +111,8 @@ const Field kFields[] = {
           " meetingen niet mogelijk in virtuele modus"),
     // An analysis that ended early; the u-umlaut is the Windows code FCh.
     FIELD(EccTestFailed, 48, " presence test failed, no statement on ECC",
-          " Test fehlgeschlagen, keine Aussage \xFC" "ber ECC",
+          " Test fehlgeschlagen, keine Aussage \xFC"
+          "ber ECC",
           " test mislukt, geen uitspraak over ECC"),
     FIELD(L2RegsNotRead, 32, " cache registers not read", " Cache-Register nicht gelesen",
           " cacheregisters niet gelezen"),
