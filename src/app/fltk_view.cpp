@@ -249,7 +249,8 @@ void FltkView::Repaint() {
   // "@." shows the rest of a line as it is, whatever characters it holds; an
   // empty line gets a blank so that it keeps the height of a text line.
   for (const std::string& line : form_->ListBox1.Items) {
-    list_->add(("@." + (line.empty() ? std::string(" ") : Cp1252ToUtf8(VisibleText(line)))).c_str());
+    list_->add(
+        ("@." + (line.empty() ? std::string(" ") : Cp1252ToUtf8(VisibleText(line)))).c_str());
   }
   list_->redraw();
 }
@@ -280,7 +281,8 @@ class FltkBoxPresenter : public BoxPresenter {
     message->labelsize(13);
     int answer = question ? kIdCancel : kIdOk;
     auto set = [](Fl_Widget* w, void* value) {
-      *static_cast<int*>(w->window()->user_data()) = static_cast<int>(reinterpret_cast<long>(value));
+      *static_cast<int*>(w->window()->user_data()) =
+          static_cast<int>(reinterpret_cast<long>(value));
       w->window()->hide();
     };
     Fl_Return_Button* defaultButton = nullptr;

@@ -26,12 +26,14 @@ std::string TerminalLine(std::string_view text) {
 
 }  // namespace
 
-ConsoleOutput::ConsoleOutput(std::FILE* out, bool closed) : out_(out) {
-  if (closed) error_ = EBADF;
-}
+ConsoleOutput::ConsoleOutput(std::FILE* out, bool closed) : out_(out), closed_(closed) {}
 
 void ConsoleOutput::Write(std::string_view text) {
   if (error_ != 0 || text.empty()) return;
+  if (closed_) {
+    error_ = EBADF;
+    return;
+  }
   errno = 0;
   if (std::fwrite(text.data(), 1, text.size(), out_) != text.size()) {
     error_ = errno != 0 ? errno : EIO;
@@ -121,8 +123,7 @@ int RunConsole(World& w, const std::vector<std::string>& args, std::FILE* out) {
   return RunConsole(w, args, o, stderr);
 }
 
-int RunConsole(World& w, const std::vector<std::string>& args, ConsoleOutput& out,
-               std::FILE* err) {
+int RunConsole(World& w, const std::vector<std::string>& args, ConsoleOutput& out, std::FILE* err) {
   // Switches are ignored silently in the window; on a terminal a mistyped
   // one is worth a line.
   for (const std::string& arg : args) {

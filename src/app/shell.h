@@ -21,13 +21,15 @@ inline constexpr int kExitOutputFailed = 1;
 class ConsoleOutput {
  public:
   // `closed`: the stream's descriptor was closed when the program started
-  // (it now points at nothing), so every write counts as failed.
+  // (it now points at nothing), so every write counts as failed; a run that
+  // writes nothing there (/SAVE) is not hurt by it.
   explicit ConsoleOutput(std::FILE* out, bool closed = false);
   void Write(std::string_view text);
   int Finish(int status, std::FILE* err);
 
  private:
   std::FILE* out_;
+  bool closed_;
   int error_ = 0;
 };
 
@@ -56,7 +58,6 @@ void InitLanguage(World& w);
 // "?". Each ignored argument that starts with "/" or "-" is named on `err`
 // first. Returns the exit status.
 int RunConsole(World& w, const std::vector<std::string>& args, std::FILE* out);
-int RunConsole(World& w, const std::vector<std::string>& args, ConsoleOutput& out,
-               std::FILE* err);
+int RunConsole(World& w, const std::vector<std::string>& args, ConsoleOutput& out, std::FILE* err);
 
 }  // namespace torv

@@ -121,7 +121,8 @@ std::string UsageText() {
       names += std::string(kSwitches[j].Name) + std::string(kSwitches[j].Value);
     }
     std::string line = "  " + names;
-    line += line.size() + 2 <= kColumn ? std::string(kColumn - line.size(), ' ') : "\n" + std::string(kColumn, ' ');
+    line += line.size() + 2 <= kColumn ? std::string(kColumn - line.size(), ' ')
+                                       : "\n" + std::string(kColumn, ' ');
     std::string_view help = kSwitches[i].Help;
     for (;;) {
       const auto nl = help.find('\n');

@@ -256,7 +256,8 @@ std::shared_ptr<Machine> MakeSimMachine(const std::string& nameOrPath, std::stri
     case ReadResult::Ok:
       break;
     case ReadResult::Missing:
-      error = isPath ? nameOrPath + ": no such profile file (" + std::strerror(e) + ")" + std::string(kHint)
+      error = isPath ? nameOrPath + ": no such profile file (" + std::strerror(e) + ")" +
+                           std::string(kHint)
                      : nameOrPath + ": no catalogue entry and no profile file of that name" +
                            std::string(kHint);
       return nullptr;

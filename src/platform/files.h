@@ -28,13 +28,7 @@ SaveCalls SystemSaveCalls();
 struct SaveFailure {
   int Error = 0;
   bool NotRegular = false;
-  std::string Kind;      // Descriptors 0, 1 and 2 that were closed when the program started are
-// opened on /dev/null, so that no file the program opens later takes their
-// place (a log written into by the error messages). Returns a bit per
-// descriptor that was closed (bit 1: standard output).
-unsigned ReserveStandardDescriptors();
-
-// "a directory", "a FIFO", ... for NotRegular
+  std::string Kind;      // "a directory", "a FIFO", ... for NotRegular
   bool KeptOld = false;  // an earlier file at the target is left as it was
 };
 

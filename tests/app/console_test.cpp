@@ -6,9 +6,9 @@
 #include <sys/wait.h>
 
 #include <cstdio>
-#include <iterator>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -175,7 +175,11 @@ TEST_F(Console, OutputThatCannotBeWrittenEndsWithStatusOne) {
   const OutCase cases[] = {
       {"$T /TEST=2 /CON >/dev/full", 1,
        "torvacin: cannot write to standard output: No space left on device\n"},
-      {"$T /TEST=2 /CON >&-", 1, "torvacin: cannot write to standard output: Bad file descriptor\n"},
+      {"$T /TEST=2 /CON >&-", 1,
+       "torvacin: cannot write to standard output: Bad file descriptor\n"},
+      // Nothing to write: a closed standard output does not matter, and the
+      // log does not take its place.
+      {"$T /TEST=2 /SAVE >&- && grep -q GenuineIntel torvacin.log", 0, ""},
       {"$T --help >/dev/full", 1,
        "torvacin: cannot write to standard output: No space left on device\n"},
       {"$T /SIM=? >/dev/full", 1,
@@ -222,11 +226,10 @@ TEST_F(Console, IgnoredSwitchesAreNamedOnStandardError) {
 // Bytes from the machine reach the terminal as "?": an escape, a line break
 // and a zero byte in the vendor text neither act nor cut the line.
 TEST_F(Console, ControlBytesFromTheMachineAreShownAsQuestionMarks) {
-  std::ofstream(dir / "odd.profile")
-      << "# vendor text: ESC 'Gen' 'ue' CR LF 't' NUL 'el'\n"
-         "CPUID 00000000: 00000002-6E65471B-6C650074-0A0D6575\n"
-         "CPUID 00000001: 00000633-00000000-00000000-0080FBFF\n"
-         "clock = 300400000\n";
+  std::ofstream(dir / "odd.profile") << "# vendor text: ESC 'Gen' 'ue' CR LF 't' NUL 'el'\n"
+                                        "CPUID 00000000: 00000002-6E65471B-6C650074-0A0D6575\n"
+                                        "CPUID 00000001: 00000633-00000000-00000000-0080FBFF\n"
+                                        "clock = 300400000\n";
   const Outcome r = Torvacin("/SIM=./odd.profile /CON");
   EXPECT_EQ(r.Status, 0) << r.Err;
   EXPECT_NE(r.Out.find(": ?Genue??t?el, Typ=0, Family=6, Model=3, Step=3\n"), std::string::npos)
@@ -246,13 +249,15 @@ TEST_F(Console, SimulatedMachineValuesThatCannotBeUsed) {
     std::string Err;
   };
   const SimCase cases[] = {
-      {"timeout 20 $T /SIM=./fifo /CON", "torvacin: ./fifo: not a profile file: it is a FIFO, not a regular file\n"},
+      {"timeout 20 $T /SIM=./fifo /CON",
+       "torvacin: ./fifo: not a profile file: it is a FIFO, not a regular file\n"},
       // Standard input a pipe with a writer that never writes.
       {"exec 3<>fifo; timeout 20 $T /SIM=/dev/stdin /CON <fifo",
        "torvacin: /dev/stdin: not a profile file: it is a FIFO, not a regular file\n"},
       {"$T /SIM= /CON",
        "torvacin: /SIM= needs a value: a catalogue name such as /SIM=p2-450, or the path of a "
-       "profile file such as /SIM=./my.profile" + hint},
+       "profile file such as /SIM=./my.profile" +
+           hint},
       {"$T /SIM=nonexistent /CON",
        "torvacin: nonexistent: no catalogue entry and no profile file of that name" + hint},
   };

@@ -274,8 +274,8 @@ TEST_F(Form, MinimumSizeShowsEveryButton) {
   f.setPositions();
   const ControlState& list = f.Control(Ctl::ListBox1);
   const ControlState& edit = f.Control(Ctl::Edit1);
-  for (Ctl k : {Ctl::okButton, Ctl::sDetails, Ctl::save, Ctl::Proc1, Ctl::Proc2, Ctl::Proc3,
-                Ctl::Proc4}) {
+  for (Ctl k :
+       {Ctl::okButton, Ctl::sDetails, Ctl::save, Ctl::Proc1, Ctl::Proc2, Ctl::Proc3, Ctl::Proc4}) {
     SCOPED_TRACE(static_cast<int>(k));
     const ControlState& b = f.Control(k);
     EXPECT_GE(b.Left, 0);

@@ -6,10 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <iterator>
-
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "app_fixture.h"
@@ -169,7 +168,9 @@ TEST_F(Save, EarlierFileSurvivesAFailedSaveAndLinksAreNotFollowed) {
 // line stays one CR LF line of the log.
 TEST_F(Save, ControlBytesOfAReportLineAreWrittenAsQuestionMarks) {
   Make(1);
-  const std::string raw = std::string(" Vendor\x1B[2J\r\nX") + '\0' + "Y\x7F" "end \xE4";
+  const std::string raw = std::string(" Vendor\x1B[2J\r\nX") + '\0' +
+                          "Y\x7F"
+                          "end \xE4";
   AnalysisSteps steps = ScriptedSteps(script);
   steps.Report = [&raw](World& w, int) {
     ReportWriteLn(w.report, raw);

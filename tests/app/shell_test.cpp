@@ -1,4 +1,6 @@
 // The switch table and the help text, and standard output with its failures.
+#include "app/shell.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -10,7 +12,6 @@
 #include <tuple>
 
 #include "app/settings.h"
-#include "app/shell.h"
 #include "app/usage.h"
 #include "app/world.h"
 #include "platform/fake_platform.h"

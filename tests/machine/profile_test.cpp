@@ -242,7 +242,8 @@ TEST(Profile, NamesAndFilesForSimulatedMachines) {
   fs::remove_all(dir);
   fs::create_directories(dir / "folder");
   std::ofstream(dir / "p2-450") << "name = a file called like an entry\nclock = 1000\n";
-  std::ofstream(dir / "bom.profile") << "\xEF\xBB\xBF" "clock = 1000\n";
+  std::ofstream(dir / "bom.profile") << "\xEF\xBB\xBF"
+                                        "clock = 1000\n";
   std::ofstream(dir / "empty.profile") << "";
   std::ofstream(dir / "comments.profile") << "# nothing\n";
   ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
@@ -259,7 +260,8 @@ TEST(Profile, NamesAndFilesForSimulatedMachines) {
       {"Celeron-266", "celeron-266", ""},
       {d + "/p2-450", "p2-450", ""},
       {d + "/bom.profile", "bom.profile", ""},
-      {"no-such-entry", "", "no-such-entry: no catalogue entry and no profile file of that name" + hint},
+      {"no-such-entry", "",
+       "no-such-entry: no catalogue entry and no profile file of that name" + hint},
       {d + "/missing", "", d + "/missing: no such profile file (No such file or directory)" + hint},
       {d + "/fifo", "", d + "/fifo: not a profile file: it is a FIFO, not a regular file"},
       {d + "/folder", "", d + "/folder: not a profile file: it is a directory, not a regular file"},

@@ -12,10 +12,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -116,8 +116,7 @@ TEST(Save, HostileTargets) {
        },
        false, "a directory"},
       {"a missing folder", "gone/torvacin.log",
-       [](const fs::path&, const fs::path&) { return true; },
-       false, "No such file or directory"},
+       [](const fs::path&, const fs::path&) { return true; }, false, "No such file or directory"},
   };
   for (const HostileCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -173,7 +172,9 @@ TEST(Save, FailureAtAnyStepKeepsTheEarlierFile) {
          };
        }},
       {"a write that writes nothing", ENOSPC,
-       [](SaveCalls& c, int) { c.Write = [](int, const void*, std::size_t) { return ssize_t{0}; }; }},
+       [](SaveCalls& c, int) {
+         c.Write = [](int, const void*, std::size_t) { return ssize_t{0}; };
+       }},
       {"sync", EIO,
        [](SaveCalls& c, int e) {
          c.Sync = [e](int) {
