@@ -16,7 +16,7 @@ constexpr std::array<KnownSwitch, 23> kSwitches{{
     {"/US", false, "", "report in English"},
     {"/GR", false, "", "report in German (decimal comma)"},
     {"/NL", false, "", "report in Dutch"},
-    {"/LOG", false, "", "trace every model-specific register access in the report"},
+    {"/LOG", false, "", "trace every register (MSR) access in the report"},
     {"/EXT", false, "", "append cache details and memory ranges to each report"},
     {"/EXX", false, "", "as /EXT, with the raw register values"},
     {"/NOL2", false, "", "skip the cache's ECC test; no verdict"},
@@ -50,7 +50,7 @@ constexpr std::string_view kIntro =
     "Usage: torvacin [switches]\n"
     "\n"
     "Identifies the processor and, for the Pentium Pro and Pentium II family,\n"
-    "judges from its model-specific registers, its measured clock and a test of\n"
+    "judges from its machine registers (MSRs), its measured clock and a test of\n"
     "the second-level cache's ECC storage whether it is genuine, overclocked or\n"
     "a re-marked fake.\n"
     "\n"
@@ -82,8 +82,8 @@ constexpr std::string_view kRest =
     "     could not be written to standard output\n"
     "  2  an unknown or unusable /SIM= machine or profile file\n"
     "  4  analysis incomplete (a register or cache test failed after identification)\n"
-    "  7  a model-specific register write failed\n"
-    "  8  a model-specific register read failed\n";
+    "  7  writing a machine register (MSR) failed\n"
+    "  8  reading a machine register (MSR) failed\n";
 
 }  // namespace
 

@@ -36,7 +36,7 @@ std::string FileKind(mode_t mode) {
   if (S_ISBLK(mode)) return "a block device";
   if (S_ISSOCK(mode)) return "a socket";
   if (S_ISLNK(mode)) return "a symbolic link";
-  return "a special file";
+  return "a file of another kind";
 }
 
 SaveCalls SystemSaveCalls() {
