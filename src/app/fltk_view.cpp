@@ -7,7 +7,8 @@
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Input.H>
 #include <FL/Fl_Native_File_Chooser.H>
-#include <FL/fl_ask.H>
+#include <FL/Fl_Return_Button.H>
+#include <FL/Fl_Window.H>
 #include <unistd.h>
 
 #include <array>
@@ -92,6 +93,7 @@ class FltkView : public FormView {
     window_->redraw();
   }
   int WindowHeight() override { return window_->h(); }
+  int WindowWidth() override { return window_->w(); }
   void Close() override { window_->hide(); }
 
   // Events from the widgets.
@@ -183,7 +185,7 @@ FltkView::FltkView() : window_(std::make_unique<MainWindow>(*this, kFormWidth, k
 
   // Resizable, with the layout done by the form on every change of size.
   window_->resizable(nullptr);
-  window_->size_range(320, 240);
+  window_->size_range(kFormMinWidth, kFormMinHeight);
   window_->callback(
       [](Fl_Widget*, void* data) {
         // Escape does not close the window; the close box ends the program as "ok" does.
@@ -247,24 +249,61 @@ void FltkView::Repaint() {
   // "@." shows the rest of a line as it is, whatever characters it holds; an
   // empty line gets a blank so that it keeps the height of a text line.
   for (const std::string& line : form_->ListBox1.Items) {
-    list_->add(("@." + (line.empty() ? std::string(" ") : Cp1252ToUtf8(line))).c_str());
+    list_->add(
+        ("@." + (line.empty() ? std::string(" ") : Cp1252ToUtf8(VisibleText(line)))).c_str());
   }
   list_->redraw();
 }
 
-// Message boxes of the window: "Error" with OK, "Warning" with OK and Cancel.
+// Message boxes of the window: "Error" with OK and an error icon, "Warning"
+// with OK and Cancel and a warning icon. In a warning, Cancel is the default
+// button: Return and Escape answer Cancel, since OK confirms a risky step
+// (forcing ECC on, replacing a file); OK needs a click or Tab and Space.
 class FltkBoxPresenter : public BoxPresenter {
  public:
   int Show(std::string_view title, std::string_view text, BoxButtons buttons) override {
     const std::string t = Cp1252ToUtf8(title);
     const std::string m = Cp1252ToUtf8(text);
-    fl_message_title(t.c_str());
-    if (buttons == BoxButtons::Ok) {
-      fl_choice("%s", "OK", nullptr, nullptr, m.c_str());
-      return kIdOk;
+    const bool question = buttons == BoxButtons::OkCancel;
+    Fl_Window box(420, 130);
+    box.copy_label(t.c_str());
+    box.begin();
+    // The window owns its widgets and deletes them with itself.
+    auto* icon = new Fl_Box(12, 14, 44, 44, question ? "!" : "X");
+    icon->box(question ? FL_ROUND_UP_BOX : FL_OVAL_BOX);
+    icon->color(question ? FL_YELLOW : FL_RED);
+    icon->labelcolor(question ? FL_BLACK : FL_WHITE);
+    icon->labelfont(FL_HELVETICA_BOLD);
+    icon->labelsize(30);
+    auto* message = new Fl_Box(68, 10, 340, 74);
+    message->copy_label(m.c_str());
+    message->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_WRAP);
+    message->labelsize(13);
+    int answer = question ? kIdCancel : kIdOk;
+    auto set = [](Fl_Widget* w, void* value) {
+      *static_cast<int*>(w->window()->user_data()) =
+          static_cast<int>(reinterpret_cast<long>(value));
+      w->window()->hide();
+    };
+    Fl_Return_Button* defaultButton = nullptr;
+    if (question) {
+      auto* ok = new Fl_Button(228, 94, 84, 26, "OK");
+      ok->callback(set, reinterpret_cast<void*>(static_cast<long>(kIdOk)));
+      defaultButton = new Fl_Return_Button(324, 94, 84, 26, "Cancel");
+      defaultButton->callback(set, reinterpret_cast<void*>(static_cast<long>(kIdCancel)));
+    } else {
+      defaultButton = new Fl_Return_Button(324, 94, 84, 26, "OK");
+      defaultButton->callback(set, reinterpret_cast<void*>(static_cast<long>(kIdOk)));
     }
-    // The rightmost button (Cancel) also answers Escape.
-    return fl_choice("%s", "Cancel", "OK", nullptr, m.c_str()) == 1 ? kIdOk : kIdCancel;
+    box.end();
+    box.user_data(&answer);
+    // Escape and the close box leave the box with its default answer.
+    box.callback([](Fl_Widget* w, void*) { w->hide(); });
+    box.set_modal();
+    box.show();
+    defaultButton->take_focus();
+    while (box.shown()) Fl::wait();
+    return answer;
   }
 };
 
@@ -275,6 +314,8 @@ bool RunSaveDialog(std::string& name) {
   char cwd[4096];
   if (getcwd(cwd, sizeof cwd) != nullptr) chooser.directory(cwd);
   chooser.preset_file(name.c_str());
+  // No confirmation here: the form asks before it replaces a file.
+  chooser.options(Fl_Native_File_Chooser::NO_OPTIONS);
   if (chooser.show() != 0) return false;  // cancelled or failed
   const char* chosen = chooser.filename();
   if (chosen == nullptr || *chosen == '\0') return false;

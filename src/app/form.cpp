@@ -1,7 +1,5 @@
 #include "app/form.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "app/settings.h"
@@ -230,7 +228,9 @@ void TForm1::setPositions() {
   const int r = view_.WindowHeight();
   const int listHeight = r - 140 > 0 ? r - 140 : 0;
   const ControlState& lb = Control(Ctl::ListBox1);
-  Move(Ctl::ListBox1, lb.Left, lb.Top, lb.Width, listHeight);
+  // The list box takes the window's whole width as well.
+  const int width = view_.WindowWidth();
+  Move(Ctl::ListBox1, lb.Left, lb.Top, width > 0 ? width : 0, listHeight);
   ListBox1.Height = listHeight;
   for (Ctl c : {Ctl::Proc1, Ctl::Proc2, Ctl::Proc3, Ctl::Proc4, Ctl::Image1}) {
     const ControlState& s = Control(c);
@@ -240,6 +240,10 @@ void TForm1::setPositions() {
     const ControlState& s = Control(c);
     Move(c, s.Left, r - 60, s.Width, s.Height);
   }
+  // The switch field keeps its place between the two button rows, so that it
+  // never lies over the list box nor below the window's edge.
+  const ControlState& e = Control(Ctl::Edit1);
+  Move(Ctl::Edit1, e.Left, r - 92, e.Width, e.Height);
 }
 
 void TForm1::okexit() {
@@ -253,22 +257,19 @@ void TForm1::formDestroy() {
 }
 
 void TForm1::Showerror(std::string_view text) {
-  w_.platform->MessageBox("Error", Cut(text), BoxButtons::Ok);
+  w_.platform->MessageBox("Error", VisibleText(Cut(text)), BoxButtons::Ok);
 }
 
 int TForm1::showWarning(std::string_view text) {
-  return w_.platform->MessageBox("Warning", Cut(text), BoxButtons::OkCancel);
+  return w_.platform->MessageBox("Warning", VisibleText(Cut(text)), BoxButtons::OkCancel);
 }
 
 bool TForm1::Saveto(std::string_view fileName) {
   const std::string name(fileName);
-  auto fail = [&](const char* what, int err) {
-    Showerror(std::string("Cannot ") + what + " the file " + Utf8ToCp1252(name) + ": " +
-              std::strerror(err));
-    return false;
-  };
-  std::FILE* f = std::fopen(name.c_str(), "wb");
-  if (f == nullptr) return fail("create", errno);
+  SaveFailure failure;
+  // A FIFO, device or folder at the name is refused before any analysis runs.
+  if (!CheckSaveTarget(name, failure)) return SaveFailed(name, failure);
+  std::string log;
   for (int p = 1; p <= WindowProcs(); ++p) {
     const bool ok = TestProc(p);
     SetEnabled(Ctl::sDetails, ok);
@@ -277,28 +278,36 @@ bool TForm1::Saveto(std::string_view fileName) {
       view_.Repaint();
     }
     for (const std::string& line : ListBox1.Items) {
-      const std::string l = Cut(line);
-      if ((!l.empty() && std::fwrite(l.data(), 1, l.size(), f) != l.size()) ||
-          std::fwrite("\r\n", 1, 2, f) != 2) {
-        const int err = errno;
-        std::fclose(f);
-        return fail("write", err);
-      }
+      log += VisibleText(Cut(line));
+      log += "\r\n";
     }
   }
-  if (std::fflush(f) != 0) {
-    const int err = errno;
-    std::fclose(f);
-    return fail("write", err);
-  }
-  if (std::fclose(f) != 0) return fail("close", errno);
+  if (!SaveReplacing(name, log, failure, FileCalls)) return SaveFailed(name, failure);
   return true;
+}
+
+bool TForm1::SaveFailed(const std::string& name, const SaveFailure& failure) {
+  std::string text = "Cannot save to " + Utf8ToCp1252(name) + ": ";
+  if (failure.NotRegular) {
+    text += "it is " + failure.Kind + ", not a regular file";
+  } else {
+    text += std::strerror(failure.Error);
+    if (failure.KeptOld) text += "; the earlier file is unchanged";
+  }
+  Showerror(text);
+  return false;
 }
 
 void TForm1::saveClick() {
   std::string name = kLogFileName;
   if (!w_.platform->SaveDialog(name)) return;  // cancelled: nothing is written
-  Saveto(Cut(name));
+  name = Cut(name);
+  SaveFailure failure;
+  if (CheckSaveTarget(name, failure) && failure.KeptOld &&
+      showWarning("The file " + Utf8ToCp1252(name) + " exists already. Replace it?") != kIdOk) {
+    return;
+  }
+  Saveto(name);
 }
 
 void TForm1::EndProgram(int code) {
@@ -319,6 +328,15 @@ void TForm1::Move(Ctl c, int left, int top, int width, int height) {
   s.Width = width;
   s.Height = height;
   view_.Place(c, left, top, width, height);
+}
+
+std::string VisibleText(std::string_view cp1252) {
+  std::string out(cp1252);
+  for (char& c : out) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F) c = '?';
+  }
+  return out;
 }
 
 std::string Utf8ToCp1252(std::string_view s) {

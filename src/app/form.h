@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/world.h"
+#include "platform/files.h"
 #include "report/language.h"
 
 namespace torv {
@@ -46,6 +47,14 @@ enum : unsigned {
 inline constexpr int kKeyD = 0x44;
 inline constexpr int kKeyEnter = 13;
 
+// Window design size.
+inline constexpr int kFormWidth = 640;
+inline constexpr int kFormHeight = 444;
+// The smallest window that shows every button whole: the processor row ends
+// at 611 pixels, and the list box keeps a few lines above the two button rows.
+inline constexpr int kFormMinWidth = 620;
+inline constexpr int kFormMinHeight = 240;
+
 // What the controller asks of the window. Texts are code page 1252.
 class FormView {
  public:
@@ -59,6 +68,7 @@ class FormView {
   virtual void Repaint() = 0;
   virtual void Place(Ctl c, int left, int top, int width, int height) = 0;
   virtual int WindowHeight() = 0;
+  virtual int WindowWidth() { return kFormWidth; }
   // Ends the window's message loop (the program ends afterwards).
   virtual void Close() = 0;
 };
@@ -72,9 +82,6 @@ struct AnalysisSteps {
 };
 AnalysisSteps DefaultAnalysisSteps();
 
-// Window design size.
-inline constexpr int kFormWidth = 640;
-inline constexpr int kFormHeight = 444;
 // The processors the window, the ECC settings and the saved log cover.
 inline constexpr int kMaxWindowProcs = 4;
 inline constexpr const char* kLogFileName = "torvacin.log";
@@ -105,13 +112,19 @@ class TForm1 {
   int showWarning(std::string_view text);
   // Writes the reports of all processors to fileName; false (after an
   // "Error" box naming the file and the reason) when a file operation failed.
+  // A target that is not a regular file is refused before anything runs; the
+  // log replaces the target in one step, so a failure leaves an earlier file
+  // as it was.
   bool Saveto(std::string_view fileName);
+  // Asks for a file name; an existing file is replaced only after "OK".
   void saveClick();
 
   const ControlState& Control(Ctl c) const { return controls_[static_cast<int>(c)]; }
   const std::string& Caption() const { return caption_; }
 
   ListBox ListBox1;
+  // The file system calls of saving (tests make one of them fail).
+  SaveCalls FileCalls = SystemSaveCalls();
   // Set when the program is to end (from start-up, /SAVE, /Q, a failed
   // driver start or "ok"); main exits with ExitCode.
   bool Ended = false;
@@ -121,6 +134,7 @@ class TForm1 {
 
  private:
   void ProcClick(int n);
+  bool SaveFailed(const std::string& name, const SaveFailure& failure);
   void EndProgram(int code);
   void SetEnabled(Ctl c, bool enabled);
   void Move(Ctl c, int left, int top, int width, int height);
@@ -154,5 +168,11 @@ class ConsoleView : public FormView {
 
 // UTF-8 typed text to code page 1252 (characters it lacks become "?").
 std::string Utf8ToCp1252(std::string_view s);
+
+// A report line as the terminal, the window and the saved log show it:
+// control bytes (below 20h, and 7Fh) become "?", so that nothing from the
+// machine or a profile can move the cursor, start an escape sequence, break
+// the line or end it early; every other byte stays as it is (code page 1252).
+std::string VisibleText(std::string_view cp1252);
 
 }  // namespace torv

@@ -1,10 +1,13 @@
-// Start of the program: the simulated machine, the language, then the window
-// or, without a display (or with /CON), console mode.
+// Start of the program: help and version, the simulated machine, the
+// language, then the window or, without a display (or with /CON), console
+// mode.
+#include <csignal>
 #include <string>
 #include <vector>
 
 #include "app/shell.h"
 #include "app/world.h"
+#include "platform/files.h"
 #include "platform/linux_platform.h"
 
 #ifdef TORV_GUI
@@ -12,14 +15,21 @@
 #endif
 
 int main(int argc, char** argv) {
+  // A reader that closes the pipe makes writes fail with EPIPE instead of
+  // ending the process; console output then just stops.
+  std::signal(SIGPIPE, SIG_IGN);
+  const unsigned closed = torv::ReserveStandardDescriptors();
   const std::vector<std::string> args(argv + 1, argv + argc);
+  torv::ConsoleOutput out(stdout, (closed & 2u) != 0);
+  const int info = torv::HandleInfoSwitches(args, out, stderr);
+  if (info >= 0) return info;
   torv::LinuxPlatform platform;
   torv::World w(platform);
   torv::InitLanguage(w);
-  const int early = torv::PrepareMachine(w, args, stdout, stderr);
+  const int early = torv::PrepareMachine(w, args, out, stderr);
   if (early >= 0) return early;
 #ifdef TORV_GUI
   if (!torv::WantsConsole(args) && torv::OpenDisplay()) return torv::RunWindow(w, platform, args);
 #endif
-  return torv::RunConsole(w, args, stdout);
+  return torv::RunConsole(w, args, out, stderr);
 }

@@ -1,8 +1,11 @@
 #include "app/shell.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "app/form.h"
+#include "app/usage.h"
 #include "machine/machine.h"
 #include "report/language.h"
 #include "report/utility.h"
@@ -12,10 +15,69 @@ namespace torv {
 namespace {
 
 constexpr std::string_view kSimSwitch = "/SIM=";
+constexpr std::string_view kCatalogueHint = "(torvacin /SIM=? lists the catalogue)";
+// Arguments as the switch parser sees them: each cut to 255 characters.
+constexpr std::size_t kArgMax = 255;
+
+// One line for the terminal: control bytes shown as "?".
+std::string TerminalLine(std::string_view text) {
+  return VisibleText(text);
+}
 
 }  // namespace
 
+ConsoleOutput::ConsoleOutput(std::FILE* out, bool closed) : out_(out), closed_(closed) {}
+
+void ConsoleOutput::Write(std::string_view text) {
+  if (error_ != 0 || text.empty()) return;
+  if (closed_) {
+    error_ = EBADF;
+    return;
+  }
+  errno = 0;
+  if (std::fwrite(text.data(), 1, text.size(), out_) != text.size()) {
+    error_ = errno != 0 ? errno : EIO;
+  }
+}
+
+int ConsoleOutput::Finish(int status, std::FILE* err) {
+  if (error_ == 0) {
+    errno = 0;
+    if (std::fflush(out_) != 0 || std::ferror(out_) != 0) error_ = errno != 0 ? errno : EIO;
+  }
+  // A reader that has gone (a closed pipe) ends the output quietly.
+  if (error_ == 0 || error_ == EPIPE) return status;
+  std::fprintf(err, "torvacin: cannot write to standard output: %s\n", std::strerror(error_));
+  std::fflush(err);
+  return kExitOutputFailed;
+}
+
+int HandleInfoSwitches(const std::vector<std::string>& args, ConsoleOutput& out, std::FILE* err) {
+  for (const std::string& arg : args) {
+    if (IsHelpSwitch(arg)) {
+      out.Write(UsageText());
+      return out.Finish(0, err);
+    }
+    if (IsVersionSwitch(arg)) {
+      out.Write(VersionText());
+      return out.Finish(0, err);
+    }
+  }
+  return -1;
+}
+
 int PrepareMachine(World& w, const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  ConsoleOutput o(out);
+  return PrepareMachine(w, args, o, err);
+}
+
+int PrepareMachine(World& w, const std::vector<std::string>& args, ConsoleOutput& out,
+                   std::FILE* err) {
+  auto fail = [&](const std::string& line) {
+    std::fprintf(err, "torvacin: %s\n", TerminalLine(line).c_str());
+    std::fflush(err);
+    return kExitBadMachine;
+  };
   for (const std::string& arg : args) {
     if (UpperStr(arg.substr(0, kSimSwitch.size())) != kSimSwitch) continue;
     const std::string name = arg.substr(kSimSwitch.size());
@@ -24,18 +86,23 @@ int PrepareMachine(World& w, const std::vector<std::string>& args, std::FILE* ou
       std::size_t width = 0;
       for (const CatalogueEntry& e : all) width = std::max(width, std::string_view(e.Name).size());
       for (const CatalogueEntry& e : all) {
-        std::fprintf(out, "%-*s  %s\n", static_cast<int>(width), e.Name, e.Description);
+        std::string line(e.Name);
+        line.resize(width, ' ');
+        out.Write(line + "  " + e.Description + "\n");
       }
-      std::fflush(out);
-      return 0;
+      return out.Finish(0, err);
+    }
+    if (name.empty()) {
+      return fail(std::string(arg) +
+                  " needs a value: a catalogue name such as /SIM=p2-450, or the path of a "
+                  "profile file such as /SIM=./my.profile " +
+                  std::string(kCatalogueHint));
     }
     std::string error;
     std::shared_ptr<Machine> m = MakeSimMachine(name, error);
     if (!m) {
       if (error.empty()) error = "no simulated machine named " + name;
-      std::fprintf(err, "torvacin: %s\n", error.c_str());
-      std::fflush(err);
-      return kExitBadMachine;
+      return fail(error);
     }
     w.machine = std::move(m);
   }
@@ -52,19 +119,34 @@ void InitLanguage(World& w) {
 }
 
 int RunConsole(World& w, const std::vector<std::string>& args, std::FILE* out) {
+  ConsoleOutput o(out);
+  return RunConsole(w, args, o, stderr);
+}
+
+int RunConsole(World& w, const std::vector<std::string>& args, ConsoleOutput& out, std::FILE* err) {
+  // Switches are ignored silently in the window; on a terminal a mistyped
+  // one is worth a line.
+  for (const std::string& arg : args) {
+    const std::string_view a = std::string_view(arg).substr(0, std::min(arg.size(), kArgMax));
+    if ((a.starts_with('/') || a.starts_with('-')) && !IsKnownSwitch(a)) {
+      std::fprintf(err, "torvacin: ignored switch %s (torvacin --help lists the switches)\n",
+                   TerminalLine(Cp1252ToUtf8(Utf8ToCp1252(arg))).c_str());
+    }
+  }
+  std::fflush(err);
   ConsoleView view;
   TForm1 form(w, view);
   form.formcreate(args);
   if (!form.Ended) {
     for (const std::string& line : form.ListBox1.Items) {
-      const std::string u = Cp1252ToUtf8(line);
-      std::fprintf(out, "%s\n", u.c_str());
+      out.Write(Cp1252ToUtf8(VisibleText(line)));
+      out.Write("\n");
     }
-    std::fflush(out);
   }
   form.formDestroy();
-  if (form.Ended) return form.ExitCode;
-  return form.Incomplete ? kExitIncomplete : 0;
+  return out.Finish(form.Ended ? form.ExitCode
+                              : (form.Incomplete ? kExitIncomplete : 0),
+                    err);
 }
 
 }  // namespace torv

@@ -1,6 +1,9 @@
 // The catalogue of simulated machines for the Pentium II analysis: genuine
 // parts, a part without ECC that cannot exist as sold, an overclocked part,
 // a Celeron without second-level cache and a two-processor machine.
+#include <algorithm>
+#include <cctype>
+#include <optional>
 #include <string_view>
 
 #include "machine/sim.h"
@@ -180,11 +183,23 @@ std::vector<CatalogueEntry> Catalogue() {
   return all;
 }
 
-const char* FindCatalogueProfile(std::string_view name) {
+std::optional<CatalogueEntry> FindCatalogueEntry(std::string_view name) {
+  // Names are plain ASCII; they match regardless of case.
+  const auto same = [](std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+             return std::tolower(static_cast<unsigned char>(x)) ==
+                    std::tolower(static_cast<unsigned char>(y));
+           });
+  };
   for (const CatalogueEntry& e : Catalogue()) {
-    if (e.Name != nullptr && e.Profile != nullptr && name == e.Name) return e.Profile;
+    if (e.Name != nullptr && e.Profile != nullptr && same(name, e.Name)) return e;
   }
-  return nullptr;
+  return std::nullopt;
+}
+
+const char* FindCatalogueProfile(std::string_view name) {
+  const std::optional<CatalogueEntry> e = FindCatalogueEntry(name);
+  return e ? e->Profile : nullptr;
 }
 
 }  // namespace torv

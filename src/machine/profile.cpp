@@ -137,6 +137,7 @@ class Parser {
     current_ = &template_;
     inSections_ = false;
     lineNo_ = 0;
+    settings_ = 0;
     std::size_t pos = 0;
     for (;;) {
       ++lineNo_;
@@ -146,6 +147,7 @@ class Parser {
       const auto hash = line.find('#');
       if (hash != std::string_view::npos) line = line.substr(0, hash);
       line = Trim(line);
+      if (!line.empty() && !IsDumpHeader(line)) ++settings_;
       if (!line.empty() && !Line(line)) return false;
       if (nl == std::string_view::npos) break;
       pos = nl + 1;
@@ -153,6 +155,9 @@ class Parser {
     if (!inSections_) out_.Processors.assign(static_cast<std::size_t>(count_), template_);
     return true;
   }
+
+  // Lines that set something (not blank, not a comment, not a dump header).
+  int Settings() const { return settings_; }
 
  private:
   bool Fail(const std::string& what) {
@@ -365,6 +370,7 @@ class Parser {
   int count_ = 1;
   bool inSections_ = false;
   int lineNo_ = 0;
+  int settings_ = 0;
 };
 
 }  // namespace
@@ -372,9 +378,18 @@ class Parser {
 bool ParseProfile(std::string_view text, std::string_view source, SimProfile& out,
                   std::string& error) {
   error.clear();
+  // A UTF-8 byte-order mark, as some editors write one, is not part of the
+  // first line.
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   SimProfile parsed;
   Parser parser(source, parsed, error);
   if (!parser.Run(text)) return false;
+  if (parser.Settings() == 0) {
+    error = std::string(source) +
+            ": no settings: the profile is empty or holds only comments (torvacin /SIM=? lists "
+            "the catalogue)";
+    return false;
+  }
   parsed.Name = std::string(source);
   if (parsed.Description.empty()) parsed.Description = parsed.Name;
   out = std::move(parsed);

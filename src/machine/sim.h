@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,7 +59,10 @@ bool ParseProfile(std::string_view text, std::string_view source, SimProfile& ou
 
 std::shared_ptr<Machine> MakeSimMachine(const SimProfile& profile);
 
-// The profile text of a catalogue entry, or null.
+// The profile text of a catalogue entry, or null. Names match regardless of
+// case.
 const char* FindCatalogueProfile(std::string_view name);
+// The catalogue entry of that name (any case), with its own spelling.
+std::optional<CatalogueEntry> FindCatalogueEntry(std::string_view name);
 
 }  // namespace torv

@@ -6,11 +6,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 #include "driver/hw.h"
 #include "driver/protocol.h"
 #include "machine/sim.h"
+#include "platform/files.h"
 
 namespace torv {
 
@@ -240,30 +240,47 @@ std::shared_ptr<Machine> MakeSimMachine(const SimProfile& profile) {
 }
 
 std::shared_ptr<Machine> MakeSimMachine(const std::string& nameOrPath, std::string& error) {
+  static constexpr std::string_view kHint = " (torvacin /SIM=? lists the catalogue)";
   error.clear();
   SimProfile profile;
-  if (const char* text = FindCatalogueProfile(nameOrPath)) {
-    if (!ParseProfile(text, nameOrPath, profile, error)) return nullptr;
-    return MakeSimMachine(profile);
+  // A value with a "/" is always a path; anything else is first looked up in
+  // the catalogue, whatever its case.
+  const bool isPath = nameOrPath.find('/') != std::string::npos;
+  if (!isPath) {
+    if (const std::optional<CatalogueEntry> entry = FindCatalogueEntry(nameOrPath)) {
+      if (!ParseProfile(entry->Profile, entry->Name, profile, error)) return nullptr;
+      return MakeSimMachine(profile);
+    }
   }
-  std::ifstream f(nameOrPath, std::ios::binary);
-  if (!f) {
-    const int e = errno;
-    error = nameOrPath + ": no catalogue entry of that name, and no profile file (" +
-            std::strerror(e != 0 ? e : ENOENT) + ")";
+  if (nameOrPath.empty()) {
+    error = "no simulated machine named ''" + std::string(kHint);
     return nullptr;
   }
   constexpr std::size_t kMaxProfile = 1 << 20;
-  std::string text(kMaxProfile + 1, '\0');
-  f.read(text.data(), static_cast<std::streamsize>(text.size()));
-  if (f.bad()) {
-    error = nameOrPath + ": cannot read the profile file";
-    return nullptr;
-  }
-  text.resize(static_cast<std::size_t>(f.gcount()));
-  if (text.size() > kMaxProfile) {
-    error = nameOrPath + ": profile file larger than 1 MB";
-    return nullptr;
+  std::string text;
+  int e = 0;
+  std::string kind;
+  switch (ReadRegularFile(nameOrPath, kMaxProfile, text, e, kind)) {
+    case ReadResult::Ok:
+      break;
+    case ReadResult::Missing:
+      error = isPath ? nameOrPath + ": no such profile file (" + std::strerror(e) + ")" +
+                           std::string(kHint)
+                     : nameOrPath + ": no catalogue entry and no profile file of that name" +
+                           std::string(kHint);
+      return nullptr;
+    case ReadResult::CannotOpen:
+      error = nameOrPath + ": cannot open the profile file (" + std::strerror(e) + ")";
+      return nullptr;
+    case ReadResult::NotRegular:
+      error = nameOrPath + ": not a profile file: it is " + kind + ", not a regular file";
+      return nullptr;
+    case ReadResult::CannotRead:
+      error = nameOrPath + ": cannot read the profile file (" + std::strerror(e) + ")";
+      return nullptr;
+    case ReadResult::TooLarge:
+      error = nameOrPath + ": profile file larger than 1 MB";
+      return nullptr;
   }
   if (!ParseProfile(text, nameOrPath, profile, error)) return nullptr;
   profile.Name = FileName(nameOrPath);

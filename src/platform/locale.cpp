@@ -12,7 +12,11 @@ struct LocaleId {
   std::uint16_t LangId;
 };
 
-constexpr std::array<LocaleId, 6> kLocaleIds{{
+constexpr std::array<LocaleId, 9> kLocaleIds{{
+    // A language without a territory counts as its main territory.
+    {"de", 0x0407},
+    {"nl", 0x0413},
+    {"en", 0x0409},
     {"de_DE", 0x0407},
     {"de_CH", 0x0807},
     {"de_AT", 0x0C07},

@@ -72,6 +72,7 @@ class FakeView : public FormView {
   void Repaint() override { ++Repaints; }
   void Place(Ctl, int, int, int, int) override {}
   int WindowHeight() override { return Height; }
+  int WindowWidth() override { return Width; }
   void Close() override { ++Closes; }
 
   std::vector<std::string> Captions;
@@ -79,6 +80,7 @@ class FakeView : public FormView {
   std::string Edit;
   int Repaints = 0;
   int Height = kFormHeight;
+  int Width = kFormWidth;
   int Closes = 0;
 };
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -31,9 +32,15 @@ class Console : public ::testing::Test {
 
   // Runs the program without a display in `dir`; `env` goes before it.
   Outcome Torvacin(const std::string& args, const std::string& env = "") {
+    return Shell("timeout 120 env -u DISPLAY " + env + " '" + TORV_BINARY + "' " + args);
+  }
+
+  // Runs a shell command line in `dir`, where $T is the program; the status
+  // is the command's own.
+  Outcome Shell(const std::string& line) {
     const fs::path err = dir / ".stderr";
-    const std::string cmd = "cd '" + dir.string() + "' && timeout 120 env -u DISPLAY " + env +
-                            " '" + TORV_BINARY + "' " + args + " 2>'" + err.string() + "'";
+    const std::string cmd = "cd '" + dir.string() + "' && export T='" + TORV_BINARY +
+                            "' && unset DISPLAY && { " + line + " ; } 2>'" + err.string() + "'";
     Outcome r;
     std::FILE* p = popen(cmd.c_str(), "r");
     if (p == nullptr) return r;
@@ -124,10 +131,146 @@ TEST_F(Console, UnattendedSaveWritesTheLogAndEnds) {
 }
 
 TEST_F(Console, UnattendedSaveThatFailsEndsWithStatusOne) {
-  fs::create_directory(dir / "torvacin.log");
-  const Outcome r = Torvacin("/TEST=2 /SAVE");
-  EXPECT_EQ(r.Status, 1);
-  EXPECT_EQ(r.Err, "Error: Cannot create the file torvacin.log: Is a directory\n");
+  // A FIFO would block a plain open for writing forever: it is refused at once.
+  for (const bool fifo : {false, true}) {
+    SCOPED_TRACE(fifo);
+    fs::remove_all(dir / "torvacin.log");
+    if (fifo) {
+      ASSERT_EQ(mkfifo((dir / "torvacin.log").c_str(), 0600), 0);
+    } else {
+      fs::create_directory(dir / "torvacin.log");
+    }
+    const Outcome r = Shell("timeout 20 $T /TEST=2 /SAVE");
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(r.Err, std::string("Error: Cannot save to torvacin.log: it is ") +
+                         (fifo ? "a FIFO" : "a directory") + ", not a regular file\n");
+  }
+}
+
+// Two unattended saves at once in one folder: the log is one of the two
+// reports whole, never a mixture, and no temporary file is left.
+TEST_F(Console, ParallelSavesNeverSplice) {
+  ASSERT_EQ(Torvacin("/TEST=2 /SAVE").Status, 0);
+  const std::string plain = Read(dir / "torvacin.log");
+  ASSERT_EQ(Torvacin("/TEST=2 /EXX /SAVE").Status, 0);
+  const std::string extended = Read(dir / "torvacin.log");
+  ASSERT_NE(plain, extended);
+  for (int round = 0; round < 3; ++round) {
+    const Outcome r = Shell("$T /TEST=2 /SAVE & $T /TEST=2 /EXX /SAVE & wait");
+    EXPECT_EQ(r.Err, "");
+    const std::string log = Read(dir / "torvacin.log");
+    EXPECT_TRUE(log == plain || log == extended) << "round " << round << ": " << log.size();
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+}
+
+// Standard output that cannot take the report: status 1 and one line; a
+// reader that goes away early ends the program quietly.
+TEST_F(Console, OutputThatCannotBeWrittenEndsWithStatusOne) {
+  struct OutCase {
+    const char* Line;
+    int Status;
+    std::string Err;
+  };
+  const OutCase cases[] = {
+      {"$T /TEST=2 /CON >/dev/full", 1,
+       "torvacin: cannot write to standard output: No space left on device\n"},
+      {"$T /TEST=2 /CON >&-", 1,
+       "torvacin: cannot write to standard output: Bad file descriptor\n"},
+      // Nothing to write: a closed standard output does not matter, and the
+      // log does not take its place.
+      {"$T /TEST=2 /SAVE >&- && grep -q GenuineIntel torvacin.log", 0, ""},
+      {"$T --help >/dev/full", 1,
+       "torvacin: cannot write to standard output: No space left on device\n"},
+      {"$T /SIM=? >/dev/full", 1,
+       "torvacin: cannot write to standard output: No space left on device\n"},
+      {"( $T /TEST=2 /CON /EXX; echo $? >status ) | true; exit $(cat status)", 0, ""},
+      {"( $T /TEST=2 /CON; echo $? >status ) | head -n 1 >/dev/null; exit $(cat status)", 0, ""},
+  };
+  for (const OutCase& c : cases) {
+    SCOPED_TRACE(c.Line);
+    const Outcome r = Shell(c.Line);
+    EXPECT_EQ(r.Status, c.Status);
+    EXPECT_EQ(r.Err, c.Err);
+  }
+}
+
+// Every help form, in any case and wherever it stands, prints the usage and
+// ends before anything runs: no report, no saved log.
+TEST_F(Console, HelpFormsPrintTheUsageAndRunNothing) {
+  for (const char* form : {"--help", "-h", "-?", "/?", "/H", "/HELP", "--HELP", "/help", "-H"}) {
+    SCOPED_TRACE(form);
+    const Outcome r = Torvacin(std::string("/TEST=2 /SAVE '") + form + "'");
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Out.rfind("Usage: torvacin", 0), 0u) << r.Out;
+    EXPECT_NE(r.Out.find("Exit status:"), std::string::npos);
+    EXPECT_NE(r.Out.find("Windows-1252"), std::string::npos);
+    EXPECT_EQ(r.Err, "");
+    EXPECT_FALSE(fs::exists(dir / "torvacin.log"));
+  }
+  const Outcome v = Torvacin("--version /TEST=2 /SAVE");
+  EXPECT_EQ(v.Status, 0);
+  EXPECT_EQ(v.Out, "torvacin 1.6\n");
+  EXPECT_FALSE(fs::exists(dir / "torvacin.log"));
+}
+
+TEST_F(Console, IgnoredSwitchesAreNamedOnStandardError) {
+  const Outcome r = Torvacin("/TEST=2 /CON /SAVEX -x /ecc=2:YES plain /log");
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_EQ(r.Err,
+            "torvacin: ignored switch /SAVEX (torvacin --help lists the switches)\n"
+            "torvacin: ignored switch -x (torvacin --help lists the switches)\n");
+  EXPECT_NE(r.Out.find(" CPUID"), std::string::npos);
+}
+
+// Bytes from the machine reach the terminal as "?": an escape, a line break
+// and a zero byte in the vendor text neither act nor cut the line.
+TEST_F(Console, ControlBytesFromTheMachineAreShownAsQuestionMarks) {
+  std::ofstream(dir / "odd.profile") << "# vendor text: ESC 'Gen' 'ue' CR LF 't' NUL 'el'\n"
+                                        "CPUID 00000000: 00000002-6E65471B-6C650074-0A0D6575\n"
+                                        "CPUID 00000001: 00000633-00000000-00000000-0080FBFF\n"
+                                        "clock = 300400000\n";
+  const Outcome r = Torvacin("/SIM=./odd.profile /CON");
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_NE(r.Out.find(": ?Genue??t?el, Typ=0, Family=6, Model=3, Step=3\n"), std::string::npos)
+      << r.Out;
+  for (char c : r.Out) {
+    EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << static_cast<int>(c);
+  }
+}
+
+// /SIM= values that cannot be used end at once with one line and status 2;
+// nothing waits for a writer on a FIFO or an idle pipe.
+TEST_F(Console, SimulatedMachineValuesThatCannotBeUsed) {
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const std::string hint = " (torvacin /SIM=? lists the catalogue)\n";
+  struct SimCase {
+    const char* Line;
+    std::string Err;
+  };
+  const SimCase cases[] = {
+      {"timeout 20 $T /SIM=./fifo /CON",
+       "torvacin: ./fifo: not a profile file: it is a FIFO, not a regular file\n"},
+      // Standard input a pipe with a writer that never writes.
+      {"exec 3<>fifo; timeout 20 $T /SIM=/dev/stdin /CON <fifo",
+       "torvacin: /dev/stdin: not a profile file: it is a FIFO, not a regular file\n"},
+      {"$T /SIM= /CON",
+       "torvacin: /SIM= needs a value: a catalogue name such as /SIM=p2-450, or the path of a "
+       "profile file such as /SIM=./my.profile" +
+           hint},
+      {"$T /SIM=nonexistent /CON",
+       "torvacin: nonexistent: no catalogue entry and no profile file of that name" + hint},
+  };
+  for (const SimCase& c : cases) {
+    SCOPED_TRACE(c.Line);
+    const Outcome r = Shell(c.Line);
+    EXPECT_EQ(r.Status, 2);
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.Err, c.Err);
+  }
+  const Outcome any = Torvacin("/SIM=P2-450 /CON");
+  EXPECT_EQ(any.Status, 0) << any.Err;
+  EXPECT_NE(any.Out.find("Deschutes"), std::string::npos);
 }
 
 // A genuine Klamath 300 whose cache controller never answers, and the same

@@ -281,30 +281,77 @@ TEST_F(Form, WorkerThatCannotStartGivesOneClearLineAndNoDetails) {
   EXPECT_TRUE(script.WorkerArgs.empty());
 }
 
-TEST_F(Form, LayoutFollowsTheWindowHeight) {
+TEST_F(Form, LayoutFollowsTheWindowSize) {
   struct LayoutCase {
-    int Height, ListHeight, ProcTop, OkTop;
+    int Width, Height, ListHeight, ProcTop, OkTop, EditTop;
   };
-  for (const LayoutCase& c : {LayoutCase{444, 304, 324, 384}, LayoutCase{600, 460, 480, 540},
-                              LayoutCase{100, 0, -20, 40}}) {
+  for (const LayoutCase& c :
+       {LayoutCase{640, 444, 304, 324, 384, 352}, LayoutCase{900, 600, 460, 480, 540, 508},
+        LayoutCase{kFormMinWidth, kFormMinHeight, 100, 120, 180, 148},
+        LayoutCase{640, 100, 0, -20, 40, 8}}) {
     SCOPED_TRACE(c.Height);
     FakeView v;
     FakePlatform p;
     World world(p);
     TForm1 f(world, v);
+    v.Width = c.Width;
     v.Height = c.Height;
     f.setPositions();
     EXPECT_EQ(f.Control(Ctl::ListBox1).Height, c.ListHeight);
     EXPECT_EQ(f.ListBox1.Height, c.ListHeight);
-    EXPECT_EQ(f.Control(Ctl::ListBox1).Width, 640);
+    EXPECT_EQ(f.Control(Ctl::ListBox1).Width, c.Width) << "the list box grows with the width";
     for (Ctl k : {Ctl::Proc1, Ctl::Proc2, Ctl::Proc3, Ctl::Proc4, Ctl::Image1}) {
       EXPECT_EQ(f.Control(k).Top, c.ProcTop);
     }
     for (Ctl k : {Ctl::okButton, Ctl::sDetails, Ctl::save}) EXPECT_EQ(f.Control(k).Top, c.OkTop);
-    // Left edges and sizes keep their design values; the field does not move.
+    // The switch field stays between the two rows, never over the list box.
+    EXPECT_EQ(f.Control(Ctl::Edit1).Top, c.EditTop);
+    // Left edges and sizes keep their design values.
     EXPECT_EQ(f.Control(Ctl::Proc4).Left, 536);
     EXPECT_EQ(f.Control(Ctl::sDetails).Width, 113);
-    EXPECT_EQ(f.Control(Ctl::Edit1).Top, 352);
+  }
+}
+
+// At the smallest size the window allows, every button lies whole inside it
+// and below the list box, and the switch field overlaps no button.
+TEST_F(Form, MinimumSizeShowsEveryButton) {
+  FakeView v;
+  FakePlatform p;
+  World world(p);
+  TForm1 f(world, v);
+  v.Width = kFormMinWidth;
+  v.Height = kFormMinHeight;
+  f.setPositions();
+  const ControlState& list = f.Control(Ctl::ListBox1);
+  const ControlState& edit = f.Control(Ctl::Edit1);
+  for (Ctl k :
+       {Ctl::okButton, Ctl::sDetails, Ctl::save, Ctl::Proc1, Ctl::Proc2, Ctl::Proc3, Ctl::Proc4}) {
+    SCOPED_TRACE(static_cast<int>(k));
+    const ControlState& b = f.Control(k);
+    EXPECT_GE(b.Left, 0);
+    EXPECT_LE(b.Left + b.Width, kFormMinWidth);
+    EXPECT_GE(b.Top, list.Top + list.Height);
+    EXPECT_LE(b.Top + b.Height, kFormMinHeight);
+    const bool apart = edit.Left + edit.Width <= b.Left || b.Left + b.Width <= edit.Left ||
+                       edit.Top + edit.Height <= b.Top || b.Top + b.Height <= edit.Top;
+    EXPECT_TRUE(apart);
+  }
+  EXPECT_GE(list.Height, 5 * f.ListBox1.ItemHeight) << "a few report lines stay visible";
+}
+
+TEST(VisibleText, ControlBytesBecomeQuestionMarksEverythingElseStays) {
+  const struct {
+    std::string In, Out;
+  } cases[] = {
+      {" GenuineIntel", " GenuineIntel"},
+      {std::string("Genu\0ineI", 9) + "ntel, Typ=0", "Genu?ineIntel, Typ=0"},
+      {"\x1B[31mred\r\n\x07", "?[31mred???"},
+      {"\x7F\x01\x1F\x20~", "??? ~"},
+      {"\x80\xE4\xFF", "\x80\xE4\xFF"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.In);
+    EXPECT_EQ(VisibleText(c.In), c.Out);
   }
 }
 

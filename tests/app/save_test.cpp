@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "app_fixture.h"
@@ -104,11 +106,15 @@ TEST_F(Save, FailuresShowAnErrorNamingFileAndReason) {
     std::string Path;
     std::string Reason;
   };
+  fs::create_directory(dir / "folder");
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  // Each is refused before any analysis runs.
   std::vector<FailCase> cases = {
       {(dir / "no-such-folder" / "torvacin.log").string(), "No such file or directory"},
-      {dir.string(), "Is a directory"},
+      {(dir / "folder").string(), "it is a directory, not a regular file"},
+      {(dir / "fifo").string(), "it is a FIFO, not a regular file"},
+      {"/dev/full", "it is a character device, not a regular file"},
   };
-  if (access("/dev/full", W_OK) == 0) cases.push_back({"/dev/full", "No space left on device"});
   for (const FailCase& c : cases) {
     SCOPED_TRACE(c.Path);
     FakePlatform p;
@@ -119,12 +125,63 @@ TEST_F(Save, FailuresShowAnErrorNamingFileAndReason) {
     p.Processors = 2;
     TForm1 f(world, v, ScriptedSteps(s));
     f.formcreate({});
+    const std::size_t runs = s.WorkerArgs.size();
     EXPECT_FALSE(f.Saveto(c.Path));
+    EXPECT_EQ(s.WorkerArgs.size(), runs);
     ASSERT_EQ(p.Boxes.size(), 1u);
     EXPECT_EQ(p.Boxes[0].Title, "Error");
-    EXPECT_NE(p.Boxes[0].Text.find(c.Path), std::string::npos) << p.Boxes[0].Text;
-    EXPECT_NE(p.Boxes[0].Text.find(c.Reason), std::string::npos) << p.Boxes[0].Text;
+    EXPECT_EQ(p.Boxes[0].Text, "Cannot save to " + c.Path + ": " + c.Reason);
   }
+}
+
+// A save that fails after the analyses ran keeps the earlier file as it was,
+// says so, and leaves no temporary file; a symbolic link is replaced itself.
+TEST_F(Save, EarlierFileSurvivesAFailedSaveAndLinksAreNotFollowed) {
+  const fs::path file = dir / "torvacin.log";
+  const std::string old = "an earlier log\r\n";
+  std::ofstream(file, std::ios::binary) << old;
+  TForm1& f = Start(1);
+  f.FileCalls.Write = [](int, const void*, std::size_t) -> ssize_t {
+    errno = ENOSPC;
+    return -1;
+  };
+  EXPECT_FALSE(f.Saveto(file.string()));
+  ASSERT_EQ(platform.Boxes.size(), 1u);
+  EXPECT_EQ(platform.Boxes[0].Text, "Cannot save to " + file.string() +
+                                        ": No space left on device; the earlier file is unchanged");
+  EXPECT_EQ(Read(file), old);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+
+  // A link at the name (as an attacker might plant for a root run) is
+  // replaced by the log; the file it pointed at keeps its contents.
+  f.FileCalls = SystemSaveCalls();
+  fs::remove(file);
+  std::ofstream(dir / "precious", std::ios::binary) << old;
+  fs::create_symlink(dir / "precious", file);
+  ASSERT_TRUE(f.Saveto(file.string()));
+  EXPECT_FALSE(fs::is_symlink(file));
+  EXPECT_EQ(Read(file), " report of processor 1\r\n end of report 1\r\n details\r\n");
+  EXPECT_EQ(Read(dir / "precious"), old);
+}
+
+// Bytes below 20h and 7Fh in a report line are written as "?": each report
+// line stays one CR LF line of the log.
+TEST_F(Save, ControlBytesOfAReportLineAreWrittenAsQuestionMarks) {
+  Make(1);
+  const std::string raw = std::string(" Vendor\x1B[2J\r\nX") + '\0' +
+                          "Y\x7F"
+                          "end \xE4";
+  AnalysisSteps steps = ScriptedSteps(script);
+  steps.Report = [&raw](World& w, int) {
+    ReportWriteLn(w.report, raw);
+    return true;
+  };
+  TForm1 f(w, view, steps);
+  f.formcreate({});
+  EXPECT_EQ(f.ListBox1.Items[0], raw) << "the report keeps its bytes";
+  const fs::path file = dir / "ctl.log";
+  ASSERT_TRUE(f.Saveto(file.string()));
+  EXPECT_EQ(Read(file), " Vendor?[2J??X?Y?end \xE4\r\n details\r\n");
 }
 
 TEST_F(Save, DialogNameIsSavedAndCancelSavesNothing) {
@@ -140,6 +197,38 @@ TEST_F(Save, DialogNameIsSavedAndCancelSavesNothing) {
   platform.SaveDialogName = (dir / "chosen.txt").string();
   f.saveClick();
   EXPECT_EQ(Read(dir / "chosen.txt"), " report of processor 1\r\n end of report 1\r\n details\r\n");
+  EXPECT_TRUE(platform.Boxes.empty()) << "a new file needs no question";
+}
+
+// The dialog's choice of an existing file is replaced only after "OK" to a
+// warning; Cancel (the default button) leaves the file and runs nothing.
+TEST_F(Save, DialogAsksBeforeReplacingAFile) {
+  for (const int answer : {kIdCancel, kIdOk}) {
+    SCOPED_TRACE(answer);
+    FakePlatform p;
+    World world(p);
+    FakeView v;
+    Script s;
+    world.machine = std::make_shared<TestMachine>(1, true);
+    TForm1 f(world, v, ScriptedSteps(s));
+    f.formcreate({});
+    const fs::path file = dir / "existing.log";
+    std::ofstream(file, std::ios::binary) << "keep me\r\n";
+    p.SaveDialogName = file.string();
+    p.BoxAnswers = {answer};
+    const std::size_t runs = s.WorkerArgs.size();
+    f.saveClick();
+    ASSERT_EQ(p.Boxes.size(), 1u);
+    EXPECT_EQ(p.Boxes[0].Title, "Warning");
+    EXPECT_EQ(p.Boxes[0].Buttons, BoxButtons::OkCancel);
+    EXPECT_EQ(p.Boxes[0].Text, "The file " + file.string() + " exists already. Replace it?");
+    if (answer == kIdOk) {
+      EXPECT_EQ(Read(file), " report of processor 1\r\n end of report 1\r\n details\r\n");
+    } else {
+      EXPECT_EQ(Read(file), "keep me\r\n");
+      EXPECT_EQ(s.WorkerArgs.size(), runs);
+    }
+  }
 }
 
 // The whole analysis of test case 2 on two processors of a simulated machine.

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -70,7 +72,7 @@ TEST(Profile, EveryFormOfLine) {
 }
 
 TEST(Profile, Defaults) {
-  const SimProfile p = Parse("");
+  const SimProfile p = Parse("cpuid = on\n");
   ASSERT_EQ(p.Processors.size(), 1u);
   const SimProcessor& c = p.Processors[0];
   EXPECT_EQ(c.Msr.at(0xFE), 0x508u);
@@ -196,8 +198,8 @@ TEST(Profile, FilesAndCatalogueNames) {
   std::string error;
   EXPECT_FALSE(MakeSimMachine("/nonexistent/p.profile", error));
   EXPECT_EQ(error,
-            "/nonexistent/p.profile: no catalogue entry of that name, and no profile file (No such "
-            "file or directory)");
+            "/nonexistent/p.profile: no such profile file (No such file or directory) (torvacin "
+            "/SIM=? lists the catalogue)");
 
   const std::string path = ::testing::TempDir() + "torv_bad.profile";
   {
@@ -215,6 +217,80 @@ TEST(Profile, FilesAndCatalogueNames) {
   EXPECT_EQ(m->Name(), "torv_bad.profile");
   EXPECT_EQ(m->Description(), "good");
   std::remove(path.c_str());
+}
+
+// A profile's text that sets nothing, and a byte-order mark before the first line.
+TEST(Profile, ByteOrderMarkIsSkippedAndAProfileMustSetSomething) {
+  const SimProfile p = Parse("\xEF\xBB\xBFname = with a mark\nclock = 300000000\n");
+  EXPECT_EQ(p.Description, "with a mark");
+  EXPECT_EQ(p.Processors[0].ClockHz, 300000000u);
+  const std::string noSettings =
+      "e.profile: no settings: the profile is empty or holds only comments (torvacin /SIM=? lists "
+      "the catalogue)";
+  for (const char* text : {"", "\xEF\xBB\xBF", "\n\n   \n", "# only a comment\n\n# another\n",
+                           "CPU Type : Intel Pentium II\nCPU 0:\n"}) {
+    SCOPED_TRACE(text);
+    SimProfile q;
+    std::string error;
+    EXPECT_FALSE(ParseProfile(text, "e.profile", q, error));
+    EXPECT_EQ(error, noSettings);
+  }
+}
+
+// What /SIM= names: catalogue entries in any case, files that must be regular
+// and readable, and a value with "/" that is always a path.
+TEST(Profile, NamesAndFilesForSimulatedMachines) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::path(::testing::TempDir()) / "torv-sim-names";
+  fs::remove_all(dir);
+  fs::create_directories(dir / "folder");
+  std::ofstream(dir / "p2-450") << "name = a file called like an entry\nclock = 1000\n";
+  std::ofstream(dir / "bom.profile") << "\xEF\xBB\xBF"
+                                        "clock = 1000\n";
+  std::ofstream(dir / "empty.profile") << "";
+  std::ofstream(dir / "comments.profile") << "# nothing\n";
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const std::string d = dir.string();
+  const std::string hint = " (torvacin /SIM=? lists the catalogue)";
+  struct NameCase {
+    std::string Value;
+    std::string Name;   // of the machine made, or "" for none
+    std::string Error;  // when none is made
+  };
+  const NameCase cases[] = {
+      {"p2-450", "p2-450", ""},
+      {"P2-450", "p2-450", ""},
+      {"Celeron-266", "celeron-266", ""},
+      {d + "/p2-450", "p2-450", ""},
+      {d + "/bom.profile", "bom.profile", ""},
+      {"no-such-entry", "",
+       "no-such-entry: no catalogue entry and no profile file of that name" + hint},
+      {d + "/missing", "", d + "/missing: no such profile file (No such file or directory)" + hint},
+      {d + "/fifo", "", d + "/fifo: not a profile file: it is a FIFO, not a regular file"},
+      {d + "/folder", "", d + "/folder: not a profile file: it is a directory, not a regular file"},
+      {d + "/p2-450/x", "", d + "/p2-450/x: cannot open the profile file (Not a directory)"},
+      {d + "/empty.profile", "",
+       d + "/empty.profile: no settings: the profile is empty or holds only comments" + hint},
+      {d + "/comments.profile", "",
+       d + "/comments.profile: no settings: the profile is empty or holds only comments" + hint},
+  };
+  for (const NameCase& c : cases) {
+    SCOPED_TRACE(c.Value);
+    std::string error;
+    const auto m = MakeSimMachine(c.Value, error);
+    EXPECT_EQ(m ? m->Name() : "", c.Name);
+    EXPECT_EQ(error, c.Error);
+  }
+  std::string error;
+  EXPECT_EQ(MakeSimMachine(d + "/p2-450", error)->Description(), "a file called like an entry");
+  if (geteuid() != 0) {
+    // A file that exists but may not be read says so, with the reason.
+    std::ofstream(dir / "locked.profile") << "clock = 1000\n";
+    fs::permissions(dir / "locked.profile", fs::perms::none);
+    EXPECT_FALSE(MakeSimMachine(d + "/locked.profile", error));
+    EXPECT_EQ(error, d + "/locked.profile: cannot open the profile file (Permission denied)");
+  }
+  fs::remove_all(dir);
 }
 
 TEST(Catalogue, EveryEntryParses) {

@@ -216,7 +216,7 @@ TEST(SimPorts, CyrixRegistersBehind22hAnd23h) {
 }
 
 TEST(SimPorts, InterruptMaskAndItsMirror) {
-  SimWorld plain("");
+  SimWorld plain("pic = normal");
   EXPECT_EQ(PortIn(plain.w, 0x21), kSimPicMask);
   PortOut(plain.w, 0x21, 0xFF);
   EXPECT_EQ(PortIn(plain.w, 0x21), 0xFF);

@@ -22,7 +22,13 @@ TEST(Locale, LanguageAndTerritory) {
       {"C", 0x0409},
       {"C.UTF-8", 0x0409},
       {"POSIX", 0x0409},
-      {"de", 0x0409},
+      // A language alone counts as its main territory.
+      {"de", 0x0407},
+      {"de.UTF-8", 0x0407},
+      {"nl", 0x0413},
+      {"nl@euro", 0x0413},
+      {"en", 0x0409},
+      {"fr", 0x0409},
       {"de_DEX", 0x0409},
       {"fr_BE", 0x0409},
   };
