@@ -154,7 +154,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "p.profile:1: malformed CPUID line (want 0xLEAF 0xSUB: eax=0x... ebx=0x... "
                 "ecx=0x... edx=0x...)"},
         BadLine{"hello world", "p.profile:1: unrecognised line 'hello world'"},
-        BadLine{"CPU Type = x", "p.profile:1: unknown setting 'CPU Type'"}));
+        BadLine{"Clock = 450000000", "p.profile:1: unknown setting 'Clock'"}));
 
 TEST(Profile, DumpFilesAreValidProfiles) {
   const std::filesystem::path dir =
