@@ -1,9 +1,9 @@
 // The profile text of a simulated machine: one setting a line, '#' starts a
 // comment. CPUID and register lines are taken in the forms that published
 // dumps use, so that a dump file is a valid start of a profile.
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
-#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -194,7 +194,13 @@ bool IsSettingName(std::string_view key) {
                              "msraccess", "cpuid"}) {
     if (lower == k) return true;
   }
-  return StartsWith(lower, "l2reg ") || StartsWith(lower, "cyrix ");
+  // "l2reg 2", "cyrix C3"; "Cyrix CPU Revision" is a dump's header.
+  for (std::string_view k : {"l2reg ", "cyrix "}) {
+    if (StartsWith(lower, k) && Trim(lower.substr(k.size())).find(' ') == std::string::npos) {
+      return true;
+    }
+  }
+  return false;
 }
 
 // "Name = value" lines of a dump ("PerformanceFrequency = 333040000") have
@@ -216,6 +222,11 @@ class Parser {
     SetCurrent(-1);
     inSections_ = false;
     lineNo_ = 0;
+    allProcessors_ = false;
+    dumpProcessors_ = 0;
+    counterHz_ = typeHz_ = 0;
+    cyrixRevision_.reset();
+    dir0Given_ = dir1Given_ = templateEccGiven_ = false;
     std::size_t pos = 0;
     for (;;) {
       ++lineNo_;
@@ -282,7 +293,12 @@ class Parser {
       return Setting(key, Trim(line.substr(eq + 1)));
     }
     if (colon != std::string_view::npos && std::isalpha(static_cast<unsigned char>(line.front()))) {
-      return DumpHeader(Trim(line.substr(0, colon)), Trim(line.substr(colon + 1)));
+      const std::string_view name = Trim(line.substr(0, colon));
+      // "clock: 450000000" is a setting written wrongly, not a header line.
+      if (!IsDumpName(name) && IsSettingName(name)) {
+        return Fail("unrecognised line " + Quote(line));
+      }
+      return DumpHeader(name, Trim(line.substr(colon + 1)));
     }
     return Fail("unrecognised line " + Quote(line));
   }

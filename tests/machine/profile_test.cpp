@@ -155,6 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "ecx=0x... edx=0x...)"},
         BadLine{"hello world", "p.profile:1: unrecognised line 'hello world'"},
         BadLine{"Clock = 450000000", "p.profile:1: unknown setting 'Clock'"},
+        BadLine{"l2ecc: yes", "p.profile:1: unrecognised line 'l2ecc: yes'"},
         BadLine{"CPUID 00000001 : 00000652 00000000 00000000",
                 "p.profile:1: malformed CPUID line (want CPUID llllllll: EAX-EBX-ECX-EDX)"},
         BadLine{"CPUID 00000001 00000652 00000000 00000000 0183FBFF 0",
