@@ -284,9 +284,9 @@ void NameByFamily(World& w) {
       ci.CpuName = "unbekannt";
       break;
   }
-  // The Pentium Pro and Pentium II analysis reads Intel's model-specific
-  // registers: only a family-6 processor whose vendor text is exactly
-  // "GenuineIntel" has those classes, whatever an earlier run left.
+  // The Pentium Pro and Pentium II analysis reads Intel's P6 registers
+  // (EBL_CR_POWERON, BBL_CR_CTL3): only a family-6 processor whose vendor text
+  // is exactly "GenuineIntel" has those classes, whatever an earlier run left.
   if ((ci.ClassCode == kClassPPro || ci.ClassCode == kClassPentiumII) &&
       (ci.Family != 6 || ci.Vendor.view() != "GenuineIntel")) {
     ci.ClassCode = 0;
