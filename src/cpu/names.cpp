@@ -216,7 +216,9 @@ void Name6(World& w) {
       ci.CpuName = "AMD K7";
       break;
     default:
-      break;  // the name of the previous run stands
+      // No entry: the unknown text, not the name of an earlier run.
+      ci.CpuName = "unbekannt";
+      break;
   }
 }
 
@@ -233,6 +235,7 @@ void Name7(World& w) {
       ci.CpuName = "AMD K8";
       break;
     default:
+      ci.CpuName = "unbekannt";
       break;
   }
 }
@@ -288,6 +291,13 @@ void NameByFamily(World& w) {
     default:
       ci.CpuName = "unbekannt";
       break;
+  }
+  // The Pentium Pro and Pentium II analysis reads Intel's P6 registers
+  // (EBL_CR_POWERON, BBL_CR_CTL3): only a family-6 processor whose vendor text
+  // is exactly "GenuineIntel" has those classes, whatever an earlier run left.
+  if ((ci.ClassCode == kClassPPro || ci.ClassCode == kClassPentiumII) &&
+      (ci.Family != 6 || ci.Vendor.view() != "GenuineIntel")) {
+    ci.ClassCode = 0;
   }
 }
 

@@ -1,11 +1,13 @@
 // The profile text of a simulated machine: one setting a line, '#' starts a
 // comment. CPUID and register lines are taken in the forms that published
 // dumps use, so that a dump file is a valid start of a profile.
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "driver/hw.h"
 #include "machine/sim.h"
@@ -112,17 +114,100 @@ std::string Quote(std::string_view s) {
   return "'" + q + "'";
 }
 
-// "Name   :" header lines of the dump files.
-bool IsDumpHeader(std::string_view line) {
-  for (std::string_view h :
-       {"CPU Type", "CPU Alias", "CPU Stepping", "Cyrix CPU Revision", "CPUID Revision"}) {
-    if (StartsWith(line, h) && StartsWith(Trim(line.substr(h.size())), ":")) return true;
+bool IsHexDigits(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s) {
+    if (HexDigit(c) < 0) return false;
   }
-  // The "CPU 0:" lines that separate processors in a raw CPUID listing.
-  if (StartsWith(line, "CPU ") && line.back() == ':' && line.size() > 5) {
-    return Decimal(line.substr(4, line.size() - 5), 4095).has_value();
+  return true;
+}
+
+// "CPUID 00000001..." and "MSR 0000002A...": the keyword is followed by a
+// register number, where a header line has a word ("CPUID CPU Name : ...").
+bool NumberFollows(std::string_view rest) {
+  return IsHexDigits(rest.substr(0, rest.find_first_of(": \t")));
+}
+
+// The section header of an EVEREST or AIDA dump, "------[ CPU Info ]------":
+// the text between the brackets, or nothing when the line is none.
+std::optional<std::string_view> DumpSection(std::string_view line) {
+  const auto open = line.find('[');
+  const auto close = line.rfind(']');
+  if (open == 0 || open == std::string_view::npos || close == std::string_view::npos ||
+      close < open) {
+    return std::nullopt;
+  }
+  if (line.find_first_not_of('-') != open ||
+      line.find_first_not_of('-', close + 1) != std::string_view::npos) {
+    return std::nullopt;
+  }
+  return Trim(line.substr(open + 1, close - open - 1));
+}
+
+// The two headers that open one processor's part of a dump:
+// "------[ Logical CPU #0 ]------" and "CPUID Registers (CPU #1):".
+bool IsDumpProcessor(std::string_view line) {
+  const auto section = DumpSection(line);
+  if (section) return StartsWith(*section, "Logical CPU #");
+  return StartsWith(line, "CPUID Registers (CPU #") && line.back() == ':';
+}
+
+// A performance counter below this frequency counts one of the PC's timers
+// (1.19 MHz, 3.58 MHz, 7.16 MHz, 14.3 MHz), not the processor's clock: the
+// time-stamp counter of the slowest Pentium runs at 60 MHz.
+constexpr std::uint64_t kLowestCounterClockHz = 50'000'000;
+
+// The clock in the text of a dump's "CPU Type" line, "2x Intel Pentium IIIE,
+// 733 MHz (5.5 x 133)": the number before "MHz", in Hz; 0 when there is none.
+std::uint64_t MhzInText(std::string_view s) {
+  const auto at = s.find("MHz");
+  if (at == std::string_view::npos) return 0;
+  std::string_view before = s.substr(0, at);
+  while (!before.empty() && before.back() == ' ') before.remove_suffix(1);
+  std::size_t start = before.size();
+  while (start > 0 && ((before[start - 1] >= '0' && before[start - 1] <= '9') ||
+                       before[start - 1] == '.')) {
+    --start;
+  }
+  const std::string_view number = before.substr(start);
+  const auto dot = number.find('.');
+  const auto whole = Decimal(number.substr(0, dot), kSimMaxClockHz / 1'000'000);
+  if (!whole) return 0;
+  std::uint64_t hz = *whole * 1'000'000;
+  if (dot != std::string_view::npos) {
+    std::uint64_t scale = 100'000;
+    for (char c : number.substr(dot + 1, 6)) {
+      if (c < '0' || c > '9') return 0;
+      hz += static_cast<std::uint64_t>(c - '0') * scale;
+      scale /= 10;
+    }
+  }
+  return hz;
+}
+
+// A setting's name in any case: "Clock = ..." is a mistyped setting, not a
+// dump's header line.
+bool IsSettingName(std::string_view key) {
+  std::string lower;
+  for (char c : key) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (std::string_view k : {"name", "processors", "clock", "l2ecc", "l2busy", "divflags", "pic",
+                             "msraccess", "cpuid"}) {
+    if (lower == k) return true;
+  }
+  // "l2reg 2", "cyrix C3"; "Cyrix CPU Revision" is a dump's header.
+  for (std::string_view k : {"l2reg ", "cyrix "}) {
+    if (StartsWith(lower, k) && Trim(lower.substr(k.size())).find(' ') == std::string::npos) {
+      return true;
+    }
   }
   return false;
+}
+
+// "Name = value" lines of a dump ("PerformanceFrequency = 333040000") have
+// capitalised names; the profile's own settings are in lower case.
+bool IsDumpName(std::string_view key) {
+  return !key.empty() && std::isupper(static_cast<unsigned char>(key.front())) &&
+         !IsSettingName(key);
 }
 
 class Parser {
@@ -134,25 +219,36 @@ class Parser {
     out_ = SimProfile{};
     template_ = SimProcessor{};
     count_ = 1;
-    current_ = &template_;
+    SetCurrent(-1);
     inSections_ = false;
     lineNo_ = 0;
     settings_ = 0;
+    allProcessors_ = false;
+    dumpProcessors_ = 0;
+    counterHz_ = typeHz_ = 0;
+    cyrixRevision_.reset();
+    dir0Given_ = dir1Given_ = templateEccGiven_ = false;
     std::size_t pos = 0;
     for (;;) {
       ++lineNo_;
       const auto nl = text.find('\n', pos);
       std::string_view line =
           text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
-      const auto hash = line.find('#');
-      if (hash != std::string_view::npos) line = line.substr(0, hash);
-      line = Trim(line);
+      if (IsDumpProcessor(Trim(line))) {
+        // Its '#' is part of the processor number, not a comment.
+        line = Trim(line);
+      } else {
+        const auto hash = line.find('#');
+        if (hash != std::string_view::npos) line = line.substr(0, hash);
+        line = Trim(line);
+      }
       if (!line.empty() && !IsDumpHeader(line)) ++settings_;
       if (!line.empty() && !Line(line)) return false;
       if (nl == std::string_view::npos) break;
       pos = nl + 1;
     }
-    if (!inSections_) out_.Processors.assign(static_cast<std::size_t>(count_), template_);
+    MakeProcessors(static_cast<std::size_t>(count_));
+    DumpDefaults();
     return true;
   }
 
@@ -166,14 +262,127 @@ class Parser {
   }
 
   bool Line(std::string_view line) {
-    if (IsDumpHeader(line)) return true;
     if (line.front() == '[') return Section(line);
-    if (StartsWith(line, "CPUID ")) return CpuidLine(line.substr(6));
+    if (IsDumpProcessor(line)) return DumpProcessor();
+    if (const auto section = DumpSection(line)) {
+      // The register section of a dump applies to every processor; the
+      // others hold header lines.
+      allProcessors_ = *section == "MSR Registers";
+      return true;
+    }
+    if (!allProcessors_) return Content(line);
+    // Every processor, and the settings that later processors start from.
+    SimProcessor* const current = current_;
+    const int currentIndex = currentIndex_;
+    bool ok = true;
+    for (int i = -1; ok && i < static_cast<int>(out_.Processors.size()); ++i) {
+      SetCurrent(i);
+      ok = Content(line);
+    }
+    current_ = current;
+    currentIndex_ = currentIndex;
+    return ok;
+  }
+
+  bool Content(std::string_view line) {
+    if (StartsWith(line, "CPUID ") && NumberFollows(line.substr(6))) {
+      return CpuidLine(line.substr(6));
+    }
     if (StartsWith(line, "0x") || StartsWith(line, "0X")) return RawCpuidLine(line);
-    if (StartsWith(line, "MSR ")) return MsrLine(line.substr(4));
+    if (StartsWith(line, "MSR ") && NumberFollows(line.substr(4))) return MsrLine(line.substr(4));
     const auto eq = line.find('=');
-    if (eq == std::string_view::npos) return Fail("unrecognised line " + Quote(line));
-    return Setting(Trim(line.substr(0, eq)), Trim(line.substr(eq + 1)));
+    const auto colon = line.find(':');
+    if (eq != std::string_view::npos && (colon == std::string_view::npos || eq < colon)) {
+      const std::string_view key = Trim(line.substr(0, eq));
+      if (IsDumpName(key)) return DumpHeader(key, Trim(line.substr(eq + 1)));
+      return Setting(key, Trim(line.substr(eq + 1)));
+    }
+    if (colon != std::string_view::npos && std::isalpha(static_cast<unsigned char>(line.front()))) {
+      const std::string_view name = Trim(line.substr(0, colon));
+      // "clock: 450000000" is a setting written wrongly, not a header line.
+      if (!IsDumpName(name) && IsSettingName(name)) {
+        return Fail("unrecognised line " + Quote(line));
+      }
+      return DumpHeader(name, Trim(line.substr(colon + 1)));
+    }
+    return Fail("unrecognised line " + Quote(line));
+  }
+
+  // Processor 1 (index 0) to n, or the settings before the first section (-1).
+  void SetCurrent(int index) {
+    currentIndex_ = index;
+    current_ = index < 0 ? &template_ : &out_.Processors[static_cast<std::size_t>(index)];
+  }
+
+  // Processors 1 to n exist from here on; new ones start as copies of the
+  // settings before the first section.
+  void MakeProcessors(std::size_t n) {
+    if (!inSections_) {
+      out_.Processors.clear();
+      eccGiven_.clear();
+      inSections_ = true;
+    }
+    if (out_.Processors.size() < n) {
+      out_.Processors.resize(n, template_);
+      eccGiven_.resize(n, templateEccGiven_ ? 1 : 0);
+    }
+    count_ = static_cast<int>(out_.Processors.size());
+  }
+
+  // A dump's processor header: the k-th of them in the file starts processor
+  // k (dumps number their processors from 0 or from 1).
+  bool DumpProcessor() {
+    const std::size_t n = dumpProcessors_ + 1;
+    if (n > static_cast<std::size_t>(kSimMaxProcessors)) {
+      return Fail("more than " + std::to_string(kSimMaxProcessors) + " processors");
+    }
+    dumpProcessors_ = n;
+    MakeProcessors(std::max(n, static_cast<std::size_t>(count_)));
+    SetCurrent(static_cast<int>(n - 1));
+    allProcessors_ = false;
+    return true;
+  }
+
+  // A dump's "Name : value" or "Name = value" header line. Three of them
+  // carry facts of the machine: its clock, twice, and the Cyrix device
+  // identification registers; the rest are left alone.
+  bool DumpHeader(std::string_view name, std::string_view value) {
+    if (name == "PerformanceFrequency") {
+      const auto hz = Decimal(value, kSimMaxClockHz);
+      if (!hz) return Fail("bad value " + Quote(value) + " for 'PerformanceFrequency' (want Hz)");
+      counterHz_ = *hz;
+    } else if (name == "CPU Type") {
+      typeHz_ = MhzInText(value);
+    } else if (name == "Cyrix CPU Revision") {
+      std::string_view digits = value;
+      if (!digits.empty() && (digits.back() == 'h' || digits.back() == 'H')) {
+        digits.remove_suffix(1);
+      }
+      const auto v = digits.size() == 4 ? Hex(digits, 4) : std::nullopt;
+      if (!v) return Fail("bad value " + Quote(value) + " for 'Cyrix CPU Revision' (want XXYYh)");
+      cyrixRevision_ = static_cast<std::uint16_t>(*v);
+    }
+    return true;
+  }
+
+  // What a dump says, for what the profile's own lines leave open: the clock,
+  // the ECC bits of the cache, DIR0 and DIR1.
+  void DumpDefaults() {
+    const std::uint64_t dumpHz = counterHz_ >= kLowestCounterClockHz ? counterHz_ : typeHz_;
+    for (std::size_t i = 0; i < out_.Processors.size(); ++i) {
+      SimProcessor& p = out_.Processors[i];
+      if (p.ClockHz == 0) p.ClockHz = dumpHz;
+      if (eccGiven_[i] == 0) {
+        // Cache SRAMs with ECC bits go with ECC checking on in BBL_CR_CTL3.
+        const auto ctl3 = p.Msr.find(kMsrBblCtl3);
+        p.L2Ecc = ctl3 != p.Msr.end() && (ctl3->second & 0x20) != 0;
+      }
+    }
+    if (cyrixRevision_) {
+      out_.CyrixBank = true;
+      if (!dir0Given_) out_.CyrixRegs[0xFE] = static_cast<std::uint8_t>(*cyrixRevision_ >> 8);
+      if (!dir1Given_) out_.CyrixRegs[0xFF] = static_cast<std::uint8_t>(*cyrixRevision_ & 0xFF);
+    }
   }
 
   bool Section(std::string_view line) {
@@ -186,12 +395,10 @@ class Parser {
       return Fail("no processor " + std::to_string(*n) +
                   " (processors = " + std::to_string(count_) + ")");
     }
-    if (!inSections_) {
-      // The settings so far are processor 1's and the template of the rest.
-      out_.Processors.assign(static_cast<std::size_t>(count_), template_);
-      inSections_ = true;
-    }
-    current_ = &out_.Processors[static_cast<std::size_t>(*n - 1)];
+    // The settings so far are processor 1's and the template of the rest.
+    MakeProcessors(static_cast<std::size_t>(count_));
+    SetCurrent(static_cast<int>(*n - 1));
+    allProcessors_ = false;
     return true;
   }
 
@@ -207,10 +414,34 @@ class Parser {
     return number;
   }
 
+  // The leaf and the four values of a CPUID line in any of its published
+  // forms: "llllllll: a-b-c-d", without the colon ("llllllll a-b-c-d", blanks
+  // or a tab between), and with blank-separated values ("llllllll : a b c d").
+  static std::optional<std::uint64_t> CpuidParts(std::string_view rest,
+                                                 std::array<std::string_view, 4>& parts) {
+    if (const auto leaf = NumberAndParts(rest, parts)) return leaf;
+    rest = DropNote(rest);
+    const auto end = rest.find_first_of(": \t");
+    if (end == std::string_view::npos) return std::nullopt;
+    const auto leaf = Hex(rest.substr(0, end), 8);
+    if (!leaf) return std::nullopt;
+    rest = Trim(rest.substr(end));
+    if (!rest.empty() && rest.front() == ':') rest = Trim(rest.substr(1));
+    if (Split(rest, '-', parts)) return leaf;
+    for (std::size_t i = 0; i < 4; ++i) {
+      const auto gap = rest.find_first_of(" \t");
+      parts[i] = rest.substr(0, gap);
+      rest = Trim(rest.substr(gap == std::string_view::npos ? rest.size() : gap));
+      if (parts[i].empty()) return std::nullopt;
+    }
+    if (!rest.empty()) return std::nullopt;
+    return leaf;
+  }
+
   // "CPUID 00000001: 00000652-00000000-00000000-0183FBFF" (EAX-EBX-ECX-EDX).
   bool CpuidLine(std::string_view rest) {
     std::array<std::string_view, 4> parts;
-    const auto leaf = NumberAndParts(rest, parts);
+    const auto leaf = CpuidParts(rest, parts);
     if (!leaf) return Fail("malformed CPUID line (want CPUID llllllll: EAX-EBX-ECX-EDX)");
     std::array<std::uint32_t, 4> regs{};
     for (std::size_t i = 0; i < 4; ++i) {
@@ -327,9 +558,18 @@ class Parser {
                     "' (want a hex byte)");
       out_.CyrixBank = true;
       out_.CyrixRegs[*index] = *v;
+      if (*index == 0xFE) dir0Given_ = true;
+      if (*index == 0xFF) dir1Given_ = true;
       return true;
     }
-    if (key == "l2ecc") return Choice(key, value, "yes", true, "no", false, p.L2Ecc);
+    if (key == "l2ecc") {
+      if (currentIndex_ < 0) {
+        templateEccGiven_ = true;
+      } else {
+        eccGiven_[static_cast<std::size_t>(currentIndex_)] = 1;
+      }
+      return Choice(key, value, "yes", true, "no", false, p.L2Ecc);
+    }
     if (key == "l2busy") return Choice(key, value, "normal", false, "stuck", true, p.L2BusyStuck);
     if (key == "divflags") {
       return Choice(key, value, "unchanged", true, "changed", false, p.DivFlagsUnchanged);
@@ -367,10 +607,21 @@ class Parser {
   std::string& error_;
   SimProcessor template_;
   SimProcessor* current_ = nullptr;
+  int currentIndex_ = -1;  // -1: the settings before the first section
   int count_ = 1;
   bool inSections_ = false;
   int lineNo_ = 0;
   int settings_ = 0;
+  // What a published dump adds.
+  bool allProcessors_ = false;  // in its register section
+  std::size_t dumpProcessors_ = 0;
+  std::uint64_t counterHz_ = 0;  // "PerformanceFrequency"
+  std::uint64_t typeHz_ = 0;     // the MHz of "CPU Type"
+  std::optional<std::uint16_t> cyrixRevision_;
+  bool dir0Given_ = false, dir1Given_ = false;
+  // Which processors have an "l2ecc" line.
+  bool templateEccGiven_ = false;
+  std::vector<char> eccGiven_;
 };
 
 }  // namespace

@@ -59,6 +59,8 @@ std::uint32_t ProbePentiumII(World& w) {
   }
   info.RatioCode = static_cast<std::uint8_t>((info.PowerOnLo >> 22) & 0x0F);
   info.Bus100 = static_cast<std::uint8_t>((info.PowerOnLo >> 19) & 1);
+  info.Bus133 = static_cast<std::uint8_t>((info.PowerOnLo >> 18) & 1);
+  info.RatioPlus4 = static_cast<std::uint8_t>((info.PowerOnLo >> 27) & 1);
   if (!w.p2.L2AccessOk) {
     w.p2.ProbeEnded = ProbeEnd::EccTestFailed;
     return kExitL2Access;
@@ -82,6 +84,8 @@ void ProbePentiumPro(World& w) {
   info.L2Regs[3] = 3;
   w.settings.VerdictOn = false;
   info.RatioCode = 1;
+  info.RatioPlus4 = 0;
+  info.Bus133 = 0;
 }
 
 void ReadMtrrs(World& w) {

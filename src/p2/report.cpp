@@ -14,6 +14,8 @@ namespace torv {
 namespace {
 
 using p2text::Bit;
+using p2text::Bus;
+using p2text::BusSetting;
 using p2text::Cat;
 using p2text::EndLine;
 using p2text::HasEccEntry;
@@ -108,10 +110,31 @@ void EccLines(World& w, int proc) {
   }
 }
 
+// The default bus of the system clock line.
+const char* BusText(Bus bus) {
+  switch (bus) {
+    case Bus::Mhz66:
+      return " 66.6 MHz";
+    case Bus::Mhz100:
+      return " 100 MHz";
+    case Bus::Mhz133:
+      return " 133 MHz";
+    case Bus::Unknown:
+      break;
+  }
+  return " ??";
+}
+
 void ClockLines(World& w) {
   const TP2Info& info = w.p2.P2Info;
   const LangRec& m = w.Msg();
-  Line(w, Cat(m.ActualClock, "\t: ", Mhz(w, w.hw.CpuClockHz), " MHz"));
+  // A clock of 0 was not measured: the word for an error stands for it.
+  const bool measured = w.hw.CpuClockHz != 0.0;
+  if (measured) {
+    Line(w, Cat(m.ActualClock, "\t: ", Mhz(w, w.hw.CpuClockHz), " MHz"));
+  } else {
+    Line(w, m.Error);
+  }
   if (!info.L2Present) {
     // Without a second-level cache the ratio cannot be read.
     Line(w, Cat(m.SystemClock, "\t:", m.NotOnCeleron));
@@ -119,8 +142,9 @@ void ClockLines(World& w) {
   } else {
     w.p2.SysClockHz = w.hw.CpuClockHz / w.p2.BusRatio;
     Write(w, Cat(m.SystemClock, "\t:", m.Default, ":"));
-    Write(w, info.Bus100 == 1 ? " 100 MHz" : " 66.6 MHz");
-    Line(w, Cat(",", m.Measured, ":", Mhz(w, w.p2.SysClockHz), " MHz"));
+    Write(w, BusText(BusSetting(info)));
+    Line(w, measured ? Cat(",", m.Measured, ":", Mhz(w, w.p2.SysClockHz), " MHz")
+                     : Cat(",", m.Measured, ":", m.Error));
     Line(w, Cat(m.Ratio, " (cpu/syst)", "\t: ", RealStr(w.util, w.p2.BusRatio, 1)));
   }
   EndLine(w);
@@ -167,7 +191,7 @@ bool P2Report(World& w, int proc) {
   if (cpu.CacheInfoValid) CacheLines(w);
   CacheableArea(w);
 
-  w.p2.BusRatio = RatioFromCode(info.RatioCode, cpu.Model);
+  w.p2.BusRatio = RatioFromCode(info.RatioCode, cpu.Model) + (info.RatioPlus4 != 0 ? 4.0 : 0.0);
   if (w.p2.FlagOverdrive) w.p2.BusRatio = 5.0;
   w.p2.IoqDepth = Bit(info.PowerOnLo, 13) ? 1 : 8;
 

@@ -12,6 +12,8 @@ namespace torv {
 
 namespace {
 
+using p2text::Bus;
+using p2text::BusSetting;
 using p2text::Cat;
 using p2text::EndLine;
 using p2text::Line;
@@ -23,6 +25,10 @@ constexpr double kBus66Max = 67'400'000.0;
 constexpr double kBus100Max = 102'000'000.0;
 constexpr double kBand100Low = 98'000'000.0;
 constexpr double kBus66Min = 64'000'000.0;
+// The 133 MHz bus has the 100 MHz bus's band of 2 % either side.
+constexpr double kBus133 = 400'000'000.0 / 3.0;
+constexpr double kBus133Max = kBus133 * 1.02;
+constexpr double kBand133Low = kBus133 * 0.98;
 constexpr double kStepping0Limit = 340'000'000.0;
 constexpr double kPart400 = 396'000'000.0;
 constexpr double kPart450 = 445'000'000.0;
@@ -35,8 +41,13 @@ void Verdict(World& w) {
   const TCpuInfo& cpu = info.Cpu;
   const double core = w.hw.CpuClockHz;
   const double sys = p.SysClockHz;
-  const bool bus66 = info.Bus100 == 0;
-  const bool bus100 = info.Bus100 == 1;
+  // An unknown bus setting gives no bus check; an unmeasured clock (0) no
+  // clock check.
+  const Bus bus = BusSetting(info);
+  const bool measured = core != 0.0;
+  const bool bus66 = bus == Bus::Mhz66;
+  const bool bus100 = bus == Bus::Mhz100;
+  const bool bus133 = bus == Bus::Mhz133;
 
   // Ratio code 6 is 4.5, which gives 300 MHz on the 66 MHz bus.
   // Without an ECC result of this run there is no statement on ECC, and the
@@ -44,9 +55,12 @@ void Verdict(World& w) {
   const bool eccKnown = EccResultRead(p);
   const bool klamath300 = cpu.Model == 3 && (info.RatioCode == 6 || core > kKlamath300Class);
   p.FlagFake300 = eccKnown && klamath300 && !info.EccPresent;
-  p.FlagClockHigh = (bus66 && sys > kBus66Max) || (bus100 && sys > kBus100Max);
+  p.FlagClockHigh = measured && ((bus66 && sys > kBus66Max) || (bus100 && sys > kBus100Max) ||
+                                 (bus133 && sys > kBus133Max));
   p.FlagNot100On66 = !(bus66 && kBand100Low < sys && sys < kBus100Max);
-  p.FlagClockLow = (bus66 && sys < kBus66Min) || (bus100 && sys < kBand100Low && info.L2Present);
+  p.FlagClockLow = measured && ((bus66 && sys < kBus66Min) ||
+                                (((bus100 && sys < kBand100Low) || (bus133 && sys < kBand133Low)) &&
+                                 info.L2Present));
 
   if (!w.settings.VerdictOn) return;
 
@@ -56,7 +70,7 @@ void Verdict(World& w) {
       !p.FlagFake300 && !p.FlagClockHigh && !p.FlagClockLow && (eccKnown || !klamath300);
 
   Write(w, Cat(m.HasDetected, "\t: "));
-  Write(w, Cat("Pentium II ", RealStr(w.util, core * 1e-6, 1), " MHz"));
+  Write(w, measured ? Cat("Pentium II ", RealStr(w.util, core * 1e-6, 1), " MHz") : "Pentium II");
   if (eccKnown) {
     Line(w, Cat(info.EccPresent ? m.With.view() : m.Without.view(), " ECC"));
   } else {

@@ -19,6 +19,8 @@ struct NameCase {
   const char* Name;
   const char* Suffix;
   std::uint8_t Class;
+  const char* VendorText = nullptr;  // null: "GenuineIntel" for Intel's code, else empty
+  std::uint8_t EarlierClass = kKept;
 };
 
 std::ostream& operator<<(std::ostream& os, const NameCase& c) {
@@ -36,8 +38,9 @@ TEST_P(NameTest, NameSuffixAndClass) {
   const NameCase& c = GetParam();
   TCpuInfo& ci = w.cpu.CpuInfo;
   ci.CpuName = kPrev;
-  ci.ClassCode = kKept;
+  ci.ClassCode = c.EarlierClass;
   ci.NameSuffix = "";  // the identification clears it before naming
+  ci.Vendor = c.VendorText != nullptr ? c.VendorText : c.Vendor == kVendorIntel ? "GenuineIntel" : "";
   ci.VendorCode = c.Vendor;
   ci.Family = c.Family;
   ci.Model = c.Model;
@@ -67,7 +70,10 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{kVendorIntel, 5, 7, 12, 0, "Pentium", "VRT mA4-Step", 43},
         NameCase{kVendorIntel, 5, 8, 1, 0, "Pentium", "-MMX (TCP 1,8/2,5V) myA0-Step", 43},
         NameCase{kVendorIntel, 5, 0, 0, 1, "Pentium", " ODP Step 0", 43},
-        NameCase{kVendorIntel, 5, 15, 15, 0, "Pentium", " Step 15", 43}));
+        NameCase{kVendorIntel, 5, 15, 15, 0, "Pentium", " Step 15", 43},
+        // A Transmeta Crusoe: the vendor key is the first three letters.
+        NameCase{kVendorIntel, 5, 4, 3, 0, "Pentium", "-MMX mxB1(2,5V)/xB1(2,8V)-Step", 44,
+                 "GenuineTMx86"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Other586, NameTest,
@@ -127,8 +133,18 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{kVendorUmc, 6, 0, 0, 0, "UM686", "", kKept},
                       NameCase{kVendorCyrix, 6, 0, 0, 0, "Cyr 6x86MX", "", 41},
                       NameCase{kVendorAmd, 6, 1, 0, 0, "AMD K7", "", kKept},
-                      NameCase{kVendorIdt, 6, 0, 0, 0, kPrev, "", kKept},
-                      NameCase{kVendorIbm, 6, 0, 0, 0, kPrev, "", kKept}));
+                      // No entry: the unknown text, not the earlier name.
+                      NameCase{kVendorIdt, 6, 7, 8, 0, "unbekannt", "", kKept},
+                      NameCase{kVendorIbm, 6, 0, 0, 0, "unbekannt", "", kKept},
+                      // The names keep the three-letter keys; the register
+                      // analysis is for the exact vendor text only.
+                      NameCase{kVendorIntel, 6, 5, 2, 0, "PII Deschutes", "", 0, "GenuineTMx86"},
+                      NameCase{kVendorIntel, 6, 0, 0, 0, "PPro", "", 0, "GENUINEINTEL"},
+                      // An earlier run's Pentium II class does not stay.
+                      NameCase{kVendorAmd, 6, 1, 0, 0, "AMD K7", "", 0, "AuthenticAMD",
+                               kClassPentiumII},
+                      NameCase{kVendorIdt, 6, 7, 8, 0, "unbekannt", "", 0, "CentaurHauls",
+                               kClassPentiumII}));
 
 INSTANTIATE_TEST_SUITE_P(
     OtherFamilies, NameTest,
@@ -136,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{kVendorIntel, 7, 0, 0, 0, "Merced", "", kKept},
                       NameCase{kVendorCyrix, 7, 0, 0, 0, "CYR 7x86", "", kKept},
                       NameCase{kVendorAmd, 7, 0, 0, 0, "AMD K8", "", kKept},
-                      NameCase{kVendorIdt, 7, 0, 0, 0, kPrev, "", kKept},
+                      NameCase{kVendorIdt, 7, 0, 0, 0, "unbekannt", "", kKept},
                       NameCase{kVendorIntel, 8, 0, 0, 0, "unbekannt", "", kKept},
                       NameCase{kVendorIntel, 15, 0, 0, 0, "unbekannt", "", kKept},
                       NameCase{kVendorAmd, 2, 0, 0, 0, "unbekannt", "", kKept},

@@ -159,7 +159,123 @@ INSTANTIATE_TEST_SUITE_P(
                 "p.profile:1: malformed CPUID line (want 0xLEAF 0xSUB: eax=0x... ebx=0x... "
                 "ecx=0x... edx=0x...)"},
         BadLine{"hello world", "p.profile:1: unrecognised line 'hello world'"},
-        BadLine{"CPU Type = x", "p.profile:1: unknown setting 'CPU Type'"}));
+        BadLine{"Clock = 450000000", "p.profile:1: unknown setting 'Clock'"},
+        BadLine{"l2ecc: yes", "p.profile:1: unrecognised line 'l2ecc: yes'"},
+        BadLine{"CPUID 00000001 : 00000652 00000000 00000000",
+                "p.profile:1: malformed CPUID line (want CPUID llllllll: EAX-EBX-ECX-EDX)"},
+        BadLine{"CPUID 00000001 00000652 00000000 00000000 0183FBFF 0",
+                "p.profile:1: malformed CPUID line (want CPUID llllllll: EAX-EBX-ECX-EDX)"},
+        BadLine{"PerformanceFrequency = fast",
+                "p.profile:1: bad value 'fast' for 'PerformanceFrequency' (want Hz)"},
+        BadLine{"Cyrix CPU Revision : 53h",
+                "p.profile:1: bad value '53h' for 'Cyrix CPU Revision' (want XXYYh)"},
+        BadLine{"------[ Logical CPU #0 ]------\nprocessors = 2",
+                "p.profile:2: 'processors' belongs before the first [processor] section"}));
+
+// An EVEREST report as published: sections, header lines, one part per
+// processor and a register section that applies to every processor.
+TEST(Profile, EverestReportWhole) {
+  const SimProfile p = Parse(
+      "------[ Versions ]------\n"
+      "\n"
+      "Program Version : EVEREST v5.00.1650\n"
+      "BenchDLL Version: 2.4.257.0\n"
+      "------[ CPU Info ]------\n"
+      "CPU Type           : 2x Intel Pentium IIIE, 733 MHz (5.5 x 133)\n"
+      "CPUID Manufacturer : GenuineIntel\n"
+      "CPUID CPU Name     : Intel(R) Pentium(R) III\n"
+      "IA Brand ID        : 02h  (Intel Pentium III)\n"
+      "------[ Logical CPU #0 ]------\n"
+      "allcpu: Valid\n"
+      "CPUID 00000001: 00000683-00000002-00000000-0387FBFF\n"
+      "------[ Logical CPU #1 ]------\n"
+      "allcpu: Package 0 / Core 0 / Thread 0: Valid\n"
+      "CPUID 00000001 00000686-00000001-00000000-0383F9FF\n"
+      "------[ All CPUs ]------\n"
+      "CPU   0: APICID   0 / Package 0 / Core  0 / Thread 0: Valid\n"
+      "------[ MSR Registers ]------\n"
+      "MSR 00000017: 2140-0000-0000-0000 [PlatID = 0]\n"
+      "MSR 0000002A: 0000-0000-C514-0000\n"
+      "MSR 0000011E: 0000-0000-0074-27E1\n"
+      "PerformanceFrequency = 730800000\n"
+      "Tjmax Temperature = 0 Celsius\n"
+      "divflags = unchanged\n"
+      "[processor 2]\n"
+      "MSR 0000011E: 0000-0000-0074-2701\n");
+  ASSERT_EQ(p.Processors.size(), 2u);
+  EXPECT_EQ(p.Processors[0].Cpuid.at(1)[0], 0x683u);
+  EXPECT_EQ(p.Processors[1].Cpuid.at(1)[0], 0x686u);
+  for (const SimProcessor& c : p.Processors) {
+    EXPECT_EQ(c.Msr.at(0x2A), 0xC5140000u);
+    EXPECT_EQ(c.Msr.at(0x17), 0x2140000000000000u);
+    EXPECT_EQ(c.ClockHz, 730800000u);
+    EXPECT_TRUE(c.DivFlagsUnchanged);  // a setting after the register section
+  }
+  // Without an l2ecc line the cache has ECC bits when BBL_CR_CTL3 checks them.
+  EXPECT_TRUE(p.Processors[0].L2Ecc);
+  EXPECT_FALSE(p.Processors[1].L2Ecc);
+  EXPECT_FALSE(p.CyrixBank);
+}
+
+// AIDA's processor headers count from 1, EVEREST's from 0: either way the
+// k-th header in the file is processor k.
+TEST(Profile, AidaProcessorsAndFurtherCpuidForms) {
+  const SimProfile p = Parse(
+      "CPUID Registers (CPU #1):\n"
+      "CPUID 00000000 : 00000001 746E6543 736C7561 48727561\n"
+      "CPUID Registers (CPU #2 Virtual):\n"
+      "CPUID 00000001  \t00000692-00000001-00000000-0381F9BF\n"
+      "CPUID 80000002 : 20414956 61727A45 00000000 00000000 [VIA Ezra]\n");
+  ASSERT_EQ(p.Processors.size(), 2u);
+  EXPECT_EQ(p.Processors[0].Cpuid.at(0), (Regs{1, 0x746E6543, 0x736C7561, 0x48727561}));
+  EXPECT_EQ(p.Processors[0].Cpuid.count(1), 0u);
+  EXPECT_EQ(p.Processors[1].Cpuid.at(1), (Regs{0x692, 1, 0, 0x0381F9BF}));
+  EXPECT_EQ(p.Processors[1].Cpuid.at(0x80000002), (Regs{0x20414956, 0x61727A45, 0, 0}));
+
+  std::string text;
+  for (int i = 0; i <= 16; ++i) text += "------[ Logical CPU #" + std::to_string(i) + " ]------\n";
+  SimProfile q;
+  std::string error;
+  EXPECT_FALSE(ParseProfile(text, "p.profile", q, error));
+  EXPECT_EQ(error, "p.profile:17: more than 16 processors");
+}
+
+TEST(Profile, ClockFromADump) {
+  struct Case {
+    const char* Text;
+    std::uint64_t Hz;
+  };
+  const Case cases[] = {
+      {"PerformanceFrequency = 333040000\n", 333040000},
+      {"CPU Type : Cyrix 6x86MX/MII, 250 MHz (3 x 83)\n", 250000000},
+      {"CPU Type : Intel Pentium, 66.6 MHz\n", 66600000},
+      {"CPU Type : 2x Intel Pentium Pro, 200 MHz (3 x 67)\nPerformanceFrequency = 199460000\n",
+       199460000},
+      // A counter of 1.19, 3.58 or 7.16 MHz is a timer, not the processor.
+      {"CPU Type : Intel Pentium III, 450 MHz (4.5 x 100)\nPerformanceFrequency = 3579545\n",
+       450000000},
+      {"PerformanceFrequency = 1193182\n", 0},
+      {"CPU Type : Intel Pentium MMX\n", 0},
+      {"clock = 451000000\nCPU Type : Intel Pentium III, 450 MHz\nPerformanceFrequency = "
+       "449000000\n",
+       451000000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Text);
+    EXPECT_EQ(Parse(c.Text).Processors[0].ClockHz, c.Hz);
+  }
+}
+
+TEST(Profile, CyrixRevisionGivesDir0AndDir1) {
+  const SimProfile p = Parse("Cyrix CPU Revision : 5308h\n");
+  EXPECT_TRUE(p.CyrixBank);
+  EXPECT_EQ(p.CyrixRegs[0xFE], 0x53);
+  EXPECT_EQ(p.CyrixRegs[0xFF], 0x08);
+  // A cyrix line says otherwise, before or after the revision.
+  const SimProfile q = Parse("cyrix FF = 35\nCyrix CPU Revision : 5308h\ncyrix FE = 31\n");
+  EXPECT_EQ(q.CyrixRegs[0xFE], 0x31);
+  EXPECT_EQ(q.CyrixRegs[0xFF], 0x35);
+}
 
 TEST(Profile, DumpFilesAreValidProfiles) {
   const std::filesystem::path dir =

@@ -38,6 +38,7 @@ TEST(P2ReportRatio, TableByCodeAndModel) {
     std::uint8_t Model, Code;
     double Ratio;
     const char* Text;
+    std::uint8_t Plus4 = 0;  // EBL_CR_POWERON bit 27
   };
   const Case cases[] = {
       {3, 0, 2.0, ": 2.0"},  {3, 4, 2.0, ": 2.0"},  {5, 0, 5.0, ": 5.0"},  {5, 4, 5.5, ": 5.5"},
@@ -46,12 +47,15 @@ TEST(P2ReportRatio, TableByCodeAndModel) {
       {5, 8, 2.0, ": 2.0"},  {5, 9, 7.0, ": 7.0"},  {5, 10, 8.0, ": 8.0"}, {5, 11, 6.0, ": 6.0"},
       {5, 12, 2.0, ": 2.0"}, {5, 13, 7.5, ": 7.5"}, {5, 14, 1.5, ": 1.5"}, {5, 15, 6.5, ": 6.5"},
       {3, 6, 4.5, ": 4.5"},  {3, 15, 6.5, ": 6.5"},
+      // Bit 27 adds 4.0: a Celeron 700 (10.5 x 66), a Pentium III-S 1266 (9.5 x 133).
+      {8, 15, 10.5, ": 10.5", 1}, {11, 4, 9.5, ": 9.5", 1}, {8, 2, 8.0, ": 8.0", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.Model) + "/" + std::to_string(c.Code));
     Loaded l(2);
     l.Info().Cpu.Model = c.Model;
     l.Info().RatioCode = c.Code;
+    l.Info().RatioPlus4 = c.Plus4;
     ASSERT_TRUE(l.Report());
     EXPECT_EQ(l.w.p2.BusRatio, c.Ratio);
     EXPECT_TRUE(l.Has(Col(" Ratio (cpu/syst)", c.Text)));
@@ -176,6 +180,48 @@ TEST(P2ReportQueue, DepthFromPowerOnBit13) {
   l.Info().PowerOnLo = 1u << 13;
   ASSERT_TRUE(l.Report());
   EXPECT_EQ(l.w.p2.IoqDepth, 1);
+}
+
+TEST(P2ReportClock, DefaultBusFromPowerOnBits19And18) {
+  struct Case {
+    std::uint8_t Bus100, Bus133;
+    const char* Want;
+  };
+  const Case cases[] = {
+      {0, 0, ": default: 66.6 MHz, measured:75.1 MHz"},
+      {1, 0, ": default: 100 MHz, measured:75.1 MHz"},
+      {0, 1, ": default: 133 MHz, measured:75.1 MHz"},
+      {1, 1, ": default: ??, measured:75.1 MHz"},  // a setting of no part
+  };
+  for (const Case& c : cases) {
+    Loaded l(3);
+    l.Info().Bus100 = c.Bus100;
+    l.Info().Bus133 = c.Bus133;
+    ASSERT_TRUE(l.Report());
+    EXPECT_EQ(l.Lines()[8], Col(" System clock rate", c.Want));
+  }
+}
+
+TEST(P2ReportClock, UnmeasuredClockIsAnErrorNotAVerdict) {
+  for (int n : {2, 4, 8}) {
+    SCOPED_TRACE(n);
+    Loaded l(n);
+    l.w.hw.CpuClockHz = 0.0;
+    ASSERT_TRUE(l.Report());
+    const Lines want = {
+        " error",
+        Col(" System clock rate",
+            n == 8 ? ": default: 100 MHz, measured: error" : ": default: 66.6 MHz, measured: error"),
+        Col(" Ratio (cpu/syst)", n == 8 ? ": 4.5" : n == 2 ? ": 4.5" : ": 4.0"),
+        "",
+        Col(" Torvacin has detected", n == 4 ? ": Pentium II without ECC" : ": Pentium II with ECC"),
+        "",
+        ValueCol(": No irregularities detected"),
+    };
+    ASSERT_GE(l.Lines().size(), 7u + want.size());
+    EXPECT_EQ(Lines(l.Lines().begin() + 7, l.Lines().begin() + 7 + want.size()), want);
+    EXPECT_FALSE(l.w.p2.FlagClockLow || l.w.p2.FlagClockHigh);
+  }
 }
 
 TEST(P2ReportCeleron, FixedSystemClock) {

@@ -32,6 +32,7 @@ struct Chip {
   double CoreHz = 300'400'000.0;
   std::uint8_t RatioCode = 2;  // 4.0 on every model
   std::uint8_t Bus100 = 0;
+  std::uint8_t Bus133 = 0;
   bool EccPresent = true;
   bool L2Present = true;
   std::uint8_t Reg0 = 0;
@@ -52,6 +53,7 @@ Outcome Judge(const Chip& s) {
   info.Cpu.Stepping = s.Stepping;
   info.RatioCode = s.RatioCode;
   info.Bus100 = s.Bus100;
+  info.Bus133 = s.Bus133;
   info.EccPresent = s.EccPresent;
   info.L2Present = s.L2Present;
   info.L2Regs[0] = s.Reg0;
@@ -101,7 +103,7 @@ TEST(VerdictLimits, SystemClockOf66MhzBus) {
       {408'000'000.0, true, false, {kTooHigh}},  // 102.0 MHz: outside the open band
       {400'000'000.0, true, false, {kAutoOff}},  // 100.0 MHz: set for 66, runs at 100
       {392'000'004.0, true, false, {kAutoOff}},  // just inside the band
-      {0.0, false, true, {kTooLow}},             // clock not measured
+      {0.0, false, false, {kFine}},              // clock not measured: no clock check
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Core);
@@ -128,7 +130,7 @@ TEST(VerdictLimits, SystemClockOf100MhzBus) {
       {392'000'000.0, true, false, false},  // 98.0 MHz: not too low
       {391'999'996.0, true, false, true},
       {391'999'996.0, false, false, false},  // no cache: never too low
-      {0.0, true, false, true},
+      {0.0, true, false, false},             // not measured
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Core);
@@ -142,6 +144,44 @@ TEST(VerdictLimits, SystemClockOf100MhzBus) {
     EXPECT_EQ(o.High, c.High);
     EXPECT_EQ(o.Low, c.Low);
     EXPECT_TRUE(o.Not100On66);  // only a 66 MHz setting clears it
+  }
+}
+
+// The 133 MHz bus (bit 18 set, bit 19 clear) has the 100 MHz bus's band of
+// 2 % either side; the pattern with both bits set is no part's and gets no
+// bus check.
+TEST(VerdictLimits, SystemClockOf133MhzBusAndUnknownSetting) {
+  struct Case {
+    std::uint8_t Bus100;
+    double Core;  // ratio 4.0
+    bool L2Present;
+    bool High, Low;
+    std::vector<std::string> Lines;
+  };
+  const Case cases[] = {
+      {0, 533'333'333.0, true, false, false, {kFine}},     // 133.3 MHz
+      {0, 544'000'000.0, true, false, false, {kFine}},     // 136.0 MHz: not too high
+      {0, 544'000'100.0, true, true, false, {kTooHigh}},   // just above
+      {0, 522'667'000.0, true, false, false, {kFine}},     // 130.67 MHz: not too low
+      {0, 522'666'000.0, true, false, true, {kTooLow}},    // just below 130.667 MHz
+      {0, 522'666'000.0, false, false, false, {kFine}},    // no cache: never too low
+      {0, 400'000'000.0, true, false, true, {kTooLow}},    // a 100 MHz bus on a 133 MHz part
+      {1, 300'000'000.0, true, false, false, {kFine}},     // unknown setting: 75 MHz unchecked
+      {1, 900'000'000.0, true, false, false, {kFine}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Core);
+    Chip s;
+    s.Model = 8;
+    s.Stepping = 3;
+    s.CoreHz = c.Core;
+    s.Bus100 = c.Bus100;
+    s.Bus133 = 1;
+    s.L2Present = c.L2Present;
+    const Outcome o = Judge(s);
+    EXPECT_EQ(o.High, c.High);
+    EXPECT_EQ(o.Low, c.Low);
+    EXPECT_EQ(o.Lines, c.Lines);
   }
 }
 
