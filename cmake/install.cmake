@@ -1,0 +1,111 @@
+# Installation (cmake --install, honouring CMAKE_INSTALL_PREFIX and DESTDIR)
+# and the Debian package (cpack -G DEB): the program, its manual page, the
+# desktop entry with its icon, the AppStream metadata, the bash completion and
+# the package's documentation files.
+include(GNUInstallDirs)
+
+set(TORV_DATA_DIR ${CMAKE_SOURCE_DIR}/data)
+set(TORV_GEN_DIR ${CMAKE_BINARY_DIR}/data)
+set(TORV_PACKAGE_MAINTAINER "Torvacin maintainers <maintainers@torvacin.org>"
+    CACHE STRING "Maintainer named in the Debian package and its changelog")
+# The AppStream component id; the desktop entry and the icon keep the
+# program's own name.
+set(TORV_APP_ID org.torvacin.torvacin)
+
+install(TARGETS torvacin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# Generated files go into the build folder: the manual page and the changelog
+# compressed without a time stamp, the icon as PNG at the usual sizes.
+set(torv_generated)
+configure_file(${TORV_DATA_DIR}/changelog.in ${TORV_GEN_DIR}/changelog @ONLY)
+
+find_program(TORV_GZIP gzip)
+if(TORV_GZIP)
+  foreach(pair "torvacin.1|${TORV_DATA_DIR}/torvacin.1" "changelog|${TORV_GEN_DIR}/changelog")
+    string(REPLACE "|" ";" pair "${pair}")
+    list(GET pair 0 name)
+    list(GET pair 1 source)
+    add_custom_command(
+      OUTPUT ${TORV_GEN_DIR}/${name}.gz
+      COMMAND ${CMAKE_COMMAND} -E copy ${source} ${TORV_GEN_DIR}/gz-${name}
+      COMMAND ${TORV_GZIP} -9nf ${TORV_GEN_DIR}/gz-${name}
+      COMMAND ${CMAKE_COMMAND} -E rename ${TORV_GEN_DIR}/gz-${name}.gz ${TORV_GEN_DIR}/${name}.gz
+      DEPENDS ${source}
+      COMMENT "Compressing ${name}"
+      VERBATIM)
+    list(APPEND torv_generated ${TORV_GEN_DIR}/${name}.gz)
+  endforeach()
+  set(torv_man ${TORV_GEN_DIR}/torvacin.1.gz)
+  set(torv_changelog ${TORV_GEN_DIR}/changelog.gz)
+else()
+  set(torv_man ${TORV_DATA_DIR}/torvacin.1)
+  set(torv_changelog ${TORV_GEN_DIR}/changelog)
+endif()
+
+set(TORV_ICON_SIZES 16 24 32 48 64 128 256)
+find_program(TORV_RSVG_CONVERT rsvg-convert)
+if(TORV_RSVG_CONVERT)
+  foreach(size ${TORV_ICON_SIZES})
+    set(png ${TORV_GEN_DIR}/icons/${size}x${size}/torvacin.png)
+    add_custom_command(
+      OUTPUT ${png}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${TORV_GEN_DIR}/icons/${size}x${size}
+      COMMAND ${TORV_RSVG_CONVERT} -w ${size} -h ${size} -o ${png} ${TORV_DATA_DIR}/torvacin.svg
+      DEPENDS ${TORV_DATA_DIR}/torvacin.svg
+      COMMENT "Icon ${size}x${size}"
+      VERBATIM)
+    list(APPEND torv_generated ${png})
+    install(FILES ${png} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+  endforeach()
+else()
+  message(STATUS "rsvg-convert not found: the icon is installed as SVG only")
+endif()
+add_custom_target(torv_install_data ALL DEPENDS ${torv_generated})
+
+install(FILES ${torv_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${TORV_DATA_DIR}/torvacin.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${TORV_DATA_DIR}/torvacin.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES ${TORV_DATA_DIR}/torvacin.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
+        RENAME ${TORV_APP_ID}.metainfo.xml)
+install(FILES ${TORV_DATA_DIR}/torvacin.bash-completion DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+        RENAME torvacin)
+install(FILES ${TORV_DATA_DIR}/copyright ${torv_changelog} ${CMAKE_SOURCE_DIR}/README.md
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The Debian package.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME torvacin)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "${TORV_PACKAGE_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "identify x86 processors and check a Pentium II for overclocking")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Torvacin identifies the installed x86 processor (CPUID, or the Cyrix
+configuration registers) and measures its clock. For the Pentium Pro and
+Pentium II family, Celeron and Xeon included, it reads the model-specific
+registers (clock ratio, bus setting, second-level cache control and
+configuration, memory type ranges), tests whether the second-level cache
+really stores ECC bits, and judges whether the processor runs within its
+specification, is overclocked, or is a re-marked fake.
+
+The report is shown in a window or printed on the terminal, in English,
+German or Dutch, and can be saved. Simulated machines, built in or described
+in a profile file, run the same analysis on any computer.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://torvacin.org/")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+# The architecture is that of the program built: amd64, or i386 for a 32-bit
+# build such as the Pentium II one. It is read again from the program's ELF
+# header when the package is made (cmake/cpack-arch.cmake).
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
+else()
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+endif()
+set(CPACK_TORV_PROGRAM ${CMAKE_BINARY_DIR}/torvacin)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/cpack-arch.cmake)
+include(CPack)
