@@ -84,8 +84,8 @@ configuration registers) and measures its clock. For the Pentium Pro and
 Pentium II family, Celeron and Xeon included, it reads the model-specific
 registers (clock ratio, bus setting, second-level cache control and
 configuration, memory type ranges), tests whether the second-level cache
-really stores ECC bits, and judges whether the processor runs within its
-specification, is overclocked, or is a re-marked fake.
+really stores ECC bits, and judges whether the processor is what it claims
+to be: run at its rated clock, overclocked, or a re-marked fake.
 
 The report is shown in a window or printed on the terminal, in English,
 German or Dutch, and can be saved. Simulated machines, built in or described
