@@ -19,28 +19,29 @@ install(TARGETS torvacin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 set(torv_generated)
 configure_file(${TORV_DATA_DIR}/changelog.in ${TORV_GEN_DIR}/changelog @ONLY)
 
+# torv_compressed(var source name): `var` is the file to install, `name`.gz
+# made with gzip -9n in the build folder, or `source` itself without gzip.
 find_program(TORV_GZIP gzip)
-if(TORV_GZIP)
-  foreach(pair "torvacin.1|${TORV_DATA_DIR}/torvacin.1" "changelog|${TORV_GEN_DIR}/changelog")
-    string(REPLACE "|" ";" pair "${pair}")
-    list(GET pair 0 name)
-    list(GET pair 1 source)
-    add_custom_command(
-      OUTPUT ${TORV_GEN_DIR}/${name}.gz
-      COMMAND ${CMAKE_COMMAND} -E copy ${source} ${TORV_GEN_DIR}/gz-${name}
-      COMMAND ${TORV_GZIP} -9nf ${TORV_GEN_DIR}/gz-${name}
-      COMMAND ${CMAKE_COMMAND} -E rename ${TORV_GEN_DIR}/gz-${name}.gz ${TORV_GEN_DIR}/${name}.gz
-      DEPENDS ${source}
-      COMMENT "Compressing ${name}"
-      VERBATIM)
-    list(APPEND torv_generated ${TORV_GEN_DIR}/${name}.gz)
-  endforeach()
-  set(torv_man ${TORV_GEN_DIR}/torvacin.1.gz)
-  set(torv_changelog ${TORV_GEN_DIR}/changelog.gz)
-else()
-  set(torv_man ${TORV_DATA_DIR}/torvacin.1)
-  set(torv_changelog ${TORV_GEN_DIR}/changelog)
-endif()
+function(torv_compressed var source name)
+  if(NOT TORV_GZIP)
+    set(${var} ${source} PARENT_SCOPE)
+    return()
+  endif()
+  set(tmp ${TORV_GEN_DIR}/gz/${name})
+  add_custom_command(
+    OUTPUT ${TORV_GEN_DIR}/${name}.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${TORV_GEN_DIR}/gz
+    COMMAND ${CMAKE_COMMAND} -E copy ${source} ${tmp}
+    COMMAND ${TORV_GZIP} -9nf ${tmp}
+    COMMAND ${CMAKE_COMMAND} -E rename ${tmp}.gz ${TORV_GEN_DIR}/${name}.gz
+    DEPENDS ${source}
+    COMMENT "Compressing ${name}"
+    VERBATIM)
+  set(${var} ${TORV_GEN_DIR}/${name}.gz PARENT_SCOPE)
+  set(torv_generated ${torv_generated} ${TORV_GEN_DIR}/${name}.gz PARENT_SCOPE)
+endfunction()
+torv_compressed(torv_man ${TORV_DATA_DIR}/torvacin.1 torvacin.1)
+torv_compressed(torv_changelog ${TORV_GEN_DIR}/changelog changelog)
 
 set(TORV_ICON_SIZES 16 24 32 48 64 128 256)
 find_program(TORV_RSVG_CONVERT rsvg-convert)
