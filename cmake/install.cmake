@@ -70,6 +70,11 @@ install(FILES ${TORV_DATA_DIR}/torvacin.metainfo.xml DESTINATION ${CMAKE_INSTALL
         RENAME ${TORV_APP_ID}.metainfo.xml)
 install(FILES ${TORV_DATA_DIR}/torvacin.bash-completion DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME torvacin)
+install(CODE "
+  set(TORV_PROGRAM \"$<TARGET_FILE:torvacin>\")
+  set(TORV_OVERRIDES \"${TORV_DATA_DIR}/torvacin.lintian-overrides\")
+  set(TORV_OVERRIDES_DIR \"${CMAKE_INSTALL_DATADIR}/lintian/overrides\")
+  include(\"${CMAKE_SOURCE_DIR}/cmake/static-override.cmake\")")
 install(FILES ${TORV_DATA_DIR}/copyright ${torv_changelog} ${CMAKE_SOURCE_DIR}/README.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
