@@ -105,12 +105,11 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 # The architecture is that of the program built: amd64, or i386 for a 32-bit
-# build such as the Pentium II one. It is read again from the program's ELF
-# header when the package is made (cmake/cpack-arch.cmake).
-if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+# build such as the Pentium II one; cpack reads it from the program's ELF
+# header (cmake/cpack-arch.cmake). Without that program cpack falls back to
+# this configuration's pointer size, then to the machine's architecture.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|i[3-6]86)$")
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
-else()
-  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
 endif()
 set(CPACK_TORV_PROGRAM ${CMAKE_BINARY_DIR}/torvacin)
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/cpack-arch.cmake)
