@@ -7,6 +7,8 @@ torv_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 torv_packages=(cmake ninja-build g++ libgtest-dev libfltk1.3-dev)
 if [ "${TORV_TEST_PACKAGES:-0}" = 1 ]; then
   torv_packages+=(clang libclang-rt-14-dev xvfb xauth xdotool imagemagick)
+  # Installation and package test: icons, validators, manual page, lintian.
+  torv_packages+=(librsvg2-bin desktop-file-utils appstream groff man-db lintian dpkg-dev file)
 fi
 
 torv_install_packages() {
