@@ -344,8 +344,21 @@ TEST(AccessClient, AHelperThatCannotStartOrIsRefusedGivesItsReason) {
   }
 }
 
-void RefusedRead() {
-  FakePlatform platform;
+// A window's platform: its boxes are written to standard error when the
+// process ends, so that the death test sees them.
+class WindowPlatform : public FakePlatform {
+ public:
+  bool Window = false;
+  bool BoxesInWindow() const override { return Window; }
+  [[noreturn]] void ExitProcess(int code) override {
+    for (const RecordedBox& b : Boxes) std::fprintf(stderr, "[%s: %s]\n", b.Title.c_str(), b.Text.c_str());
+    FakePlatform::ExitProcess(code);
+  }
+};
+
+void RefusedRead(bool window) {
+  WindowPlatform platform;
+  platform.Window = window;
   World w(platform);
   w.shell.OsKind = kOsLinux;
   w.machine = MakeAccessClient(Sim("p2-300"), {"/bin/sh", "-c", "exit 126"});
@@ -358,9 +371,12 @@ void RefusedRead() {
 
 TEST(AccessClientDeath, ARefusedAuthorisationEndsTheAnalysisLikeADeniedRegister) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(RefusedRead(), ::testing::ExitedWithCode(8),
-              "reading model-specific register 0000002A failed: authorisation for "
-              "torvacin-access was refused");
+  EXPECT_EXIT(RefusedRead(false), ::testing::ExitedWithCode(8),
+              "^torvacin: reading model-specific register 0000002A failed: authorisation for "
+              "torvacin-access was refused\n$");
+  EXPECT_EXIT(RefusedRead(true), ::testing::ExitedWithCode(8),
+              "\\[Error: Reading model-specific register 0000002A failed: authorisation for "
+              "torvacin-access was refused\\]");
 }
 
 #ifdef TORV_ACCESS_BINARY
