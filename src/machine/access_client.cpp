@@ -180,8 +180,11 @@ class AccessClient : public Machine {
       const std::string text = answer.size() > 7 + words[1].size()
                                     ? answer.substr(7 + words[1].size())
                                     : std::string(std::strerror(e));
+      // Without the msr module the helper has no register device to open.
+      const bool noDevice = e == ENOENT && what.rfind("register", 0) == 0;
       return Remember(kErrOsBase | static_cast<std::uint32_t>(e),
-                      "torvacin-access: " + what + ": " + text);
+                      "torvacin-access: " + what + ": " + text +
+                          (noDevice ? " (no msr device: modprobe msr)" : ""));
     }
     if (answer == "bad") {
       return Remember(kErrInvalidParameter, "torvacin-access did not understand the request");

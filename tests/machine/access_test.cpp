@@ -279,6 +279,7 @@ TEST(AccessClient, SendsRequestLinesAndReadsTheAnswers) {
       " 'rdmsr 0 10') echo denied;;"
       " 'rdmsr 0 11E') echo 'error 5 Input/output error';;"
       " 'rdmsr 0 FE') echo bad;;"
+      " 'rdmsr 0 1E0') echo 'error 2 No such file or directory';;"
       " *) echo 'ok ZZ';; esac; done");
   std::uint64_t v = 0;
   EXPECT_EQ(m->ReadMsr(1, 0x2A, v), 0u);
@@ -298,7 +299,9 @@ TEST(AccessClient, SendsRequestLinesAndReadsTheAnswers) {
       {0x10, kErrAccessDenied, "torvacin-access does not serve register 10 on this processor"},
       {0x11E, kErrOsBase | 5, "torvacin-access: register 11E: Input/output error"},
       {0xFE, kErrInvalidParameter, "torvacin-access did not understand the request"},
-      {0x1E0, kErrInvalidParameter, "torvacin-access gave an answer that is not understood"},
+      {0x1E0, kErrOsBase | 2,
+       "torvacin-access: register 1E0: No such file or directory (no msr device: modprobe msr)"},
+      {0x200, kErrInvalidParameter, "torvacin-access gave an answer that is not understood"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(m->ReadMsr(1, c.Reg, v), c.Error) << std::hex << c.Reg;
