@@ -51,6 +51,13 @@ void ReportFatal(World& w, const char* action, std::uint32_t reg) {
   std::fprintf(stderr, "torvacin: %s model-specific register %08X failed: %s\n", action,
                static_cast<unsigned>(reg), reason.c_str());
   std::fflush(stderr);
+  // In the window the user may see no terminal: the same words in a box.
+  if (w.platform->BoxesInWindow()) {
+    std::string text = std::string(action) + " model-specific register " + HexDword(reg) +
+                       " failed: " + reason;
+    text[0] = static_cast<char>(text[0] - 'a' + 'A');
+    w.platform->MessageBox("Error", Cut(text), BoxButtons::Ok);
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/world.h"
+#include "machine/access.h"
 #include "machine/machine.h"
 
 namespace torv {
@@ -18,7 +19,9 @@ void LoadDriver(World& w, std::uint8_t kind, std::string_view fileName,
     errorCode = kDrvErrNotFound;
     return;
   }
-  if (!w.machine) w.machine = MakeLinuxMachine();
+  // Not root and no msr device to open: registers and ports go through
+  // torvacin-access.
+  if (!w.machine) w.machine = MakeHostMachine();
   if (!w.machine) {
     errorCode = kDrvErrNotFound;
     return;

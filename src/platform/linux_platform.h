@@ -44,6 +44,7 @@ class LinuxPlatform : public Platform {
   void Sleep(int milliseconds) override;
   [[noreturn]] void ExitProcess(int code) override;
   DeviceTable& Devices() override { return devices_; }
+  bool BoxesInWindow() const override { return presenter_ != nullptr; }
 
   // The kernel's CPU number of processor p, or -1 when there is none.
   int HostCpu(int proc) const;

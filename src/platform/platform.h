@@ -91,6 +91,9 @@ class Platform {
   virtual void Sleep(int milliseconds) = 0;
   // Ends the process at once (fatal register failures).
   [[noreturn]] virtual void ExitProcess(int code) = 0;
+  // Whether message boxes show in a window rather than on the terminal: a
+  // fatal register failure is then also shown in an "Error" box.
+  virtual bool BoxesInWindow() const { return false; }
   virtual DeviceTable& Devices() = 0;
 };
 

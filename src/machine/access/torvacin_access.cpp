@@ -1,0 +1,43 @@
+// torvacin-access: serves Torvacin's register and port requests, one a line
+// on standard input, one answer a line on standard output, until the input
+// ends. Run as root through pkexec; it takes no argument and reads no
+// environment, opens its devices, gives up every privilege and then serves.
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include "machine/access.h"
+
+int main(int argc, char** argv) {
+  (void)argv;
+  // Nothing from the caller's environment is used, and nothing is passed on.
+  clearenv();
+  if (argc > 1) {
+    std::fprintf(stderr, "torvacin-access takes no arguments\n");
+    return 2;
+  }
+  // No descriptor of the caller's but standard input, output and error.
+#ifdef SYS_close_range
+  if (syscall(SYS_close_range, 3u, ~0u, 0u) != 0)
+#endif
+  {
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
+  }
+  // A client that has gone away ends the helper through a failed write.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::shared_ptr<torv::Machine> machine = torv::OpenAccessDevices();
+  std::string error;
+  if (!torv::DropAccessPrivileges(error)) {
+    std::fprintf(stderr, "torvacin-access: %s\n", error.c_str());
+    return 3;
+  }
+  std::ios::sync_with_stdio(false);
+  torv::AccessServer server(*machine);
+  server.Serve(std::cin, std::cout);
+  return 0;
+}

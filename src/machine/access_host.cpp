@@ -1,0 +1,275 @@
+// The helper's hold on this computer: every processor's msr and cpuid device
+// opened once and the ports 21h to 23h granted while it still has its
+// privileges, then every privilege given up. Capabilities are dropped with
+// the prctl and capset system calls themselves, so the helper needs no
+// library beyond the C library.
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/capability.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "driver/protocol.h"
+#include "machine/access.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#include <sys/io.h>
+#define TORV_ACCESS_X86 1
+#else
+#define TORV_ACCESS_X86 0
+#endif
+
+namespace torv {
+
+namespace {
+
+constexpr int kMaxDevices = 1024;
+constexpr std::uint16_t kFirstPort = 0x21;
+constexpr std::uint16_t kPortCount = 3;
+constexpr uid_t kNobody = 65534;
+
+std::uint32_t OsCode(int e) {
+  return kErrOsBase | static_cast<std::uint32_t>(e > 0 ? e : EIO);
+}
+
+class AccessDevices : public Machine {
+ public:
+  AccessDevices() {
+    long n = sysconf(_SC_NPROCESSORS_CONF);
+    if (n < 1) n = 1;
+    if (n > kMaxDevices) n = kMaxDevices;
+    cpus_.resize(static_cast<std::size_t>(n));
+    for (std::size_t i = 0; i < cpus_.size(); ++i) {
+      const std::string dir = "/dev/cpu/" + std::to_string(i) + "/";
+      Cpu& c = cpus_[i];
+      c.Msr = open((dir + "msr").c_str(), O_RDWR | O_CLOEXEC);
+      if (c.Msr < 0) c.MsrErrno = errno;
+      c.Cpuid = open((dir + "cpuid").c_str(), O_RDONLY | O_CLOEXEC);
+    }
+#if TORV_ACCESS_X86
+    // The port permission belongs to the calling thread: the one that serves.
+    if (ioperm(kFirstPort, kPortCount, 1) != 0) portErrno_ = errno;
+#else
+    portErrno_ = ENOSYS;
+#endif
+  }
+
+  ~AccessDevices() override {
+    for (Cpu& c : cpus_) {
+      if (c.Msr >= 0) close(c.Msr);
+      if (c.Cpuid >= 0) close(c.Cpuid);
+    }
+  }
+
+  AccessDevices(const AccessDevices&) = delete;
+  AccessDevices& operator=(const AccessDevices&) = delete;
+
+  std::string Name() const override { return "torvacin-access"; }
+  std::string Description() const override { return "this computer through torvacin-access"; }
+  int ProcessorCount() const override { return static_cast<int>(cpus_.size()); }
+
+  std::uint32_t Cpuid(int cpu, std::uint32_t leaf, std::uint32_t& eax, std::uint32_t& ebx,
+                      std::uint32_t& ecx, std::uint32_t& edx) override {
+    const Cpu* c = Find(cpu);
+    if (c == nullptr) return kErrCpuUnreachable;
+    std::uint32_t r[4] = {};
+    if (c->Cpuid >= 0) {
+      if (pread(c->Cpuid, r, sizeof r, static_cast<off_t>(leaf)) != static_cast<ssize_t>(sizeof r)) {
+        return OsCode(errno);
+      }
+    } else if (!CpuidOnThread(cpu - 1, leaf, r)) {
+      return kErrCpuUnreachable;
+    }
+    eax = r[0];
+    ebx = r[1];
+    ecx = r[2];
+    edx = r[3];
+    return 0;
+  }
+
+  std::uint32_t ReadMsr(int cpu, std::uint32_t reg, std::uint64_t& value) override {
+    const Cpu* c = Find(cpu);
+    if (c == nullptr) return kErrCpuUnreachable;
+    if (c->Msr < 0) return OsCode(c->MsrErrno);
+    std::uint64_t v = 0;
+    const ssize_t n = pread(c->Msr, &v, sizeof v, static_cast<off_t>(reg));
+    if (n != static_cast<ssize_t>(sizeof v)) return OsCode(n < 0 ? errno : EIO);
+    value = v;
+    return 0;
+  }
+
+  std::uint32_t WriteMsr(int cpu, std::uint32_t reg, std::uint64_t value) override {
+    const Cpu* c = Find(cpu);
+    if (c == nullptr) return kErrCpuUnreachable;
+    if (c->Msr < 0) return OsCode(c->MsrErrno);
+    const ssize_t n = pwrite(c->Msr, &value, sizeof value, static_cast<off_t>(reg));
+    if (n != static_cast<ssize_t>(sizeof value)) return OsCode(n < 0 ? errno : EIO);
+    return 0;
+  }
+
+  std::uint32_t PortIn(std::uint16_t port, std::uint8_t& value) override {
+    if (!PortOpen(port)) return OsCode(portErrno_ != 0 ? portErrno_ : EPERM);
+#if TORV_ACCESS_X86
+    std::uint8_t v;
+    __asm__ volatile("inb %1, %0" : "=a"(v) : "Nd"(port));
+    value = v;
+#else
+    value = 0xFF;
+#endif
+    return 0;
+  }
+
+  std::uint32_t PortOut(std::uint16_t port, std::uint8_t value) override {
+    if (!PortOpen(port)) return OsCode(portErrno_ != 0 ? portErrno_ : EPERM);
+#if TORV_ACCESS_X86
+    __asm__ volatile("outb %0, %1" : : "a"(value), "Nd"(port));
+#else
+    (void)value;
+#endif
+    return 0;
+  }
+
+  // The helper measures no clock and runs no flag test.
+  std::uint32_t ClockCount(int, std::uint32_t&) override { return kErrInvalidFunction; }
+  bool DivisionLeavesFlags(int) override { return false; }
+  bool BindsHostThreads() const override { return true; }
+  std::string DescribeError(std::uint32_t lastError) const override {
+    if (lastError > kErrOsBase && lastError < kErrOsBase + 0x10000u) {
+      return std::strerror(static_cast<int>(lastError - kErrOsBase));
+    }
+    return "";
+  }
+
+ private:
+  struct Cpu {
+    int Msr = -1;
+    int MsrErrno = 0;
+    int Cpuid = -1;
+  };
+
+  const Cpu* Find(int cpu) const {
+    if (cpu < 1 || cpu > static_cast<int>(cpus_.size())) return nullptr;
+    return &cpus_[static_cast<std::size_t>(cpu - 1)];
+  }
+
+  bool PortOpen(std::uint16_t port) const {
+    return portErrno_ == 0 && port >= kFirstPort && port < kFirstPort + kPortCount;
+  }
+
+  // Without the cpuid device, the instruction on a thread bound to the
+  // processor alone.
+  static bool CpuidOnThread(int hostCpu, std::uint32_t leaf, std::uint32_t (&r)[4]) {
+#if TORV_ACCESS_X86
+    if (hostCpu < 0 || hostCpu >= CPU_SETSIZE) return false;
+    bool ran = false;
+    try {
+      std::thread t([&] {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        CPU_SET(hostCpu, &set);
+        if (pthread_setaffinity_np(pthread_self(), sizeof set, &set) != 0) return;
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        __cpuid_count(leaf, 0, a, b, c, d);
+        r[0] = a;
+        r[1] = b;
+        r[2] = c;
+        r[3] = d;
+        ran = true;
+      });
+      t.join();
+    } catch (...) {
+      return false;
+    }
+    return ran;
+#else
+    (void)hostCpu;
+    (void)leaf;
+    (void)r;
+    return false;
+#endif
+  }
+
+  std::vector<Cpu> cpus_;
+  int portErrno_ = 0;
+};
+
+std::string Failed(const char* what) {
+  return std::string(what) + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+std::shared_ptr<Machine> OpenAccessDevices() {
+  return std::make_shared<AccessDevices>();
+}
+
+bool DropAccessPrivileges(std::string& error) {
+  if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) {
+    error = Failed("no new privileges");
+    return false;
+  }
+  const bool root = geteuid() == 0;
+  if (root) {
+    // Empty the bounding set while the right to do so is still held; a
+    // capability the kernel does not know ends the loop.
+    for (unsigned long cap = 0; cap < 64; ++cap) {
+      if (prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0) {
+        if (errno == EINVAL) break;
+        error = Failed("capability bounding set");
+        return false;
+      }
+    }
+    if (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) != 0 ||
+        setresuid(kNobody, kNobody, kNobody) != 0) {
+      error = Failed("changing to user nobody");
+      return false;
+    }
+  }
+  // Ambient capabilities are unknown to old kernels (EINVAL): nothing to clear.
+  if (prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) != 0 && errno != EINVAL) {
+    error = Failed("ambient capabilities");
+    return false;
+  }
+  __user_cap_header_struct header{};
+  header.version = _LINUX_CAPABILITY_VERSION_3;
+  header.pid = 0;
+  __user_cap_data_struct data[2] = {};
+  if (syscall(SYS_capset, &header, data) != 0) {
+    error = Failed("dropping capabilities");
+    return false;
+  }
+  // Check that nothing is left.
+  __user_cap_data_struct left[2] = {};
+  if (syscall(SYS_capget, &header, left) != 0) {
+    error = Failed("reading capabilities");
+    return false;
+  }
+  for (const auto& d : left) {
+    if (d.effective != 0 || d.permitted != 0 || d.inheritable != 0) {
+      error = "capabilities remain after dropping them";
+      return false;
+    }
+  }
+  if (root && (getuid() == 0 || geteuid() == 0 || getgid() == 0 || getegid() == 0)) {
+    error = "still root after changing to user nobody";
+    return false;
+  }
+  // No core dump and no tracing by the new user's other processes.
+  if (prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) {
+    error = Failed("dumpable flag");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace torv
