@@ -9,11 +9,24 @@ if [ "${TORV_TEST_PACKAGES:-0}" = 1 ]; then
   torv_packages+=(clang libclang-rt-14-dev xvfb xauth xdotool imagemagick)
   # Installation and package test: icons, validators, manual page, lintian.
   torv_packages+=(librsvg2-bin desktop-file-utils appstream groff man-db lintian dpkg-dev file)
+  # The Pentium II build and the emulated Pentium II it runs on.
+  torv_packages+=(g++-multilib qemu-system-x86 cpio file binutils)
 fi
 
 torv_install_packages() {
   local missing=()
   local p
+  # The emulated Pentium II boots Debian's 32-bit kernel, fetched with
+  # apt-get download: the package lists must know the i386 architecture.
+  if [ "${TORV_TEST_PACKAGES:-0}" = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    if [ "$(id -u)" -ne 0 ]; then
+      echo "The i386 architecture is not known to dpkg; as root: dpkg --add-architecture i386 && apt-get update" >&2
+      return 1
+    fi
+    echo "Adding the i386 architecture for the emulated Pentium II's kernel" >&2
+    dpkg --add-architecture i386
+    apt-get update -qq >&2
+  fi
   for p in "${torv_packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done

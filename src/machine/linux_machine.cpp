@@ -94,10 +94,34 @@ std::int64_t RawNs() {
   return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
+// RDTSC does not wait for earlier instructions, and later ones may start
+// before it: out of order, the counter could be read before the clock
+// reading that brackets it has finished, or after the next one has begun.
+// A fence on each side keeps the counter read inside its bracket.
 std::uint64_t Tsc() {
+#if defined(__SSE2__)
+  // LFENCE waits for every earlier instruction and holds back later ones.
   _mm_lfence();
   const std::uint64_t t = __rdtsc();
   _mm_lfence();
+#else
+  // A Pentium Pro or Pentium II has no LFENCE (SSE2). CPUID is its
+  // serialising instruction: it completes every earlier instruction and
+  // starts no later one before it has finished. A compiler barrier alone
+  // would not do, since the processor itself reorders around RDTSC.
+  // The macro from <cpuid.h> names EBX as an output, so the compiler saves
+  // EBX where 32-bit position-independent code keeps its GOT pointer there.
+  // One CPUID on each side widens the bracket about evenly, so its middle
+  // still marks the counter read.
+  unsigned a, b, c, d;
+  __cpuid(0, a, b, c, d);
+  const std::uint64_t t = __rdtsc();
+  __cpuid(0, a, b, c, d);
+  (void)a;
+  (void)b;
+  (void)c;
+  (void)d;
+#endif
   return t;
 }
 
@@ -166,7 +190,9 @@ class LinuxMachine : public Machine {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {
       std::uint32_t r[4];
-      const ssize_t n = pread(fd, r, sizeof r, static_cast<off_t>(leaf));
+      // The file offset carries the leaf: 64-bit offsets, so that a 32-bit
+      // build reaches the leaves from 80000000h on as well.
+      const ssize_t n = pread64(fd, r, sizeof r, static_cast<off64_t>(leaf));
       close(fd);
       if (n == static_cast<ssize_t>(sizeof r)) {
         eax = r[0];
@@ -200,7 +226,7 @@ class LinuxMachine : public Machine {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return OsError(errno, path);
     std::uint64_t v = 0;
-    const ssize_t n = pread(fd, &v, sizeof v, static_cast<off_t>(reg));
+    const ssize_t n = pread64(fd, &v, sizeof v, static_cast<off64_t>(reg));
     const int e = errno;
     close(fd);
     if (n != static_cast<ssize_t>(sizeof v)) return RegisterError(n < 0 ? e : EIO, path, reg);
@@ -212,7 +238,7 @@ class LinuxMachine : public Machine {
     const std::string path = DevPath(cpu, "msr");
     const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) return OsError(errno, path);
-    const ssize_t n = pwrite(fd, &value, sizeof value, static_cast<off_t>(reg));
+    const ssize_t n = pwrite64(fd, &value, sizeof value, static_cast<off64_t>(reg));
     const int e = errno;
     close(fd);
     if (n != static_cast<ssize_t>(sizeof value)) return RegisterError(n < 0 ? e : EIO, path, reg);

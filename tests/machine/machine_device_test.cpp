@@ -36,7 +36,7 @@ class LogMachine : public Machine {
   }
   std::uint32_t ReadMsr(int cpu, std::uint32_t reg, std::uint64_t& v) override {
     LastCpu = cpu;
-    Log.push_back("R" + std::to_string(reg));
+    Log.push_back(std::string("R").append(std::to_string(reg)));
     if (reg == FailingReg) return kErrRegisterFault;
     if (reg == kMsrBblBusy) {
       v = BusyReads > 0 ? 1 : 0;

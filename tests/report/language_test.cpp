@@ -81,8 +81,8 @@ TEST(Language, Code43IsGermanButKeepsTheDecimalPoint) {
 }
 
 TEST(Language, WayAssociativeJoinsTheNumber) {
-  EXPECT_EQ("4" + EnglishRec().WayAssociative.str(), "4way associative");
-  EXPECT_EQ("8" + DutchRec().WayAssociative.str(), "8maal associatief");
+  EXPECT_EQ(std::string("4").append(EnglishRec().WayAssociative.view()), "4way associative");
+  EXPECT_EQ(std::string("8").append(DutchRec().WayAssociative.view()), "8maal associatief");
 }
 
 TEST(Language, Cp1252ToUtf8) {
