@@ -2,12 +2,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace torv {
 
 struct World;
+class Machine;
 
 // Error codes of LoadDriver.
 enum : std::uint32_t {
@@ -18,15 +21,54 @@ enum : std::uint32_t {
   kDrvErrBreak = 261,
   kDrvErrInUse = 262,
   kDrvErrPermission = 263,
+  // The NT service could not be installed for a reason of its own; shown as
+  // the general driver error.
+  kDrvErrService = 264,
 };
 
 // The Linux driver's file name and version.
 inline constexpr const char* kLinuxDriverName = "kelvorlx";
 inline constexpr std::uint32_t kLinuxDriverVersion = 0x0103;
 
+// Results of one NT installation attempt.
+enum : std::uint32_t {
+  kNtInstalled = 0,
+  kNtServiceFailed = 0x10,
+  kNtOpenFailed = 0x20,
+  kNtTooOld = 0x30,
+};
+
+inline constexpr const char* kNtServiceName = "KelvorNT";
+inline constexpr const char* kNtDevice = "\\\\.\\Dev_KelvorNT";
+inline constexpr const char* kVxdDevice = "\\\\.\\kelvor95";
+inline constexpr const char* kMsrDevice = "/dev/cpu/0/msr";
+
+// What the Linux start needs besides the platform: the back-end for this
+// computer. Null when there is none; `why` is then kErrorAccessDenied when
+// this user may not reach the processor's registers at all.
+struct LinuxStart {
+  std::function<std::shared_ptr<Machine>(std::uint32_t& why)> MakeHost;
+};
+LinuxStart DefaultLinuxStart();
+
 void LoadDriver(World& w, std::uint8_t kind, std::string_view fileName,
                 std::uint32_t requiredVersion, std::uint32_t& errorCode);
+// The same with the Linux back-end chosen by the caller.
+void LoadDriver(World& w, std::uint8_t kind, std::string_view fileName,
+                std::uint32_t requiredVersion, std::uint32_t& errorCode, const LinuxStart& start);
 std::string DrvErrorText(World& w, std::uint32_t code);
 void DrvUnload(World& w);
+
+// The NT service control steps. `failure` receives the system's last-error
+// value of the step that failed (0 when none did).
+bool InstallService(World& w, std::string_view serviceName, std::string_view binaryPath,
+                    std::uint32_t& failure);
+bool RemoveService(World& w, std::string_view serviceName);
+// One NT installation attempt: kNtInstalled, kNtServiceFailed, kNtOpenFailed
+// or kNtTooOld. An empty path only tries the driver already running.
+std::uint32_t InstallDriverNT(World& w, std::string_view binaryPath, std::uint32_t requiredVersion,
+                              std::uint32_t& failure);
+// A question in a "Warning" box with OK and Cancel; 1 means OK.
+int DrvAsk(World& w, std::string_view text);
 
 }  // namespace torv

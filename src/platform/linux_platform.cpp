@@ -2,15 +2,22 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
+#include <cerrno>
 #include <thread>
+#include <vector>
 
 #include "platform/locale.h"
 #include "report/language.h"
+
+extern char** environ;
 
 namespace torv {
 
@@ -123,6 +130,38 @@ bool LinuxPlatform::RunBoundThread(int proc, const std::function<std::uint32_t()
 
 void LinuxPlatform::Sleep(int milliseconds) {
   if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+bool LinuxPlatform::IsRoot() { return geteuid() == 0; }
+
+bool LinuxPlatform::PathExists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+// The program is started directly, without a shell and without a search of
+// PATH: argv[0] is its full path.
+int LinuxPlatform::RunProgram(const std::vector<std::string>& argv) {
+  if (argv.empty()) return -1;
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  std::fflush(nullptr);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) return -1;
+  int status = 0;
+  pid_t r;
+  do {
+    r = waitpid(pid, &status, 0);
+  } while (r < 0 && errno == EINTR);
+  if (r < 0) return -1;
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+
+void LinuxPlatform::ErrorLine(std::string_view text) {
+  std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
+  std::fflush(stderr);
 }
 
 void LinuxPlatform::ExitProcess(int code) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -45,6 +46,10 @@ class LinuxPlatform : public Platform {
   [[noreturn]] void ExitProcess(int code) override;
   DeviceTable& Devices() override { return devices_; }
   bool BoxesInWindow() const override { return presenter_ != nullptr; }
+  bool IsRoot() override;
+  bool PathExists(const std::string& path) override;
+  int RunProgram(const std::vector<std::string>& argv) override;
+  void ErrorLine(std::string_view text) override;
 
   // The kernel's CPU number of processor p, or -1 when there is none.
   int HostCpu(int proc) const;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace torv {
 
@@ -20,6 +21,21 @@ enum : std::uint8_t {
   kOsOther = 6,
   kOsLinux = 7,
 };
+
+// The running system's version as it reports it: the platform identifier
+// (VER_PLATFORM_WIN32s 0, VER_PLATFORM_WIN32_WINDOWS 1, VER_PLATFORM_WIN32_NT 2)
+// and the major and minor version.
+inline constexpr std::uint32_t kVerPlatformWin32s = 0;
+inline constexpr std::uint32_t kVerPlatformWin32Windows = 1;
+inline constexpr std::uint32_t kVerPlatformWin32NT = 2;
+struct OsVersion {
+  std::uint32_t PlatformId = 0;
+  std::uint32_t Major = 0;
+  std::uint32_t Minor = 0;
+};
+// The platform kind of a Windows version: Windows 95 0 (98 and later 3),
+// NT 1, Win32s 2, anything else 6.
+std::uint8_t MapWinVersion(const OsVersion& v);
 
 // Result of one device request: whether the device accepted it and the
 // system's last-error value afterwards.
@@ -43,21 +59,37 @@ class Device {
 
 inline constexpr std::uint32_t kInvalidHandle = 0xFFFFFFFFu;
 inline constexpr std::uint32_t kErrFileNotFound = 2;
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
+inline constexpr std::uint32_t kErrFileExists = 80;
+inline constexpr std::uint32_t kErrCallNotImplemented = 120;
+inline constexpr std::uint32_t kErrServiceAlreadyRunning = 1056;
+inline constexpr std::uint32_t kErrServiceDoesNotExist = 1060;
+inline constexpr std::uint32_t kErrServiceNotActive = 1062;
+inline constexpr std::uint32_t kErrServiceMarkedForDelete = 1072;
+inline constexpr std::uint32_t kErrServiceExists = 1073;
 
 // Devices by name ("\\.\name") and open handles.
 class DeviceTable {
  public:
+  // Asked for a name that is not registered (a system that loads a driver
+  // when its device is opened); null with `lastError` set when there is none.
+  using Resolver =
+      std::function<std::shared_ptr<Device>(const std::string& path, std::uint32_t& lastError)>;
+  void SetResolver(Resolver r) { resolver_ = std::move(r); }
   void Register(const std::string& path, std::shared_ptr<Device> dev);
   void Unregister(const std::string& path);
   // Returns a handle, or kInvalidHandle with lastError set.
   std::uint32_t Open(const std::string& path, std::uint32_t& lastError);
   void Close(std::uint32_t handle);
   Device* Get(std::uint32_t handle) const;
+  std::size_t OpenCount() const { return open_.size(); }
 
  private:
+  Resolver resolver_;
   std::map<std::string, std::shared_ptr<Device>> named_;
   std::map<std::uint32_t, std::shared_ptr<Device>> open_;
   std::uint32_t next_ = 0x104;
+
 };
 
 enum class BoxButtons { Ok, OkCancel };
@@ -95,6 +127,74 @@ class Platform {
   // fatal register failure is then also shown in an "Error" box.
   virtual bool BoxesInWindow() const { return false; }
   virtual DeviceTable& Devices() = 0;
+
+  // The system's last-error value, left by the calls below.
+  virtual std::uint32_t LastError() { return lastError_; }
+
+  // Files and directories, in the system's own path form. Where a system has
+  // no such thing the defaults answer "none".
+  virtual std::string ProgramFile() { return ""; }       // full path of the program
+  virtual std::string CurrentDirectory() { return ""; }  // the working directory
+  virtual std::string SystemDirectory() { return ""; }
+  virtual std::string WindowsDirectory() { return ""; }
+  // The file's date as a packed date-time, -1 when there is no such file.
+  virtual std::int32_t FileAge(const std::string&) { return -1; }
+  // Copies a file; with `failIfExists` an existing target is left alone and
+  // the copy fails.
+  virtual bool CopyFile(const std::string&, const std::string&, bool) {
+    lastError_ = kErrCallNotImplemented;
+    return false;
+  }
+  // The universal form of a path: a mapped network drive's letter replaced
+  // by its share name; any other path unchanged.
+  virtual std::string UniversalName(const std::string& path) { return path; }
+
+  // Service control manager. Handles are non-zero; 0 means failure, with
+  // LastError() telling why.
+  struct ServiceConfig {
+    std::string Name;
+    std::string DisplayName;
+    std::uint32_t DesiredAccess = 0;
+    std::uint32_t ServiceType = 0;
+    std::uint32_t StartType = 0;
+    std::uint32_t ErrorControl = 0;
+    std::string BinaryPath;
+  };
+  virtual std::uintptr_t OpenSCManager(std::uint32_t) { return NoServices(); }
+  virtual std::uintptr_t CreateService(std::uintptr_t, const ServiceConfig&) { return NoServices(); }
+  virtual std::uintptr_t OpenService(std::uintptr_t, const std::string&, std::uint32_t) {
+    return NoServices();
+  }
+  virtual bool StartService(std::uintptr_t) { return NoServices() != 0; }
+  virtual bool ControlService(std::uintptr_t, std::uint32_t) { return NoServices() != 0; }
+  virtual bool DeleteService(std::uintptr_t) { return NoServices() != 0; }
+  virtual void CloseServiceHandle(std::uintptr_t) {}
+
+  // Linux start: root's rights, whether a path exists, and running a program
+  // directly (no shell) with fixed arguments, waiting for its end. RunProgram
+  // returns the exit status, or -1 when the program could not be started.
+  virtual bool IsRoot() { return false; }
+  virtual bool PathExists(const std::string&) { return false; }
+  virtual int RunProgram(const std::vector<std::string>&) { return -1; }
+  // One line for the user on the error stream (console mode).
+  virtual void ErrorLine(std::string_view) {}
+
+ protected:
+  std::uint32_t lastError_ = 0;
+
+ private:
+  std::uintptr_t NoServices() {
+    lastError_ = kErrCallNotImplemented;
+    return 0;
+  }
 };
+
+// Service control values.
+inline constexpr std::uint32_t kScManagerAllAccess = 0xF003F;
+inline constexpr std::uint32_t kServiceAllAccess = 0xF01FF;
+inline constexpr std::uint32_t kServiceKernelDriver = 1;
+inline constexpr std::uint32_t kServiceDemandStart = 3;
+inline constexpr std::uint32_t kServiceErrorNormal = 1;
+inline constexpr std::uint32_t kServiceControlStop = 1;
 
 }  // namespace torv

@@ -61,13 +61,16 @@ TEST(LoadDriver, ThisComputerByDefault) {
   EXPECT_TRUE(t.w.machine->BindsHostThreads());
 }
 
-TEST(LoadDriver, WindowsKindsAreNotBuilt) {
+TEST(LoadDriver, NoDriverFileAnywhere) {
   for (std::uint8_t kind : {kOsWin95, kOsWinNT, kOsWin98}) {
     LoaderWorld t;
+    t.platform.Kind = t.w.shell.OsKind = kind;
     std::uint32_t code = 0;
     LoadDriver(t.w, kind, "KELVORNT.SYS", 0x0103, code);
     EXPECT_EQ(code, static_cast<std::uint32_t>(kDrvErrNotFound)) << int(kind);
     EXPECT_EQ(t.w.drv.DrvFileName, "KELVORNT.SYS");
+    EXPECT_TRUE(t.platform.Boxes.empty());
+    EXPECT_EQ(t.platform.Devices().OpenCount(), 0u);
   }
 }
 
@@ -104,6 +107,7 @@ TEST(DrvErrorText, EveryCode) {
       {262, "kelvorlx already in use "},
       {263, "kelvorlx Not allowed to load Driver"},
       {264, " Driver Error"},
+      {0x10, " Driver Error"},
       {1, " Driver Error"},
   };
   for (const Case& c : cases) EXPECT_EQ(DrvErrorText(t.w, c.Code), c.Text) << c.Code;
