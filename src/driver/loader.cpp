@@ -200,22 +200,31 @@ void LoadWinNT(World& w, const Preparation& p, std::uint32_t requiredVersion,
 }
 
 // As root, a missing msr device means the kernel's msr module is not loaded:
-// load it, running modprobe directly with fixed arguments.
+// load it, running modprobe directly (no shell, no search of PATH) with fixed
+// arguments. Without modprobe there is nothing to run; a register read then
+// names the missing device.
 void LoadMsrModule(World& w) {
   Platform& os = *w.platform;
+  std::string modprobe;
+  for (const char* p : {"/sbin/modprobe", "/usr/sbin/modprobe"}) {
+    if (os.PathExists(p)) {
+      modprobe = p;
+      break;
+    }
+  }
+  if (modprobe.empty()) return;
   const bool console = !os.BoxesInWindow();
   if (console) {
     os.ErrorLine(std::string("torvacin: ") + kMsrDevice +
                  " is missing: loading the kernel's msr module (modprobe msr)");
   }
-  const int status = os.RunProgram({"/sbin/modprobe", "msr"});
-  if (console && (status != 0 || !os.PathExists(kMsrDevice))) {
-    os.ErrorLine(
-        status < 0 ? std::string("torvacin: modprobe could not be started")
-                   : "torvacin: modprobe msr ended with status " + std::to_string(status) +
-                         (os.PathExists(kMsrDevice) ? "" : std::string(", and ") + kMsrDevice +
-                                                               " is still missing"));
-  }
+  const int status = os.RunProgram({modprobe, "msr"});
+  if (!console || (status == 0 && os.PathExists(kMsrDevice))) return;
+  std::string line = "torvacin: " + modprobe;
+  line += status < 0 ? std::string(" could not be started")
+                     : " msr ended with status " + std::to_string(status);
+  if (!os.PathExists(kMsrDevice)) line += std::string(", and ") + kMsrDevice + " is still missing";
+  os.ErrorLine(line);
 }
 
 void LoadLinux(World& w, std::uint32_t requiredVersion, std::uint32_t& errorCode,

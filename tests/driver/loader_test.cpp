@@ -115,3 +115,90 @@ TEST(DrvErrorText, EveryCode) {
 
 }  // namespace
 }  // namespace torv
+
+namespace torv {
+namespace {
+
+// ---- Linux start ------------------------------------------------------------
+
+struct MsrCase {
+  const char* Name;
+  bool Root;
+  bool MsrPresent;
+  const char* Modprobe;  // where modprobe is installed, "" nowhere
+  int Status;            // its exit status, -1 when it cannot start
+  bool Window;
+  bool Ran;
+  std::vector<std::string> Lines;
+};
+
+const std::string kNotice =
+    "torvacin: /dev/cpu/0/msr is missing: loading the kernel's msr module (modprobe msr)";
+
+const MsrCase kMsrCases[] = {
+    {"RootLoadsTheModule", true, false, "/sbin/modprobe", 0, false, true, {kNotice}},
+    {"ModuleNotLoaded", true, false, "/usr/sbin/modprobe", 1, false, true,
+     {kNotice, "torvacin: /usr/sbin/modprobe msr ended with status 1, and /dev/cpu/0/msr is "
+               "still missing"}},
+    {"ModprobeCannotStart", true, false, "/sbin/modprobe", -1, false, true,
+     {kNotice, "torvacin: /sbin/modprobe could not be started, and /dev/cpu/0/msr is still "
+               "missing"}},
+    {"WindowSaysNothingOnTheTerminal", true, false, "/sbin/modprobe", 1, true, true, {}},
+    {"DevicePresent", true, true, "/sbin/modprobe", 0, false, false, {}},
+    {"NotRoot", false, false, "/sbin/modprobe", 0, false, false, {}},
+    {"NoModprobe", true, false, "", 0, false, false, {}},
+};
+
+class MsrModule : public ::testing::TestWithParam<MsrCase> {};
+
+TEST_P(MsrModule, LoadedAsRootWhenTheDeviceIsMissing) {
+  const MsrCase& c = GetParam();
+  LoaderWorld t;
+  t.platform.Root = c.Root;
+  t.platform.Window = c.Window;
+  if (c.MsrPresent) t.platform.ExistingPaths.insert("/dev/cpu/0/msr");
+  if (*c.Modprobe != '\0') t.platform.ExistingPaths.insert(c.Modprobe);
+  t.platform.RunStatus = c.Status;
+  if (c.Status == 0) t.platform.PathsAfterRun = {"/dev/cpu/0/msr"};
+  LinuxStart start;
+  start.MakeHost = [](std::uint32_t&) { return Sim("p2-450"); };
+  std::uint32_t code = 99;
+  LoadDriver(t.w, kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code, start);
+  EXPECT_EQ(code, 0u);
+  const std::vector<std::vector<std::string>> ran =
+      c.Ran ? std::vector<std::vector<std::string>>{{c.Modprobe, "msr"}}
+            : std::vector<std::vector<std::string>>{};
+  EXPECT_EQ(t.platform.Ran, ran);
+  EXPECT_EQ(t.platform.ErrorLines, c.Lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MsrModule, ::testing::ValuesIn(kMsrCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(LoadDriver, LinuxWithoutBackEndOrPermission) {
+  struct Case {
+    std::uint32_t Why;
+    std::uint32_t Code;
+    const char* Text;
+  };
+  const Case cases[] = {
+      {0, kDrvErrNotFound, "kelvorlx not found "},
+      {kErrorAccessDenied, kDrvErrPermission, "kelvorlx Not allowed to load Driver"},
+  };
+  for (const Case& c : cases) {
+    LoaderWorld t;
+    LinuxStart start;
+    start.MakeHost = [&](std::uint32_t& why) {
+      why = c.Why;
+      return std::shared_ptr<Machine>();
+    };
+    std::uint32_t code = 0;
+    LoadDriver(t.w, kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code, start);
+    EXPECT_EQ(code, c.Code);
+    EXPECT_EQ(DrvErrorText(t.w, code), c.Text);
+    EXPECT_EQ(t.platform.Devices().OpenCount(), 0u);
+  }
+}
+
+}  // namespace
+}  // namespace torv

@@ -193,3 +193,32 @@ TEST(LinuxPlatformDeathTest, ExitProcessEndsWithTheCodeAfterFlushing) {
 
 }  // namespace
 }  // namespace torv
+
+namespace torv {
+namespace {
+
+// Programs run directly: no shell reads the arguments, and no search of PATH
+// finds the program.
+TEST(LinuxPlatform, RunProgramWithFixedArguments) {
+  LinuxPlatform p;
+  struct Case {
+    std::vector<std::string> Argv;
+    int Status;
+  };
+  const Case cases[] = {
+      {{"/bin/true"}, 0},
+      {{"/bin/false"}, 1},
+      {{"/usr/bin/test", "a;b $(x)", "=", "a;b $(x)"}, 0},
+      {{"true"}, -1},
+      {{"/nonexistent/modprobe", "msr"}, -1},
+      {{}, -1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(p.RunProgram(c.Argv), c.Status) << (c.Argv.empty() ? "" : c.Argv[0]);
+  }
+  EXPECT_TRUE(p.PathExists("/bin/true"));
+  EXPECT_FALSE(p.PathExists("/nonexistent/modprobe"));
+}
+
+}  // namespace
+}  // namespace torv
