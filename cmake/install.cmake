@@ -1,7 +1,9 @@
 # Installation (cmake --install, honouring CMAKE_INSTALL_PREFIX and DESTDIR)
-# and the Debian package (cpack -G DEB): the program, its manual page, the
-# desktop entry with its icon, the AppStream metadata, the bash completion and
-# the package's documentation files.
+# and the Debian package (cpack -G DEB): the program, its privileged helper
+# torvacin-access with its polkit policy (their rules are in the top-level
+# CMakeLists.txt), the manual pages, the desktop entry with its icon, the
+# AppStream metadata, the bash completion and the package's documentation
+# files.
 include(GNUInstallDirs)
 
 set(TORV_DATA_DIR ${CMAKE_SOURCE_DIR}/data)
@@ -41,6 +43,7 @@ function(torv_compressed var source name)
   set(torv_generated ${torv_generated} ${TORV_GEN_DIR}/${name}.gz PARENT_SCOPE)
 endfunction()
 torv_compressed(torv_man ${TORV_DATA_DIR}/torvacin.1 torvacin.1)
+torv_compressed(torv_access_man ${TORV_DATA_DIR}/torvacin-access.8 torvacin-access.8)
 torv_compressed(torv_changelog ${TORV_GEN_DIR}/changelog changelog)
 
 set(TORV_ICON_SIZES 16 24 32 48 64 128 256)
@@ -64,6 +67,7 @@ endif()
 add_custom_target(torv_install_data ALL DEPENDS ${torv_generated})
 
 install(FILES ${torv_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${torv_access_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
 install(FILES ${TORV_DATA_DIR}/torvacin.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${TORV_DATA_DIR}/torvacin.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${TORV_DATA_DIR}/torvacin.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
@@ -101,6 +105,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://torvacin.org/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# torvacin-access is started through pkexec when the program runs as an
+# ordinary user; as root the program needs neither.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS pkexec)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

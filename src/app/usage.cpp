@@ -141,7 +141,10 @@ std::string UsageText() {
 }
 
 std::string VersionText() {
-  return "torvacin " + std::string(kVersion) + "\n";
+  std::string text = "torvacin ";
+  text += kVersion;
+  text += '\n';
+  return text;
 }
 
 }  // namespace torv

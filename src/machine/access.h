@@ -90,8 +90,14 @@ bool DropAccessPrivileges(std::string& error);
 // ---- The program's side ----
 
 // Where the program finds the helper and how it starts it: a fixed argument
-// list, no shell.
+// list, no shell. The helper is the one installed with the program (see
+// InstalledAccessHelper), else the one at the path the program was built for.
 std::vector<std::string> AccessHelperCommand();
+
+// The helper installed beside `program` (an absolute path): for a program in
+// PREFIX/bin, PREFIX/libexec/torvacin-access (the folders this build installs
+// to). Empty when the program is not in such a folder.
+std::string InstalledAccessHelper(std::string_view program);
 
 // A back-end that answers CPUID, the clock and the flag test from `local` and
 // sends register and port requests to the helper, started with `command` on

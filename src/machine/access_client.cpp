@@ -13,6 +13,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "driver/protocol.h"
@@ -23,6 +24,13 @@
 #endif
 #ifndef TORV_PKEXEC
 #define TORV_PKEXEC "/usr/bin/pkexec"
+#endif
+// The install folders of the program and the helper, relative to the prefix.
+#ifndef TORV_BINDIR
+#define TORV_BINDIR "bin"
+#endif
+#ifndef TORV_LIBEXECDIR
+#define TORV_LIBEXECDIR "libexec"
 #endif
 
 extern char** environ;
@@ -300,7 +308,35 @@ class AccessClient : public Machine {
 
 }  // namespace
 
+std::string InstalledAccessHelper(std::string_view program) {
+  constexpr std::string_view bindir = TORV_BINDIR;
+  constexpr std::string_view libexecdir = TORV_LIBEXECDIR;
+  if (bindir.empty() || bindir.front() == '/' || libexecdir.empty() || libexecdir.front() == '/' ||
+      !program.starts_with('/')) {
+    return {};
+  }
+  const std::string_view folder = program.substr(0, program.rfind('/'));
+  if (folder.size() <= bindir.size() || !folder.ends_with(bindir) ||
+      folder[folder.size() - bindir.size() - 1] != '/') {
+    return {};
+  }
+  std::string helper(folder.substr(0, folder.size() - bindir.size()));
+  helper += libexecdir;
+  helper += "/torvacin-access";
+  return helper;
+}
+
 std::vector<std::string> AccessHelperCommand() {
+  // A package installs under another prefix than the build was configured
+  // for: the helper that came with this program is the one to start (and the
+  // one its polkit policy names).
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n > 0) {
+    self[n] = '\0';
+    std::string helper = InstalledAccessHelper(self);
+    if (!helper.empty() && access(helper.c_str(), X_OK) == 0) return {TORV_PKEXEC, helper};
+  }
   return {TORV_PKEXEC, TORV_ACCESS_HELPER};
 }
 

@@ -210,6 +210,25 @@ bool IsDumpName(std::string_view key) {
          !IsSettingName(key);
 }
 
+// A line of a dump that sets nothing: a section or processor header, or a
+// "Name : value" / "Name = value" header line (the clock and the Cyrix
+// revision among them are facts of the dump, not settings of a profile).
+bool IsDumpHeader(std::string_view line) {
+  if (DumpSection(line) || IsDumpProcessor(line)) return true;
+  if ((StartsWith(line, "CPUID ") && NumberFollows(line.substr(6))) ||
+      (StartsWith(line, "MSR ") && NumberFollows(line.substr(4))) || StartsWith(line, "0x") ||
+      StartsWith(line, "0X")) {
+    return false;
+  }
+  const auto eq = line.find('=');
+  const auto colon = line.find(':');
+  if (eq != std::string_view::npos && (colon == std::string_view::npos || eq < colon)) {
+    return IsDumpName(Trim(line.substr(0, eq)));
+  }
+  return colon != std::string_view::npos && std::isalpha(static_cast<unsigned char>(line.front())) &&
+         !IsSettingName(Trim(line.substr(0, colon)));
+}
+
 class Parser {
  public:
   Parser(std::string_view source, SimProfile& out, std::string& error)
@@ -334,7 +353,9 @@ class Parser {
   bool DumpProcessor() {
     const std::size_t n = dumpProcessors_ + 1;
     if (n > static_cast<std::size_t>(kSimMaxProcessors)) {
-      return Fail("more than " + std::to_string(kSimMaxProcessors) + " processors");
+      std::string what = "more than ";
+      what += std::to_string(kSimMaxProcessors);
+      return Fail(what + " processors");
     }
     dumpProcessors_ = n;
     MakeProcessors(std::max(n, static_cast<std::size_t>(count_)));

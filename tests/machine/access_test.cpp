@@ -4,6 +4,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/world.h"
@@ -309,6 +310,26 @@ TEST(AccessClient, SendsRequestLinesAndReadsTheAnswers) {
   }
   // The connection survives every refusal.
   EXPECT_EQ(m->ReadMsr(1, 0x2A, v), 0u);
+}
+
+// The helper installed with the program is found from the program's own
+// place, whatever prefix the build was configured for (a package installs
+// under /usr).
+TEST(AccessClient, FindsTheHelperInstalledBesideTheProgram) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"/usr/bin/torvacin", "/usr/libexec/torvacin-access"},
+      {"/opt/torvacin/bin/torvacin", "/opt/torvacin/libexec/torvacin-access"},
+      {"/bin/torvacin", "/libexec/torvacin-access"},
+      {"/home/u/src/build/torvacin", ""},
+      {"/usr/sbin/torvacin", ""},
+      {"/usr/xbin/torvacin", ""},
+      {"bin/torvacin", ""},
+      {"torvacin", ""},
+      {"", ""},
+  };
+  for (const auto& [program, helper] : cases) {
+    EXPECT_EQ(InstalledAccessHelper(program), helper) << program;
+  }
 }
 
 TEST(AccessClient, AHelperThatCannotStartOrIsRefusedGivesItsReason) {

@@ -1,0 +1,20 @@
+/* Stands in for pkexec on the emulated Pentium II, which has no polkit. The
+   guest installs it as /usr/bin/pkexec, owned by root with the set-user-ID
+   bit, so torvacin starts it exactly as it starts pkexec: it becomes root and
+   executes the one helper it was built for, with that helper's only argument
+   vector and an empty environment, keeping standard input and output. It
+   looks at nothing the caller hands it. Like pkexec it ends with 127 when it
+   cannot run the helper. */
+#include <unistd.h>
+
+#ifndef TORV_HELPER
+#error "build with -DTORV_HELPER=\"/path/of/torvacin-access\""
+#endif
+
+int main(void) {
+  char* const argv[] = {(char*)TORV_HELPER, (char*)0};
+  char* const envp[] = {(char*)0};
+  if (setgid(0) != 0 || setuid(0) != 0) return 127;
+  execve(TORV_HELPER, argv, envp);
+  return 127;
+}
