@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/settings.h"
+#include "driver/hw.h"
 #include "driver/loader.h"
 #include "machine/machine.h"
 #include "p2/p2info.h"
@@ -162,6 +163,8 @@ bool TForm1::TestProc(std::int32_t arg) {
     const int bindTo = bindsHost_ ? proc : 0;
     const bool ran = w_.platform->RunBoundThread(
         bindTo, [&] { return steps_.Worker(w_, arg); }, exitCode);
+    // A register failure ended the worker: shown here, then the end.
+    EndFatally(w_);
     if (!ran) {
       ReportWriteLn(w_.report, " Processor " + DecStr(proc) +
                                    " could not be reached: the analysis thread could not be "

@@ -36,8 +36,10 @@ std::string TraceLine(char kind, std::uint32_t reg, std::uint32_t lo, std::uint3
   return line;
 }
 
-// One line on the error stream before a fatal end: which register, and why,
-// in the words of the device that refused it.
+// A failed register access: one line on the error stream at once, which
+// register, and why, in the words of the device that refused it. The same
+// words are kept for the "Error" box of the window, which the main thread
+// shows before the program ends (the first failure is the one told).
 void ReportFatal(World& w, const char* action, std::uint32_t reg) {
   std::string reason;
   if (const Device* dev = w.platform->Devices().Get(w.drv.DrvHandle)) {
@@ -51,13 +53,21 @@ void ReportFatal(World& w, const char* action, std::uint32_t reg) {
   std::fprintf(stderr, "torvacin: %s model-specific register %08X failed: %s\n", action,
                static_cast<unsigned>(reg), reason.c_str());
   std::fflush(stderr);
-  // In the window the user may see no terminal: the same words in a box.
-  if (w.platform->BoxesInWindow()) {
-    std::string text = std::string(action) + " model-specific register " + HexDword(reg) +
-                       " failed: " + reason;
+  if (w.hw.FatalText.empty()) {
+    std::string text =
+        std::string(action) + " model-specific register " + HexDword(reg) + " failed: " + reason;
     text[0] = static_cast<char>(text[0] - 'a' + 'A');
-    w.platform->MessageBox("Error", Cut(text), BoxButtons::Ok);
+    w.hw.FatalText = Cut(text);
   }
+}
+
+// In the window the user may see no terminal: the reason in a box first.
+[[noreturn]] void ShowAndEnd(World& w, int code) {
+  if (w.platform->BoxesInWindow() && !w.hw.FatalText.empty()) {
+    w.platform->MessageBox("Error", w.hw.FatalText, BoxButtons::Ok);
+  }
+  w.platform->ExitProcess(code);
+  std::abort();  // not reached: ExitProcess does not come back
 }
 
 }  // namespace
@@ -150,9 +160,19 @@ bool WriteMsrChecked(World& w, std::uint32_t reg, std::uint32_t lo, std::uint32_
   return false;
 }
 
+// On an analysis thread the failure is recorded and the thread ends: the
+// main thread, which waits for it, shows the box and ends the program
+// (EndFatally). On the main thread both happen here.
 void MsrFailureEnd(World& w, int code) {
-  w.platform->ExitProcess(code);
-  std::abort();  // not reached: ExitProcess does not come back
+  if (w.platform->OnWorkerThread()) {
+    if (w.hw.FatalCode == 0) w.hw.FatalCode = code;
+    w.platform->EndThread();
+  }
+  ShowAndEnd(w, code);
+}
+
+void EndFatally(World& w) {
+  if (w.hw.FatalCode != 0) ShowAndEnd(w, w.hw.FatalCode);
 }
 
 void ReadMsr(World& w, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& hi) {

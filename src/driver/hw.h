@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace torv {
 
@@ -13,6 +14,10 @@ struct HwState {
   double CpuClockHz = 0.0;
   // The processor announced by the last DrvSetCpu (1-based).
   int CurrentCpu = 1;
+  // A register failure that ended the analysis thread: the exit code (7 or
+  // 8, 0 for none) and what the "Error" box says.
+  int FatalCode = 0;
+  std::string FatalText;
 };
 
 // CPUID result in the order EAX, EBX, EDX, ECX.
@@ -58,6 +63,10 @@ bool WriteMsrChecked(World& w, std::uint32_t reg, std::uint32_t lo, std::uint32_
 inline constexpr int kExitMsrWrite = 7;
 inline constexpr int kExitMsrRead = 8;
 [[noreturn]] void MsrFailureEnd(World& w, int code);
+// Called by the main thread after an analysis thread has ended: a register
+// failure that ended that thread is shown ("Error" box in the window) and
+// ends the program with its code. Does nothing when there was none.
+void EndFatally(World& w);
 void MeasureClock(World& w);
 std::uint32_t L2Transaction(World& w, std::uint32_t command, std::uint32_t way,
                             std::uint32_t address, std::uint32_t addressHigh,

@@ -1,6 +1,11 @@
 #include "platform/platform.h"
 
+#include <pthread.h>
+
 namespace torv {
+
+// The thread unwinds as it ends, so what it holds is released.
+void Platform::EndThread() { pthread_exit(nullptr); }
 
 std::uint8_t MapWinVersion(const OsVersion& v) {
   switch (v.PlatformId) {

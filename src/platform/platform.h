@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace torv {
@@ -123,6 +124,11 @@ class Platform {
   virtual void Sleep(int milliseconds) = 0;
   // Ends the process at once (fatal register failures).
   [[noreturn]] virtual void ExitProcess(int code) = 0;
+  // Whether the caller runs on a thread other than the one that made the
+  // platform (the main thread): an analysis thread of RunBoundThread.
+  bool OnWorkerThread() const { return std::this_thread::get_id() != mainThread_; }
+  // Ends the calling analysis thread at once; RunBoundThread then returns.
+  [[noreturn]] virtual void EndThread();
   // Whether message boxes show in a window rather than on the terminal: a
   // fatal register failure is then also shown in an "Error" box.
   virtual bool BoxesInWindow() const { return false; }
@@ -181,6 +187,7 @@ class Platform {
 
  protected:
   std::uint32_t lastError_ = 0;
+  std::thread::id mainThread_ = std::this_thread::get_id();
 
  private:
   std::uintptr_t NoServices() {

@@ -272,3 +272,106 @@ TEST_F(MsrFatal, FailedReadIsTracedWithStatus0001BeforeTheEnd) {
 
 }  // namespace
 }  // namespace torv
+
+namespace torv {
+namespace {
+
+// ---- a register failure on the analysis thread -----------------------------
+
+// The worker records the failure and ends; nothing after the failed access
+// runs, and the program goes on until the main thread looks.
+TEST(MsrFailureOnWorker, RecordedAndTheThreadEnds) {
+  struct Case {
+    bool Write;
+    int Code;
+    const char* Text;
+  };
+  const Case cases[] = {
+      {false, 8, "Reading model-specific register 0000002A failed: msr device missing"},
+      {true, 7, "Writing model-specific register 0000011E failed: msr device missing"},
+  };
+  for (const Case& c : cases) {
+    test::DriverWorld t;
+    t.dev->Answers[ReqMsrRead] = test::Answer{false, kErrOsBase | 2, {}};
+    t.dev->Answers[ReqMsrWrite] = test::Answer{false, kErrOsBase | 2, {}};
+    t.dev->Reason = "msr device missing";
+    bool after = false;
+    std::uint32_t exitCode = 99;
+    ASSERT_TRUE(t.platform.RunBoundThread(
+        1,
+        [&]() -> std::uint32_t {
+          std::uint32_t lo = 0, hi = 0;
+          if (c.Write) {
+            WriteMsr(t.w, 0x11E, 0, 0);
+          } else {
+            ReadMsr(t.w, 0x2A, lo, hi);
+          }
+          after = true;
+          return 0;
+        },
+        exitCode));
+    EXPECT_FALSE(after);
+    EXPECT_EQ(t.w.hw.FatalCode, c.Code);
+    EXPECT_EQ(t.w.hw.FatalText, c.Text);
+    // No box from the worker.
+    EXPECT_TRUE(t.platform.Boxes.empty());
+  }
+}
+
+// Boxes are written to the error stream as the process ends, so that the
+// death test sees what the user saw.
+class WindowEnd : public FakePlatform {
+ public:
+  [[noreturn]] void ExitProcess(int code) override {
+    for (const RecordedBox& b : Boxes) {
+      std::fprintf(stderr, "[%s: %s]\n", b.Title.c_str(), b.Text.c_str());
+    }
+    FakePlatform::ExitProcess(code);
+  }
+};
+
+void WorkerFailsThenMainEnds(bool window) {
+  WindowEnd platform;
+  platform.Window = window;
+  World w(platform);
+  auto dev = std::make_shared<test::RecordingDevice>();
+  dev->Answers[ReqMsrRead] = test::Answer{false, kErrAccessDenied, {}};
+  dev->Reason = "/dev/cpu/0/msr: Permission denied (run as root)";
+  platform.Devices().Register("d", dev);
+  std::uint32_t err = 0;
+  w.drv.DrvHandle = platform.Devices().Open("d", err);
+  std::uint32_t code = 0;
+  platform.RunBoundThread(
+      1,
+      [&]() -> std::uint32_t {
+        std::uint32_t lo = 0, hi = 0;
+        ReadMsr(w, kMsrPowerOn, lo, hi);
+        return 0;
+      },
+      code);
+  std::fprintf(stderr, "[main thread]\n");
+  EndFatally(w);
+  std::fprintf(stderr, "[not reached]\n");
+}
+
+TEST(MsrFailureOnWorkerDeathTest, MainThreadShowsTheBoxAndEnds) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(WorkerFailsThenMainEnds(true), ::testing::ExitedWithCode(8),
+              "^torvacin: reading model-specific register 0000002A failed: /dev/cpu/0/msr: "
+              "Permission denied \\(run as root\\)\n\\[main thread\\]\n\\[Error: Reading "
+              "model-specific register 0000002A failed: /dev/cpu/0/msr: Permission denied "
+              "\\(run as root\\)\\]\n$");
+  // Console mode: the line on the error stream only.
+  EXPECT_EXIT(WorkerFailsThenMainEnds(false), ::testing::ExitedWithCode(8),
+              "^torvacin: reading model-specific register 0000002A failed: /dev/cpu/0/msr: "
+              "Permission denied \\(run as root\\)\n\\[main thread\\]\n$");
+}
+
+TEST(MsrFailureOnWorker, NothingToShowAfterAGoodRun) {
+  test::DriverWorld t;
+  EndFatally(t.w);  // returns: no failure was recorded
+  EXPECT_TRUE(t.platform.Boxes.empty());
+}
+
+}  // namespace
+}  // namespace torv
