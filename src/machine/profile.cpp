@@ -211,8 +211,9 @@ bool IsDumpName(std::string_view key) {
 }
 
 // A line of a dump that sets nothing: a section or processor header, or a
-// "Name : value" / "Name = value" header line (the clock and the Cyrix
-// revision among them are facts of the dump, not settings of a profile).
+// "Name : value" / "Name = value" header line other than the three that carry
+// facts of the machine (the performance counter's frequency, a clock in the
+// "CPU Type" text, the Cyrix revision).
 bool IsDumpHeader(std::string_view line) {
   if (DumpSection(line) || IsDumpProcessor(line)) return true;
   if ((StartsWith(line, "CPUID ") && NumberFollows(line.substr(6))) ||
@@ -222,11 +223,22 @@ bool IsDumpHeader(std::string_view line) {
   }
   const auto eq = line.find('=');
   const auto colon = line.find(':');
+  std::string_view name;
+  std::string_view value;
   if (eq != std::string_view::npos && (colon == std::string_view::npos || eq < colon)) {
-    return IsDumpName(Trim(line.substr(0, eq)));
+    name = Trim(line.substr(0, eq));
+    if (!IsDumpName(name)) return false;
+    value = Trim(line.substr(eq + 1));
+  } else if (colon != std::string_view::npos &&
+             std::isalpha(static_cast<unsigned char>(line.front()))) {
+    name = Trim(line.substr(0, colon));
+    if (IsSettingName(name)) return false;
+    value = Trim(line.substr(colon + 1));
+  } else {
+    return false;
   }
-  return colon != std::string_view::npos && std::isalpha(static_cast<unsigned char>(line.front())) &&
-         !IsSettingName(Trim(line.substr(0, colon)));
+  if (name == "PerformanceFrequency" || name == "Cyrix CPU Revision") return false;
+  return !(name == "CPU Type" && MhzInText(value) != 0);
 }
 
 class Parser {

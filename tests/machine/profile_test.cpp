@@ -255,7 +255,7 @@ TEST(Profile, ClockFromADump) {
       {"CPU Type : Intel Pentium III, 450 MHz (4.5 x 100)\nPerformanceFrequency = 3579545\n",
        450000000},
       {"PerformanceFrequency = 1193182\n", 0},
-      {"CPU Type : Intel Pentium MMX\n", 0},
+      {"CPU Type : Intel Pentium MMX\nPerformanceFrequency = 1193182\n", 0},
       {"clock = 451000000\nCPU Type : Intel Pentium III, 450 MHz\nPerformanceFrequency = "
        "449000000\n",
        451000000},
