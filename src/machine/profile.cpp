@@ -210,6 +210,39 @@ bool IsDumpName(std::string_view key) {
          !IsSettingName(key);
 }
 
+// A processor header of a dump: "Logical CPU #n", "CPUID Registers (CPU #n):"
+// or the "CPU n:" of a raw CPUID listing.
+bool IsProcessorHeader(std::string_view line) {
+  if (IsDumpProcessor(line)) return true;
+  return StartsWith(line, "CPU ") && line.size() > 5 && line.back() == ':' &&
+         std::all_of(line.begin() + 4, line.end() - 1,
+                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+// A "Name : value" / "Name = value" header line of a dump (or a dump's
+// section line).
+bool IsNamedHeader(std::string_view line) {
+  if (DumpSection(line)) return true;
+  if (StartsWith(line, "CPUID ") && NumberFollows(line.substr(6))) return false;
+  if (StartsWith(line, "MSR ") && NumberFollows(line.substr(4))) return false;
+  if (StartsWith(line, "0x") || StartsWith(line, "0X")) return false;
+  const auto end = std::min(line.find('='), line.find(':'));
+  if (end == std::string_view::npos) return false;
+  return IsDumpName(Trim(line.substr(0, end)));
+}
+
+// The header lines that carry the clock or the Cyrix revision.
+bool IsFactHeader(std::string_view line) {
+  for (std::string_view name : {"PerformanceFrequency", "CPU Type", "Cyrix CPU Revision"}) {
+    if (StartsWith(line, name) && !Trim(line.substr(name.size())).empty() &&
+        (Trim(line.substr(name.size())).front() == ':' ||
+         Trim(line.substr(name.size())).front() == '=')) {
+      return true;
+    }
+  }
+  return false;
+}
+
 class Parser {
  public:
   Parser(std::string_view source, SimProfile& out, std::string& error)
@@ -223,6 +256,8 @@ class Parser {
     inSections_ = false;
     lineNo_ = 0;
     settings_ = 0;
+    registerLines_ = 0;
+    processorHeaders_ = false;
     allProcessors_ = false;
     dumpProcessors_ = 0;
     counterHz_ = typeHz_ = 0;
@@ -242,7 +277,16 @@ class Parser {
         if (hash != std::string_view::npos) line = line.substr(0, hash);
         line = Trim(line);
       }
-      if (!line.empty() && !IsDumpHeader(line)) ++settings_;
+      if (!line.empty()) {
+        if (IsProcessorHeader(line)) {
+          processorHeaders_ = true;
+        } else if (!IsNamedHeader(line)) {
+          ++settings_;
+          ++registerLines_;
+        } else if (IsFactHeader(line)) {
+          ++settings_;
+        }
+      }
       if (!line.empty() && !Line(line)) return false;
       if (nl == std::string_view::npos) break;
       pos = nl + 1;
@@ -252,8 +296,10 @@ class Parser {
     return true;
   }
 
-  // Lines that set something (not blank, not a comment, not a dump header).
-  int Settings() const { return settings_; }
+  // Lines that set something (not blank, not a comment, not a dump header);
+  // a dump that names its processors but lists none of their registers sets
+  // nothing.
+  int Settings() const { return processorHeaders_ && registerLines_ == 0 ? 0 : settings_; }
 
  private:
   bool Fail(const std::string& what) {
@@ -612,6 +658,8 @@ class Parser {
   bool inSections_ = false;
   int lineNo_ = 0;
   int settings_ = 0;
+  int registerLines_ = 0;         // settings other than a dump's header lines
+  bool processorHeaders_ = false;  // a dump's processor header was read
   // What a published dump adds.
   bool allProcessors_ = false;  // in its register section
   std::size_t dumpProcessors_ = 0;
