@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/world.h"
+#include "world.h"
 #include "driver/hw.h"
 #include "driver/loader.h"
 #include "machine/linux_machine.h"

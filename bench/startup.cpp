@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "app/shell.h"
-#include "app/world.h"
+#include "world.h"
 #include "machine/machine.h"
 #include "platform/linux_platform.h"
 

@@ -15,7 +15,7 @@
 #include <memory>
 
 #include "app/form.h"
-#include "app/world.h"
+#include "world.h"
 #include "platform/linux_platform.h"
 #include "report/language.h"
 

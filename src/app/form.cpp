@@ -67,7 +67,7 @@ TForm1::TForm1(World& w, FormView& view, AnalysisSteps steps)
 void TForm1::formcreate(const std::vector<std::string>& args) {
   InitDrv();
   if (Ended) return;
-  ParseSwitches(w_, "", args);
+  ParseSwitches(w_.settings, w_.report, w_.util, "", args);
   RunTest();
 }
 
@@ -218,7 +218,7 @@ void TForm1::OnEditKey(int key, unsigned) {
   } else {
     w_.settings.DriverDebug = false;
   }
-  ParseSwitches(w_, text, {});
+  ParseSwitches(w_.settings, w_.report, w_.util, text, {});
   RunTest();
 }
 

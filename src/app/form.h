@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/world.h"
+#include "world.h"
 #include "platform/files.h"
 #include "report/language.h"
 

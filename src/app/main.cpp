@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/shell.h"
-#include "app/world.h"
+#include "world.h"
 #include "platform/files.h"
 #include "platform/linux_platform.h"
 

@@ -3,7 +3,7 @@
 #include <array>
 #include <string>
 
-#include "app/world.h"
+#include "world.h"
 #include "cpu/cpuinfo.h"
 #include "driver/hw.h"
 #include "machine/machine.h"

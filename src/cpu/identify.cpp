@@ -3,7 +3,7 @@
 #include <array>
 #include <string>
 
-#include "app/world.h"
+#include "world.h"
 #include "cpu/cpuinfo.h"
 #include "driver/hw.h"
 #include "report/utility.h"
@@ -162,7 +162,7 @@ bool IdentifyByCpuid(World& w) {
     ci.CacheInfoValid = false;
   }
 
-  NameByFamily(w);
+  NameByFamily(w.cpu.CpuInfo);
   // A processor newer than the P6 generation: its MSRs are not the Pentium
   // II's, so it is never analysed as one, whatever class an earlier run left
   // in the record.

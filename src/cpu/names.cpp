@@ -2,7 +2,6 @@
 #include <array>
 #include <string>
 
-#include "app/world.h"
 #include "cpu/cpuinfo.h"
 #include "report/utility.h"
 
@@ -121,20 +120,18 @@ constexpr std::array<Intel6, 16> kIntel6{{
     {"PII ??", kClassPentiumII},
 }};
 
-void Name4(World& w) {
-  TCpuInfo& ci = w.cpu.CpuInfo;
+void Name4(TCpuInfo& ci) {
   ci.CpuName = "486";
   for (const Vendor486& v : k486Vendors) {
     if (v.Vendor == ci.VendorCode) {
-      Name486(w, v.Base, v.Codes);
+      Name486(ci, v.Base, v.Codes);
       break;
     }
   }
   ci.NameSuffix = "-SLe";
 }
 
-void Name5(World& w) {
-  TCpuInfo& ci = w.cpu.CpuInfo;
+void Name5(TCpuInfo& ci) {
   const std::uint8_t model = ci.Model & 0x0F;
   ci.CpuName = "586";
   std::string step;
@@ -188,8 +185,7 @@ void Name5(World& w) {
   ci.NameSuffix = ci.NameSuffix.str() + " " + step;
 }
 
-void Name6(World& w) {
-  TCpuInfo& ci = w.cpu.CpuInfo;
+void Name6(TCpuInfo& ci) {
   switch (ci.VendorCode) {
     case kVendorUmc:
       ci.CpuName = "UM686";
@@ -222,8 +218,7 @@ void Name6(World& w) {
   }
 }
 
-void Name7(World& w) {
-  TCpuInfo& ci = w.cpu.CpuInfo;
+void Name7(TCpuInfo& ci) {
   switch (ci.VendorCode) {
     case kVendorIntel:
       ci.CpuName = "Merced";
@@ -249,8 +244,7 @@ std::string JoinSteppings(std::string_view a, std::string_view b) {
   return joined.str();
 }
 
-void Name486(World& w, std::string_view baseName, const std::uint8_t (&codes)[8]) {
-  TCpuInfo& ci = w.cpu.CpuInfo;
+void Name486(TCpuInfo& ci, std::string_view baseName, const std::uint8_t (&codes)[8]) {
   const bool amd = ci.VendorCode == kVendorAmd;
   const PStr<20> base(baseName);
   std::string name = base.str();
@@ -270,23 +264,22 @@ void Name486(World& w, std::string_view baseName, const std::uint8_t (&codes)[8]
   ci.CpuName = name;
 }
 
-void NameByFamily(World& w) {
-  TCpuInfo& ci = w.cpu.CpuInfo;
+void NameByFamily(TCpuInfo& ci) {
   switch (ci.Family) {
     case 3:
       ci.CpuName = "i386";
       break;
     case 4:
-      Name4(w);
+      Name4(ci);
       break;
     case 5:
-      Name5(w);
+      Name5(ci);
       break;
     case 6:
-      Name6(w);
+      Name6(ci);
       break;
     case 7:
-      Name7(w);
+      Name7(ci);
       break;
     default:
       ci.CpuName = "unbekannt";

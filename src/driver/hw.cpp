@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/world.h"
+#include "world.h"
 
 namespace torv {
 

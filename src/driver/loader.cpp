@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "app/world.h"
+#include "world.h"
 #include "machine/access.h"
 #include "machine/machine.h"
 
@@ -31,7 +31,7 @@ void LoadDriver(World& w, std::uint8_t kind, std::string_view fileName,
   const std::string path = "\\\\.\\" + w.machine->Name();
   w.platform->Devices().Register(path,
                                  std::make_shared<MachineDevice>(w.machine, kLinuxDriverVersion));
-  if (!DrvOpen(w, path)) {
+  if (!DrvOpen(w, kind, path)) {
     if (w.drv.DrvHandle != 0 && w.drv.DrvHandle != kInvalidHandle) {
       w.platform->Devices().Close(w.drv.DrvHandle);
     }

@@ -3,7 +3,7 @@
 // checks.
 #include "driver/protocol.h"
 
-#include "app/world.h"
+#include "world.h"
 
 namespace torv {
 
@@ -67,7 +67,7 @@ bool DrvControl(World& w, std::uint32_t func, std::uint32_t p1, std::uint32_t p2
   return res.Ok;
 }
 
-bool DrvOpen(World& w, std::string_view devicePath) {
+bool DrvOpen(World& w, std::uint8_t osKind, std::string_view devicePath) {
   w.drv.DrvHandle = 0;
   std::uint32_t openError = 0;
   w.drv.DrvHandle = w.platform->Devices().Open(std::string(devicePath), openError);
@@ -88,7 +88,7 @@ bool DrvOpen(World& w, std::string_view devicePath) {
 
   w.drv.DrvVersion = 0;
   if (versionOk) w.drv.DrvVersion = GetWord(version) << 8 | GetWord(version + 4);
-  if (result && UsesNtForm(w.shell.OsKind)) {
+  if (result && UsesNtForm(osKind)) {
     if (versionOk) w.drv.DrvVersion = GetWord(version);
     DrvControl(w, ReqSignature, kDrvSignature, 0, 0, nullptr, 0);
   }

@@ -52,7 +52,8 @@ bool DrvControl(World& w, std::uint32_t func, std::uint32_t p1, std::uint32_t p2
                 void* outBuf, std::uint32_t outLen, const void* attached = nullptr,
                 std::size_t attachedLen = 0);
 
-// Opens a driver device and checks its identity and version.
-bool DrvOpen(World& w, std::string_view devicePath);
+// Opens a driver device and checks its identity and version. `osKind` (kOsWin9x,
+// kOsWinNT, kOsLinux) decides the form of the version reply.
+bool DrvOpen(World& w, std::uint8_t osKind, std::string_view devicePath);
 
 }  // namespace torv

@@ -3,7 +3,7 @@
 // give the pattern back in BBL_CR_DECC.
 #include <cstdint>
 
-#include "app/world.h"
+#include "world.h"
 #include "driver/hw.h"
 #include "p2/p2info.h"
 

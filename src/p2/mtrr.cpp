@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/world.h"
+#include "world.h"
 #include "p2/p2info.h"
 #include "p2/p2text.h"
 #include "report/utility.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/world.h"
+#include "world.h"
 #include "p2/p2info.h"
 #include "report/language.h"
 

@@ -3,7 +3,7 @@
 // the eight simulated configurations of /TEST=.
 #include <cstdint>
 
-#include "app/world.h"
+#include "world.h"
 #include "cpu/cpuinfo.h"
 #include "driver/hw.h"
 #include "p2/p2info.h"

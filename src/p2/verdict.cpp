@@ -3,7 +3,7 @@
 // 333 MHz, and the jumper caution for 400/450 MHz Deschutes parts.
 #include <string>
 
-#include "app/world.h"
+#include "world.h"
 #include "p2/p2info.h"
 #include "p2/p2text.h"
 #include "report/utility.h"

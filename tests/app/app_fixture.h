@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/form.h"
-#include "app/world.h"
+#include "world.h"
 #include "machine/machine.h"
 #include "platform/fake_platform.h"
 #include "report/language.h"

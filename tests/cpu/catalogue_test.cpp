@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "app/world.h"
+#include "world.h"
 #include "cpu/cpuinfo.h"
 #include "driver/hw.h"
 #include "driver/protocol.h"
@@ -80,7 +80,7 @@ TEST(IdentificationCatalogueTest, EachMachineIsIdentifiedThroughTheDriverProtoco
     w.shell.OsKind = kOsLinux;
     const std::string path = std::string("\\\\.\\") + e.Name;
     platform.Devices().Register(path, std::make_shared<MachineDevice>(machine, 0x0103));
-    ASSERT_TRUE(DrvOpen(w, path));
+    ASSERT_TRUE(DrvOpen(w, w.shell.OsKind, path));
     w.machine = machine;
     DrvSetCpu(w, 1);
 
@@ -110,7 +110,7 @@ TEST(IdentificationCatalogueTest, RepeatedRunsGiveTheSameNames) {
     World w{platform};
     w.shell.OsKind = kOsLinux;
     platform.Devices().Register("sim", std::make_shared<MachineDevice>(machine, 0x0103));
-    ASSERT_TRUE(DrvOpen(w, "sim"));
+    ASSERT_TRUE(DrvOpen(w, w.shell.OsKind, "sim"));
     w.machine = machine;
     DrvSetCpu(w, 1);
 

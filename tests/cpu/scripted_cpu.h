@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/world.h"
+#include "world.h"
 #include "cpu/cpuinfo.h"
 #include "driver/protocol.h"
 #include "machine/machine.h"

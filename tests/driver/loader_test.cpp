@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/world.h"
+#include "world.h"
 #include "driver/hw.h"
 #include "machine/machine.h"
 #include "platform/fake_platform.h"

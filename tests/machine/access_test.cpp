@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/world.h"
+#include "world.h"
 #include "driver/hw.h"
 #include "driver/loader.h"
 #include "machine/access.h"

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <string>
 
-#include "app/world.h"
+#include "world.h"
 #include "driver/hw.h"
 #include "driver/loader.h"
 #include "machine/machine.h"

@@ -97,7 +97,7 @@ TEST(PublishedDumps, NameClockRatioBusAndNoAlarm) {
     ASSERT_TRUE(m != nullptr) << error;
     rw.platform.Devices().Register("\\\\.\\simp2", std::make_shared<MachineDevice>(m, 0x0103));
     rw.w.shell.MultiProc = m->ProcessorCount() > 1;
-    ASSERT_TRUE(DrvOpen(rw.w, "\\\\.\\simp2"));
+    ASSERT_TRUE(DrvOpen(rw.w, rw.w.shell.OsKind, "\\\\.\\simp2"));
     const std::uint32_t exit = WorkerThread(rw.w, 1);
     const bool p6 = P2Report(rw.w, 1);
     const std::vector<std::string>& lines = rw.Lines();

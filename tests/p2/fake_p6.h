@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/world.h"
+#include "world.h"
 #include "driver/hw.h"
 #include "driver/protocol.h"
 #include "machine/machine.h"
@@ -185,7 +185,7 @@ struct ProbeWorld {
   // Opens the device; returns false when the driver layer cannot open it.
   bool Open() {
     platform.Devices().Register("\\\\.\\fakep6", std::make_shared<MachineDevice>(m, 0x0103));
-    return DrvOpen(w, "\\\\.\\fakep6");
+    return DrvOpen(w, w.shell.OsKind, "\\\\.\\fakep6");
   }
   TP2Info& Info() { return w.p2.P2Info; }
 };

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/world.h"
+#include "world.h"
 #include "p2/p2info.h"
 #include "platform/fake_platform.h"
 #include "report/language.h"

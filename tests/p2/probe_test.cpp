@@ -430,7 +430,7 @@ TEST(EccTestRegisterFailure, BothRegistersBackAsFoundBeforeTheEnd) {
     World w(platform);
     auto m = std::make_shared<testing::FakeP6>();
     platform.Devices().Register("\\\\.\\fakep6", std::make_shared<MachineDevice>(m, 0x0103));
-    ASSERT_TRUE(DrvOpen(w, "\\\\.\\fakep6"));
+    ASSERT_TRUE(DrvOpen(w, w.shell.OsKind, "\\\\.\\fakep6"));
     DrvSetCpu(w, 1);
     if (c.FailReadReg != 0) m->FailRead = {c.FailReadReg};
     if (c.FailWriteReg != 0) m->FailWriteAt[c.FailWriteReg] = c.FailWriteNo;

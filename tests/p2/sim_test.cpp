@@ -34,7 +34,7 @@ struct SimWorld : ReportWorld {
     if (!m) return false;
     platform.Devices().Register("\\\\.\\simp2", std::make_shared<MachineDevice>(m, 0x0103));
     w.shell.MultiProc = m->ProcessorCount() > 1;
-    return DrvOpen(w, "\\\\.\\simp2");
+    return DrvOpen(w, w.shell.OsKind, "\\\\.\\simp2");
   }
   bool Analyse(int proc = 1) {
     Clear();

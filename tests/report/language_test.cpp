@@ -1,15 +1,10 @@
-// Choice of the report language and the decimal separator that follows it;
-// code page 1252 to UTF-8.
+// Choice of the report language; code page 1252 to UTF-8.
 #include "report/language.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
-#include "app/settings.h"
-#include "app/world.h"
-#include "platform/fake_platform.h"
 #include "report/torvlan.h"
 
 namespace torv {
@@ -40,44 +35,6 @@ TEST(Language, SetLanguageChoosesRecord) {
     EXPECT_EQ(r.LangCode, c.code);
     EXPECT_EQ(&r.Msg(), c.rec);
   }
-}
-
-// Start-up as the program runs it: the system language, then the switches.
-TEST(Language, SystemLanguageThenSwitches) {
-  struct Case {
-    const char* name;
-    std::uint16_t langId;
-    std::string text;
-    const LangRec* rec;
-    bool decimalPoint;
-  };
-  const Case cases[] = {
-      {"German (Switzerland)", 0x0807, "", &GermanRec(), false},
-      {"German (Luxembourg) counts as English", 0x1007, "", &EnglishRec(), true},
-      {"Dutch (Belgium)", 0x0813, "", &DutchRec(), true},
-      {"/NL on a German system", 0x0407, "/NL", &DutchRec(), true},
-      {"/GR on an English system", 0x0409, "/GR", &GermanRec(), false},
-      {"/US on a German system", 0x0C07, "/us", &EnglishRec(), true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    FakePlatform fake;
-    fake.LangId = c.langId;
-    World w(fake);
-    SetLanguage(w.report, SystemLanguage(fake.SystemLangId()));
-    ParseSwitches(w, c.text, {});
-    EXPECT_EQ(&w.Msg(), c.rec);
-    EXPECT_EQ(w.util.DecimalPoint, c.decimalPoint);
-  }
-}
-
-TEST(Language, Code43IsGermanButKeepsTheDecimalPoint) {
-  FakePlatform fake;
-  World w(fake);
-  SetLanguage(w.report, 43);
-  ParseSwitches(w, "/EXT", {});
-  EXPECT_EQ(&w.Msg(), &GermanRec());
-  EXPECT_TRUE(w.util.DecimalPoint);
 }
 
 TEST(Language, WayAssociativeJoinsTheNumber) {

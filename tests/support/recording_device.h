@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/world.h"
+#include "world.h"
 #include "driver/protocol.h"
 #include "platform/fake_platform.h"
 #include "platform/platform.h"
