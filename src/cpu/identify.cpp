@@ -139,16 +139,16 @@ bool IdentifyByCpuid(World& w) {
 
   const CpuidRegs l1 = Cpuid(w, 1, ok);
   ci.CpuidOk = ok;
-  ci.Stepping = static_cast<std::uint8_t>(l1.Eax & 0x0F);
-  ci.Model = static_cast<std::uint8_t>((l1.Eax >> 4) & 0x0F);
-  ci.Family = static_cast<std::uint8_t>((l1.Eax >> 8) & 0x0F);
-  ci.CpuType = static_cast<std::uint8_t>((l1.Eax >> 12) & 0x0F);
-  ci.ExtModel = static_cast<std::uint8_t>((l1.Eax >> 16) & 0x0F);
-  ci.ExtFamily = static_cast<std::uint8_t>((l1.Eax >> 20) & 0xFF);
+  ci.Stepping = static_cast<std::uint8_t>(Bits(l1.Eax, kSigStepping));
+  ci.Model = static_cast<std::uint8_t>(Bits(l1.Eax, kSigModel));
+  ci.Family = static_cast<std::uint8_t>(Bits(l1.Eax, kSigFamily));
+  ci.CpuType = static_cast<std::uint8_t>(Bits(l1.Eax, kSigType));
+  ci.ExtModel = static_cast<std::uint8_t>(Bits(l1.Eax, kSigExtModel));
+  ci.ExtFamily = static_cast<std::uint8_t>(Bits(l1.Eax, kSigExtFamily));
   ci.Features = l1.Edx;
-  ci.HasApic = (l1.Edx >> 9) & 1;
-  ci.HasMmx = (l1.Edx >> 23) & 1;
-  ci.HasCmov = (l1.Edx >> 15) & 1;
+  ci.HasApic = Bits(l1.Edx, kFeatApic) != 0;
+  ci.HasMmx = Bits(l1.Edx, kFeatMmx) != 0;
+  ci.HasCmov = Bits(l1.Edx, kFeatCmov) != 0;
 
   ci.TlbA = ci.TlbB = ci.L2KB = ci.L1CodeKB = ci.L1DataKB = 0xFFFF;
 
@@ -156,7 +156,7 @@ bool IdentifyByCpuid(World& w) {
   ci.CpuidOk = ok;
   // Only the one-request form (low byte of EAX exactly 1) is decoded, and of
   // it only the descriptors in EDX.
-  if (ok && (l2.Eax & 0xFF) == 1) {
+  if (ok && Bits(l2.Eax, kLeaf2Requests) == 1) {
     DecodeEdxDescriptors(ci, l2.Edx);
   } else {
     ci.CacheInfoValid = false;

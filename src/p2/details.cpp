@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "driver/hw.h"
 #include "world.h"
 #include "p2/p2info.h"
 #include "p2/p2text.h"
@@ -127,7 +128,7 @@ void P2Details(World& w) {
     } else {
       Line(w, Cat(" L2\t:", w.Msg().L2RegsNotRead));
     }
-    Line(w, Cat(" L2 Latency\t: ", DecStr(static_cast<std::int32_t>((info.Ctl3Lo & 0x1F) >> 1))));
+    Line(w, Cat(" L2 Latency\t: ", DecStr(static_cast<std::int32_t>(Bits(info.Ctl3Lo, kCtl3Latency)))));
   }
   Line(w, Cat(" In Order Queue Depth\t:", DecStrW(w.p2.IoqDepth, 2)));
   // Bit 2 of MSR 1E0h set means fast strings are off.

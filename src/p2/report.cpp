@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "driver/hw.h"
 #include "world.h"
 #include "p2/p2info.h"
 #include "p2/p2text.h"
@@ -80,7 +81,7 @@ void CacheableArea(World& w) {
     return;
   }
   Write(w, " L2 Cacheable Area\t:");
-  const std::uint32_t a = (info.Ctl3Lo >> 20) & 7;
+  const std::uint32_t a = Bits(info.Ctl3Lo, kCtl3CacheableArea);
   if (a == 0) {
     Line(w, " 512 MByte");
   } else {
