@@ -6,6 +6,7 @@
 
 #include "driver/hw.h"
 #include "world.h"
+#include "p2/facts.h"
 #include "p2/p2info.h"
 #include "p2/p2text.h"
 #include "report/utility.h"
@@ -31,32 +32,9 @@ constexpr bool IsExtOnlyReg(int r) {
 // Register 2: size and number of banks. A code without a size meaning keeps
 // the size text of the previous listing.
 std::string SizeAndBanks(P2State& p, std::uint8_t v) {
-  if (!p.IsCsram) {
-    switch ((v >> 2) & 0x3F) {
-      case 1:
-        p.L2SizeText = "256 KByte";
-        break;
-      case 2:
-        p.L2SizeText = "512 KByte";
-        break;
-      case 4:
-        p.L2SizeText = "1 MByte";
-        break;
-      case 8:
-        p.L2SizeText = "2 MByte";
-        break;
-      case 16:
-        p.L2SizeText = "4 MByte";
-        break;
-      default:
-        break;
-    }
-    p.L2Banks = (v & 3) + 1;
-  } else {
-    static constexpr const char* kCsramSizes[4] = {"512 KByte", "1 MByte", "2 MByte", "4 MByte"};
-    p.L2SizeText = kCsramSizes[(v >> 6) & 3];
-    p.L2Banks = (v & 7) + 1;
-  }
+  const L2SizeBanks sb = L2SizeAndBanks(v, p.IsCsram);
+  if (sb.Size != nullptr) p.L2SizeText = sb.Size;
+  p.L2Banks = sb.Banks;
   return Cat(p.L2SizeText, ", ", DecStr(p.L2Banks), p.L2Banks > 1 ? " banks" : " bank");
 }
 

@@ -67,6 +67,7 @@ struct P2State {
   bool FlagOverdrive = false;
   bool IsCsram = false;
   std::uint8_t IoqDepth = 0;
+  std::uint32_t CacheableMByte = 0;
   // Verdict flags.
   bool FlagFake300 = false;
   bool FlagClockHigh = false;
