@@ -1,6 +1,8 @@
 #include "app/form.h"
 
+#include <array>
 #include <cstring>
+#include <iterator>
 
 #include "app/settings.h"
 #include "driver/loader.h"
@@ -19,7 +21,7 @@ struct Design {
 };
 
 // The controls at design size.
-constexpr std::array<Design, kControlCount> kDesign{{
+constexpr auto kDesign = std::to_array<Design>({
     {Ctl::ListBox1, 0, 0, 640, 303},
     {Ctl::Image1, 24, 320, 161, 129},
     {Ctl::okButton, 264, 376, 89, 25},
@@ -30,9 +32,19 @@ constexpr std::array<Design, kControlCount> kDesign{{
     {Ctl::Proc4, 536, 320, 75, 25},
     {Ctl::save, 544, 376, 59, 25},
     {Ctl::Edit1, 136, 352, 121, 21},
-}};
+});
+static_assert(kDesign.size() == kControlCount, "one row per control");
+// Row i is control i: every value of Ctl has its row, in order.
+constexpr bool RowsInControlOrder() {
+  for (int i = 0; i < kControlCount; ++i) {
+    if (kDesign[static_cast<std::size_t>(i)].C != static_cast<Ctl>(i)) return false;
+  }
+  return true;
+}
+static_assert(RowsInControlOrder(), "kDesign follows Ctl");
 
-constexpr Ctl kProcButtons[kMaxWindowProcs] = {Ctl::Proc1, Ctl::Proc2, Ctl::Proc3, Ctl::Proc4};
+constexpr Ctl kProcButtons[] = {Ctl::Proc1, Ctl::Proc2, Ctl::Proc3, Ctl::Proc4};
+static_assert(std::size(kProcButtons) == kMaxWindowProcs, "one button per processor");
 
 // Exit status when start-up refuses to go on or an unattended save fails.
 constexpr int kExitFailure = 1;

@@ -3,10 +3,10 @@
 #include <array>
 #include <string>
 
-#include "world.h"
 #include "cpu/cpuinfo.h"
 #include "driver/hw.h"
 #include "report/utility.h"
+#include "world.h"
 
 namespace torv {
 
@@ -18,14 +18,14 @@ struct VendorKey {
   const char* Key;
   std::uint8_t Code;
 };
-constexpr std::array<VendorKey, 6> kVendorKeys{{
+constexpr auto kVendorKeys = std::to_array<VendorKey>({
     {"UMC", kVendorUmc},
     {"GEN", kVendorIntel},
     {"AUT", kVendorAmd},
     {"CYR", kVendorCyrix},
     {"IBM", kVendorIbm},
     {"CEN", kVendorIdt},
-}};
+});
 
 // Leaf-2 descriptor bytes this program understands and the field each sets.
 enum class CacheField { TlbA, TlbB, L1Code, L1Data, L2 };
@@ -34,7 +34,7 @@ struct Descriptor {
   CacheField Field;
   std::uint16_t Value;
 };
-constexpr std::array<Descriptor, 14> kDescriptors{{
+constexpr auto kDescriptors = std::to_array<Descriptor>({
     {0x01, CacheField::TlbA, 64},
     {0x02, CacheField::TlbB, 8},
     {0x03, CacheField::TlbA, 64},
@@ -49,7 +49,7 @@ constexpr std::array<Descriptor, 14> kDescriptors{{
     {0x43, CacheField::L2, 512},
     {0x44, CacheField::L2, 1024},
     {0x45, CacheField::L2, 2048},
-}};
+});
 
 std::uint16_t& FieldOf(TCpuInfo& ci, CacheField f) {
   switch (f) {

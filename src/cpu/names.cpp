@@ -18,13 +18,13 @@ struct Vendor486 {
   const char* Base;
   std::uint8_t Codes[8];
 };
-constexpr std::array<Vendor486, 5> k486Vendors{{
+constexpr auto k486Vendors = std::to_array<Vendor486>({
     {kVendorUmc, "UM486", {29, 28, 30, 0, 0, 0, 0, 0}},
     {kVendorIntel, "i486", {16, 17, 19, 17, 20, 0, 21, 21}},
     {kVendorAmd, "am486", {22, 23, 24, 23, 25, 0, 26, 26}},
     {kVendorCyrix, "Cx486", {0, 0, 37, 0, 0, 0, 38, 38}},
     {kVendorIbm, "IBM486", {0, 0, 37, 0, 0, 0, 38, 38}},
-}};
+});
 
 // 486 models: text appended to the base name and the model group; AMD parts
 // have texts of their own for the clock-tripled and -quadrupled models.
@@ -33,7 +33,7 @@ struct Model486 {
   const char* AmdText;  // null: same as Text
   int Group;            // -1: class code unchanged
 };
-constexpr std::array<Model486, 10> k486Models{{
+constexpr auto k486Models = std::to_array<Model486>({
     {"DX-25/33", nullptr, kDx},
     {"DX", nullptr, kDx},
     {"SX", nullptr, kSx},
@@ -44,13 +44,14 @@ constexpr std::array<Model486, 10> k486Models{{
     {"DX2-WB", nullptr, kDx2Wb},
     {"DX4-WT", "DX4/5x86 (x3 WT)", kDx4},
     {"DX4-WB", "DX4/5x86 (x3 WB)", kDx4Wb},
-}};
+});
 constexpr std::uint8_t kClassAm5x86 = 27;
 
 // AMD family 5: suffix by model; null means "Mod " and the model number.
-constexpr std::array<const char*, 16> kAmd5Suffix{
+constexpr auto kAmd5Suffix = std::to_array<const char*>(
     {"(SSA5) PR75..100", "PR120/133", "PR166", "PR200", nullptr, nullptr, "PR166-PR266",
-     "PR166-PR300", "-2", "-3", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}};
+     "PR166-PR300", "-2", "-3", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr});
+static_assert(kAmd5Suffix.size() == 16, "one row per model");
 
 // Pentium: suffix and class code by model (models not listed: no suffix, 43).
 struct PentiumModel {
@@ -58,14 +59,14 @@ struct PentiumModel {
   const char* Suffix;
   std::uint8_t Class;
 };
-constexpr std::array<PentiumModel, 6> kPentiumModels{{
+constexpr auto kPentiumModels = std::to_array<PentiumModel>({
     {1, " P5", 43},
     {2, " P54C", 43},
     {3, " P54C", 43},
     {4, "-MMX", 44},
     {7, "VRT", 43},
     {8, "-MMX (TCP 1,8/2,5V)", 43},
-}};
+});
 
 // Pentium stepping texts; a second text is joined to the first with "/"
 // (mobile and desktop parts of one stepping). kAnyStep matches every stepping.
@@ -76,7 +77,7 @@ struct PentiumStep {
   const char* Text;
   const char* Joined;  // null: Text alone
 };
-constexpr std::array<PentiumStep, 17> kPentiumSteps{{
+constexpr auto kPentiumSteps = std::to_array<PentiumStep>({
     {1, 3, "B1", nullptr},
     {1, 5, "C1", nullptr},
     {1, 7, "D1", nullptr},
@@ -94,14 +95,14 @@ constexpr std::array<PentiumStep, 17> kPentiumSteps{{
     {4, 4, "mxA3(2,5V)", "xA3(2,8V)"},
     {7, kAnyStep, "mA4", nullptr},
     {8, kAnyStep, "myA0", nullptr},
-}};
+});
 
 // Intel family 6 by model.
 struct Intel6 {
   const char* Name;
   std::uint8_t Class;
 };
-constexpr std::array<Intel6, 16> kIntel6{{
+constexpr auto kIntel6 = std::to_array<Intel6>({
     {"PPro", kClassPPro},
     {"PPro", kClassPPro},
     {"PPro", kClassPPro},
@@ -118,7 +119,8 @@ constexpr std::array<Intel6, 16> kIntel6{{
     {"PII ??", kClassPentiumII},
     {"PII ??", kClassPentiumII},
     {"PII ??", kClassPentiumII},
-}};
+});
+static_assert(kIntel6.size() == 16, "one row per model");
 
 void Name4(TCpuInfo& ci) {
   ci.CpuName = "486";

@@ -2,14 +2,15 @@
 // decoded, latency, in-order queue depth, fast strings, the raw registers
 // with /EXX, and the memory type ranges.
 #include <cstdint>
+#include <iterator>
 #include <string>
 
 #include "driver/hw.h"
-#include "world.h"
 #include "p2/facts.h"
 #include "p2/p2info.h"
 #include "p2/p2text.h"
 #include "report/utility.h"
+#include "world.h"
 
 namespace torv {
 
@@ -19,10 +20,11 @@ using p2text::Bit;
 using p2text::Cat;
 using p2text::Line;
 
-constexpr PStr<30> kL2RegLabels[9] = {
+constexpr PStr<30> kL2RegLabels[] = {
     "Controller", "Manufacturer",  "Cache Size", "Cacheable Area", "Latency Mode",
     "Error Type", "Associativity", "???",        "Timing",
 };
+static_assert(std::size(kL2RegLabels) == 9, "one label per cache register 0..8");
 
 // Registers listed only with /EXX.
 constexpr bool IsExtOnlyReg(int r) {
@@ -106,7 +108,8 @@ void P2Details(World& w) {
     } else {
       Line(w, Cat(" L2\t:", w.Msg().L2RegsNotRead));
     }
-    Line(w, Cat(" L2 Latency\t: ", DecStr(static_cast<std::int32_t>(Bits(info.Ctl3Lo, kCtl3Latency)))));
+    Line(w, Cat(" L2 Latency\t: ",
+                DecStr(static_cast<std::int32_t>(Bits(info.Ctl3Lo, kCtl3Latency)))));
   }
   Line(w, Cat(" In Order Queue Depth\t:", DecStrW(w.p2.IoqDepth, 2)));
   // Bit 2 of MSR 1E0h set means fast strings are off.

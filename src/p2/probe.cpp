@@ -2,12 +2,13 @@
 // the ECC presence test, the memory type ranges and the ECC on/off pass; and
 // the eight simulated configurations of /TEST=.
 #include <cstdint>
+#include <iterator>
 
-#include "world.h"
 #include "cpu/cpuinfo.h"
 #include "driver/hw.h"
 #include "p2/p2info.h"
 #include "p2/p2text.h"
+#include "world.h"
 
 namespace torv {
 
@@ -30,7 +31,7 @@ struct TestCase {
   int Bus100;
 };
 
-constexpr TestCase kTestCases[8] = {
+constexpr TestCase kTestCases[] = {
     {300'400'000.0, kKeep, kKeep, kKeep, kKeep, true, false, false, 6, kKeep},
     {300'400'000.0, kKeep, kKeep, kKeep, kKeep, true, true, true, 6, kKeep},
     {300'400'000.0, kKeep, kKeep, kKeep, kKeep, true, false, false, 2, kKeep},
@@ -40,6 +41,7 @@ constexpr TestCase kTestCases[8] = {
     {350'000'000.0, 5, 0, 512, kKeep, true, true, false, 5, kKeep},
     {450'000'000.0, 5, 2, 512, kKeep, true, true, true, 6, 1},
 };
+static_assert(std::size(kTestCases) == 8, "one case per /TEST=1..8");
 
 // Pentium II family: BBL_CR_CTL3, the ECC presence test, the ratio and bus
 // setting, and the nine cache configuration registers. Returns the exit code

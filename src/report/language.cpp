@@ -47,12 +47,13 @@ void CutLine(std::string& line) {
 // Unicode code points of the bytes 80..9F of code page 1252. The five
 // unassigned bytes 81 8D 8F 90 9D show as the replacement character, so
 // that no C1 control code ever reaches a terminal.
-constexpr std::array<char32_t, 32> kCp1252High{
+constexpr auto kCp1252High = std::to_array<char32_t>({
     0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80..87
     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,  // 88..8F
     0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90..97
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,  // 98..9F
-};
+});
+static_assert(kCp1252High.size() == 32, "one character per byte 80h..9Fh");
 
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
