@@ -14,13 +14,6 @@ constexpr std::size_t kShortMax = 255;
 // Characters of an "/ECC=" value that count.
 constexpr std::size_t kEccValueMax = 10;
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // "/ECC=value": value is "[processor:]ON|OFF|1|0", already upper-cased.
 void ApplyEcc(Settings& s, std::string_view value) {
   value = value.substr(0, std::min(value.size(), kEccValueMax));
@@ -73,7 +66,8 @@ void ParseSwitches(Settings& settings, ReportState& report, UtilityState& util,
   if (text.empty()) {
     for (const std::string& arg : args) {
       if (arg.empty()) break;
-      ApplySwitch(settings, report, std::string_view(arg).substr(0, std::min(arg.size(), kShortMax)));
+      ApplySwitch(settings, report,
+                  std::string_view(arg).substr(0, std::min(arg.size(), kShortMax)));
     }
   } else {
     // Switches are separated by single blanks; an empty switch (a leading
@@ -106,7 +100,7 @@ bool ReadInteger(std::string_view s, std::int32_t& value) {
   std::uint32_t acc = 0;
   std::size_t digits = 0;
   for (; i < s.size(); ++i, ++digits) {
-    const int d = HexValue(s[i]);
+    const int d = HexDigitValue(s[i]);
     if (d < 0 || static_cast<std::uint32_t>(d) >= base) break;
     acc = acc * base + static_cast<std::uint32_t>(d);
   }

@@ -12,18 +12,6 @@ namespace {
 // Windows error code for a handle that names no open device.
 constexpr std::uint32_t kErrInvalidHandle = 6;
 
-void PutWord(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-  p[2] = static_cast<std::uint8_t>(v >> 16);
-  p[3] = static_cast<std::uint8_t>(v >> 24);
-}
-
-std::uint32_t GetWord(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 // The Windows NT driver reports its version in one word; the Linux back-end
 // answers in the same form.
 bool UsesNtForm(std::uint8_t osKind) {

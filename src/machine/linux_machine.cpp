@@ -24,6 +24,7 @@
 #include "driver/loader.h"
 #include "driver/protocol.h"
 #include "machine/machine.h"
+#include "report/utility.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -40,12 +41,6 @@ namespace {
 
 std::string DevPath(int cpu, const char* leaf) {
   return "/dev/cpu/" + std::to_string(cpu - 1) + "/" + leaf;
-}
-
-std::string Hex8(std::uint32_t v) {
-  char buf[12];
-  std::snprintf(buf, sizeof buf, "%08X", static_cast<unsigned>(v));
-  return buf;
 }
 
 #if TORV_X86
@@ -364,7 +359,7 @@ class LinuxMachine : public Machine {
   std::uint32_t RegisterError(int e, const std::string& path, std::uint32_t reg) {
     if (e == EIO) {
       return Remember(kErrOsBase | EIO, path + ": " + std::strerror(EIO) +
-                                            " (the processor refused register " + Hex8(reg) + ")");
+                                            " (the processor refused register " + HexDword(reg) + ")");
     }
     return OsError(e, path);
   }
@@ -377,12 +372,12 @@ class LinuxMachine : public Machine {
 
   std::uint32_t OpenPort(std::uint16_t port) {
     if (port < 0x21 || port > 0x23) {
-      return Remember(kErrAccessDenied, "port " + Hex8(port).substr(4) + " is not opened");
+      return Remember(kErrAccessDenied, "port " + HexDword(port).substr(4) + " is not opened");
     }
 #if TORV_X86
     // The I/O permission bitmap belongs to the calling thread: grant the one
     // port each time.
-    if (ioperm(port, 1, 1) != 0) return OsError(errno, "ioperm port " + Hex8(port).substr(4));
+    if (ioperm(port, 1, 1) != 0) return OsError(errno, "ioperm port " + HexDword(port).substr(4));
     return 0;
 #else
     return Remember(kErrAccessDenied, "no port access on this architecture");

@@ -11,6 +11,7 @@
 
 #include "driver/hw.h"
 #include "machine/sim.h"
+#include "report/utility.h"
 
 namespace torv {
 
@@ -36,19 +37,12 @@ bool StartsWith(std::string_view s, std::string_view p) {
   return s.substr(0, p.size()) == p;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Exactly 1 to maxDigits hexadecimal digits.
 std::optional<std::uint64_t> Hex(std::string_view s, std::size_t maxDigits) {
   if (s.empty() || s.size() > maxDigits) return std::nullopt;
   std::uint64_t v = 0;
   for (char c : s) {
-    const int d = HexDigit(c);
+    const int d = HexDigitValue(c);
     if (d < 0) return std::nullopt;
     v = v << 4 | static_cast<unsigned>(d);
   }
@@ -117,7 +111,7 @@ std::string Quote(std::string_view s) {
 bool IsHexDigits(std::string_view s) {
   if (s.empty()) return false;
   for (char c : s) {
-    if (HexDigit(c) < 0) return false;
+    if (HexDigitValue(c) < 0) return false;
   }
   return true;
 }
@@ -165,8 +159,8 @@ std::uint64_t MhzInText(std::string_view s) {
   std::string_view before = s.substr(0, at);
   while (!before.empty() && before.back() == ' ') before.remove_suffix(1);
   std::size_t start = before.size();
-  while (start > 0 && ((before[start - 1] >= '0' && before[start - 1] <= '9') ||
-                       before[start - 1] == '.')) {
+  while (start > 0 &&
+         ((before[start - 1] >= '0' && before[start - 1] <= '9') || before[start - 1] == '.')) {
     --start;
   }
   const std::string_view number = before.substr(start);
@@ -658,7 +652,7 @@ class Parser {
   bool inSections_ = false;
   int lineNo_ = 0;
   int settings_ = 0;
-  int registerLines_ = 0;         // settings other than a dump's header lines
+  int registerLines_ = 0;          // settings other than a dump's header lines
   bool processorHeaders_ = false;  // a dump's processor header was read
   // What a published dump adds.
   bool allProcessors_ = false;  // in its register section

@@ -203,4 +203,50 @@ std::string Cp1252ToUtf8(std::string_view s) {
   return out;
 }
 
+std::string Utf8ToCp1252(std::string_view s) {
+  std::string out;
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    int len = 1;
+    char32_t cp = b;
+    if (b >= 0xC0 && b < 0xE0) {
+      len = 2;
+      cp = b & 0x1F;
+    } else if (b >= 0xE0 && b < 0xF0) {
+      len = 3;
+      cp = b & 0x0F;
+    } else if (b >= 0xF0 && b < 0xF8) {
+      len = 4;
+      cp = b & 0x07;
+    } else if (b >= 0x80) {
+      len = 0;  // a stray continuation byte or an invalid lead byte
+    }
+    bool valid = len > 0 && i + static_cast<std::size_t>(len) <= s.size();
+    for (int k = 1; valid && k < len; ++k) {
+      const auto c = static_cast<unsigned char>(s[i + static_cast<std::size_t>(k)]);
+      if ((c & 0xC0) != 0x80) valid = false;
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    if (!valid) {
+      out += '?';
+      ++i;
+      continue;
+    }
+    i += static_cast<std::size_t>(len);
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+      out += static_cast<char>(cp);
+      continue;
+    }
+    // The code points of bytes 80h..9Fh that are not Latin-1; the
+    // replacement character stands for no byte.
+    char mapped = '?';
+    for (std::size_t k = 0; k < kCp1252High.size(); ++k) {
+      if (kCp1252High[k] == cp && cp != 0xFFFD) mapped = static_cast<char>(0x80 + k);
+    }
+    out += mapped;
+  }
+  return out;
+}
+
 }  // namespace torv

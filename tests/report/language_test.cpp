@@ -1,9 +1,10 @@
-// Choice of the report language; code page 1252 to UTF-8.
+// Choice of the report language; code page 1252 to UTF-8 and back.
 #include "report/language.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "report/torvlan.h"
 
@@ -48,6 +49,20 @@ TEST(Language, Cp1252ToUtf8) {
   EXPECT_EQ(Cp1252ToUtf8("\x80\x8A\x99\x9F\x85"), "€Š™Ÿ…");
   // Unassigned bytes show as the replacement character.
   EXPECT_EQ(Cp1252ToUtf8("\x81\x8D\x8F\x90\x9D"), "\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD");
+}
+
+TEST(Utf8ToCp1252, ConvertsWhatTheCodePageHasAndMarksTheRest) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"/GR /ext", "/GR /ext"},
+      {"\xC3\xBC\xC3\x9F", "\xFC\xDF"},
+      {"\xE2\x82\xAC", "\x80"},
+      {"\xE6\x97\xA5", "?"},
+      {"a\xFF"
+       "b",
+       "a?b"},
+      {"\xC3", "?"},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(Utf8ToCp1252(in), out) << in;
 }
 
 }  // namespace
