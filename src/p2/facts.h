@@ -3,7 +3,7 @@
 // and banks, and the verdict's flags. Pure functions: the report and the
 // verdict only put them into words.
 #pragma once
-
+// Step three of probe -> record -> facts -> report -> verdict (see p2info.h).
 #include <cstdint>
 
 #include "p2/p2info.h"

@@ -1,6 +1,7 @@
 // The analysis thread's body: identification, clock, the Pentium II registers,
 // the ECC presence test, the memory type ranges and the ECC on/off pass; and
 // the eight simulated configurations of /TEST=.
+// Step one of probe -> record -> facts -> report -> verdict (see p2info.h).
 #include <cstdint>
 #include <iterator>
 

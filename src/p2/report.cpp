@@ -1,6 +1,7 @@
 // The Pentium II report: identity, processor line, caches, cacheable area,
 // ECC state, core clock, system clock and ratio, then the verdict and, with
 // /EXT, the details listing.
+// Step four of probe -> record -> facts -> report -> verdict (see p2info.h).
 #include <cstdint>
 #include <string>
 

@@ -1,6 +1,7 @@
 // The closing verdict of the Pentium II report: clock limits of the 66 and
 // 100 MHz bus, the 300 MHz Klamath without ECC, the stepping-0 Deschutes above
 // 333 MHz, and the jumper caution for 400/450 MHz Deschutes parts.
+// The last step of probe -> record -> facts -> report -> verdict (see p2info.h).
 #include <string>
 
 #include "world.h"
