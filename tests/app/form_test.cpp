@@ -4,7 +4,7 @@
 
 #include "app_fixture.h"
 
-namespace torv::testing {
+namespace torv::test {
 namespace {
 
 using Form = FormFixture;
@@ -375,4 +375,4 @@ TEST_F(Form, RealAnalysisOfTestCaseTwo) {
 }
 
 }  // namespace
-}  // namespace torv::testing
+}  // namespace torv::test

@@ -121,7 +121,6 @@ TEST(DrvOpen, MissingDeviceSendsNothingAndShowsTheDebugBox) {
   ASSERT_EQ(t.platform.Boxes.size(), 1u);
   EXPECT_EQ(t.platform.Boxes[0].Title, "DRVdebug");
   EXPECT_EQ(t.platform.Boxes[0].Buttons, BoxButtons::Ok);
-  if (!test::ReportTextReady()) GTEST_SKIP() << "formatting helpers not in place yet";
   EXPECT_EQ(t.platform.Boxes[0].Text,
             "\\\\.\\nothing, FFFFFFFF, found= false:00000002,  false:00000000,  false:00000000,"
             "Vers:0000");
@@ -136,7 +135,6 @@ TEST(DrvOpen, DebugBoxShowsTheLastRequestsError) {
   t.dev->Answers[ReqSignature] = Answer{false, 87, {}};
   EXPECT_TRUE(DrvOpen(t.w, t.w.shell.OsKind, "\\\\.\\rec"));
   ASSERT_EQ(t.platform.Boxes.size(), 1u);
-  if (!test::ReportTextReady()) GTEST_SKIP() << "formatting helpers not in place yet";
   EXPECT_EQ(t.platform.Boxes[0].Text,
             "\\\\.\\rec, " + HexDword(t.w.drv.DrvHandle) +
                 ", found= true :00000000,  true :00000057,  true :00000057,Vers:0103");

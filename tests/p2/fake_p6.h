@@ -13,13 +13,13 @@
 #include <utility>
 #include <vector>
 
-#include "world.h"
 #include "driver/hw.h"
 #include "driver/protocol.h"
 #include "machine/machine.h"
 #include "platform/fake_platform.h"
+#include "world.h"
 
-namespace torv::testing {
+namespace torv::test {
 
 class FakeP6 : public Machine {
  public:
@@ -190,4 +190,4 @@ struct ProbeWorld {
   TP2Info& Info() { return w.p2.P2Info; }
 };
 
-}  // namespace torv::testing
+}  // namespace torv::test
