@@ -24,6 +24,7 @@
 #include "driver/loader.h"
 #include "driver/protocol.h"
 #include "machine/machine.h"
+#include "platform/linux_pinning.h"
 #include "report/utility.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -46,41 +47,9 @@ std::string DevPath(int cpu, const char* leaf) {
 #if TORV_X86
 constexpr double kTickNs = 1e9 / 18.206;  // one system timer tick
 
-// Runs `fn` on a thread bound to host processor `hostCpu` alone; the calling
-// thread itself when it already is. False when no such binding is possible.
+// Runs `fn` on a thread bound to host processor `hostCpu` alone.
 bool RunOn(int hostCpu, const std::function<void()>& fn, int& err) {
-  err = 0;
-  if (hostCpu < 0 || hostCpu >= CPU_SETSIZE) {
-    err = EINVAL;
-    return false;
-  }
-  cpu_set_t cur;
-  CPU_ZERO(&cur);
-  if (pthread_getaffinity_np(pthread_self(), sizeof cur, &cur) == 0 && CPU_COUNT(&cur) == 1 &&
-      CPU_ISSET(hostCpu, &cur)) {
-    fn();
-    return true;
-  }
-  bool ran = false;
-  try {
-    std::thread t([&] {
-      cpu_set_t set;
-      CPU_ZERO(&set);
-      CPU_SET(hostCpu, &set);
-      const int rc = pthread_setaffinity_np(pthread_self(), sizeof set, &set);
-      if (rc != 0) {
-        err = rc;
-        return;
-      }
-      fn();
-      ran = true;
-    });
-    t.join();
-  } catch (...) {
-    err = EAGAIN;
-    return false;
-  }
-  return ran;
+  return RunPinned(hostCpu, fn, err);
 }
 
 std::int64_t RawNs() {
@@ -359,7 +328,8 @@ class LinuxMachine : public Machine {
   std::uint32_t RegisterError(int e, const std::string& path, std::uint32_t reg) {
     if (e == EIO) {
       return Remember(kErrOsBase | EIO, path + ": " + std::strerror(EIO) +
-                                            " (the processor refused register " + HexDword(reg) + ")");
+                                            " (the processor refused register " + HexDword(reg) +
+                                            ")");
     }
     return OsError(e, path);
   }
