@@ -11,7 +11,7 @@
 #include "world.h"
 #include "driver/hw.h"
 #include "driver/loader.h"
-#include "machine/linux_machine.h"
+#include "machine/tsc_clock.h"
 #include "platform/linux_platform.h"
 
 namespace {

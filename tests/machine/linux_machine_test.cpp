@@ -1,6 +1,6 @@
 // The Linux back-end on this computer. Tests that need /dev/cpu or an x86
 // processor skip where it is absent.
-#include "machine/linux_machine.h"
+#include "machine/tsc_clock.h"
 
 #include <gtest/gtest.h>
 #include <pthread.h>
