@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <vector>
 
-#include "world.h"
 #include "driver/hw.h"
 #include "driver/loader.h"
 #include "machine/tsc_clock.h"
 #include "platform/linux_platform.h"
+#include "world.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "app/settings.h"
-#include "world.h"
 #include "platform/fake_platform.h"
+#include "world.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "world.h"
 #include "platform/files.h"
 #include "report/language.h"
+#include "world.h"
 
 namespace torv {
 

@@ -3,8 +3,6 @@
 // registers through /dev/cpu/N/msr, the interrupt controller's and the Cyrix
 // configuration ports with ioperm, and the clock count as time-stamp counter
 // cycles measured against CLOCK_MONOTONIC_RAW (machine/tsc_clock.cpp).
-#include "machine/tsc_clock.h"
-
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
@@ -22,6 +20,7 @@
 #include "driver/loader.h"
 #include "driver/protocol.h"
 #include "machine/machine.h"
+#include "machine/tsc_clock.h"
 #include "platform/linux_pinning.h"
 #include "report/utility.h"
 

@@ -137,9 +137,10 @@ VerdictFlags Judge(const TP2Info& info, const P6Facts& facts, double coreHz, boo
   v.ClockHigh = measured && ((bus66 && sys > kBus66Max) || (bus100 && sys > kBus100Max) ||
                              (bus133 && sys > kBus133Max));
   v.Not100On66 = !(bus66 && kBand100Low < sys && sys < kBus100Max);
-  v.ClockLow = measured && ((bus66 && sys < kBus66Min) ||
-                            (((bus100 && sys < kBand100Low) || (bus133 && sys < kBand133Low)) &&
-                             info.L2Present));
+  v.ClockLow =
+      measured &&
+      ((bus66 && sys < kBus66Min) ||
+       (((bus100 && sys < kBand100Low) || (bus133 && sys < kBand133Low)) && info.L2Present));
   v.Stepping0Fake = core > kStepping0Limit && cpu.Model == 5 && cpu.Stepping == 0;
   // Genuine 400/450 MHz parts of steppings 1 and 2 also run jumpered for
   // 300/350 MHz. The ratios are compared for equality; they are exact. The

@@ -50,13 +50,13 @@ L2SizeBanks L2SizeAndBanks(std::uint8_t reg2, bool csram);
 
 // The verdict's findings.
 struct VerdictFlags {
-  bool Fake300 = false;     // a 300 MHz Klamath without ECC
-  bool ClockHigh = false;   // system clock above its bus's band
-  bool Not100On66 = false;  // not a 100 MHz clock on a 66 MHz bus setting
-  bool ClockLow = false;    // system clock below its bus's band
-  bool Klamath300 = false;  // the 300 MHz Klamath rule applies
-  bool Stepping0Fake = false;   // a stepping-0 Deschutes above 333 MHz
-  bool JumperCaution = false;   // a 400/450 MHz Deschutes that may run jumpered lower
+  bool Fake300 = false;        // a 300 MHz Klamath without ECC
+  bool ClockHigh = false;      // system clock above its bus's band
+  bool Not100On66 = false;     // not a 100 MHz clock on a 66 MHz bus setting
+  bool ClockLow = false;       // system clock below its bus's band
+  bool Klamath300 = false;     // the 300 MHz Klamath rule applies
+  bool Stepping0Fake = false;  // a stepping-0 Deschutes above 333 MHz
+  bool JumperCaution = false;  // a 400/450 MHz Deschutes that may run jumpered lower
 };
 // `eccKnown`: this run's ECC presence result stands.
 VerdictFlags Judge(const TP2Info& info, const P6Facts& facts, double coreHz, bool eccKnown,

@@ -48,7 +48,7 @@ struct TP2Info {
   bool L2Present = false;
   std::uint8_t RatioCode = 0;
   std::uint8_t Bus100 = 0;
-  std::uint8_t Bus133 = 0;     // EBL_CR_POWERON bit 18: with bit 19 clear, a 133 MHz bus
+  std::uint8_t Bus133 = 0;      // EBL_CR_POWERON bit 18: with bit 19 clear, a 133 MHz bus
   std::uint8_t RatioPlus4 = 0;  // EBL_CR_POWERON bit 27: the ratio is 4.0 more than the code's
   std::uint32_t MtrrCapLo = 0, MtrrCapHi = 0;
   std::array<TMtrrPair, 16> VarMtrr{};

@@ -5,10 +5,10 @@
 #include <string>
 #include <string_view>
 
-#include "world.h"
 #include "p2/facts.h"
 #include "p2/p2info.h"
 #include "report/language.h"
+#include "world.h"
 
 namespace torv::p2text {
 

@@ -6,11 +6,11 @@
 #include <string>
 
 #include "driver/hw.h"
-#include "world.h"
 #include "p2/facts.h"
 #include "p2/p2info.h"
 #include "p2/p2text.h"
 #include "report/utility.h"
+#include "world.h"
 
 namespace torv {
 

@@ -4,11 +4,11 @@
 // The last step of probe -> record -> facts -> report -> verdict (see p2info.h).
 #include <string>
 
-#include "world.h"
 #include "p2/facts.h"
 #include "p2/p2info.h"
 #include "p2/p2text.h"
 #include "report/utility.h"
+#include "world.h"
 
 namespace torv {
 

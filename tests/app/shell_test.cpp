@@ -13,8 +13,8 @@
 
 #include "app/settings.h"
 #include "app/usage.h"
-#include "world.h"
 #include "platform/fake_platform.h"
+#include "world.h"
 
 namespace torv {
 namespace {

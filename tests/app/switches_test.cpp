@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "app/settings.h"
-#include "world.h"
 #include "platform/fake_platform.h"
 #include "report/torvlan.h"
+#include "world.h"
 
 namespace torv {
 namespace {

@@ -7,12 +7,12 @@
 #include <set>
 #include <string>
 
-#include "world.h"
 #include "cpu/cpuinfo.h"
 #include "driver/hw.h"
 #include "driver/protocol.h"
 #include "machine/machine.h"
 #include "platform/fake_platform.h"
+#include "world.h"
 
 namespace torv {
 namespace {

@@ -24,7 +24,7 @@ TEST(Facts, RatioByCodeAndModel) {
   const struct {
     std::uint8_t Code, Model;
     double Ratio;
-  } cases[] = {{0, 5, 5.0}, {0, 3, 2.0}, {4, 3, 2.0}, {4, 5, 5.5}, {6, 3, 4.5},
+  } cases[] = {{0, 5, 5.0}, {0, 3, 2.0},  {4, 3, 2.0},  {4, 5, 5.5}, {6, 3, 4.5},
                {2, 5, 4.0}, {14, 5, 1.5}, {15, 5, 6.5}, {9, 6, 7.0}, {3, 3, 2.0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "code " << int(c.Code) << " model " << int(c.Model));
@@ -44,8 +44,8 @@ TEST(Facts, FromTheRecord) {
     bool Csram, Overdrive;
   };
   TP2Info d450 = Record(5, 2, 6, 1);  // Deschutes 450 on a 100 MHz bus
-  d450.Ctl3Lo = 0x00300000;          // 4 GByte cacheable
-  d450.L2Regs[0] = 0x20;             // CSRAM
+  d450.Ctl3Lo = 0x00300000;           // 4 GByte cacheable
+  d450.L2Regs[0] = 0x20;              // CSRAM
   TP2Info k300 = Record(3, 3, 6, 0);  // Klamath 300 on a 66 MHz bus
   k300.PowerOnLo = 1u << 13;          // in-order queue depth 1
   TP2Info celeron = Record(6, 0, 3, 0, false);
