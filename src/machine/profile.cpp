@@ -374,7 +374,11 @@ class Parser {
   bool DumpProcessor() {
     const std::size_t n = dumpProcessors_ + 1;
     if (n > static_cast<std::size_t>(kSimMaxProcessors)) {
-      return Fail("more than " + std::to_string(kSimMaxProcessors) + " processors");
+      // Appended piece by piece: g++ -O3 for 32 bits sees a false overlap in
+      // the concatenation of a literal and a number.
+      std::string what = "more than ";
+      what.append(std::to_string(kSimMaxProcessors)).append(" processors");
+      return Fail(what);
     }
     dumpProcessors_ = n;
     MakeProcessors(std::max(n, static_cast<std::size_t>(count_)));
