@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/world.h"
 #include "driver/hw.h"
 #include "driver/loader.h"
-#include "machine/linux_machine.h"
+#include "machine/tsc_clock.h"
 #include "platform/linux_platform.h"
+#include "world.h"
 
 namespace {
 

@@ -27,9 +27,9 @@
 #include <vector>
 
 #include "app/shell.h"
-#include "app/world.h"
 #include "machine/machine.h"
 #include "platform/linux_platform.h"
+#include "world.h"
 
 extern char** environ;
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "app/settings.h"
-#include "app/world.h"
 #include "platform/fake_platform.h"
+#include "world.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   {
     torv::FakePlatform fake;
     torv::World w(fake);
-    torv::ParseSwitches(w, input, {});
+    torv::ParseSwitches(w.settings, w.report, w.util, input, {});
     CheckSettings(w);
   }
   {
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     torv::FakePlatform fake;
     torv::World w(fake);
-    torv::ParseSwitches(w, "", args);
+    torv::ParseSwitches(w.settings, w.report, w.util, "", args);
     CheckSettings(w);
   }
   {

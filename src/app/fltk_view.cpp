@@ -15,9 +15,9 @@
 #include <memory>
 
 #include "app/form.h"
-#include "app/world.h"
 #include "platform/linux_platform.h"
 #include "report/language.h"
+#include "world.h"
 
 namespace torv {
 

@@ -1,6 +1,8 @@
 #include "app/form.h"
 
+#include <array>
 #include <cstring>
+#include <iterator>
 
 #include "app/settings.h"
 #include "driver/hw.h"
@@ -20,7 +22,7 @@ struct Design {
 };
 
 // The controls at design size.
-constexpr std::array<Design, kControlCount> kDesign{{
+constexpr auto kDesign = std::to_array<Design>({
     {Ctl::ListBox1, 0, 0, 640, 303},
     {Ctl::Image1, 24, 320, 161, 129},
     {Ctl::okButton, 264, 376, 89, 25},
@@ -31,9 +33,19 @@ constexpr std::array<Design, kControlCount> kDesign{{
     {Ctl::Proc4, 536, 320, 75, 25},
     {Ctl::save, 544, 376, 59, 25},
     {Ctl::Edit1, 136, 352, 121, 21},
-}};
+});
+static_assert(kDesign.size() == kControlCount, "one row per control");
+// Row i is control i: every value of Ctl has its row, in order.
+constexpr bool RowsInControlOrder() {
+  for (int i = 0; i < kControlCount; ++i) {
+    if (kDesign[static_cast<std::size_t>(i)].C != static_cast<Ctl>(i)) return false;
+  }
+  return true;
+}
+static_assert(RowsInControlOrder(), "kDesign follows Ctl");
 
-constexpr Ctl kProcButtons[kMaxWindowProcs] = {Ctl::Proc1, Ctl::Proc2, Ctl::Proc3, Ctl::Proc4};
+constexpr Ctl kProcButtons[] = {Ctl::Proc1, Ctl::Proc2, Ctl::Proc3, Ctl::Proc4};
+static_assert(std::size(kProcButtons) == kMaxWindowProcs, "one button per processor");
 
 // Exit status when start-up refuses to go on or an unattended save fails.
 constexpr int kExitFailure = 1;
@@ -68,7 +80,7 @@ TForm1::TForm1(World& w, FormView& view, AnalysisSteps steps)
 void TForm1::formcreate(const std::vector<std::string>& args) {
   InitDrv();
   if (Ended) return;
-  ParseSwitches(w_, "", args);
+  ParseSwitches(w_.settings, w_.report, w_.util, "", args);
   RunTest();
 }
 
@@ -221,7 +233,7 @@ void TForm1::OnEditKey(int key, unsigned) {
   } else {
     w_.settings.DriverDebug = false;
   }
-  ParseSwitches(w_, text, {});
+  ParseSwitches(w_.settings, w_.report, w_.util, text, {});
   RunTest();
 }
 
@@ -338,58 +350,6 @@ std::string VisibleText(std::string_view cp1252) {
   for (char& c : out) {
     const auto b = static_cast<unsigned char>(c);
     if (b < 0x20 || b == 0x7F) c = '?';
-  }
-  return out;
-}
-
-std::string Utf8ToCp1252(std::string_view s) {
-  // The code points 0x80..0x9F of code page 1252 that are not Latin-1.
-  static constexpr std::pair<char32_t, unsigned char> kHigh[] = {
-      {0x20AC, 0x80}, {0x201A, 0x82}, {0x0192, 0x83}, {0x201E, 0x84}, {0x2026, 0x85},
-      {0x2020, 0x86}, {0x2021, 0x87}, {0x02C6, 0x88}, {0x2030, 0x89}, {0x0160, 0x8A},
-      {0x2039, 0x8B}, {0x0152, 0x8C}, {0x017D, 0x8E}, {0x2018, 0x91}, {0x2019, 0x92},
-      {0x201C, 0x93}, {0x201D, 0x94}, {0x2022, 0x95}, {0x2013, 0x96}, {0x2014, 0x97},
-      {0x02DC, 0x98}, {0x2122, 0x99}, {0x0161, 0x9A}, {0x203A, 0x9B}, {0x0153, 0x9C},
-      {0x017E, 0x9E}, {0x0178, 0x9F}};
-  std::string out;
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    int len = 1;
-    char32_t cp = b;
-    if (b >= 0xC0 && b < 0xE0) {
-      len = 2;
-      cp = b & 0x1F;
-    } else if (b >= 0xE0 && b < 0xF0) {
-      len = 3;
-      cp = b & 0x0F;
-    } else if (b >= 0xF0 && b < 0xF8) {
-      len = 4;
-      cp = b & 0x07;
-    } else if (b >= 0x80) {
-      len = 0;  // a stray continuation byte or an invalid lead byte
-    }
-    bool valid = len > 0 && i + static_cast<std::size_t>(len) <= s.size();
-    for (int k = 1; valid && k < len; ++k) {
-      const auto c = static_cast<unsigned char>(s[i + static_cast<std::size_t>(k)]);
-      if ((c & 0xC0) != 0x80) valid = false;
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    if (!valid) {
-      out += '?';
-      ++i;
-      continue;
-    }
-    i += static_cast<std::size_t>(len);
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
-      out += static_cast<char>(cp);
-      continue;
-    }
-    char mapped = '?';
-    for (const auto& [u, c] : kHigh) {
-      if (u == cp) mapped = static_cast<char>(c);
-    }
-    out += mapped;
   }
   return out;
 }

@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/world.h"
 #include "platform/files.h"
 #include "report/language.h"
+#include "world.h"
 
 namespace torv {
 
@@ -165,9 +165,6 @@ class ConsoleView : public FormView {
 
   std::string Caption;
 };
-
-// UTF-8 typed text to code page 1252 (characters it lacks become "?").
-std::string Utf8ToCp1252(std::string_view s);
 
 // A report line as the terminal, the window and the saved log show it:
 // control bytes (below 20h, and 7Fh) become "?", so that nothing from the

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "app/shell.h"
-#include "app/world.h"
 #include "platform/files.h"
 #include "platform/linux_platform.h"
+#include "world.h"
 
 #ifdef TORV_GUI
 #include "app/fltk_view.h"

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "app/world.h"
 #include "report/language.h"
 #include "report/utility.h"
 
@@ -14,13 +13,6 @@ namespace {
 constexpr std::size_t kShortMax = 255;
 // Characters of an "/ECC=" value that count.
 constexpr std::size_t kEccValueMax = 10;
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 // "/ECC=value": value is "[processor:]ON|OFF|1|0", already upper-cased.
 void ApplyEcc(Settings& s, std::string_view value) {
@@ -41,13 +33,12 @@ void ApplyEcc(Settings& s, std::string_view value) {
   }
 }
 
-void ApplySwitch(World& w, std::string_view raw) {
+void ApplySwitch(Settings& s, ReportState& report, std::string_view raw) {
   const std::string sw = UpperStr(raw);
-  Settings& s = w.settings;
-  if (sw == "/EN") SetLanguage(w.report, 1);
-  if (sw == "/US") SetLanguage(w.report, 1);
-  if (sw == "/GR") SetLanguage(w.report, 49);
-  if (sw == "/NL") SetLanguage(w.report, 31);
+  if (sw == "/EN") SetLanguage(report, 1);
+  if (sw == "/US") SetLanguage(report, 1);
+  if (sw == "/GR") SetLanguage(report, 49);
+  if (sw == "/NL") SetLanguage(report, 31);
   if (sw == "/LOG") s.OptLog = true;
   if (sw == "/Q") s.OptQuit = true;
   if (sw == "/SAVE") s.OptSave = true;
@@ -69,12 +60,14 @@ void ApplySwitch(World& w, std::string_view raw) {
 
 }  // namespace
 
-void ParseSwitches(World& w, std::string_view text, const std::vector<std::string>& args) {
+void ParseSwitches(Settings& settings, ReportState& report, UtilityState& util,
+                   std::string_view text, const std::vector<std::string>& args) {
   text = text.substr(0, std::min(text.size(), kShortMax));
   if (text.empty()) {
     for (const std::string& arg : args) {
       if (arg.empty()) break;
-      ApplySwitch(w, std::string_view(arg).substr(0, std::min(arg.size(), kShortMax)));
+      ApplySwitch(settings, report,
+                  std::string_view(arg).substr(0, std::min(arg.size(), kShortMax)));
     }
   } else {
     // Switches are separated by single blanks; an empty switch (a leading
@@ -84,11 +77,11 @@ void ParseSwitches(World& w, std::string_view text, const std::vector<std::strin
       const std::string_view sw = text.substr(0, blank);
       text = blank == std::string_view::npos ? std::string_view() : text.substr(blank + 1);
       if (sw.empty()) break;
-      ApplySwitch(w, sw);
+      ApplySwitch(settings, report, sw);
     }
   }
-  SetDecimalPoint(w.util, w.report.LangCode != 49);
-  if (w.settings.OptNoL2) w.settings.VerdictOn = false;
+  SetDecimalPoint(util, report.LangCode != 49);
+  if (settings.OptNoL2) settings.VerdictOn = false;
 }
 
 // Digits beyond the range of 32 bits wrap around modulo 2^32, as the value is
@@ -107,7 +100,7 @@ bool ReadInteger(std::string_view s, std::int32_t& value) {
   std::uint32_t acc = 0;
   std::size_t digits = 0;
   for (; i < s.size(); ++i, ++digits) {
-    const int d = HexValue(s[i]);
+    const int d = HexDigitValue(s[i]);
     if (d < 0 || static_cast<std::uint32_t>(d) >= base) break;
     acc = acc * base + static_cast<std::uint32_t>(d);
   }

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/world.h"
+#include "world.h"
 
 namespace torv {
 

@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::string_view kHelp = "this text";
 
-constexpr std::array<KnownSwitch, 23> kSwitches{{
+constexpr auto kSwitches = std::to_array<KnownSwitch>({
     {"/EN", false, "", "report in English"},
     {"/US", false, "", "report in English"},
     {"/GR", false, "", "report in German (decimal comma)"},
@@ -40,7 +40,7 @@ constexpr std::array<KnownSwitch, 23> kSwitches{{
     {"/H", false, "", kHelp},
     {"/HELP", false, "", kHelp},
     {"--version", false, "", "print the version"},
-}};
+});
 
 bool SameUpper(std::string_view a, std::string_view b) {
   return UpperStr(a) == UpperStr(b);

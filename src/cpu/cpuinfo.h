@@ -68,8 +68,8 @@ bool IdentifyByCpuid(World& w);
 void ReadVendor(World& w, PStr<12>& vendor, std::uint8_t& vendorCode);
 
 // Naming (family dispatch on the global record).
-void NameByFamily(World& w);
-void Name486(World& w, std::string_view baseName, const std::uint8_t (&codes)[8]);
+void NameByFamily(TCpuInfo& ci);
+void Name486(TCpuInfo& ci, std::string_view baseName, const std::uint8_t (&codes)[8]);
 std::string JoinSteppings(std::string_view a, std::string_view b);
 
 // Identification without CPUID (Cyrix designs).

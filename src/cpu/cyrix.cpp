@@ -3,11 +3,11 @@
 #include <array>
 #include <string>
 
-#include "app/world.h"
 #include "cpu/cpuinfo.h"
 #include "driver/hw.h"
 #include "machine/machine.h"
 #include "report/utility.h"
+#include "world.h"
 
 namespace torv {
 
@@ -41,7 +41,7 @@ struct Dir0Name {
   const char* Name;
   const char* Suffix;
 };
-constexpr std::array<Dir0Name, 19> kDir0Names{{
+constexpr auto kDir0Names = std::to_array<Dir0Name>({
     {0x00, "Cx486??", ""},        {0x01, "Cx486DLC", ""},     {0x02, "Cx486SLC2", ""},
     {0x03, "Cx486DLC2", ""},      {0x04, "Cx486SRx", ""},     {0x05, "Cx486DRx", ""},
     {0x06, "Cx486SRx2", ""},      {0x07, "Cx486DRx2", ""},    {0x10, "Cx486S (B)", ""},
@@ -49,11 +49,15 @@ constexpr std::array<Dir0Name, 19> kDir0Names{{
     {0x1A, "Cx486DX", ""},        {0x1B, "Cx486DX2", ""},     {0x1F, "Cx486DX4", ""},
     {0x8F, "TIdx4", ""},          {0xFD, "Cx486SLC/DLC", ""}, {0xFE, "Cx486S (A)", ""},
     {0xFF, "Cx486SLC", "/DLC/S"},
-}};
+});
 
 // Clock ratios of the 6x86 (DIR0 AND 5) and of the 6x86MX (DIR0 AND 7).
-constexpr std::array<const char*, 8> kM1Ratio{{" 1:1", " 2:1", "", "", " 4:1", " 3:1", "", ""}};
-constexpr std::array<const char*, 8> kM2Ratio{{"", " 2:1", " 2.5:1", " 3:1", " 3.5:1", "", "", ""}};
+constexpr auto kM1Ratio =
+    std::to_array<const char*>({" 1:1", " 2:1", "", "", " 4:1", " 3:1", "", ""});
+static_assert(kM1Ratio.size() == 8, "one text per 3-bit code");
+constexpr auto kM2Ratio =
+    std::to_array<const char*>({"", " 2:1", " 2.5:1", " 3:1", " 3.5:1", "", "", ""});
+static_assert(kM2Ratio.size() == 8, "one text per 3-bit code");
 
 // Sets CpuName and the first part of NameSuffix from DIR0 (and DIR1).
 void NameByDir0(TCpuInfo& ci, std::uint8_t dir0, std::uint8_t dir1) {

@@ -3,10 +3,10 @@
 #include <array>
 #include <string>
 
-#include "app/world.h"
 #include "cpu/cpuinfo.h"
 #include "driver/hw.h"
 #include "report/utility.h"
+#include "world.h"
 
 namespace torv {
 
@@ -18,14 +18,14 @@ struct VendorKey {
   const char* Key;
   std::uint8_t Code;
 };
-constexpr std::array<VendorKey, 6> kVendorKeys{{
+constexpr auto kVendorKeys = std::to_array<VendorKey>({
     {"UMC", kVendorUmc},
     {"GEN", kVendorIntel},
     {"AUT", kVendorAmd},
     {"CYR", kVendorCyrix},
     {"IBM", kVendorIbm},
     {"CEN", kVendorIdt},
-}};
+});
 
 // Leaf-2 descriptor bytes this program understands and the field each sets.
 enum class CacheField { TlbA, TlbB, L1Code, L1Data, L2 };
@@ -34,7 +34,7 @@ struct Descriptor {
   CacheField Field;
   std::uint16_t Value;
 };
-constexpr std::array<Descriptor, 14> kDescriptors{{
+constexpr auto kDescriptors = std::to_array<Descriptor>({
     {0x01, CacheField::TlbA, 64},
     {0x02, CacheField::TlbB, 8},
     {0x03, CacheField::TlbA, 64},
@@ -49,7 +49,7 @@ constexpr std::array<Descriptor, 14> kDescriptors{{
     {0x43, CacheField::L2, 512},
     {0x44, CacheField::L2, 1024},
     {0x45, CacheField::L2, 2048},
-}};
+});
 
 std::uint16_t& FieldOf(TCpuInfo& ci, CacheField f) {
   switch (f) {
@@ -139,16 +139,16 @@ bool IdentifyByCpuid(World& w) {
 
   const CpuidRegs l1 = Cpuid(w, 1, ok);
   ci.CpuidOk = ok;
-  ci.Stepping = static_cast<std::uint8_t>(l1.Eax & 0x0F);
-  ci.Model = static_cast<std::uint8_t>((l1.Eax >> 4) & 0x0F);
-  ci.Family = static_cast<std::uint8_t>((l1.Eax >> 8) & 0x0F);
-  ci.CpuType = static_cast<std::uint8_t>((l1.Eax >> 12) & 0x0F);
-  ci.ExtModel = static_cast<std::uint8_t>((l1.Eax >> 16) & 0x0F);
-  ci.ExtFamily = static_cast<std::uint8_t>((l1.Eax >> 20) & 0xFF);
+  ci.Stepping = static_cast<std::uint8_t>(Bits(l1.Eax, kSigStepping));
+  ci.Model = static_cast<std::uint8_t>(Bits(l1.Eax, kSigModel));
+  ci.Family = static_cast<std::uint8_t>(Bits(l1.Eax, kSigFamily));
+  ci.CpuType = static_cast<std::uint8_t>(Bits(l1.Eax, kSigType));
+  ci.ExtModel = static_cast<std::uint8_t>(Bits(l1.Eax, kSigExtModel));
+  ci.ExtFamily = static_cast<std::uint8_t>(Bits(l1.Eax, kSigExtFamily));
   ci.Features = l1.Edx;
-  ci.HasApic = (l1.Edx >> 9) & 1;
-  ci.HasMmx = (l1.Edx >> 23) & 1;
-  ci.HasCmov = (l1.Edx >> 15) & 1;
+  ci.HasApic = Bits(l1.Edx, kFeatApic) != 0;
+  ci.HasMmx = Bits(l1.Edx, kFeatMmx) != 0;
+  ci.HasCmov = Bits(l1.Edx, kFeatCmov) != 0;
 
   ci.TlbA = ci.TlbB = ci.L2KB = ci.L1CodeKB = ci.L1DataKB = 0xFFFF;
 
@@ -156,13 +156,13 @@ bool IdentifyByCpuid(World& w) {
   ci.CpuidOk = ok;
   // Only the one-request form (low byte of EAX exactly 1) is decoded, and of
   // it only the descriptors in EDX.
-  if (ok && (l2.Eax & 0xFF) == 1) {
+  if (ok && Bits(l2.Eax, kLeaf2Requests) == 1) {
     DecodeEdxDescriptors(ci, l2.Edx);
   } else {
     ci.CacheInfoValid = false;
   }
 
-  NameByFamily(w);
+  NameByFamily(w.cpu.CpuInfo);
   // A processor newer than the P6 generation: its MSRs are not the Pentium
   // II's, so it is never analysed as one, whatever class an earlier run left
   // in the record.

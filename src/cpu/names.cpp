@@ -2,7 +2,6 @@
 #include <array>
 #include <string>
 
-#include "app/world.h"
 #include "cpu/cpuinfo.h"
 #include "report/utility.h"
 
@@ -19,13 +18,13 @@ struct Vendor486 {
   const char* Base;
   std::uint8_t Codes[8];
 };
-constexpr std::array<Vendor486, 5> k486Vendors{{
+constexpr auto k486Vendors = std::to_array<Vendor486>({
     {kVendorUmc, "UM486", {29, 28, 30, 0, 0, 0, 0, 0}},
     {kVendorIntel, "i486", {16, 17, 19, 17, 20, 0, 21, 21}},
     {kVendorAmd, "am486", {22, 23, 24, 23, 25, 0, 26, 26}},
     {kVendorCyrix, "Cx486", {0, 0, 37, 0, 0, 0, 38, 38}},
     {kVendorIbm, "IBM486", {0, 0, 37, 0, 0, 0, 38, 38}},
-}};
+});
 
 // 486 models: text appended to the base name and the model group; AMD parts
 // have texts of their own for the clock-tripled and -quadrupled models.
@@ -34,7 +33,7 @@ struct Model486 {
   const char* AmdText;  // null: same as Text
   int Group;            // -1: class code unchanged
 };
-constexpr std::array<Model486, 10> k486Models{{
+constexpr auto k486Models = std::to_array<Model486>({
     {"DX-25/33", nullptr, kDx},
     {"DX", nullptr, kDx},
     {"SX", nullptr, kSx},
@@ -45,13 +44,14 @@ constexpr std::array<Model486, 10> k486Models{{
     {"DX2-WB", nullptr, kDx2Wb},
     {"DX4-WT", "DX4/5x86 (x3 WT)", kDx4},
     {"DX4-WB", "DX4/5x86 (x3 WB)", kDx4Wb},
-}};
+});
 constexpr std::uint8_t kClassAm5x86 = 27;
 
 // AMD family 5: suffix by model; null means "Mod " and the model number.
-constexpr std::array<const char*, 16> kAmd5Suffix{
+constexpr auto kAmd5Suffix = std::to_array<const char*>(
     {"(SSA5) PR75..100", "PR120/133", "PR166", "PR200", nullptr, nullptr, "PR166-PR266",
-     "PR166-PR300", "-2", "-3", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}};
+     "PR166-PR300", "-2", "-3", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr});
+static_assert(kAmd5Suffix.size() == 16, "one row per model");
 
 // Pentium: suffix and class code by model (models not listed: no suffix, 43).
 struct PentiumModel {
@@ -59,14 +59,14 @@ struct PentiumModel {
   const char* Suffix;
   std::uint8_t Class;
 };
-constexpr std::array<PentiumModel, 6> kPentiumModels{{
+constexpr auto kPentiumModels = std::to_array<PentiumModel>({
     {1, " P5", 43},
     {2, " P54C", 43},
     {3, " P54C", 43},
     {4, "-MMX", 44},
     {7, "VRT", 43},
     {8, "-MMX (TCP 1,8/2,5V)", 43},
-}};
+});
 
 // Pentium stepping texts; a second text is joined to the first with "/"
 // (mobile and desktop parts of one stepping). kAnyStep matches every stepping.
@@ -77,7 +77,7 @@ struct PentiumStep {
   const char* Text;
   const char* Joined;  // null: Text alone
 };
-constexpr std::array<PentiumStep, 17> kPentiumSteps{{
+constexpr auto kPentiumSteps = std::to_array<PentiumStep>({
     {1, 3, "B1", nullptr},
     {1, 5, "C1", nullptr},
     {1, 7, "D1", nullptr},
@@ -95,14 +95,14 @@ constexpr std::array<PentiumStep, 17> kPentiumSteps{{
     {4, 4, "mxA3(2,5V)", "xA3(2,8V)"},
     {7, kAnyStep, "mA4", nullptr},
     {8, kAnyStep, "myA0", nullptr},
-}};
+});
 
 // Intel family 6 by model.
 struct Intel6 {
   const char* Name;
   std::uint8_t Class;
 };
-constexpr std::array<Intel6, 16> kIntel6{{
+constexpr auto kIntel6 = std::to_array<Intel6>({
     {"PPro", kClassPPro},
     {"PPro", kClassPPro},
     {"PPro", kClassPPro},
@@ -119,22 +119,21 @@ constexpr std::array<Intel6, 16> kIntel6{{
     {"PII ??", kClassPentiumII},
     {"PII ??", kClassPentiumII},
     {"PII ??", kClassPentiumII},
-}};
+});
+static_assert(kIntel6.size() == 16, "one row per model");
 
-void Name4(World& w) {
-  TCpuInfo& ci = w.cpu.CpuInfo;
+void Name4(TCpuInfo& ci) {
   ci.CpuName = "486";
   for (const Vendor486& v : k486Vendors) {
     if (v.Vendor == ci.VendorCode) {
-      Name486(w, v.Base, v.Codes);
+      Name486(ci, v.Base, v.Codes);
       break;
     }
   }
   ci.NameSuffix = "-SLe";
 }
 
-void Name5(World& w) {
-  TCpuInfo& ci = w.cpu.CpuInfo;
+void Name5(TCpuInfo& ci) {
   const std::uint8_t model = ci.Model & 0x0F;
   ci.CpuName = "586";
   std::string step;
@@ -188,8 +187,7 @@ void Name5(World& w) {
   ci.NameSuffix = ci.NameSuffix.str() + " " + step;
 }
 
-void Name6(World& w) {
-  TCpuInfo& ci = w.cpu.CpuInfo;
+void Name6(TCpuInfo& ci) {
   switch (ci.VendorCode) {
     case kVendorUmc:
       ci.CpuName = "UM686";
@@ -222,8 +220,7 @@ void Name6(World& w) {
   }
 }
 
-void Name7(World& w) {
-  TCpuInfo& ci = w.cpu.CpuInfo;
+void Name7(TCpuInfo& ci) {
   switch (ci.VendorCode) {
     case kVendorIntel:
       ci.CpuName = "Merced";
@@ -249,8 +246,7 @@ std::string JoinSteppings(std::string_view a, std::string_view b) {
   return joined.str();
 }
 
-void Name486(World& w, std::string_view baseName, const std::uint8_t (&codes)[8]) {
-  TCpuInfo& ci = w.cpu.CpuInfo;
+void Name486(TCpuInfo& ci, std::string_view baseName, const std::uint8_t (&codes)[8]) {
   const bool amd = ci.VendorCode == kVendorAmd;
   const PStr<20> base(baseName);
   std::string name = base.str();
@@ -270,23 +266,22 @@ void Name486(World& w, std::string_view baseName, const std::uint8_t (&codes)[8]
   ci.CpuName = name;
 }
 
-void NameByFamily(World& w) {
-  TCpuInfo& ci = w.cpu.CpuInfo;
+void NameByFamily(TCpuInfo& ci) {
   switch (ci.Family) {
     case 3:
       ci.CpuName = "i386";
       break;
     case 4:
-      Name4(w);
+      Name4(ci);
       break;
     case 5:
-      Name5(w);
+      Name5(ci);
       break;
     case 6:
-      Name6(w);
+      Name6(ci);
       break;
     case 7:
-      Name7(w);
+      Name7(ci);
       break;
     default:
       ci.CpuName = "unbekannt";

@@ -8,20 +8,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/world.h"
+#include "world.h"
 
 namespace torv {
 
 namespace {
-
-std::uint32_t Word(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-void PutWord(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 std::string TraceLine(char kind, std::uint32_t reg, std::uint32_t lo, std::uint32_t hi,
                       std::uint32_t status) {
@@ -90,8 +81,8 @@ void ReadMsrRaw(World& w, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& h
                 std::uint32_t& status) {
   std::uint8_t reply[8] = {};
   if (DrvControl(w, ReqMsrRead, reg, 0, 0, reply, sizeof reply)) {
-    lo = Word(reply);
-    hi = Word(reply + 4);
+    lo = GetWord(reply);
+    hi = GetWord(reply + 4);
     status = 0;
   } else {
     lo = hi = 0;
@@ -113,10 +104,10 @@ void DrvCpuid(World& w, std::uint32_t leaf, CpuidRegs& regs, bool& ok) {
     regs = {};
     return;
   }
-  regs.Eax = Word(reply);
-  regs.Ebx = Word(reply + 4);
-  regs.Ecx = Word(reply + 8);
-  regs.Edx = Word(reply + 12);
+  regs.Eax = GetWord(reply);
+  regs.Ebx = GetWord(reply + 4);
+  regs.Ecx = GetWord(reply + 8);
+  regs.Edx = GetWord(reply + 12);
 }
 
 bool DrvSetCpu(World& w, std::uint32_t proc) {
@@ -128,7 +119,7 @@ bool DrvSetCpu(World& w, std::uint32_t proc) {
 std::uint32_t DrvClockCount(World& w, std::uint16_t selector) {
   std::uint8_t reply[8] = {};
   if (!DrvControl(w, ReqClockCount, selector, 0, 0, reply, sizeof reply)) return 0;
-  return Word(reply);
+  return GetWord(reply);
 }
 
 std::uint32_t L2Request(World& w, std::uint32_t command, std::uint32_t way, const void* block,
@@ -138,7 +129,7 @@ std::uint32_t L2Request(World& w, std::uint32_t command, std::uint32_t way, cons
   // travels with the request, since 32 bits cannot carry an address here.
   const auto address = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(block));
   ok = DrvControl(w, ReqL2Transaction, command, way, address, reply, sizeof reply, block, 16);
-  return ok ? Word(reply) : 0;
+  return ok ? GetWord(reply) : 0;
 }
 
 bool ReadMsrChecked(World& w, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& hi) {

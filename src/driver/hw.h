@@ -25,16 +25,55 @@ struct CpuidRegs {
   std::uint32_t Eax = 0, Ebx = 0, Edx = 0, Ecx = 0;
 };
 
-// P6 register numbers used by the cache transaction and the analysis.
-inline constexpr std::uint32_t kMsrPowerOn = 0x2A;     // EBL_CR_POWERON
-inline constexpr std::uint32_t kMsrBblD0 = 0x88;       // BBL_CR_D0..D3 = 88h..8Bh
-inline constexpr std::uint32_t kMsrMtrrCap = 0xFE;     // MTRRcap
-inline constexpr std::uint32_t kMsrBblAddr = 0x116;    // BBL_CR_ADDR
-inline constexpr std::uint32_t kMsrBblDecc = 0x118;    // BBL_CR_DECC
-inline constexpr std::uint32_t kMsrBblCtl = 0x119;     // BBL_CR_CTL
-inline constexpr std::uint32_t kMsrBblTrig = 0x11A;    // BBL_CR_TRIG
-inline constexpr std::uint32_t kMsrBblBusy = 0x11B;    // BBL_CR_BUSY
-inline constexpr std::uint32_t kMsrBblCtl3 = 0x11E;    // BBL_CR_CTL3
+// A bit field of a register: bits msb down to lsb.
+struct Field {
+  unsigned Msb, Lsb;
+};
+
+// The value of bits msb..lsb of `value`, shifted down to bit 0.
+constexpr std::uint32_t Bits(std::uint32_t value, unsigned msb, unsigned lsb) {
+  const unsigned width = msb - lsb + 1;
+  const std::uint32_t mask = width >= 32 ? ~0u : (1u << width) - 1;
+  return (value >> lsb) & mask;
+}
+constexpr std::uint32_t Bits(std::uint32_t value, Field f) {
+  return Bits(value, f.Msb, f.Lsb);
+}
+
+// CPUID leaf 1: the signature in EAX and the feature flags in EDX.
+inline constexpr Field kSigStepping{3, 0};
+inline constexpr Field kSigModel{7, 4};
+inline constexpr Field kSigFamily{11, 8};
+inline constexpr Field kSigType{15, 12};
+inline constexpr Field kSigExtModel{19, 16};
+inline constexpr Field kSigExtFamily{27, 20};
+inline constexpr Field kFeatTsc{4, 4};
+inline constexpr Field kFeatApic{9, 9};
+inline constexpr Field kFeatCmov{15, 15};
+inline constexpr Field kFeatMmx{23, 23};
+// CPUID leaf 2: the number of requests in EAX's low byte.
+inline constexpr Field kLeaf2Requests{7, 0};
+
+// P6 register numbers used by the cache transaction and the analysis, each
+// followed by the fields the analysis reads.
+inline constexpr std::uint32_t kMsrPowerOn = 0x2A;  // EBL_CR_POWERON
+inline constexpr Field kPowerOnBus133{18, 18};
+inline constexpr Field kPowerOnBus100{19, 19};
+inline constexpr Field kPowerOnRatio{25, 22};
+inline constexpr Field kPowerOnRatioPlus4{27, 27};
+inline constexpr std::uint32_t kMsrBblD0 = 0x88;     // BBL_CR_D0..D3 = 88h..8Bh
+inline constexpr std::uint32_t kMsrMtrrCap = 0xFE;   // MTRRcap
+inline constexpr Field kMtrrCapCount{3, 0};          // variable ranges (VCNT, low nibble)
+inline constexpr std::uint32_t kMsrBblAddr = 0x116;  // BBL_CR_ADDR
+inline constexpr std::uint32_t kMsrBblDecc = 0x118;  // BBL_CR_DECC
+inline constexpr std::uint32_t kMsrBblCtl = 0x119;   // BBL_CR_CTL
+inline constexpr std::uint32_t kMsrBblTrig = 0x11A;  // BBL_CR_TRIG
+inline constexpr std::uint32_t kMsrBblBusy = 0x11B;  // BBL_CR_BUSY
+inline constexpr std::uint32_t kMsrBblCtl3 = 0x11E;  // BBL_CR_CTL3
+inline constexpr Field kCtl3Latency{4, 1};
+inline constexpr Field kCtl3Ecc{5, 5};
+inline constexpr Field kCtl3CacheableArea{22, 20};
+inline constexpr Field kCtl3L2Disabled{23, 23};
 inline constexpr std::uint32_t kMsr1E0 = 0x1E0;
 inline constexpr std::uint32_t kMsrMtrrBase0 = 0x200;  // 200h + 2i base, 201h + 2i mask
 inline constexpr int kL2BusyPolls = 273;
@@ -69,8 +108,8 @@ inline constexpr int kExitMsrRead = 8;
 void EndFatally(World& w);
 void MeasureClock(World& w);
 std::uint32_t L2Transaction(World& w, std::uint32_t command, std::uint32_t way,
-                            std::uint32_t address, std::uint32_t addressHigh,
-                            std::uint32_t dataLow, std::uint32_t dataHigh, bool& ok);
+                            std::uint32_t address, std::uint32_t addressHigh, std::uint32_t dataLow,
+                            std::uint32_t dataHigh, bool& ok);
 std::uint8_t ReadL2Config(World& w, std::uint32_t reg, bool& ok);
 
 }  // namespace torv

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/world.h"
+#include "world.h"
 #include "machine/access.h"
 #include "machine/machine.h"
 
@@ -28,8 +28,8 @@ void CloseDevice(World& w) {
 
 // DrvOpen that leaves no handle behind when the device is refused: a device
 // that opened but failed the identity check is closed before the next try.
-bool TryOpen(World& w, const std::string& path) {
-  if (DrvOpen(w, path)) return true;
+bool TryOpen(World& w, std::uint8_t kind, const std::string& path) {
+  if (DrvOpen(w, kind, path)) return true;
   CloseDevice(w);
   return false;
 }
@@ -95,7 +95,8 @@ std::string ReplaceQuestion(const std::string& name, const std::string& folder) 
 void LoadWin95(World& w, const Preparation& p, std::uint32_t requiredVersion,
                std::uint32_t& errorCode) {
   const std::string& name = w.drv.DrvFileName;
-  if (!TryOpen(w, kDevicePrefix + p.WorkFile.Path) && !TryOpen(w, kDevicePrefix + name)) {
+  if (!TryOpen(w, kOsWin95, kDevicePrefix + p.WorkFile.Path) &&
+      !TryOpen(w, kOsWin95, kDevicePrefix + name)) {
     errorCode = kDrvErrNotFound;
   } else if (w.drv.DrvVersion < requiredVersion) {
     errorCode = kDrvErrTooOld;
@@ -126,7 +127,7 @@ void LoadWin98(World& w, const Preparation& p, std::uint32_t requiredVersion,
       DrvAsk(w, "Error, can't replace");
     }
   }
-  if (!TryOpen(w, kDevicePrefix + name)) {
+  if (!TryOpen(w, kOsWin98, kDevicePrefix + name)) {
     errorCode = kDrvErrNotFound;
   } else if (w.drv.DrvVersion < requiredVersion) {
     errorCode = kDrvErrTooOld;
@@ -245,7 +246,7 @@ void LoadLinux(World& w, std::uint32_t requiredVersion, std::uint32_t& errorCode
   const std::string path = kDevicePrefix + w.machine->Name();
   w.platform->Devices().Register(path,
                                  std::make_shared<MachineDevice>(w.machine, kLinuxDriverVersion));
-  if (!TryOpen(w, path)) {
+  if (!TryOpen(w, kOsLinux, path)) {
     errorCode = kDrvErrNotFound;
   } else if (w.drv.DrvVersion < requiredVersion) {
     errorCode = kDrvErrTooOld;
@@ -279,7 +280,7 @@ void LoadDriver(World& w, std::uint8_t kind, std::string_view fileName,
   // A Windows 95/98 driver that is already loaded is used as it is; an older
   // one cannot be replaced while it is loaded.
   if (kind == kOsWin95 || kind == kOsWin98) {
-    if (TryOpen(w, kVxdDevice)) {
+    if (TryOpen(w, kind, kVxdDevice)) {
       if (w.drv.DrvVersion < requiredVersion) errorCode = kDrvErrInUse;
       return;
     }
@@ -368,7 +369,7 @@ std::uint32_t InstallDriverNT(World& w, std::string_view binaryPath, std::uint32
   failure = 0;
   if (!binaryPath.empty() && !InstallService(w, kNtServiceName, binaryPath, failure)) {
     code = kNtServiceFailed;
-  } else if (DrvOpen(w, kNtDevice)) {
+  } else if (DrvOpen(w, kOsWinNT, kNtDevice)) {
     if (w.drv.DrvVersion < requiredVersion) code = kNtTooOld;
   } else {
     code = kNtOpenFailed;

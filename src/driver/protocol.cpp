@@ -3,7 +3,7 @@
 // checks.
 #include "driver/protocol.h"
 
-#include "app/world.h"
+#include "world.h"
 
 namespace torv {
 
@@ -11,18 +11,6 @@ namespace {
 
 // Windows error code for a handle that names no open device.
 constexpr std::uint32_t kErrInvalidHandle = 6;
-
-void PutWord(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-  p[2] = static_cast<std::uint8_t>(v >> 16);
-  p[3] = static_cast<std::uint8_t>(v >> 24);
-}
-
-std::uint32_t GetWord(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 // The Windows NT driver reports its version in one word; the Linux back-end
 // answers in the same form.
@@ -67,7 +55,7 @@ bool DrvControl(World& w, std::uint32_t func, std::uint32_t p1, std::uint32_t p2
   return res.Ok;
 }
 
-bool DrvOpen(World& w, std::string_view devicePath) {
+bool DrvOpen(World& w, std::uint8_t osKind, std::string_view devicePath) {
   w.drv.DrvHandle = 0;
   std::uint32_t openError = 0;
   w.drv.DrvHandle = w.platform->Devices().Open(std::string(devicePath), openError);
@@ -88,7 +76,7 @@ bool DrvOpen(World& w, std::string_view devicePath) {
 
   w.drv.DrvVersion = 0;
   if (versionOk) w.drv.DrvVersion = GetWord(version) << 8 | GetWord(version + 4);
-  if (result && UsesNtForm(w.shell.OsKind)) {
+  if (result && UsesNtForm(osKind)) {
     if (versionOk) w.drv.DrvVersion = GetWord(version);
     DrvControl(w, ReqSignature, kDrvSignature, 0, 0, nullptr, 0);
   }

@@ -30,6 +30,15 @@ enum DrvFunc : std::uint32_t {
   ReqSignature = 102,
 };
 
+// A word of the request block or of a reply: 4 bytes, little-endian.
+inline void PutWord(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+inline std::uint32_t GetWord(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
 // The request block fields, little-endian in the 16 bytes.
 struct RequestBlock {
   std::uint32_t Func = 0, P1 = 0, P2 = 0, P3 = 0;
@@ -52,7 +61,8 @@ bool DrvControl(World& w, std::uint32_t func, std::uint32_t p1, std::uint32_t p2
                 void* outBuf, std::uint32_t outLen, const void* attached = nullptr,
                 std::size_t attachedLen = 0);
 
-// Opens a driver device and checks its identity and version.
-bool DrvOpen(World& w, std::string_view devicePath);
+// Opens a driver device and checks its identity and version. `osKind` (kOsWin9x,
+// kOsWinNT, kOsLinux) decides the form of the version reply.
+bool DrvOpen(World& w, std::uint8_t osKind, std::string_view devicePath);
 
 }  // namespace torv

@@ -20,6 +20,7 @@
 
 #include "driver/protocol.h"
 #include "machine/access.h"
+#include "platform/linux_pinning.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -170,27 +171,18 @@ class AccessDevices : public Machine {
   // processor alone.
   static bool CpuidOnThread(int hostCpu, std::uint32_t leaf, std::uint32_t (&r)[4]) {
 #if TORV_ACCESS_X86
-    if (hostCpu < 0 || hostCpu >= CPU_SETSIZE) return false;
-    bool ran = false;
-    try {
-      std::thread t([&] {
-        cpu_set_t set;
-        CPU_ZERO(&set);
-        CPU_SET(hostCpu, &set);
-        if (pthread_setaffinity_np(pthread_self(), sizeof set, &set) != 0) return;
-        unsigned a = 0, b = 0, c = 0, d = 0;
-        __cpuid_count(leaf, 0, a, b, c, d);
-        r[0] = a;
-        r[1] = b;
-        r[2] = c;
-        r[3] = d;
-        ran = true;
-      });
-      t.join();
-    } catch (...) {
-      return false;
-    }
-    return ran;
+    int err = 0;
+    return RunPinned(
+        hostCpu,
+        [&] {
+          unsigned a = 0, b = 0, c = 0, d = 0;
+          __cpuid_count(leaf, 0, a, b, c, d);
+          r[0] = a;
+          r[1] = b;
+          r[2] = c;
+          r[3] = d;
+        },
+        err);
 #else
     (void)hostCpu;
     (void)leaf;

@@ -2,9 +2,7 @@
 // (or the instruction on a thread bound to processor N), model-specific
 // registers through /dev/cpu/N/msr, the interrupt controller's and the Cyrix
 // configuration ports with ioperm, and the clock count as time-stamp counter
-// cycles measured against CLOCK_MONOTONIC_RAW.
-#include "machine/linux_machine.h"
-
+// cycles measured against CLOCK_MONOTONIC_RAW (machine/tsc_clock.cpp).
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
@@ -14,8 +12,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
-#include <fstream>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -24,6 +20,9 @@
 #include "driver/loader.h"
 #include "driver/protocol.h"
 #include "machine/machine.h"
+#include "machine/tsc_clock.h"
+#include "platform/linux_pinning.h"
+#include "report/utility.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -42,136 +41,14 @@ std::string DevPath(int cpu, const char* leaf) {
   return "/dev/cpu/" + std::to_string(cpu - 1) + "/" + leaf;
 }
 
-std::string Hex8(std::uint32_t v) {
-  char buf[12];
-  std::snprintf(buf, sizeof buf, "%08X", static_cast<unsigned>(v));
-  return buf;
-}
-
 #if TORV_X86
 constexpr double kTickNs = 1e9 / 18.206;  // one system timer tick
 
-// Runs `fn` on a thread bound to host processor `hostCpu` alone; the calling
-// thread itself when it already is. False when no such binding is possible.
+// Runs `fn` on a thread bound to host processor `hostCpu` alone.
 bool RunOn(int hostCpu, const std::function<void()>& fn, int& err) {
-  err = 0;
-  if (hostCpu < 0 || hostCpu >= CPU_SETSIZE) {
-    err = EINVAL;
-    return false;
-  }
-  cpu_set_t cur;
-  CPU_ZERO(&cur);
-  if (pthread_getaffinity_np(pthread_self(), sizeof cur, &cur) == 0 && CPU_COUNT(&cur) == 1 &&
-      CPU_ISSET(hostCpu, &cur)) {
-    fn();
-    return true;
-  }
-  bool ran = false;
-  try {
-    std::thread t([&] {
-      cpu_set_t set;
-      CPU_ZERO(&set);
-      CPU_SET(hostCpu, &set);
-      const int rc = pthread_setaffinity_np(pthread_self(), sizeof set, &set);
-      if (rc != 0) {
-        err = rc;
-        return;
-      }
-      fn();
-      ran = true;
-    });
-    t.join();
-  } catch (...) {
-    err = EAGAIN;
-    return false;
-  }
-  return ran;
+  return RunPinned(hostCpu, fn, err);
 }
 
-std::int64_t RawNs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC_RAW, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-// RDTSC does not wait for earlier instructions, and later ones may start
-// before it: out of order, the counter could be read before the clock
-// reading that brackets it has finished, or after the next one has begun.
-// A fence on each side keeps the counter read inside its bracket.
-std::uint64_t Tsc() {
-#if defined(__SSE2__)
-  // LFENCE waits for every earlier instruction and holds back later ones.
-  _mm_lfence();
-  const std::uint64_t t = __rdtsc();
-  _mm_lfence();
-#else
-  // A Pentium Pro or Pentium II has no LFENCE (SSE2). CPUID is its
-  // serialising instruction: it completes every earlier instruction and
-  // starts no later one before it has finished. A compiler barrier alone
-  // would not do, since the processor itself reorders around RDTSC.
-  // The macro from <cpuid.h> names EBX as an output, so the compiler saves
-  // EBX where 32-bit position-independent code keeps its GOT pointer there.
-  // One CPUID on each side widens the bracket about evenly, so its middle
-  // still marks the counter read.
-  unsigned a, b, c, d;
-  __cpuid(0, a, b, c, d);
-  const std::uint64_t t = __rdtsc();
-  __cpuid(0, a, b, c, d);
-  (void)a;
-  (void)b;
-  (void)c;
-  (void)d;
-#endif
-  return t;
-}
-
-// One reading of the counter bracketed by two clock readings; of several
-// tries the one with the narrowest bracket, timed at the bracket's middle.
-struct Stamp {
-  double Ns = 0;
-  std::uint64_t Cycles = 0;
-};
-
-Stamp TakeStamp() {
-  Stamp best;
-  std::int64_t bestWindow = INT64_MAX;
-  for (int i = 0; i < 32; ++i) {
-    const std::int64_t t0 = RawNs();
-    const std::uint64_t c = Tsc();
-    const std::int64_t t1 = RawNs();
-    if (t1 - t0 < bestWindow) {
-      bestWindow = t1 - t0;
-      best.Ns = static_cast<double>(t0) + static_cast<double>(t1 - t0) / 2.0;
-      best.Cycles = c;
-    }
-  }
-  return best;
-}
-
-// Counter cycles during `intervalNs`, measured over about that long on the
-// calling thread and scaled to exactly that interval.
-double CyclesDuring(double intervalNs) {
-  const Stamp start = TakeStamp();
-  const double target = start.Ns + intervalNs;
-  // Sleep through most of the interval, then wait the rest out: a sleep
-  // may overshoot by milliseconds on a busy or virtual machine.
-  constexpr double kSpinNs = 2e6;
-  for (;;) {
-    const double left = target - static_cast<double>(RawNs());
-    if (left <= kSpinNs) break;
-    const double nap = left - kSpinNs;
-    timespec ts;
-    ts.tv_sec = static_cast<time_t>(nap / 1e9);
-    ts.tv_nsec = static_cast<long>(nap - static_cast<double>(ts.tv_sec) * 1e9);
-    nanosleep(&ts, nullptr);
-  }
-  while (static_cast<double>(RawNs()) < target) {
-  }
-  const Stamp end = TakeStamp();
-  const double dt = end.Ns - start.Ns;
-  if (dt <= 0 || end.Cycles <= start.Cycles) return 0;
-  return static_cast<double>(end.Cycles - start.Cycles) * intervalNs / dt;
-}
 #endif
 
 class LinuxMachine : public Machine {
@@ -364,7 +241,8 @@ class LinuxMachine : public Machine {
   std::uint32_t RegisterError(int e, const std::string& path, std::uint32_t reg) {
     if (e == EIO) {
       return Remember(kErrOsBase | EIO, path + ": " + std::strerror(EIO) +
-                                            " (the processor refused register " + Hex8(reg) + ")");
+                                            " (the processor refused register " + HexDword(reg) +
+                                            ")");
     }
     return OsError(e, path);
   }
@@ -377,12 +255,12 @@ class LinuxMachine : public Machine {
 
   std::uint32_t OpenPort(std::uint16_t port) {
     if (port < 0x21 || port > 0x23) {
-      return Remember(kErrAccessDenied, "port " + Hex8(port).substr(4) + " is not opened");
+      return Remember(kErrAccessDenied, "port " + HexDword(port).substr(4) + " is not opened");
     }
 #if TORV_X86
     // The I/O permission bitmap belongs to the calling thread: grant the one
     // port each time.
-    if (ioperm(port, 1, 1) != 0) return OsError(errno, "ioperm port " + Hex8(port).substr(4));
+    if (ioperm(port, 1, 1) != 0) return OsError(errno, "ioperm port " + HexDword(port).substr(4));
     return 0;
 #else
     return Remember(kErrAccessDenied, "no port access on this architecture");
@@ -398,57 +276,6 @@ class LinuxMachine : public Machine {
 
 std::shared_ptr<Machine> MakeLinuxMachine() {
   return std::make_shared<LinuxMachine>();
-}
-
-bool KernelTscReference(TscReference& ref) {
-  ref = TscReference{};
-  {
-    std::ifstream f("/sys/devices/system/cpu/cpu0/tsc_freq_khz");
-    double khz = 0;
-    if (f >> khz && khz > 0) {
-      ref.Hz = khz * 1000.0;
-      ref.Source = "/sys/devices/system/cpu/cpu0/tsc_freq_khz";
-      ref.ResolutionHz = 1000.0;
-      return true;
-    }
-  }
-  std::ifstream f("/proc/cpuinfo");
-  std::string line;
-  bool first = true;
-  bool aperf = false;
-  while (std::getline(f, line)) {
-    if (line.rfind("processor", 0) == 0 && !first) break;
-    first = false;
-    const auto colon = line.find(':');
-    if (colon == std::string::npos) continue;
-    const std::string key = line.substr(0, line.find_last_not_of(" \t", colon - 1) + 1);
-    const std::string val = line.substr(colon + 1);
-    if (key == "cpu MHz") {
-      ref.Hz = std::strtod(val.c_str(), nullptr) * 1e6;
-    } else if (key == "flags") {
-      aperf = (" " + val + " ").find(" aperfmperf ") != std::string::npos;
-    }
-  }
-  if (!(ref.Hz > 0)) return false;
-  ref.Source = "/proc/cpuinfo \"cpu MHz\"";
-  ref.ResolutionHz = 1000.0;
-  ref.MayBeCoreClock = aperf;
-  return true;
-}
-
-double MeasureTscRate(int hostCpu, double seconds) {
-#if TORV_X86
-  double cycles = 0;
-  int err = 0;
-  if (!RunOn(
-          hostCpu, [&] { cycles = CyclesDuring(seconds * 1e9); }, err))
-    return 0;
-  return cycles / seconds;
-#else
-  (void)hostCpu;
-  (void)seconds;
-  return 0;
-#endif
 }
 
 }  // namespace torv

@@ -11,14 +11,9 @@ namespace torv {
 
 namespace {
 
+// Word `index` of a reply area.
 void PutWord(void* out, std::size_t index, std::uint32_t v) {
-  auto* p = static_cast<std::uint8_t*>(out) + 4 * index;
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-std::uint32_t GetWord(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+  torv::PutWord(static_cast<std::uint8_t*>(out) + 4 * index, v);
 }
 
 // The reply length each function needs; -1 for an unknown function.

@@ -11,6 +11,7 @@
 
 #include "driver/hw.h"
 #include "machine/sim.h"
+#include "report/utility.h"
 
 namespace torv {
 
@@ -36,19 +37,12 @@ bool StartsWith(std::string_view s, std::string_view p) {
   return s.substr(0, p.size()) == p;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Exactly 1 to maxDigits hexadecimal digits.
 std::optional<std::uint64_t> Hex(std::string_view s, std::size_t maxDigits) {
   if (s.empty() || s.size() > maxDigits) return std::nullopt;
   std::uint64_t v = 0;
   for (char c : s) {
-    const int d = HexDigit(c);
+    const int d = HexDigitValue(c);
     if (d < 0) return std::nullopt;
     v = v << 4 | static_cast<unsigned>(d);
   }
@@ -117,7 +111,7 @@ std::string Quote(std::string_view s) {
 bool IsHexDigits(std::string_view s) {
   if (s.empty()) return false;
   for (char c : s) {
-    if (HexDigit(c) < 0) return false;
+    if (HexDigitValue(c) < 0) return false;
   }
   return true;
 }
@@ -165,8 +159,8 @@ std::uint64_t MhzInText(std::string_view s) {
   std::string_view before = s.substr(0, at);
   while (!before.empty() && before.back() == ' ') before.remove_suffix(1);
   std::size_t start = before.size();
-  while (start > 0 && ((before[start - 1] >= '0' && before[start - 1] <= '9') ||
-                       before[start - 1] == '.')) {
+  while (start > 0 &&
+         ((before[start - 1] >= '0' && before[start - 1] <= '9') || before[start - 1] == '.')) {
     --start;
   }
   const std::string_view number = before.substr(start);
@@ -210,35 +204,37 @@ bool IsDumpName(std::string_view key) {
          !IsSettingName(key);
 }
 
-// A line of a dump that sets nothing: a section or processor header, or a
-// "Name : value" / "Name = value" header line other than the three that carry
-// facts of the machine (the performance counter's frequency, a clock in the
-// "CPU Type" text, the Cyrix revision).
-bool IsDumpHeader(std::string_view line) {
-  if (DumpSection(line) || IsDumpProcessor(line)) return true;
-  if ((StartsWith(line, "CPUID ") && NumberFollows(line.substr(6))) ||
-      (StartsWith(line, "MSR ") && NumberFollows(line.substr(4))) || StartsWith(line, "0x") ||
-      StartsWith(line, "0X")) {
-    return false;
+// A processor header of a dump: "Logical CPU #n", "CPUID Registers (CPU #n):"
+// or the "CPU n:" of a raw CPUID listing.
+bool IsProcessorHeader(std::string_view line) {
+  if (IsDumpProcessor(line)) return true;
+  return StartsWith(line, "CPU ") && line.size() > 5 && line.back() == ':' &&
+         std::all_of(line.begin() + 4, line.end() - 1,
+                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+// A "Name : value" / "Name = value" header line of a dump (or a dump's
+// section line).
+bool IsNamedHeader(std::string_view line) {
+  if (DumpSection(line)) return true;
+  if (StartsWith(line, "CPUID ") && NumberFollows(line.substr(6))) return false;
+  if (StartsWith(line, "MSR ") && NumberFollows(line.substr(4))) return false;
+  if (StartsWith(line, "0x") || StartsWith(line, "0X")) return false;
+  const auto end = std::min(line.find('='), line.find(':'));
+  if (end == std::string_view::npos) return false;
+  return IsDumpName(Trim(line.substr(0, end)));
+}
+
+// The header lines that carry the clock or the Cyrix revision.
+bool IsFactHeader(std::string_view line) {
+  for (std::string_view name : {"PerformanceFrequency", "CPU Type", "Cyrix CPU Revision"}) {
+    if (StartsWith(line, name) && !Trim(line.substr(name.size())).empty() &&
+        (Trim(line.substr(name.size())).front() == ':' ||
+         Trim(line.substr(name.size())).front() == '=')) {
+      return true;
+    }
   }
-  const auto eq = line.find('=');
-  const auto colon = line.find(':');
-  std::string_view name;
-  std::string_view value;
-  if (eq != std::string_view::npos && (colon == std::string_view::npos || eq < colon)) {
-    name = Trim(line.substr(0, eq));
-    if (!IsDumpName(name)) return false;
-    value = Trim(line.substr(eq + 1));
-  } else if (colon != std::string_view::npos &&
-             std::isalpha(static_cast<unsigned char>(line.front()))) {
-    name = Trim(line.substr(0, colon));
-    if (IsSettingName(name)) return false;
-    value = Trim(line.substr(colon + 1));
-  } else {
-    return false;
-  }
-  if (name == "PerformanceFrequency" || name == "Cyrix CPU Revision") return false;
-  return !(name == "CPU Type" && MhzInText(value) != 0);
+  return false;
 }
 
 class Parser {
@@ -254,6 +250,8 @@ class Parser {
     inSections_ = false;
     lineNo_ = 0;
     settings_ = 0;
+    registerLines_ = 0;
+    processorHeaders_ = false;
     allProcessors_ = false;
     dumpProcessors_ = 0;
     counterHz_ = typeHz_ = 0;
@@ -273,7 +271,16 @@ class Parser {
         if (hash != std::string_view::npos) line = line.substr(0, hash);
         line = Trim(line);
       }
-      if (!line.empty() && !IsDumpHeader(line)) ++settings_;
+      if (!line.empty()) {
+        if (IsProcessorHeader(line)) {
+          processorHeaders_ = true;
+        } else if (!IsNamedHeader(line)) {
+          ++settings_;
+          ++registerLines_;
+        } else if (IsFactHeader(line)) {
+          ++settings_;
+        }
+      }
       if (!line.empty() && !Line(line)) return false;
       if (nl == std::string_view::npos) break;
       pos = nl + 1;
@@ -283,8 +290,10 @@ class Parser {
     return true;
   }
 
-  // Lines that set something (not blank, not a comment, not a dump header).
-  int Settings() const { return settings_; }
+  // Lines that set something (not blank, not a comment, not a dump header);
+  // a dump that names its processors but lists none of their registers sets
+  // nothing.
+  int Settings() const { return processorHeaders_ && registerLines_ == 0 ? 0 : settings_; }
 
  private:
   bool Fail(const std::string& what) {
@@ -365,9 +374,11 @@ class Parser {
   bool DumpProcessor() {
     const std::size_t n = dumpProcessors_ + 1;
     if (n > static_cast<std::size_t>(kSimMaxProcessors)) {
+      // Appended piece by piece: g++ -O3 for 32 bits sees a false overlap in
+      // the concatenation of a literal and a number.
       std::string what = "more than ";
-      what += std::to_string(kSimMaxProcessors);
-      return Fail(what + " processors");
+      what.append(std::to_string(kSimMaxProcessors)).append(" processors");
+      return Fail(what);
     }
     dumpProcessors_ = n;
     MakeProcessors(std::max(n, static_cast<std::size_t>(count_)));
@@ -645,6 +656,8 @@ class Parser {
   bool inSections_ = false;
   int lineNo_ = 0;
   int settings_ = 0;
+  int registerLines_ = 0;          // settings other than a dump's header lines
+  bool processorHeaders_ = false;  // a dump's processor header was read
   // What a published dump adds.
   bool allProcessors_ = false;  // in its register section
   std::size_t dumpProcessors_ = 0;

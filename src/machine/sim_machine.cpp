@@ -11,6 +11,7 @@
 #include "driver/protocol.h"
 #include "machine/sim.h"
 #include "platform/files.h"
+#include "report/utility.h"
 
 namespace torv {
 
@@ -23,12 +24,6 @@ constexpr std::uint8_t kCcr4 = 0xE8;
 constexpr std::uint32_t kL2ReadConfig = 0x02;
 constexpr std::uint32_t kL2ReadLine = 0x0E;
 constexpr std::uint32_t kL2WriteLine = 0x1C;
-
-std::string Hex8(std::uint32_t v) {
-  char buf[12];
-  std::snprintf(buf, sizeof buf, "%08X", static_cast<unsigned>(v));
-  return buf;
-}
 
 // A configuration register index that the Cyrix bank decodes: CCR0 to CCR3
 // and the address ranges (C0h-CFh), CCR4 to CCR7 (E8h-EBh), DIR0 and DIR1.
@@ -137,7 +132,7 @@ class SimMachine : public Machine {
         return writeDenied_ ? "register write denied (the msr device allows no writes)"
                             : "register access denied (run as root)";
       case kErrRegisterFault:
-        return "model-specific register " + Hex8(faultReg_) +
+        return "model-specific register " + HexDword(faultReg_) +
                " does not exist on this processor (general protection fault)";
       case kErrNoCpuid:
         return "the processor does not execute CPUID (invalid opcode)";

@@ -2,12 +2,15 @@
 // decoded, latency, in-order queue depth, fast strings, the raw registers
 // with /EXX, and the memory type ranges.
 #include <cstdint>
+#include <iterator>
 #include <string>
 
-#include "app/world.h"
+#include "driver/hw.h"
+#include "p2/facts.h"
 #include "p2/p2info.h"
 #include "p2/p2text.h"
 #include "report/utility.h"
+#include "world.h"
 
 namespace torv {
 
@@ -17,10 +20,11 @@ using p2text::Bit;
 using p2text::Cat;
 using p2text::Line;
 
-constexpr PStr<30> kL2RegLabels[9] = {
+constexpr PStr<30> kL2RegLabels[] = {
     "Controller", "Manufacturer",  "Cache Size", "Cacheable Area", "Latency Mode",
     "Error Type", "Associativity", "???",        "Timing",
 };
+static_assert(std::size(kL2RegLabels) == 9, "one label per cache register 0..8");
 
 // Registers listed only with /EXX.
 constexpr bool IsExtOnlyReg(int r) {
@@ -30,32 +34,9 @@ constexpr bool IsExtOnlyReg(int r) {
 // Register 2: size and number of banks. A code without a size meaning keeps
 // the size text of the previous listing.
 std::string SizeAndBanks(P2State& p, std::uint8_t v) {
-  if (!p.IsCsram) {
-    switch ((v >> 2) & 0x3F) {
-      case 1:
-        p.L2SizeText = "256 KByte";
-        break;
-      case 2:
-        p.L2SizeText = "512 KByte";
-        break;
-      case 4:
-        p.L2SizeText = "1 MByte";
-        break;
-      case 8:
-        p.L2SizeText = "2 MByte";
-        break;
-      case 16:
-        p.L2SizeText = "4 MByte";
-        break;
-      default:
-        break;
-    }
-    p.L2Banks = (v & 3) + 1;
-  } else {
-    static constexpr const char* kCsramSizes[4] = {"512 KByte", "1 MByte", "2 MByte", "4 MByte"};
-    p.L2SizeText = kCsramSizes[(v >> 6) & 3];
-    p.L2Banks = (v & 7) + 1;
-  }
+  const L2SizeBanks sb = L2SizeAndBanks(v, p.IsCsram);
+  if (sb.Size != nullptr) p.L2SizeText = sb.Size;
+  p.L2Banks = sb.Banks;
   return Cat(p.L2SizeText, ", ", DecStr(p.L2Banks), p.L2Banks > 1 ? " banks" : " bank");
 }
 
@@ -127,7 +108,8 @@ void P2Details(World& w) {
     } else {
       Line(w, Cat(" L2\t:", w.Msg().L2RegsNotRead));
     }
-    Line(w, Cat(" L2 Latency\t: ", DecStr(static_cast<std::int32_t>((info.Ctl3Lo & 0x1F) >> 1))));
+    Line(w, Cat(" L2 Latency\t: ",
+                DecStr(static_cast<std::int32_t>(Bits(info.Ctl3Lo, kCtl3Latency)))));
   }
   Line(w, Cat(" In Order Queue Depth\t:", DecStrW(w.p2.IoqDepth, 2)));
   // Bit 2 of MSR 1E0h set means fast strings are off.

@@ -3,9 +3,9 @@
 // give the pattern back in BBL_CR_DECC.
 #include <cstdint>
 
-#include "app/world.h"
 #include "driver/hw.h"
 #include "p2/p2info.h"
+#include "world.h"
 
 namespace torv {
 

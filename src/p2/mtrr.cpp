@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <string>
 
-#include "app/world.h"
 #include "p2/p2info.h"
 #include "p2/p2text.h"
 #include "report/utility.h"
+#include "world.h"
 
 namespace torv {
 

@@ -1,5 +1,24 @@
 // The Pentium II analysis: register probe, report, verdict, cache details and
 // the memory type range listing.
+//
+// The flow, one way:
+//   probe   (probe.cpp, ecctest.cpp)  the worker thread reads CPUID, the clock
+//           and the registers through the driver protocol into the record,
+//           P2State::P2Info (TP2Info), and notes how far it got (ProbeEnded);
+//   facts   (facts.cpp)  pure functions work out bus, ratio, system clock,
+//           queue depth, cache type, cacheable area, size and banks, and the
+//           verdict flags from the record;
+//   report  (report.cpp, details.cpp, mtrr.cpp)  put record and facts into
+//           report lines;
+//   verdict (verdict.cpp)  the closing judgement, from the flags.
+//
+// What persists between runs: P2State lives as long as the World, and only
+// LoadTestCase (/TEST=) clears the record. A run that ends early leaves the
+// rest of P2Info as the earlier run left it (EccResultRead, RegistersRead say
+// what is this run's); the OverDrive and cache-type facts are renewed only for
+// a Pentium II, so a Pentium Pro keeps the earlier run's; the details listing
+// keeps its L2 size text where a size code has no meaning; Settings::EccWas
+// keeps the ECC state an ECC pass found before changing it.
 #pragma once
 
 #include <array>
@@ -29,7 +48,7 @@ struct TP2Info {
   bool L2Present = false;
   std::uint8_t RatioCode = 0;
   std::uint8_t Bus100 = 0;
-  std::uint8_t Bus133 = 0;     // EBL_CR_POWERON bit 18: with bit 19 clear, a 133 MHz bus
+  std::uint8_t Bus133 = 0;      // EBL_CR_POWERON bit 18: with bit 19 clear, a 133 MHz bus
   std::uint8_t RatioPlus4 = 0;  // EBL_CR_POWERON bit 27: the ratio is 4.0 more than the code's
   std::uint32_t MtrrCapLo = 0, MtrrCapHi = 0;
   std::array<TMtrrPair, 16> VarMtrr{};
@@ -67,6 +86,7 @@ struct P2State {
   bool FlagOverdrive = false;
   bool IsCsram = false;
   std::uint8_t IoqDepth = 0;
+  std::uint32_t CacheableMByte = 0;
   // Verdict flags.
   bool FlagFake300 = false;
   bool FlagClockHigh = false;

@@ -5,9 +5,10 @@
 #include <string>
 #include <string_view>
 
-#include "app/world.h"
+#include "p2/facts.h"
 #include "p2/p2info.h"
 #include "report/language.h"
+#include "world.h"
 
 namespace torv::p2text {
 
@@ -38,13 +39,8 @@ inline bool Bit(std::uint32_t v, int n) {
   return ((v >> n) & 1u) != 0;
 }
 
-// The system bus that EBL_CR_POWERON bits 19:18 select: 00 66 MHz, 10 100 MHz,
-// 01 133 MHz; 11 is no setting of any part.
-enum class Bus : std::uint8_t { Mhz66, Mhz100, Mhz133, Unknown };
-
-inline Bus BusSetting(const TP2Info& info) {
-  if (info.Bus100 == 0) return info.Bus133 == 0 ? Bus::Mhz66 : Bus::Mhz133;
-  return info.Bus133 == 0 ? Bus::Mhz100 : Bus::Unknown;
-}
+// The bus setting is one of the facts.
+using ::torv::Bus;
+using ::torv::BusSetting;
 
 }  // namespace torv::p2text

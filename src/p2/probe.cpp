@@ -1,23 +1,23 @@
 // The analysis thread's body: identification, clock, the Pentium II registers,
 // the ECC presence test, the memory type ranges and the ECC on/off pass; and
 // the eight simulated configurations of /TEST=.
+// Step one of probe -> record -> facts -> report -> verdict (see p2info.h).
 #include <cstdint>
+#include <iterator>
 
-#include "app/world.h"
 #include "cpu/cpuinfo.h"
 #include "driver/hw.h"
 #include "p2/p2info.h"
 #include "p2/p2text.h"
+#include "world.h"
 
 namespace torv {
 
 namespace {
 
-using p2text::Bit;
 using p2text::HasEccEntry;
 
-constexpr std::uint32_t kCtl3EccBit = 1u << 5;  // BBL_CR_CTL3: ECC checking on
-constexpr std::uint32_t kFeatureTsc = 1u << 4;  // CPUID 1 EDX: time-stamp counter
+constexpr std::uint32_t kCtl3EccBit = 1u << kCtl3Ecc.Lsb;  // BBL_CR_CTL3: ECC checking on
 constexpr std::uint8_t kEccModeNotGiven = 0xFF;
 
 // One simulated configuration: the fields that differ from the common ones
@@ -32,7 +32,7 @@ struct TestCase {
   int Bus100;
 };
 
-constexpr TestCase kTestCases[8] = {
+constexpr TestCase kTestCases[] = {
     {300'400'000.0, kKeep, kKeep, kKeep, kKeep, true, false, false, 6, kKeep},
     {300'400'000.0, kKeep, kKeep, kKeep, kKeep, true, true, true, 6, kKeep},
     {300'400'000.0, kKeep, kKeep, kKeep, kKeep, true, false, false, 2, kKeep},
@@ -42,6 +42,7 @@ constexpr TestCase kTestCases[8] = {
     {350'000'000.0, 5, 0, 512, kKeep, true, true, false, 5, kKeep},
     {450'000'000.0, 5, 2, 512, kKeep, true, true, true, 6, 1},
 };
+static_assert(std::size(kTestCases) == 8, "one case per /TEST=1..8");
 
 // Pentium II family: BBL_CR_CTL3, the ECC presence test, the ratio and bus
 // setting, and the nine cache configuration registers. Returns the exit code
@@ -49,18 +50,18 @@ constexpr TestCase kTestCases[8] = {
 std::uint32_t ProbePentiumII(World& w) {
   TP2Info& info = w.p2.P2Info;
   ReadMsr(w, kMsrBblCtl3, info.Ctl3Lo, info.Ctl3Hi);
-  info.L2Present = !Bit(info.Ctl3Lo, 23);
-  info.EccEnabled = Bit(info.Ctl3Lo, 5);
+  info.L2Present = Bits(info.Ctl3Lo, kCtl3L2Disabled) == 0;
+  info.EccEnabled = Bits(info.Ctl3Lo, kCtl3Ecc) != 0;
   w.p2.L2AccessOk = true;
   if (info.L2Present && !w.settings.OptNoL2) {
     info.EccPresent = L2EccTest(w, w.p2.L2AccessOk);
   } else {
     info.EccPresent = false;
   }
-  info.RatioCode = static_cast<std::uint8_t>((info.PowerOnLo >> 22) & 0x0F);
-  info.Bus100 = static_cast<std::uint8_t>((info.PowerOnLo >> 19) & 1);
-  info.Bus133 = static_cast<std::uint8_t>((info.PowerOnLo >> 18) & 1);
-  info.RatioPlus4 = static_cast<std::uint8_t>((info.PowerOnLo >> 27) & 1);
+  info.RatioCode = static_cast<std::uint8_t>(Bits(info.PowerOnLo, kPowerOnRatio));
+  info.Bus100 = static_cast<std::uint8_t>(Bits(info.PowerOnLo, kPowerOnBus100));
+  info.Bus133 = static_cast<std::uint8_t>(Bits(info.PowerOnLo, kPowerOnBus133));
+  info.RatioPlus4 = static_cast<std::uint8_t>(Bits(info.PowerOnLo, kPowerOnRatioPlus4));
   if (!w.p2.L2AccessOk) {
     w.p2.ProbeEnded = ProbeEnd::EccTestFailed;
     return kExitL2Access;
@@ -91,7 +92,7 @@ void ProbePentiumPro(World& w) {
 void ReadMtrrs(World& w) {
   TP2Info& info = w.p2.P2Info;
   ReadMsr(w, kMsrMtrrCap, info.MtrrCapLo, info.MtrrCapHi);
-  const std::uint32_t n = info.MtrrCapLo & 0x0F;
+  const std::uint32_t n = Bits(info.MtrrCapLo, kMtrrCapCount);
   for (std::uint32_t i = 0; i < n; ++i) {
     TMtrrPair& p = info.VarMtrr[i];
     ReadMsr(w, kMsrMtrrBase0 + 2 * i, p.BaseLo, p.BaseHi);
@@ -115,7 +116,7 @@ std::uint32_t WorkerThread(World& w, std::int32_t arg) {
   TP2Info& info = w.p2.P2Info;
   IdentifyCpu(w, info.Cpu);
   if (w.hw.CpuidFault) return kExitCpuidFault;
-  if (!info.Cpu.CpuidOk || (info.Cpu.Features & kFeatureTsc) == 0) return kExitNoCpuid;
+  if (!info.Cpu.CpuidOk || Bits(info.Cpu.Features, kFeatTsc) == 0) return kExitNoCpuid;
   MeasureClock(w);
   info.CoreClock = w.hw.CpuClockHz;
   const bool pentiumII = info.Cpu.ClassCode == kClassPentiumII;
@@ -146,7 +147,7 @@ std::uint32_t WorkerThread(World& w, std::int32_t arg) {
     }
     // The high half is written as zero, not as read.
     WriteMsr(w, kMsrBblCtl3, info.Ctl3Lo, 0);
-    info.EccEnabled = (info.Ctl3Lo & kCtl3EccBit) != 0;
+    info.EccEnabled = Bits(info.Ctl3Lo, kCtl3Ecc) != 0;
   }
   return kExitFinished;
 }

@@ -1,13 +1,16 @@
 // The Pentium II report: identity, processor line, caches, cacheable area,
 // ECC state, core clock, system clock and ratio, then the verdict and, with
 // /EXT, the details listing.
+// Step four of probe -> record -> facts -> report -> verdict (see p2info.h).
 #include <cstdint>
 #include <string>
 
-#include "app/world.h"
+#include "driver/hw.h"
+#include "p2/facts.h"
 #include "p2/p2info.h"
 #include "p2/p2text.h"
 #include "report/utility.h"
+#include "world.h"
 
 namespace torv {
 
@@ -22,22 +25,13 @@ using p2text::HasEccEntry;
 using p2text::Line;
 using p2text::Write;
 
-// Core-to-bus clock ratio by the ratio code of EBL_CR_POWERON. Codes 0 and 4
-// mean 2.0 on a Klamath (model 3).
-double RatioFromCode(std::uint8_t code, std::uint8_t model) {
-  static constexpr double kRatios[16] = {5.0, 3.0, 4.0, 2.0, 5.5, 3.5, 4.5, 2.5,
-                                         2.0, 7.0, 8.0, 6.0, 2.0, 7.5, 1.5, 6.5};
-  if ((code == 0 || code == 4) && model == 3) return 2.0;
-  return kRatios[code & 0x0F];
-}
-
 std::string Mhz(const World& w, double hz) {
   return RealStr(w.util, hz * 1e-6, 1);
 }
 
 // The processor line after its label, up to and including its line end.
 void ProcessorLine(World& w) {
-  TP2Info& info = w.p2.P2Info;
+  const TP2Info& info = w.p2.P2Info;
   const TCpuInfo& cpu = info.Cpu;
   if (cpu.ClassCode == kClassPentiumII) {
     w.p2.FlagOverdrive = cpu.CpuType == 1;
@@ -80,11 +74,11 @@ void CacheableArea(World& w) {
     return;
   }
   Write(w, " L2 Cacheable Area\t:");
-  const std::uint32_t a = (info.Ctl3Lo >> 20) & 7;
-  if (a == 0) {
+  const std::uint32_t mbyte = w.p2.CacheableMByte;
+  if (mbyte < 1024) {
     Line(w, " 512 MByte");
   } else {
-    Line(w, Cat(DecStrW(static_cast<std::int32_t>((512u << a) / 1024), 4), " GByte"));
+    Line(w, Cat(DecStrW(static_cast<std::int32_t>(mbyte / 1024), 4), " GByte"));
   }
 }
 
@@ -138,9 +132,7 @@ void ClockLines(World& w) {
   if (!info.L2Present) {
     // Without a second-level cache the ratio cannot be read.
     Line(w, Cat(m.SystemClock, "\t:", m.NotOnCeleron));
-    w.p2.SysClockHz = 66'600'000.0;
   } else {
-    w.p2.SysClockHz = w.hw.CpuClockHz / w.p2.BusRatio;
     Write(w, Cat(m.SystemClock, "\t:", m.Default, ":"));
     Write(w, BusText(BusSetting(info)));
     Line(w, measured ? Cat(",", m.Measured, ":", Mhz(w, w.p2.SysClockHz), " MHz")
@@ -187,13 +179,10 @@ bool P2Report(World& w, int proc) {
     return false;
   }
 
+  StoreFacts(w.p2, WorkOutFacts(info, RegistersRead(w.p2), w.hw.CpuClockHz, FactsOf(w.p2)));
   ProcessorLine(w);
   if (cpu.CacheInfoValid) CacheLines(w);
   CacheableArea(w);
-
-  w.p2.BusRatio = RatioFromCode(info.RatioCode, cpu.Model) + (info.RatioPlus4 != 0 ? 4.0 : 0.0);
-  if (w.p2.FlagOverdrive) w.p2.BusRatio = 5.0;
-  w.p2.IoqDepth = Bit(info.PowerOnLo, 13) ? 1 : 8;
 
   if (info.L2Present) EccLines(w, proc);
   ClockLines(w);

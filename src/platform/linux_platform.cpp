@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/linux_pinning.h"
 #include "platform/locale.h"
 #include "report/language.h"
 
@@ -87,10 +88,7 @@ void* ThreadMain(void* arg) {
   if (call->Cpu >= 0) {
     // The mask was set before the thread started; make sure it holds exactly
     // the processor asked for before anything runs.
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (pthread_getaffinity_np(pthread_self(), sizeof set, &set) != 0 || CPU_COUNT(&set) != 1 ||
-        !CPU_ISSET(call->Cpu, &set)) {
+    if (!BoundToOnly(call->Cpu)) {
       call->Bound = false;
       return nullptr;
     }
@@ -112,12 +110,7 @@ bool LinuxPlatform::RunBoundThread(int proc, const std::function<std::uint32_t()
   pthread_attr_t attr;
   if (pthread_attr_init(&attr) != 0) return false;
   bool ok = true;
-  if (call.Cpu >= 0) {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(call.Cpu, &set);
-    ok = pthread_attr_setaffinity_np(&attr, sizeof set, &set) == 0;
-  }
+  if (call.Cpu >= 0) ok = BindAttributes(&attr, call.Cpu);
   pthread_t thread;
   if (ok) ok = pthread_create(&thread, &attr, ThreadMain, &call) == 0;
   pthread_attr_destroy(&attr);

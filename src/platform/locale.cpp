@@ -12,7 +12,7 @@ struct LocaleId {
   std::uint16_t LangId;
 };
 
-constexpr std::array<LocaleId, 9> kLocaleIds{{
+constexpr auto kLocaleIds = std::to_array<LocaleId>({
     // A language without a territory counts as its main territory.
     {"de", 0x0407},
     {"nl", 0x0413},
@@ -23,7 +23,7 @@ constexpr std::array<LocaleId, 9> kLocaleIds{{
     {"de_LU", 0x1007},
     {"nl_NL", 0x0413},
     {"nl_BE", 0x0813},
-}};
+});
 
 constexpr std::uint16_t kUsEnglish = 0x0409;
 

@@ -47,12 +47,13 @@ void CutLine(std::string& line) {
 // Unicode code points of the bytes 80..9F of code page 1252. The five
 // unassigned bytes 81 8D 8F 90 9D show as the replacement character, so
 // that no C1 control code ever reaches a terminal.
-constexpr std::array<char32_t, 32> kCp1252High{
+constexpr auto kCp1252High = std::to_array<char32_t>({
     0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80..87
     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,  // 88..8F
     0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90..97
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,  // 98..9F
-};
+});
+static_assert(kCp1252High.size() == 32, "one character per byte 80h..9Fh");
 
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
@@ -198,6 +199,52 @@ std::string Cp1252ToUtf8(std::string_view s) {
     } else {
       AppendUtf8(out, c);  // ASCII and A0..FF are Latin-1
     }
+  }
+  return out;
+}
+
+std::string Utf8ToCp1252(std::string_view s) {
+  std::string out;
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    int len = 1;
+    char32_t cp = b;
+    if (b >= 0xC0 && b < 0xE0) {
+      len = 2;
+      cp = b & 0x1F;
+    } else if (b >= 0xE0 && b < 0xF0) {
+      len = 3;
+      cp = b & 0x0F;
+    } else if (b >= 0xF0 && b < 0xF8) {
+      len = 4;
+      cp = b & 0x07;
+    } else if (b >= 0x80) {
+      len = 0;  // a stray continuation byte or an invalid lead byte
+    }
+    bool valid = len > 0 && i + static_cast<std::size_t>(len) <= s.size();
+    for (int k = 1; valid && k < len; ++k) {
+      const auto c = static_cast<unsigned char>(s[i + static_cast<std::size_t>(k)]);
+      if ((c & 0xC0) != 0x80) valid = false;
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    if (!valid) {
+      out += '?';
+      ++i;
+      continue;
+    }
+    i += static_cast<std::size_t>(len);
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+      out += static_cast<char>(cp);
+      continue;
+    }
+    // The code points of bytes 80h..9Fh that are not Latin-1; the
+    // replacement character stands for no byte.
+    char mapped = '?';
+    for (std::size_t k = 0; k < kCp1252High.size(); ++k) {
+      if (kCp1252High[k] == cp && cp != 0xFFFD) mapped = static_cast<char>(0x80 + k);
+    }
+    out += mapped;
   }
   return out;
 }

@@ -48,5 +48,7 @@ void SetLanguage(ReportState& r, std::uint16_t code);
 
 // Code page 1252 bytes to UTF-8, for the terminal and the window.
 std::string Cp1252ToUtf8(std::string_view s);
+// UTF-8 typed text to code page 1252 (characters it lacks become "?").
+std::string Utf8ToCp1252(std::string_view s);
 
 }  // namespace torv

@@ -15,6 +15,13 @@ struct UtilityState {
 std::string HexByte(std::uint8_t b);    // "0A"
 std::string HexWord(std::uint16_t w);   // 4 digits
 std::string HexDword(std::uint32_t d);  // 8 digits
+// The value of a hexadecimal digit in either case; -1 for any other character.
+constexpr int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
 std::string DecStr(std::int32_t n);
 std::string DecStrW(std::int32_t n, int width);  // right-aligned, padded with blanks
 std::string UpperStr(std::string_view s);        // code page 1252 rules, umlauts included

@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "app/form.h"
-#include "app/world.h"
 #include "machine/machine.h"
 #include "platform/fake_platform.h"
 #include "report/language.h"
 #include "report/utility.h"
+#include "world.h"
 
-namespace torv::testing {
+namespace torv::test {
 
 // A Pentium II 300 on every processor; registers read as zero.
 class TestMachine : public Machine {
@@ -137,4 +137,4 @@ class FormFixture : public ::testing::Test {
   std::unique_ptr<TForm1> form;
 };
 
-}  // namespace torv::testing
+}  // namespace torv::test

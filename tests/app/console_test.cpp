@@ -28,7 +28,7 @@ class Console : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_FALSE(dir.empty()); }
 
-  static std::string Read(const fs::path& p) { return torv::testing::ReadFile(p); }
+  static std::string Read(const fs::path& p) { return torv::test::ReadFile(p); }
 
   // Runs the program without a display in `dir`; `env` goes before it.
   Outcome Torvacin(const std::string& args, const std::string& env = "") {
@@ -54,7 +54,7 @@ class Console : public ::testing::Test {
     return r;
   }
 
-  torv::testing::TempDir tmp;
+  torv::test::TempDir tmp;
   fs::path dir = tmp.path();
 };
 

@@ -4,7 +4,7 @@
 
 #include "app_fixture.h"
 
-namespace torv::testing {
+namespace torv::test {
 namespace {
 
 using Form = FormFixture;
@@ -374,19 +374,5 @@ TEST_F(Form, RealAnalysisOfTestCaseTwo) {
   EXPECT_TRUE(form->Control(Ctl::sDetails).Enabled);
 }
 
-TEST(Utf8ToCp1252, ConvertsWhatTheCodePageHasAndMarksTheRest) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"/GR /ext", "/GR /ext"},
-      {"\xC3\xBC\xC3\x9F", "\xFC\xDF"},
-      {"\xE2\x82\xAC", "\x80"},
-      {"\xE6\x97\xA5", "?"},
-      {"a\xFF"
-       "b",
-       "a?b"},
-      {"\xC3", "?"},
-  };
-  for (const auto& [in, out] : cases) EXPECT_EQ(Utf8ToCp1252(in), out) << in;
-}
-
 }  // namespace
-}  // namespace torv::testing
+}  // namespace torv::test

@@ -6,7 +6,7 @@
 #include "app_fixture.h"
 #include "driver/loader.h"
 
-namespace torv::testing {
+namespace torv::test {
 namespace {
 
 struct StartCase {
@@ -84,4 +84,4 @@ TEST(InitDrv, TypedDebugSwitchRestartsTheNtDriver) {
 }
 
 }  // namespace
-}  // namespace torv::testing
+}  // namespace torv::test

@@ -14,7 +14,7 @@
 #include "app_fixture.h"
 #include "support/temp_dir.h"
 
-namespace torv::testing {
+namespace torv::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -278,4 +278,4 @@ TEST_F(Save, RealReportsOfTwoProcessors) {
 }
 
 }  // namespace
-}  // namespace torv::testing
+}  // namespace torv::test

@@ -13,8 +13,8 @@
 
 #include "app/settings.h"
 #include "app/usage.h"
-#include "app/world.h"
 #include "platform/fake_platform.h"
+#include "world.h"
 
 namespace torv {
 namespace {
@@ -57,7 +57,7 @@ TEST(Usage, SwitchesThatChangeSettingsAreKnown) {
   const auto settingsOf = [](const std::string& arg) {
     FakePlatform p;
     World w(p);
-    ParseSwitches(w, "", {arg});
+    ParseSwitches(w.settings, w.report, w.util, "", {arg});
     const Settings& s = w.settings;
     return std::make_tuple(s.OptLog, s.OptQuit, s.OptSave, s.OptExt, s.OptExx, s.OptNoL2, s.EccMode,
                            s.TestNo, w.report.LangCode);

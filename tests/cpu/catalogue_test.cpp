@@ -7,12 +7,12 @@
 #include <set>
 #include <string>
 
-#include "app/world.h"
 #include "cpu/cpuinfo.h"
 #include "driver/hw.h"
 #include "driver/protocol.h"
 #include "machine/machine.h"
 #include "platform/fake_platform.h"
+#include "world.h"
 
 namespace torv {
 namespace {
@@ -80,7 +80,7 @@ TEST(IdentificationCatalogueTest, EachMachineIsIdentifiedThroughTheDriverProtoco
     w.shell.OsKind = kOsLinux;
     const std::string path = std::string("\\\\.\\") + e.Name;
     platform.Devices().Register(path, std::make_shared<MachineDevice>(machine, 0x0103));
-    ASSERT_TRUE(DrvOpen(w, path));
+    ASSERT_TRUE(DrvOpen(w, w.shell.OsKind, path));
     w.machine = machine;
     DrvSetCpu(w, 1);
 
@@ -110,7 +110,7 @@ TEST(IdentificationCatalogueTest, RepeatedRunsGiveTheSameNames) {
     World w{platform};
     w.shell.OsKind = kOsLinux;
     platform.Devices().Register("sim", std::make_shared<MachineDevice>(machine, 0x0103));
-    ASSERT_TRUE(DrvOpen(w, "sim"));
+    ASSERT_TRUE(DrvOpen(w, w.shell.OsKind, "sim"));
     w.machine = machine;
     DrvSetCpu(w, 1);
 

@@ -4,9 +4,7 @@
 
 #include <string>
 
-#include "app/world.h"
 #include "cpu/cpuinfo.h"
-#include "platform/fake_platform.h"
 
 namespace torv {
 namespace {
@@ -28,15 +26,11 @@ std::ostream& operator<<(std::ostream& os, const NameCase& c) {
             << int(c.Model) << " stepping " << int(c.Stepping) << " type " << int(c.Type);
 }
 
-class NameTest : public ::testing::TestWithParam<NameCase> {
- protected:
-  FakePlatform platform;
-  World w{platform};
-};
+class NameTest : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(NameTest, NameSuffixAndClass) {
   const NameCase& c = GetParam();
-  TCpuInfo& ci = w.cpu.CpuInfo;
+  TCpuInfo ci;
   ci.CpuName = kPrev;
   ci.ClassCode = c.EarlierClass;
   ci.NameSuffix = "";  // the identification clears it before naming
@@ -47,7 +41,7 @@ TEST_P(NameTest, NameSuffixAndClass) {
   ci.Stepping = c.Stepping;
   ci.CpuType = c.Type;
 
-  NameByFamily(w);
+  NameByFamily(ci);
 
   EXPECT_EQ(ci.CpuName.view(), c.Name);
   EXPECT_EQ(ci.NameSuffix.view(), c.Suffix);
@@ -170,25 +164,22 @@ TEST(JoinSteppingsTest, JoinsWithASlashAndCutsTo40) {
 }
 
 TEST(Name486Test, BaseNameIsKeptTo20AndTheNameTo21) {
-  FakePlatform platform;
-  World w{platform};
-  w.cpu.CpuInfo.VendorCode = kVendorIntel;
-  w.cpu.CpuInfo.Model = 3;
+  TCpuInfo ci;
+  ci.VendorCode = kVendorIntel;
+  ci.Model = 3;
   const std::uint8_t codes[8] = {1, 2, 3, 4, 5, 6, 7, 8};
 
-  Name486(w, std::string(25, 'n'), codes);
+  Name486(ci, std::string(25, 'n'), codes);
 
-  EXPECT_EQ(w.cpu.CpuInfo.CpuName.view(), std::string(20, 'n') + "D");
-  EXPECT_EQ(w.cpu.CpuInfo.ClassCode, 3);
+  EXPECT_EQ(ci.CpuName.view(), std::string(20, 'n') + "D");
+  EXPECT_EQ(ci.ClassCode, 3);
 }
 
 // Every family, model, stepping and type for known and unknown vendor codes:
 // naming ends with texts within their capacities, and families without rules
 // give "unbekannt".
 TEST(NameSweepTest, EverySignatureStaysWithinCapacity) {
-  FakePlatform platform;
-  World w{platform};
-  TCpuInfo& ci = w.cpu.CpuInfo;
+  TCpuInfo ci;
   for (std::uint8_t vendor : {0, 1, 2, 3, 4, 5, 7, 11, 255}) {
     for (int family = 0; family < 16; ++family) {
       for (int model = 0; model < 16; ++model) {
@@ -200,7 +191,7 @@ TEST(NameSweepTest, EverySignatureStaysWithinCapacity) {
             ci.Model = static_cast<std::uint8_t>(model);
             ci.Stepping = static_cast<std::uint8_t>(stepping);
             ci.CpuType = static_cast<std::uint8_t>(type);
-            NameByFamily(w);
+            NameByFamily(ci);
             ASSERT_LE(ci.CpuName.size(), 21u);
             ASSERT_LE(ci.NameSuffix.size(), 40u);
             if (family < 3 || family > 7) {

@@ -16,11 +16,11 @@
 #include <utility>
 #include <vector>
 
-#include "app/world.h"
 #include "cpu/cpuinfo.h"
 #include "driver/protocol.h"
 #include "machine/machine.h"
 #include "platform/fake_platform.h"
+#include "world.h"
 
 namespace torv::test {
 

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/world.h"
 #include "driver/hw.h"
 #include "machine/machine.h"
 #include "platform/fake_platform.h"
+#include "world.h"
 
 namespace torv {
 namespace {

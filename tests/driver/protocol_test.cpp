@@ -71,11 +71,10 @@ class DrvOpenCases : public ::testing::TestWithParam<OpenCase> {};
 TEST_P(DrvOpenCases, ChecksIdentityAndVersion) {
   const OpenCase& c = GetParam();
   DriverWorld t;
-  t.w.shell.OsKind = c.OsKind;
   t.dev->Answers[ReqIdentify] = Answer{true, 0, {c.Identity, 0, 0}};
   t.dev->Answers[ReqVersion] = c.Version;
   t.w.drv.DrvHandle = 0;
-  EXPECT_EQ(DrvOpen(t.w, "\\\\.\\rec"), c.Result);
+  EXPECT_EQ(DrvOpen(t.w, c.OsKind, "\\\\.\\rec"), c.Result);
   EXPECT_EQ(t.w.drv.DrvVersion, c.DrvVersion);
   EXPECT_EQ(t.w.drv.DrvIoctlCode, kDrvIoctlCode);
   EXPECT_EQ(t.platform.SleptMs, 100);
@@ -114,7 +113,7 @@ TEST(DrvOpen, MissingDeviceSendsNothingAndShowsTheDebugBox) {
   t.w.shell.OsKind = kOsLinux;
   t.w.settings.DriverDebug = true;
   t.w.drv.DrvLastError = 0;
-  EXPECT_FALSE(DrvOpen(t.w, "\\\\.\\nothing"));
+  EXPECT_FALSE(DrvOpen(t.w, t.w.shell.OsKind, "\\\\.\\nothing"));
   EXPECT_EQ(t.w.drv.DrvHandle, kInvalidHandle);
   EXPECT_EQ(t.w.drv.DrvVersion, 0u);
   EXPECT_EQ(t.platform.SleptMs, 100);
@@ -122,7 +121,6 @@ TEST(DrvOpen, MissingDeviceSendsNothingAndShowsTheDebugBox) {
   ASSERT_EQ(t.platform.Boxes.size(), 1u);
   EXPECT_EQ(t.platform.Boxes[0].Title, "DRVdebug");
   EXPECT_EQ(t.platform.Boxes[0].Buttons, BoxButtons::Ok);
-  if (!test::ReportTextReady()) GTEST_SKIP() << "formatting helpers not in place yet";
   EXPECT_EQ(t.platform.Boxes[0].Text,
             "\\\\.\\nothing, FFFFFFFF, found= false:00000002,  false:00000000,  false:00000000,"
             "Vers:0000");
@@ -135,9 +133,8 @@ TEST(DrvOpen, DebugBoxShowsTheLastRequestsError) {
   t.dev->Answers[ReqIdentify] = Answer{true, 0, {0x12340001}};
   t.dev->Answers[ReqVersion] = Answer{true, 0, {0x0103}};
   t.dev->Answers[ReqSignature] = Answer{false, 87, {}};
-  EXPECT_TRUE(DrvOpen(t.w, "\\\\.\\rec"));
+  EXPECT_TRUE(DrvOpen(t.w, t.w.shell.OsKind, "\\\\.\\rec"));
   ASSERT_EQ(t.platform.Boxes.size(), 1u);
-  if (!test::ReportTextReady()) GTEST_SKIP() << "formatting helpers not in place yet";
   EXPECT_EQ(t.platform.Boxes[0].Text,
             "\\\\.\\rec, " + HexDword(t.w.drv.DrvHandle) +
                 ", found= true :00000000,  true :00000057,  true :00000057,Vers:0103");
@@ -145,7 +142,7 @@ TEST(DrvOpen, DebugBoxShowsTheLastRequestsError) {
 
 TEST(DrvOpen, NoBoxWithoutTheDebugSwitch) {
   DriverWorld t;
-  DrvOpen(t.w, "\\\\.\\nothing");
+  DrvOpen(t.w, t.w.shell.OsKind, "\\\\.\\nothing");
   EXPECT_TRUE(t.platform.Boxes.empty());
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/world.h"
+#include "world.h"
 #include "driver/loader.h"
 #include "platform/fake_platform.h"
 

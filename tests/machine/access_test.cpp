@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/world.h"
+#include "world.h"
 #include "driver/hw.h"
 #include "driver/loader.h"
 #include "machine/access.h"

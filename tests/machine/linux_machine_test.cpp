@@ -1,7 +1,5 @@
 // The Linux back-end on this computer. Tests that need /dev/cpu or an x86
 // processor skip where it is absent.
-#include "machine/linux_machine.h"
-
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <sched.h>
@@ -14,6 +12,7 @@
 
 #include "driver/protocol.h"
 #include "machine/machine.h"
+#include "machine/tsc_clock.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>

@@ -279,8 +279,8 @@ TEST(Profile, CyrixRevisionGivesDir0AndDir1) {
 
 TEST(Profile, DumpFilesAreValidProfiles) {
   const std::filesystem::path dir =
-      std::filesystem::path(TORV_SOURCE_DIR) / ".." / "shared" / "dumps";
-  if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no dump folder at " << dir;
+      std::filesystem::path(TORV_SOURCE_DIR) / "tests" / "data" / "dumps";
+  ASSERT_TRUE(std::filesystem::is_directory(dir)) << dir;
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
     if (entry.path().extension() != ".txt") continue;
@@ -298,8 +298,7 @@ TEST(Profile, DumpFilesAreValidProfiles) {
 
 TEST(Profile, PentiumProDumpKeepsItsRegisters) {
   const std::filesystem::path file =
-      std::filesystem::path(TORV_SOURCE_DIR) / ".." / "shared" / "dumps" / "pentiumpro-0619.txt";
-  if (!std::filesystem::exists(file)) GTEST_SKIP() << "no dump " << file;
+      std::filesystem::path(TORV_SOURCE_DIR) / "tests" / "data" / "dumps" / "pentiumpro-0619.txt";
   std::string error;
   const auto m = MakeSimMachine(file.string(), error);
   ASSERT_TRUE(m) << error;

@@ -3,12 +3,12 @@
 #include <cmath>
 #include <string>
 
-#include "app/world.h"
 #include "driver/hw.h"
 #include "driver/loader.h"
 #include "machine/machine.h"
 #include "machine/sim.h"
 #include "platform/fake_platform.h"
+#include "world.h"
 
 namespace torv {
 namespace {

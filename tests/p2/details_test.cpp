@@ -10,8 +10,8 @@
 namespace torv {
 namespace {
 
-using testing::Col;
-using testing::ReportWorld;
+using test::Col;
+using test::ReportWorld;
 using Rows = std::vector<std::string>;
 
 // A Pentium II record outside test mode, with the given cache registers.

@@ -15,7 +15,7 @@
 namespace torv {
 namespace {
 
-using testing::ReportWorld;
+using test::ReportWorld;
 
 struct DumpCase {
   const char* File;  // in tests/data/dumps
@@ -41,14 +41,12 @@ const DumpCase kDumps[] = {
     {"i486-0480.txt", ": i486DX4-WT-SLe", "error", "", "", ""},
     {"idt-winchip-c6-0542.txt", ": IDT C6 Step 2", ": 225.0 MHz", "", "", ""},
     // Two processors, the second line of a leaf wins.
-    {"pentium-mmx-0543.txt", ": Pentium-MMX mxA3(2,5V)/xA3(2,8V)-Step", ": 200.0 MHz", "", "",
-     ""},
+    {"pentium-mmx-0543.txt", ": Pentium-MMX mxA3(2,5V)/xA3(2,8V)-Step", ": 200.0 MHz", "", "", ""},
     {"pentium-p54c-0526.txt", ": Pentium P54C E0-Step", ": 133.0 MHz", "", "", ""},
     {"pentium2-deschutes-0653.txt", ": Pentium II, Deschutes", "error", ": 5.0", kUnmeasured66,
      kNoEcc},
     {"pentium2-dixon-066a.txt", kNewer, "error", ": 5.0", kUnmeasured66, kNoEcc},
-    {"pentium2-klamath-0633.txt", ": Pentium II, Klamath", "error", ": 2.0", kUnmeasured66,
-     kNoEcc},
+    {"pentium2-klamath-0633.txt", ": Pentium II, Klamath", "error", ": 2.0", kUnmeasured66, kNoEcc},
     {"pentium2-overdrive-0632.txt", ": PPRo-Overdrive, Klamath", "error", ": 5.0", kUnmeasured66,
      kNoEcc},
     {"pentiumpro-0619.txt", ": PPro", ": 200.0 MHz", ": 3.0",
@@ -65,8 +63,8 @@ const DumpCase kDumps[] = {
      ": default: 66.6 MHz, measured:66.7 MHz", kEcc},
     {"p3s-tualatin-06b1-everest.txt", kNewer, ": 1263.1 MHz", ": 9.5",
      ": default: 133 MHz, measured:133.0 MHz", kEcc},
-    {"cyrix-mediagx-0540-everest.txt", ": Cx86gx (MediaGX), ID=44h, Rev=42h", ": 233.0 MHz", "",
-     "", ""},
+    {"cyrix-mediagx-0540-everest.txt", ": Cx86gx (MediaGX), ID=44h, Rev=42h", ": 233.0 MHz", "", "",
+     ""},
     {"crusoe-0543-everest.txt", ": Pentium-MMX mxB1(2,5V)/xB1(2,8V)-Step", ": 1000.0 MHz", "", "",
      ""},
     // The further CPUID line forms.
@@ -97,7 +95,7 @@ TEST(PublishedDumps, NameClockRatioBusAndNoAlarm) {
     ASSERT_TRUE(m != nullptr) << error;
     rw.platform.Devices().Register("\\\\.\\simp2", std::make_shared<MachineDevice>(m, 0x0103));
     rw.w.shell.MultiProc = m->ProcessorCount() > 1;
-    ASSERT_TRUE(DrvOpen(rw.w, "\\\\.\\simp2"));
+    ASSERT_TRUE(DrvOpen(rw.w, rw.w.shell.OsKind, "\\\\.\\simp2"));
     const std::uint32_t exit = WorkerThread(rw.w, 1);
     const bool p6 = P2Report(rw.w, 1);
     const std::vector<std::string>& lines = rw.Lines();

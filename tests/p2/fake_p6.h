@@ -13,13 +13,13 @@
 #include <utility>
 #include <vector>
 
-#include "app/world.h"
 #include "driver/hw.h"
 #include "driver/protocol.h"
 #include "machine/machine.h"
 #include "platform/fake_platform.h"
+#include "world.h"
 
-namespace torv::testing {
+namespace torv::test {
 
 class FakeP6 : public Machine {
  public:
@@ -185,9 +185,9 @@ struct ProbeWorld {
   // Opens the device; returns false when the driver layer cannot open it.
   bool Open() {
     platform.Devices().Register("\\\\.\\fakep6", std::make_shared<MachineDevice>(m, 0x0103));
-    return DrvOpen(w, "\\\\.\\fakep6");
+    return DrvOpen(w, w.shell.OsKind, "\\\\.\\fakep6");
   }
   TP2Info& Info() { return w.p2.P2Info; }
 };
 
-}  // namespace torv::testing
+}  // namespace torv::test

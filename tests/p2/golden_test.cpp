@@ -11,9 +11,9 @@
 namespace torv {
 namespace {
 
-using testing::Col;
-using testing::ReportWorld;
-using testing::ValueCol;
+using test::Col;
+using test::ReportWorld;
+using test::ValueCol;
 using Lines = std::vector<std::string>;
 
 const std::string kAddr = kSurveyAddress;

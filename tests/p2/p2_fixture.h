@@ -9,13 +9,13 @@
 #include <string_view>
 #include <vector>
 
-#include "app/world.h"
 #include "p2/p2info.h"
 #include "platform/fake_platform.h"
 #include "report/language.h"
 #include "report/utility.h"
+#include "world.h"
 
-namespace torv::testing {
+namespace torv::test {
 
 struct ReportWorld {
   FakePlatform platform;
@@ -54,4 +54,4 @@ inline std::string ValueCol(std::string_view value) {
   return Col("", value);
 }
 
-}  // namespace torv::testing
+}  // namespace torv::test

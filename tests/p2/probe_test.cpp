@@ -13,7 +13,7 @@
 namespace torv {
 namespace {
 
-using testing::ProbeWorld;
+using test::ProbeWorld;
 using U64 = std::vector<std::uint64_t>;
 
 constexpr std::uint64_t kCtl3 = 0x0000'0010'0004'453Full;  // as the fake machine starts
@@ -248,10 +248,9 @@ TEST_F(Probe, RefusedProcessorReport) {
   EXPECT_EQ(Run(1), kExitNotP6);
   EXPECT_FALSE(P2Report(p.w, 1));
   ASSERT_EQ(box.Items.size(), 4u);
-  EXPECT_EQ(box.Items[0],
-            testing::Col(" CPUID", ": AuthenticAMD, Typ=0, Family=5, Model=8, Step=12"));
-  EXPECT_EQ(box.Items[1].substr(0, 33), testing::Col(" Processor Core", ": AMD K6"));
-  EXPECT_EQ(box.Items[2], testing::Col(" Actual clock rate", ": 450.0 MHz"));
+  EXPECT_EQ(box.Items[0], test::Col(" CPUID", ": AuthenticAMD, Typ=0, Family=5, Model=8, Step=12"));
+  EXPECT_EQ(box.Items[1].substr(0, 33), test::Col(" Processor Core", ": AMD K6"));
+  EXPECT_EQ(box.Items[2], test::Col(" Actual clock rate", ": 450.0 MHz"));
   EXPECT_EQ(box.Items[3], " error no Pentium II=> Break");
 }
 
@@ -428,9 +427,9 @@ TEST(EccTestRegisterFailure, BothRegistersBackAsFoundBeforeTheEnd) {
     SCOPED_TRACE(c.What);
     EndingPlatform platform;
     World w(platform);
-    auto m = std::make_shared<testing::FakeP6>();
+    auto m = std::make_shared<test::FakeP6>();
     platform.Devices().Register("\\\\.\\fakep6", std::make_shared<MachineDevice>(m, 0x0103));
-    ASSERT_TRUE(DrvOpen(w, "\\\\.\\fakep6"));
+    ASSERT_TRUE(DrvOpen(w, w.shell.OsKind, "\\\\.\\fakep6"));
     DrvSetCpu(w, 1);
     if (c.FailReadReg != 0) m->FailRead = {c.FailReadReg};
     if (c.FailWriteReg != 0) m->FailWriteAt[c.FailWriteReg] = c.FailWriteNo;
@@ -481,7 +480,7 @@ TEST_F(Probe, NewerProcessorsAreRefusedWithoutTouchingARegister) {
     EXPECT_TRUE(p.m->Writes.empty());
     EXPECT_FALSE(P2Report(p.w, 1));
     ASSERT_EQ(box.Items.size(), 4u);
-    EXPECT_EQ(box.Items[1], testing::Col(" Processor Core", std::string(": ") + c.Name));
+    EXPECT_EQ(box.Items[1], test::Col(" Processor Core", std::string(": ") + c.Name));
     EXPECT_EQ(box.Items[3], " error no Pentium II=> Break");
   }
   // Extended model 0 keeps the family-6 names and the analysis: a Katmai.

@@ -12,9 +12,9 @@
 namespace torv {
 namespace {
 
-using testing::Col;
-using testing::ReportWorld;
-using testing::ValueCol;
+using test::Col;
+using test::ReportWorld;
+using test::ValueCol;
 using Lines = std::vector<std::string>;
 
 // A report world holding the record of configuration n, ready for P2Report.
@@ -41,14 +41,32 @@ TEST(P2ReportRatio, TableByCodeAndModel) {
     std::uint8_t Plus4 = 0;  // EBL_CR_POWERON bit 27
   };
   const Case cases[] = {
-      {3, 0, 2.0, ": 2.0"},  {3, 4, 2.0, ": 2.0"},  {5, 0, 5.0, ": 5.0"},  {5, 4, 5.5, ": 5.5"},
-      {6, 0, 5.0, ": 5.0"},  {6, 4, 5.5, ": 5.5"},  {5, 1, 3.0, ": 3.0"},  {5, 2, 4.0, ": 4.0"},
-      {5, 3, 2.0, ": 2.0"},  {5, 5, 3.5, ": 3.5"},  {5, 6, 4.5, ": 4.5"},  {5, 7, 2.5, ": 2.5"},
-      {5, 8, 2.0, ": 2.0"},  {5, 9, 7.0, ": 7.0"},  {5, 10, 8.0, ": 8.0"}, {5, 11, 6.0, ": 6.0"},
-      {5, 12, 2.0, ": 2.0"}, {5, 13, 7.5, ": 7.5"}, {5, 14, 1.5, ": 1.5"}, {5, 15, 6.5, ": 6.5"},
-      {3, 6, 4.5, ": 4.5"},  {3, 15, 6.5, ": 6.5"},
+      {3, 0, 2.0, ": 2.0"},
+      {3, 4, 2.0, ": 2.0"},
+      {5, 0, 5.0, ": 5.0"},
+      {5, 4, 5.5, ": 5.5"},
+      {6, 0, 5.0, ": 5.0"},
+      {6, 4, 5.5, ": 5.5"},
+      {5, 1, 3.0, ": 3.0"},
+      {5, 2, 4.0, ": 4.0"},
+      {5, 3, 2.0, ": 2.0"},
+      {5, 5, 3.5, ": 3.5"},
+      {5, 6, 4.5, ": 4.5"},
+      {5, 7, 2.5, ": 2.5"},
+      {5, 8, 2.0, ": 2.0"},
+      {5, 9, 7.0, ": 7.0"},
+      {5, 10, 8.0, ": 8.0"},
+      {5, 11, 6.0, ": 6.0"},
+      {5, 12, 2.0, ": 2.0"},
+      {5, 13, 7.5, ": 7.5"},
+      {5, 14, 1.5, ": 1.5"},
+      {5, 15, 6.5, ": 6.5"},
+      {3, 6, 4.5, ": 4.5"},
+      {3, 15, 6.5, ": 6.5"},
       // Bit 27 adds 4.0: a Celeron 700 (10.5 x 66), a Pentium III-S 1266 (9.5 x 133).
-      {8, 15, 10.5, ": 10.5", 1}, {11, 4, 9.5, ": 9.5", 1}, {8, 2, 8.0, ": 8.0", 1},
+      {8, 15, 10.5, ": 10.5", 1},
+      {11, 4, 9.5, ": 9.5", 1},
+      {8, 2, 8.0, ": 8.0", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.Model) + "/" + std::to_string(c.Code));
@@ -210,11 +228,14 @@ TEST(P2ReportClock, UnmeasuredClockIsAnErrorNotAVerdict) {
     ASSERT_TRUE(l.Report());
     const Lines want = {
         " error",
-        Col(" System clock rate",
-            n == 8 ? ": default: 100 MHz, measured: error" : ": default: 66.6 MHz, measured: error"),
-        Col(" Ratio (cpu/syst)", n == 8 ? ": 4.5" : n == 2 ? ": 4.5" : ": 4.0"),
+        Col(" System clock rate", n == 8 ? ": default: 100 MHz, measured: error"
+                                         : ": default: 66.6 MHz, measured: error"),
+        Col(" Ratio (cpu/syst)", n == 8   ? ": 4.5"
+                                 : n == 2 ? ": 4.5"
+                                          : ": 4.0"),
         "",
-        Col(" Torvacin has detected", n == 4 ? ": Pentium II without ECC" : ": Pentium II with ECC"),
+        Col(" Torvacin has detected",
+            n == 4 ? ": Pentium II without ECC" : ": Pentium II with ECC"),
         "",
         ValueCol(": No irregularities detected"),
     };

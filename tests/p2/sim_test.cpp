@@ -1,6 +1,8 @@
 // Whole analyses of simulated machines: identification, clock, registers,
 // ECC test and report through the driver protocol, from catalogue entries and
 // from small profile files.
+#include "machine/sim.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,15 +14,14 @@
 
 #include "driver/protocol.h"
 #include "machine/machine.h"
-#include "machine/sim.h"
 #include "p2_fixture.h"
 
 namespace torv {
 namespace {
 
-using testing::Col;
-using testing::ReportWorld;
-using testing::ValueCol;
+using test::Col;
+using test::ReportWorld;
+using test::ValueCol;
 using Lines = std::vector<std::string>;
 
 struct SimWorld : ReportWorld {
@@ -34,7 +35,7 @@ struct SimWorld : ReportWorld {
     if (!m) return false;
     platform.Devices().Register("\\\\.\\simp2", std::make_shared<MachineDevice>(m, 0x0103));
     w.shell.MultiProc = m->ProcessorCount() > 1;
-    return DrvOpen(w, "\\\\.\\simp2");
+    return DrvOpen(w, w.shell.OsKind, "\\\\.\\simp2");
   }
   bool Analyse(int proc = 1) {
     Clear();

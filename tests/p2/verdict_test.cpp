@@ -11,8 +11,8 @@
 namespace torv {
 namespace {
 
-using testing::ReportWorld;
-using testing::ValueCol;
+using test::ReportWorld;
+using test::ValueCol;
 
 const std::string kTooHigh = " Attention, the external system clock rate is higher than allowed";
 const std::string kTooLow = " Attention, the external system clock rate is lower than allowed";
@@ -159,14 +159,14 @@ TEST(VerdictLimits, SystemClockOf133MhzBusAndUnknownSetting) {
     std::vector<std::string> Lines;
   };
   const Case cases[] = {
-      {0, 533'333'333.0, true, false, false, {kFine}},     // 133.3 MHz
-      {0, 544'000'000.0, true, false, false, {kFine}},     // 136.0 MHz: not too high
-      {0, 544'000'100.0, true, true, false, {kTooHigh}},   // just above
-      {0, 522'667'000.0, true, false, false, {kFine}},     // 130.67 MHz: not too low
-      {0, 522'666'000.0, true, false, true, {kTooLow}},    // just below 130.667 MHz
-      {0, 522'666'000.0, false, false, false, {kFine}},    // no cache: never too low
-      {0, 400'000'000.0, true, false, true, {kTooLow}},    // a 100 MHz bus on a 133 MHz part
-      {1, 300'000'000.0, true, false, false, {kFine}},     // unknown setting: 75 MHz unchecked
+      {0, 533'333'333.0, true, false, false, {kFine}},    // 133.3 MHz
+      {0, 544'000'000.0, true, false, false, {kFine}},    // 136.0 MHz: not too high
+      {0, 544'000'100.0, true, true, false, {kTooHigh}},  // just above
+      {0, 522'667'000.0, true, false, false, {kFine}},    // 130.67 MHz: not too low
+      {0, 522'666'000.0, true, false, true, {kTooLow}},   // just below 130.667 MHz
+      {0, 522'666'000.0, false, false, false, {kFine}},   // no cache: never too low
+      {0, 400'000'000.0, true, false, true, {kTooLow}},   // a 100 MHz bus on a 133 MHz part
+      {1, 300'000'000.0, true, false, false, {kFine}},    // unknown setting: 75 MHz unchecked
       {1, 900'000'000.0, true, false, false, {kFine}},
   };
   for (const Case& c : cases) {
@@ -321,7 +321,7 @@ TEST(VerdictOff, FlagsComputedButNothingPrinted) {
   EXPECT_TRUE(rw.w.p2.FlagNot100On66);
   EXPECT_FALSE(rw.w.p2.FlagClockLow);
   EXPECT_EQ(rw.Lines().back(), "");
-  EXPECT_EQ(rw.Lines()[rw.Lines().size() - 2], testing::Col(" Ratio (cpu/syst)", ": 4.0"));
+  EXPECT_EQ(rw.Lines()[rw.Lines().size() - 2], test::Col(" Ratio (cpu/syst)", ": 4.0"));
 }
 
 }  // namespace

@@ -26,8 +26,8 @@ namespace torv {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ReadFile;
-using testing::TempDir;
+using test::ReadFile;
+using test::TempDir;
 
 void WriteText(const fs::path& p, const std::string& text) {
   std::ofstream(p, std::ios::binary) << text;

@@ -1,15 +1,11 @@
-// Choice of the report language and the decimal separator that follows it;
-// code page 1252 to UTF-8.
+// Choice of the report language; code page 1252 to UTF-8 and back.
 #include "report/language.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
+#include <utility>
 
-#include "app/settings.h"
-#include "app/world.h"
-#include "platform/fake_platform.h"
 #include "report/torvlan.h"
 
 namespace torv {
@@ -42,44 +38,6 @@ TEST(Language, SetLanguageChoosesRecord) {
   }
 }
 
-// Start-up as the program runs it: the system language, then the switches.
-TEST(Language, SystemLanguageThenSwitches) {
-  struct Case {
-    const char* name;
-    std::uint16_t langId;
-    std::string text;
-    const LangRec* rec;
-    bool decimalPoint;
-  };
-  const Case cases[] = {
-      {"German (Switzerland)", 0x0807, "", &GermanRec(), false},
-      {"German (Luxembourg) counts as English", 0x1007, "", &EnglishRec(), true},
-      {"Dutch (Belgium)", 0x0813, "", &DutchRec(), true},
-      {"/NL on a German system", 0x0407, "/NL", &DutchRec(), true},
-      {"/GR on an English system", 0x0409, "/GR", &GermanRec(), false},
-      {"/US on a German system", 0x0C07, "/us", &EnglishRec(), true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    FakePlatform fake;
-    fake.LangId = c.langId;
-    World w(fake);
-    SetLanguage(w.report, SystemLanguage(fake.SystemLangId()));
-    ParseSwitches(w, c.text, {});
-    EXPECT_EQ(&w.Msg(), c.rec);
-    EXPECT_EQ(w.util.DecimalPoint, c.decimalPoint);
-  }
-}
-
-TEST(Language, Code43IsGermanButKeepsTheDecimalPoint) {
-  FakePlatform fake;
-  World w(fake);
-  SetLanguage(w.report, 43);
-  ParseSwitches(w, "/EXT", {});
-  EXPECT_EQ(&w.Msg(), &GermanRec());
-  EXPECT_TRUE(w.util.DecimalPoint);
-}
-
 TEST(Language, WayAssociativeJoinsTheNumber) {
   EXPECT_EQ(std::string("4").append(EnglishRec().WayAssociative.view()), "4way associative");
   EXPECT_EQ(std::string("8").append(DutchRec().WayAssociative.view()), "8maal associatief");
@@ -91,6 +49,20 @@ TEST(Language, Cp1252ToUtf8) {
   EXPECT_EQ(Cp1252ToUtf8("\x80\x8A\x99\x9F\x85"), "€Š™Ÿ…");
   // Unassigned bytes show as the replacement character.
   EXPECT_EQ(Cp1252ToUtf8("\x81\x8D\x8F\x90\x9D"), "\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD");
+}
+
+TEST(Utf8ToCp1252, ConvertsWhatTheCodePageHasAndMarksTheRest) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"/GR /ext", "/GR /ext"},
+      {"\xC3\xBC\xC3\x9F", "\xFC\xDF"},
+      {"\xE2\x82\xAC", "\x80"},
+      {"\xE6\x97\xA5", "?"},
+      {"a\xFF"
+       "b",
+       "a?b"},
+      {"\xC3", "?"},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(Utf8ToCp1252(in), out) << in;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // ä ö ü Ä Ö Ü ß § µ as stored; the screen converts them on output.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -215,6 +216,18 @@ TEST(Messages, EveryEntryByteForByte) {
   }
   for (const auto& l : langs) EXPECT_TRUE(l.rec.Sentences[0].empty());
   EXPECT_EQ(std::string_view(kSurveyAddress), "https://torvacin.org/survey");
+}
+
+// Every sentence index, first to last, names a filled entry of each record,
+// and the records hold no entry past the last index.
+TEST(Messages, EverySentenceIndexNamesAnEntry) {
+  static_assert(std::tuple_size_v<decltype(LangRec::Sentences)> == JumperWarning2 + 1);
+  for (const LangRec* rec : {&EnglishRec(), &GermanRec(), &DutchRec()}) {
+    for (int i = Fake300Line1; i <= JumperWarning2; ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_FALSE(rec->Sentences[static_cast<std::size_t>(i)].empty());
+    }
+  }
 }
 
 }  // namespace

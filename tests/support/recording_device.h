@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "app/world.h"
 #include "driver/protocol.h"
 #include "platform/fake_platform.h"
 #include "platform/platform.h"
 #include "report/language.h"
 #include "report/utility.h"
+#include "world.h"
 
 namespace torv::test {
 
@@ -92,18 +92,5 @@ struct DriverWorld {
     return out;
   }
 };
-
-// Whether the report screen and the formatting helpers do their work yet
-// (they are built separately); tests of report text skip until they do.
-inline bool ReportTextReady() {
-  ReportState r;
-  ListBox box;
-  ReportInit(r, box, true, false, false);
-  ReportWriteLn(r, "x");
-  bool written = false;
-  for (const auto& s : box.Items) written = written || s.rfind('x', 0) == 0;
-  return written && HexDword(0x2A) == "0000002A" && HexWord(1) == "0001" &&
-         BoolWord(false) == " false";
-}
 
 }  // namespace torv::test

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-namespace torv::testing {
+namespace torv::test {
 
 class TempDir {
  public:
@@ -38,4 +38,4 @@ inline std::string ReadFile(const std::filesystem::path& p) {
   return s.str();
 }
 
-}  // namespace torv::testing
+}  // namespace torv::test

@@ -7,7 +7,6 @@
 #include <memory>
 #include <string>
 
-#include "app/settings.h"
 #include "cpu/cpuinfo.h"
 #include "driver/hw.h"
 #include "driver/protocol.h"
@@ -15,6 +14,7 @@
 #include "platform/platform.h"
 #include "report/language.h"
 #include "report/utility.h"
+#include "settings_data.h"
 
 namespace torv {
 

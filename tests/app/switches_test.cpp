@@ -1,13 +1,15 @@
-// The switch parser over typed lines and command-line arguments, and the
-// runtime integer conversion it reads numbers with.
+// The switch parser over typed lines and command-line arguments, the report
+// language and decimal separator it picks, and the runtime integer conversion
+// it reads numbers with.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "app/settings.h"
-#include "app/world.h"
 #include "platform/fake_platform.h"
+#include "report/torvlan.h"
+#include "world.h"
 
 namespace torv {
 namespace {
@@ -19,7 +21,7 @@ std::string Changes(const std::string& text, const std::vector<std::string>& arg
   FakePlatform fake;
   World w(fake);
   w.settings.TestNo = 7;
-  ParseSwitches(w, text, args);
+  ParseSwitches(w.settings, w.report, w.util, text, args);
   const Settings& s = w.settings;
   std::string out;
   auto add = [&out](bool on, const std::string& word) {
@@ -108,8 +110,8 @@ TEST(Switches, CommandLineArguments) {
 TEST(Switches, ARunOnlyEverSets) {
   FakePlatform fake;
   World w(fake);
-  ParseSwitches(w, "/LOG /NOL2 /ECC=2:ON", {});
-  ParseSwitches(w, "/EXT", {});
+  ParseSwitches(w.settings, w.report, w.util, "/LOG /NOL2 /ECC=2:ON", {});
+  ParseSwitches(w.settings, w.report, w.util, "/EXT", {});
   EXPECT_TRUE(w.settings.OptLog);
   EXPECT_TRUE(w.settings.OptNoL2);
   EXPECT_FALSE(w.settings.VerdictOn);
@@ -138,6 +140,44 @@ TEST(Switches, ReadInteger) {
     EXPECT_EQ(ReadInteger(c.text, v), c.ok);
     EXPECT_EQ(v, c.value);
   }
+}
+
+// Start-up as the program runs it: the system language, then the switches.
+TEST(Language, SystemLanguageThenSwitches) {
+  struct Case {
+    const char* name;
+    std::uint16_t langId;
+    std::string text;
+    const LangRec* rec;
+    bool decimalPoint;
+  };
+  const Case cases[] = {
+      {"German (Switzerland)", 0x0807, "", &GermanRec(), false},
+      {"German (Luxembourg) counts as English", 0x1007, "", &EnglishRec(), true},
+      {"Dutch (Belgium)", 0x0813, "", &DutchRec(), true},
+      {"/NL on a German system", 0x0407, "/NL", &DutchRec(), true},
+      {"/GR on an English system", 0x0409, "/GR", &GermanRec(), false},
+      {"/US on a German system", 0x0C07, "/us", &EnglishRec(), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakePlatform fake;
+    fake.LangId = c.langId;
+    World w(fake);
+    SetLanguage(w.report, SystemLanguage(fake.SystemLangId()));
+    ParseSwitches(w.settings, w.report, w.util, c.text, {});
+    EXPECT_EQ(&w.Msg(), c.rec);
+    EXPECT_EQ(w.util.DecimalPoint, c.decimalPoint);
+  }
+}
+
+TEST(Language, Code43IsGermanButKeepsTheDecimalPoint) {
+  FakePlatform fake;
+  World w(fake);
+  SetLanguage(w.report, 43);
+  ParseSwitches(w.settings, w.report, w.util, "/EXT", {});
+  EXPECT_EQ(&w.Msg(), &GermanRec());
+  EXPECT_TRUE(w.util.DecimalPoint);
 }
 
 }  // namespace

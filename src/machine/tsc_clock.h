@@ -1,4 +1,5 @@
-// Helpers of the Linux back-end that the clock tests and the clock bench use.
+// The time-stamp clock of the Linux back-end, also used by the clock tests and
+// the clock bench.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,10 @@ struct TscReference {
 // Reads /sys/devices/system/cpu/cpu0/tsc_freq_khz, or else the "cpu MHz" of
 // processor 0 in /proc/cpuinfo. False when neither gives a number.
 bool KernelTscReference(TscReference& ref);
+
+// Counter cycles during `intervalNs` on the calling thread, measured over
+// about that long and scaled to exactly that interval; 0 without a counter.
+double CyclesDuring(double intervalNs);
 
 // Time-stamp counter rate of host processor `hostCpu` (0-based) measured over
 // `seconds` against CLOCK_MONOTONIC_RAW, on a thread bound to it. Cycles per
