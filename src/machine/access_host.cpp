@@ -20,6 +20,7 @@
 
 #include "driver/protocol.h"
 #include "machine/access.h"
+#include "machine/port_io.h"
 #include "platform/linux_pinning.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -120,23 +121,13 @@ class AccessDevices : public Machine {
 
   std::uint32_t PortIn(std::uint16_t port, std::uint8_t& value) override {
     if (!PortOpen(port)) return OsCode(portErrno_ != 0 ? portErrno_ : EPERM);
-#if TORV_ACCESS_X86
-    std::uint8_t v;
-    __asm__ volatile("inb %1, %0" : "=a"(v) : "Nd"(port));
-    value = v;
-#else
-    value = 0xFF;
-#endif
+    value = PortInByte(port);
     return 0;
   }
 
   std::uint32_t PortOut(std::uint16_t port, std::uint8_t value) override {
     if (!PortOpen(port)) return OsCode(portErrno_ != 0 ? portErrno_ : EPERM);
-#if TORV_ACCESS_X86
-    __asm__ volatile("outb %0, %1" : : "a"(value), "Nd"(port));
-#else
-    (void)value;
-#endif
+    PortOutByte(port, value);
     return 0;
   }
 

@@ -20,6 +20,7 @@
 #include "driver/loader.h"
 #include "driver/protocol.h"
 #include "machine/machine.h"
+#include "machine/port_io.h"
 #include "machine/tsc_clock.h"
 #include "platform/linux_pinning.h"
 #include "report/utility.h"
@@ -127,24 +128,14 @@ class LinuxMachine : public Machine {
   std::uint32_t PortIn(std::uint16_t port, std::uint8_t& value) override {
     const std::uint32_t e = OpenPort(port);
     if (e != 0) return e;
-#if TORV_X86
-    std::uint8_t v;
-    __asm__ volatile("inb %1, %0" : "=a"(v) : "Nd"(port));
-    value = v;
-#else
-    value = 0xFF;
-#endif
+    value = PortInByte(port);
     return 0;
   }
 
   std::uint32_t PortOut(std::uint16_t port, std::uint8_t value) override {
     const std::uint32_t e = OpenPort(port);
     if (e != 0) return e;
-#if TORV_X86
-    __asm__ volatile("outb %0, %1" : : "a"(value), "Nd"(port));
-#else
-    (void)value;
-#endif
+    PortOutByte(port, value);
     return 0;
   }
 
