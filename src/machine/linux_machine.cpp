@@ -28,7 +28,6 @@
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
 #include <sys/io.h>
-#include <x86intrin.h>
 #define TORV_X86 1
 #else
 #define TORV_X86 0
