@@ -1,11 +1,9 @@
 #include "platform/platform.h"
 
-#include <pthread.h>
-
 namespace torv {
 
 // The thread unwinds as it ends, so what it holds is released.
-void Platform::EndThread() { pthread_exit(nullptr); }
+void Platform::EndThread() { EndCurrentThread(); }
 
 std::uint8_t MapWinVersion(const OsVersion& v) {
   switch (v.PlatformId) {

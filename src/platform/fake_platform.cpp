@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 namespace torv {
 
@@ -72,8 +71,7 @@ bool FakePlatform::RunBoundThread(int proc, const std::function<std::uint32_t()>
   if (FailThreads || proc < 0) return false;
   BoundProcs.push_back(proc);
   std::uint32_t code = 0;
-  std::thread t([&] { code = body(); });
-  t.join();
+  if (!RunOnNewThread([&] { code = body(); })) return false;
   exitCode = code;
   return true;
 }

@@ -8,8 +8,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
+
+#include "platform/thread.h"
 
 namespace torv {
 
@@ -126,7 +127,7 @@ class Platform {
   [[noreturn]] virtual void ExitProcess(int code) = 0;
   // Whether the caller runs on a thread other than the one that made the
   // platform (the main thread): an analysis thread of RunBoundThread.
-  bool OnWorkerThread() const { return std::this_thread::get_id() != mainThread_; }
+  bool OnWorkerThread() const { return CurrentThreadToken() != mainThread_; }
   // Ends the calling analysis thread at once; RunBoundThread then returns.
   [[noreturn]] virtual void EndThread();
   // Whether message boxes show in a window rather than on the terminal: a
@@ -187,7 +188,7 @@ class Platform {
 
  protected:
   std::uint32_t lastError_ = 0;
-  std::thread::id mainThread_ = std::this_thread::get_id();
+  ThreadToken mainThread_ = CurrentThreadToken();
 
  private:
   std::uintptr_t NoServices() {

@@ -1,0 +1,230 @@
+// Files on Windows: the same one-step replacement of a saved log as on Linux
+// (a new file in the same folder, flushed to the disk, then moved over the
+// target) through the C runtime's descriptors, and the input file check.
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <random>
+
+#include "platform/files.h"
+
+namespace torv {
+
+namespace {
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.find_last_of("\\/");
+  if (slash == std::string::npos) return ".";
+  if (slash == 0 || (slash == 2 && path[1] == ':')) return path.substr(0, slash + 1);
+  return path.substr(0, slash);
+}
+
+std::string TempName(const std::string& folder, std::mt19937& random) {
+  static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string name = folder;
+  if (name.back() != '\\' && name.back() != '/') name += '\\';
+  name += "~torv";
+  for (int i = 0; i < 3; ++i) name += kChars[random() % (sizeof kChars - 1)];
+  return name + ".tmp";
+}
+
+// The C runtime's error number for a system error code of a file call.
+int ErrnoOf(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return EACCES;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_WRITE_PROTECT:
+      return EROFS;
+    default:
+      return EIO;
+  }
+}
+
+// Moves `from` over `to`. Windows 95 and 98 have no MoveFileEx (the call
+// fails with ERROR_CALL_NOT_IMPLEMENTED there): the old file is then deleted
+// first and the new one moved into its place.
+int MoveOver(const char* from, const char* to) {
+  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
+  DWORD error = GetLastError();
+  if (error == ERROR_CALL_NOT_IMPLEMENTED) {
+    if ((DeleteFileA(to) || GetLastError() == ERROR_FILE_NOT_FOUND) && MoveFileA(from, to)) {
+      return 0;
+    }
+    error = GetLastError();
+  }
+  errno = ErrnoOf(error);
+  return -1;
+}
+
+}  // namespace
+
+std::string FileKind(mode_t mode) {
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  return "a file of another kind";
+}
+
+SaveCalls SystemSaveCalls() {
+  SaveCalls c;
+  c.Create = [](const char* path, int flags, mode_t mode) { return ::_open(path, flags, mode); };
+  c.Write = [](int fd, const void* data, std::size_t size) -> ssize_t {
+    return ::_write(fd, data, static_cast<unsigned>(size));
+  };
+  c.Sync = [](int fd) { return ::_commit(fd); };
+  c.Rename = MoveOver;
+  return c;
+}
+
+bool CheckSaveTarget(const std::string& path, SaveFailure& failure) {
+  failure = SaveFailure{};
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    failure.KeptOld = true;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      failure.NotRegular = true;
+      failure.Kind = FileKind(S_IFDIR);
+      return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      failure.Error = EACCES;
+      return false;
+    }
+  } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+    failure.Error = ErrnoOf(GetLastError());
+    return false;
+  }
+  const DWORD folder = GetFileAttributesA(FolderOf(path).c_str());
+  if (folder == INVALID_FILE_ATTRIBUTES) {
+    failure.Error = ErrnoOf(GetLastError());
+    return false;
+  }
+  if ((folder & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    failure.Error = ENOTDIR;
+    return false;
+  }
+  return true;
+}
+
+bool SaveReplacing(const std::string& path, std::string_view bytes, SaveFailure& failure,
+                   const SaveCalls& calls) {
+  if (!CheckSaveTarget(path, failure)) return false;
+  const bool hadOld = failure.KeptOld;
+  auto fail = [&](int error) {
+    failure.Error = error;
+    failure.KeptOld = hadOld;
+    return false;
+  };
+  const std::string folder = FolderOf(path);
+  std::random_device seed;
+  std::mt19937 random(seed());
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = TempName(folder, random);
+    fd = calls.Create(temp.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                      _S_IREAD | _S_IWRITE);
+    if (fd < 0 && errno != EEXIST) return fail(errno);
+  }
+  if (fd < 0) return fail(EEXIST);
+  auto discard = [&](int error) {
+    ::_close(fd);
+    ::_unlink(temp.c_str());
+    return fail(error);
+  };
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = calls.Write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) return discard(n < 0 ? errno : ENOSPC);
+    done += static_cast<std::size_t>(n);
+  }
+  if (calls.Sync(fd) != 0) return discard(errno);
+  if (::_close(fd) != 0) {
+    const int error = errno;
+    ::_unlink(temp.c_str());
+    return fail(error);
+  }
+  // A directory that took the target's place since the check is refused.
+  const DWORD now = GetFileAttributesA(path.c_str());
+  if (now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    ::_unlink(temp.c_str());
+    failure.NotRegular = true;
+    failure.Kind = FileKind(S_IFDIR);
+    failure.KeptOld = true;
+    return false;
+  }
+  if (calls.Rename(temp.c_str(), path.c_str()) != 0) {
+    const int error = errno;
+    ::_unlink(temp.c_str());
+    return fail(error);
+  }
+  failure = SaveFailure{};
+  return true;
+}
+
+// A Windows program starts with its standard handles or none; the C runtime
+// gives a missing one no descriptor that a file opened later could take.
+unsigned ReserveStandardDescriptors() { return 0; }
+
+ReadResult ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string& text,
+                           int& error, std::string& kind) {
+  text.clear();
+  error = 0;
+  kind.clear();
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    kind = FileKind(S_IFDIR);
+    return ReadResult::NotRegular;
+  }
+  const int fd = ::_open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+  if (fd < 0) {
+    error = errno;
+    return error == ENOENT ? ReadResult::Missing : ReadResult::CannotOpen;
+  }
+  struct _stat st;
+  if (::_fstat(fd, &st) != 0) {
+    error = errno;
+    ::_close(fd);
+    return ReadResult::CannotRead;
+  }
+  // A device name (CON, NUL, COM1, ...) opens as a character device.
+  if ((st.st_mode & _S_IFMT) != _S_IFREG) {
+    kind = FileKind(st.st_mode);
+    ::_close(fd);
+    return ReadResult::NotRegular;
+  }
+  char buf[65536];
+  for (;;) {
+    const int n = ::_read(fd, buf, sizeof buf);
+    if (n < 0) {
+      error = errno;
+      ::_close(fd);
+      return ReadResult::CannotRead;
+    }
+    if (n == 0) break;
+    if (text.size() + static_cast<std::size_t>(n) > maxBytes) {
+      ::_close(fd);
+      text.clear();
+      return ReadResult::TooLarge;
+    }
+    text.append(buf, static_cast<std::size_t>(n));
+  }
+  ::_close(fd);
+  return ReadResult::Ok;
+}
+
+}  // namespace torv
