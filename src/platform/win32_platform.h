@@ -1,0 +1,62 @@
+// The operating-system layer on Windows 95, 98 and NT: the system kind from
+// GetVersionEx, the language from GetUserDefaultLangID, the directories and
+// files through the Win32 calls, the service control manager, driver devices
+// through CreateFile and DeviceIoControl, the worker thread created suspended
+// and bound with SetThreadAffinityMask, and message boxes and the save dialog
+// through pluggable presenters (the window's own, or the terminal in console
+// mode).
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace torv {
+
+class Win32Platform : public Platform {
+ public:
+  Win32Platform();
+
+  std::uint8_t GetWinVersion() override;
+  int ProcessorCount() override;
+  std::uint16_t SystemLangId() override;
+  int MessageBox(std::string_view title, std::string_view text, BoxButtons buttons) override;
+  bool SaveDialog(std::string& name) override;
+  bool RunBoundThread(int proc, const std::function<std::uint32_t()>& body,
+                      std::uint32_t& exitCode) override;
+  void Sleep(int milliseconds) override;
+  [[noreturn]] void ExitProcess(int code) override;
+  DeviceTable& Devices() override { return devices_; }
+  bool BoxesInWindow() const override { return presenter_ != nullptr; }
+  void ErrorLine(std::string_view text) override;
+
+  std::string ProgramFile() override;
+  std::string CurrentDirectory() override;
+  std::string SystemDirectory() override;
+  std::string WindowsDirectory() override;
+  std::int32_t FileAge(const std::string& path) override;
+  bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) override;
+  std::string UniversalName(const std::string& path) override;
+
+  std::uintptr_t OpenSCManager(std::uint32_t access) override;
+  std::uintptr_t CreateService(std::uintptr_t scm, const ServiceConfig& config) override;
+  std::uintptr_t OpenService(std::uintptr_t scm, const std::string& name,
+                             std::uint32_t access) override;
+  bool StartService(std::uintptr_t service) override;
+  bool ControlService(std::uintptr_t service, std::uint32_t control) override;
+  bool DeleteService(std::uintptr_t service) override;
+  void CloseServiceHandle(std::uintptr_t handle) override;
+
+  // The window installs its own boxes and file dialog; null restores the
+  // terminal boxes and a dialog that is always cancelled.
+  void SetPresenter(BoxPresenter* presenter) { presenter_ = presenter; }
+  void SetSaveDialog(std::function<bool(std::string&)> dialog) { saveDialog_ = std::move(dialog); }
+
+ private:
+  BoxPresenter* presenter_ = nullptr;
+  std::function<bool(std::string&)> saveDialog_;
+  DeviceTable devices_;
+};
+
+}  // namespace torv
