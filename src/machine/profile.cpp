@@ -185,7 +185,7 @@ bool IsSettingName(std::string_view key) {
   std::string lower;
   for (char c : key) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   for (std::string_view k : {"name", "processors", "clock", "l2ecc", "l2busy", "divflags", "pic",
-                             "msraccess", "cpuid"}) {
+                             "msraccess", "cpuid", "cpuidfail"}) {
     if (lower == k) return true;
   }
   // "l2reg 2", "cyrix C3"; "Cyrix CPU Revision" is a dump's header.
@@ -641,6 +641,15 @@ class Parser {
       } else {
         return Fail("bad value " + Quote(value) + " for 'cpuid' (want on, off or cyrix)");
       }
+      return true;
+    }
+    if (key == "cpuidfail") {
+      const auto n = Decimal(value, 0xFFFFFFFFu);
+      if (!n || *n < 1) {
+        return Fail("bad value " + Quote(value) +
+                    " for 'cpuidfail' (want a request number from 1)");
+      }
+      p.CpuidFailsAt = static_cast<std::uint32_t>(*n);
       return true;
     }
     return Fail("unknown setting " + Quote(key));

@@ -33,6 +33,9 @@ struct SimProcessor {
   bool L2BusyStuck = false;             // BBL_CR_BUSY bit 0 never clears
   bool DivFlagsUnchanged = false;       // a 16-bit division leaves the flags alone
   SimCpuidMode CpuidMode = SimCpuidMode::On;
+  // The CPUID request of this number (counted from 1 on this processor,
+  // refused ones included) fails once, as a read error; 0: none does.
+  std::uint32_t CpuidFailsAt = 0;
   bool MsrDenied = false;  // every register request is refused
   bool MsrReadOnly = false;  // reads work, every register write is refused
 

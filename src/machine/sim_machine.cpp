@@ -20,6 +20,10 @@ namespace {
 constexpr std::uint8_t kCcr3 = 0xC3;
 constexpr std::uint8_t kCcr4 = 0xE8;
 
+// The last error of a CPUID request that fails once (profile setting
+// cpuidfail): a read error, as the cpuid device gives one.
+constexpr std::uint32_t kErrCpuidRead = kErrOsBase | EIO;
+
 // Cache controller commands the engine carries out.
 constexpr std::uint32_t kL2ReadConfig = 0x02;
 constexpr std::uint32_t kL2ReadLine = 0x0E;
@@ -34,7 +38,7 @@ bool InCyrixBank(std::uint8_t index) {
 class SimMachine : public Machine {
  public:
   explicit SimMachine(const SimProfile& p) : profile_(p), cyrix_(p.CyrixRegs) {
-    for (const SimProcessor& proc : p.Processors) cpus_.push_back(Cpu{proc, proc.Msr, {}});
+    for (const SimProcessor& proc : p.Processors) cpus_.push_back(Cpu{proc, proc.Msr, {}, 0});
     for (std::size_t i = 0; i < cyrix_.size(); ++i) {
       named_[i] = p.CyrixBank && (InCyrixBank(static_cast<std::uint8_t>(i)) || p.CyrixRegs[i] != 0);
     }
@@ -48,6 +52,8 @@ class SimMachine : public Machine {
                       std::uint32_t& ecx, std::uint32_t& edx) override {
     Cpu* c = Find(cpu);
     if (c == nullptr) return kErrCpuUnreachable;
+    ++c->CpuidRequests;
+    if (c->CpuidRequests == c->Config.CpuidFailsAt) return kErrCpuidRead;
     const SimCpuidMode mode = c->Config.CpuidMode;
     if (mode == SimCpuidMode::Off || (mode == SimCpuidMode::Cyrix && (cyrix_[kCcr4] & 0x80) == 0)) {
       return kErrNoCpuid;
@@ -136,6 +142,8 @@ class SimMachine : public Machine {
                " does not exist on this processor (general protection fault)";
       case kErrNoCpuid:
         return "the processor does not execute CPUID (invalid opcode)";
+      case kErrCpuidRead:
+        return std::string("the CPUID request failed: ") + std::strerror(EIO);
       default:
         return "";
     }
@@ -150,6 +158,7 @@ class SimMachine : public Machine {
     SimProcessor Config;
     std::map<std::uint32_t, std::uint64_t> Msr;
     std::map<std::uint32_t, Line> Lines;  // by set and way
+    std::uint32_t CpuidRequests = 0;      // CPUID requests so far
   };
 
   Cpu* Find(int cpu) {

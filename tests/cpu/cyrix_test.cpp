@@ -4,27 +4,28 @@
 
 #include <string>
 
-#include "cpu/scripted_cpu.h"
+#include "cpu/sim_cpu.h"
 
 namespace torv::test {
 namespace {
 
-using Mode = ScriptedCpu::CpuidMode;
-using RegWrite = std::pair<std::uint8_t, std::uint8_t>;
+using Mode = SimCpuidMode;
 
 class CyrixTest : public CpuTest {
  protected:
   // A Cyrix part: configuration registers with varied values in C0h..CFh.
   void CyrixPart(std::uint8_t dir0, std::uint8_t dir1, std::uint8_t ccr3 = 0x01,
                  std::uint8_t ccr4 = 0x00) {
-    dev->CyrixRegisters = true;
-    for (int i = 0xC0; i <= 0xCF; ++i) dev->Regs[i] = static_cast<std::uint8_t>(0x10 + i);
-    dev->Regs[0xC3] = ccr3;
-    dev->Regs[0xE8] = ccr4;
-    dev->Regs[0xE9] = 0x5A;
-    dev->Regs[0xFE] = dir0;
-    dev->Regs[0xFF] = dir1;
+    for (int i = 0xC0; i <= 0xCF; ++i) SetCyrixReg(i, static_cast<std::uint8_t>(0x10 + i));
+    SetCyrixReg(0xC3, ccr3);
+    SetCyrixReg(0xE8, ccr4);
+    SetCyrixReg(0xE9, 0x5A);
+    SetCyrixReg(0xFE, dir0);
+    SetCyrixReg(0xFF, dir1);
   }
+  // A division that leaves the flags alone (a Cyrix by the flags test), or
+  // changes them.
+  void DivisionLeavesFlags(bool leaves) { Cpu().DivFlagsUnchanged = leaves; }
 };
 
 // ---------------------------------------------------------------- DIR0 names
@@ -47,8 +48,8 @@ class Dir0Test : public CyrixTest, public ::testing::WithParamInterface<Dir0Case
 TEST_P(Dir0Test, NamesThePartWithoutCpuid) {
   const Dir0Case& c = GetParam();
   CyrixPart(c.Dir0, c.Dir1);
-  dev->Cpuid = Mode::Off;
-  UseMachine(true);
+  Cpu().CpuidMode = Mode::Off;
+  DivisionLeavesFlags(true);
 
   const TCpuInfo ci = Identify();
 
@@ -93,14 +94,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(CyrixTest, SwitchesCpuidOnForASecondIdentificationAndBack) {
   CyrixPart(0x31, 0x17, /*ccr3=*/0x01, /*ccr4=*/0x02);
-  dev->Cpuid = Mode::FollowsCcr4;
-  dev->SetVendor("CyrixInstead", 1);
-  dev->SetSignature(0x0530, 0x00000001);  // cyrix-6x86-0530
-  UseMachine(true);
+  Cpu().CpuidMode = Mode::Cyrix;
+  SetVendor("CyrixInstead", 1);
+  SetSignature(0x0530, 0x00000001);  // cyrix-6x86-0530
+  DivisionLeavesFlags(true);
 
   const TCpuInfo ci = Identify();
 
-  EXPECT_EQ(dev->RegWrites,
+  EXPECT_EQ(CyrixWrites(),
             (std::vector<RegWrite>{{0xC3, 0x11}, {0xE8, 0x82}, {0xE8, 0x02}, {0xC3, 0x01}}));
   EXPECT_FALSE(w.cpu.CpuidWasEnabled);
   EXPECT_EQ(ci.Ccr4, 0x02);
@@ -116,18 +117,21 @@ TEST_F(CyrixTest, SwitchesCpuidOnForASecondIdentificationAndBack) {
   EXPECT_EQ(ci.CpuName.view(), "Cx686 (M1)");
   EXPECT_EQ(ci.NameSuffix.view(), " 2:1, ID=31h, Rev=17h");
   EXPECT_EQ(ci.ClassCode, 38);
+  // CPUID is off again, and CCR3 closed.
+  EXPECT_EQ(CyrixReg(0xE8), 0x02);
+  EXPECT_EQ(CyrixReg(0xC3), 0x01);
 }
 
 TEST_F(CyrixTest, CpuidAlreadyEnabledLeavesCcr4Alone) {
   CyrixPart(0x53, 0x08, /*ccr3=*/0x10, /*ccr4=*/0x83);
-  dev->Cpuid = Mode::FollowsCcr4;
-  dev->SetVendor("CyrixInstead", 1);
-  dev->SetSignature(0x0600, 0x0080A135);  // cyrix-mii-0600
+  Cpu().CpuidMode = Mode::Cyrix;
+  SetVendor("CyrixInstead", 1);
+  SetSignature(0x0600, 0x0080A135);  // cyrix-mii-0600
 
   const TCpuInfo ci = Identify();
 
   // CCR3 bit 4 is set and then cleared, whatever it held before.
-  EXPECT_EQ(dev->RegWrites, (std::vector<RegWrite>{{0xC3, 0x10}, {0xC3, 0x00}}));
+  EXPECT_EQ(CyrixWrites(), (std::vector<RegWrite>{{0xC3, 0x10}, {0xC3, 0x00}}));
   EXPECT_TRUE(w.cpu.CpuidWasEnabled);
   EXPECT_EQ(ci.Ccr4, 0x83);
   EXPECT_EQ(ci.CpuName.view(), "Cx686MX (M2)");
@@ -135,23 +139,25 @@ TEST_F(CyrixTest, CpuidAlreadyEnabledLeavesCcr4Alone) {
   EXPECT_EQ(ci.ClassCode, 41);
   EXPECT_EQ(ci.Family, 6);
   // A part that answers CPUID as Cyrix is taken as one without the presence
-  // test: no flags test was needed (no machine is set) and 21h stays untouched.
-  for (const PortAccess& p : dev->Ports) EXPECT_NE(p.Port, 0x21);
+  // test: its division changes the flags, and yet 21h stays untouched.
+  for (const PortAccess& p : Ports()) EXPECT_NE(p.Port, kPortPicMask);
 }
 
 // An IBM-labelled part is of Cyrix design as well.
 TEST_F(CyrixTest, IbmVendorIsTakenAsCyrixDesignWithoutTest) {
   CyrixPart(0x1F, 0x00);
-  dev->SetVendor("IBM Inside  ", 1);
-  dev->SetSignature(0x0480);
-  auto machine = UseMachine(false);
+  SetVendor("IBM Inside  ", 1);
+  SetSignature(0x0480);
+  DivisionLeavesFlags(false);
+  Start();
 
   // The Cyrix methods run from IdentifyCpu only for vendor code 5; called
-  // directly on an IBM record they skip the presence test.
+  // directly on an IBM record they skip the presence test, which would read
+  // the interrupt mask first.
   IdentifyByCpuid(w);
   EXPECT_TRUE(IdentifyCyrix(w));
 
-  EXPECT_TRUE(machine->AskedCpus.empty());
+  for (const PortAccess& p : Ports()) EXPECT_NE(p.Port, kPortPicMask);
   EXPECT_EQ(w.cpu.CpuInfo.CpuName.view(), "Cx486DX4");
   EXPECT_EQ(w.cpu.CpuInfo.VendorCode, kVendorIbm);
 }
@@ -160,25 +166,25 @@ TEST_F(CyrixTest, IbmVendorIsTakenAsCyrixDesignWithoutTest) {
 // CPUID identification runs a second time.
 TEST_F(CyrixTest, OldPartsAboveThe28hLineGoThroughCcr4Too) {
   CyrixPart(0xFE, 0x00, 0x00, 0x00);
-  dev->Cpuid = Mode::Off;
-  UseMachine(true);
+  Cpu().CpuidMode = Mode::Off;
+  DivisionLeavesFlags(true);
 
   Identify();
 
-  EXPECT_EQ(dev->RegWrites,
+  EXPECT_EQ(CyrixWrites(),
             (std::vector<RegWrite>{{0xC3, 0x10}, {0xE8, 0x80}, {0xE8, 0x00}, {0xC3, 0x00}}));
-  EXPECT_EQ(dev->CpuidRequests.size(), 2u);
+  EXPECT_EQ(CpuidLeaves(), (std::vector<std::uint32_t>{0, 0}));
 }
 
 TEST_F(CyrixTest, PartsBelow28hAreNotTouched) {
   CyrixPart(0x1B, 0x08);
-  dev->Cpuid = Mode::Off;
-  UseMachine(true);
+  Cpu().CpuidMode = Mode::Off;
+  DivisionLeavesFlags(true);
 
   Identify();
 
-  EXPECT_TRUE(dev->RegWrites.empty());
-  EXPECT_EQ(dev->CpuidRequests.size(), 1u);
+  EXPECT_TRUE(CyrixWrites().empty());
+  EXPECT_EQ(CpuidLeaves(), (std::vector<std::uint32_t>{0}));
 }
 
 // ---------------------------------------------------------------- presence
@@ -195,15 +201,15 @@ std::ostream& operator<<(std::ostream& os, const CountCase& c) {
 class RegisterCountTest : public CyrixTest, public ::testing::WithParamInterface<CountCase> {};
 
 TEST_P(RegisterCountTest, MoreThanThreeVariedRegistersMakeACyrix) {
-  dev->CyrixRegisters = true;
   for (int i = 0; i < 16; ++i) {
     const bool varied = i < GetParam().Varied;
-    dev->Regs[0xC0 + i] = varied ? static_cast<std::uint8_t>(0x20 + i) : (i % 2 ? 0xFF : 0x00);
+    SetCyrixReg(0xC0 + i, varied ? static_cast<std::uint8_t>(0x20 + i) : (i % 2 ? 0xFF : 0x00));
   }
-  UseMachine(false);
+  DivisionLeavesFlags(false);
+  Start();
 
   EXPECT_EQ(IsCyrix(w), GetParam().Cyrix);
-  EXPECT_EQ(dev->PicMask, 0xB8);
+  EXPECT_EQ(PicMask(), kSimPicMask);
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, RegisterCountTest,
@@ -211,13 +217,12 @@ INSTANTIATE_TEST_SUITE_P(Counts, RegisterCountTest,
                                            CountCase{4, true}, CountCase{16, true}));
 
 TEST_F(CyrixTest, ThreeVariedRegistersLeaveTheRecordAsCpuidLeftIt) {
-  dev->CyrixRegisters = true;
-  dev->Regs[0xC1] = 0x12;
-  dev->Regs[0xC5] = 0x34;
-  dev->Regs[0xCF] = 0x56;
-  dev->Regs[0xFE] = 0x31;
-  dev->Cpuid = Mode::Off;
-  UseMachine(false);
+  SetCyrixReg(0xC1, 0x12);
+  SetCyrixReg(0xC5, 0x34);
+  SetCyrixReg(0xCF, 0x56);
+  SetCyrixReg(0xFE, 0x31);
+  Cpu().CpuidMode = Mode::Off;
+  DivisionLeavesFlags(false);
 
   const TCpuInfo ci = Identify();
 
@@ -230,18 +235,20 @@ TEST_F(CyrixTest, ThreeVariedRegistersLeaveTheRecordAsCpuidLeftIt) {
 // Ports 22h/23h decoded as copies of the interrupt controller: port 23h shows
 // the mask and follows it to FFh. Not a Cyrix, and the mask is put back.
 TEST_F(CyrixTest, MirroredInterruptControllerIsNotACyrix) {
+  profile.PicMirrored = true;
+  DivisionLeavesFlags(false);
   for (std::uint8_t mask : {std::uint8_t{0xB8}, std::uint8_t{0x00}, std::uint8_t{0xFF}}) {
-    dev->PicMirror = true;
-    dev->PicMask = mask;
-    dev->Ports.clear();
-    UseMachine(false);
+    SCOPED_TRACE(int(mask));
+    Start();
+    SetPicMask(mask);
 
     EXPECT_FALSE(IsCyrix(w));
-    EXPECT_EQ(dev->PicMask, mask);
-    ASSERT_FALSE(dev->Ports.empty());
-    const PortAccess& last = dev->Ports.back();
+    EXPECT_EQ(PicMask(), mask);
+    const std::vector<PortAccess> ports = Ports();
+    ASSERT_FALSE(ports.empty());
+    const PortAccess& last = ports.back();
     EXPECT_TRUE(last.Out);
-    EXPECT_EQ(last.Port, 0x21);
+    EXPECT_EQ(last.Port, kPortPicMask);
     EXPECT_EQ(last.Value, mask);
   }
 }
@@ -249,50 +256,62 @@ TEST_F(CyrixTest, MirroredInterruptControllerIsNotACyrix) {
 // A first read of 23h that happens to equal the mask, on a real Cyrix: the
 // second read does not follow the mask, so the register count decides.
 TEST_F(CyrixTest, CcrThatEqualsTheMaskByChanceStillCounts) {
-  dev->CyrixRegisters = true;
-  for (int i = 0xC0; i <= 0xCF; ++i) dev->Regs[i] = static_cast<std::uint8_t>(i);
-  dev->PicMask = 0xC0;  // CCR0 holds C0h as well
-  UseMachine(false);
+  for (int i = 0xC0; i <= 0xCF; ++i) SetCyrixReg(i, static_cast<std::uint8_t>(i));
+  DivisionLeavesFlags(false);
+  Start();
+  SetPicMask(0xC0);  // CCR0 holds C0h as well
 
   EXPECT_TRUE(IsCyrix(w));
-  EXPECT_EQ(dev->PicMask, 0xC0);
+  EXPECT_EQ(PicMask(), 0xC0);
 }
 
+// The flags test asks the processor announced last: here only processor 3
+// leaves the flags alone, and the ports decide on the others.
 TEST_F(CyrixTest, DivisionFlagsDecideWithoutPortAccess) {
-  auto machine = UseMachine(true);
-  w.hw.CurrentCpu = 3;
+  profile.Processors.resize(3);
+  profile.Processors[2].DivFlagsUnchanged = true;
+  Start();
 
-  EXPECT_TRUE(IsCyrix(w));
-  EXPECT_EQ(machine->AskedCpus, (std::vector<int>{3}));
-  EXPECT_TRUE(dev->Ports.empty());
+  for (std::uint32_t cpu : {3u, 1u}) {
+    SCOPED_TRACE(cpu);
+    DrvSetCpu(w, cpu);
+    dev->Requests.clear();
+    EXPECT_EQ(IsCyrix(w), cpu == 3);
+    EXPECT_EQ(Ports().empty(), cpu == 3);
+  }
 }
 
 // Without a machine the flags test counts as "flags changed".
 TEST_F(CyrixTest, NoMachineFallsBackToThePorts) {
-  dev->CyrixRegisters = true;
-  for (int i = 0xC0; i <= 0xCF; ++i) dev->Regs[i] = 0x42;
+  for (int i = 0xC0; i <= 0xCF; ++i) SetCyrixReg(i, 0x42);
+  DivisionLeavesFlags(true);
+  Start();
+  w.machine = nullptr;  // the driver stays open on the machine
 
   EXPECT_TRUE(IsCyrix(w));
-  EXPECT_FALSE(dev->Ports.empty());
+  EXPECT_FALSE(Ports().empty());
 }
 
 TEST_F(CyrixTest, RegisterAccessIsIndexThenData) {
-  dev->CyrixRegisters = true;
-  dev->Regs[0xFE] = 0x31;
+  SetCyrixReg(0xFE, 0x31);
+  Start();
 
   EXPECT_EQ(ReadCyrixReg(w, 0xFE), 0x31);
   WriteCyrixReg(w, 0xC3, 0x10);
 
-  ASSERT_EQ(dev->Ports.size(), 4u);
-  EXPECT_TRUE(dev->Ports[0].Out);
-  EXPECT_EQ(dev->Ports[0].Port, 0x22);
-  EXPECT_EQ(dev->Ports[0].Value, 0xFE);
-  EXPECT_FALSE(dev->Ports[1].Out);
-  EXPECT_EQ(dev->Ports[1].Port, 0x23);
-  EXPECT_EQ(dev->Ports[2].Value, 0xC3);
-  EXPECT_EQ(dev->Ports[3].Port, 0x23);
-  EXPECT_EQ(dev->Ports[3].Value, 0x10);
-  EXPECT_EQ(dev->Regs[0xC3], 0x10);
+  const std::vector<PortAccess> ports = Ports();
+  ASSERT_EQ(ports.size(), 4u);
+  EXPECT_TRUE(ports[0].Out);
+  EXPECT_EQ(ports[0].Port, kPortCyrixIndex);
+  EXPECT_EQ(ports[0].Value, 0xFE);
+  EXPECT_FALSE(ports[1].Out);
+  EXPECT_EQ(ports[1].Port, kPortCyrixData);
+  EXPECT_TRUE(ports[2].Out);
+  EXPECT_EQ(ports[2].Value, 0xC3);
+  EXPECT_TRUE(ports[3].Out);
+  EXPECT_EQ(ports[3].Port, kPortCyrixData);
+  EXPECT_EQ(ports[3].Value, 0x10);
+  EXPECT_EQ(CyrixReg(0xC3), 0x10);
 }
 
 // ---------------------------------------------------------------- robustness
@@ -303,33 +322,24 @@ TEST_F(CyrixTest, RegisterAccessIsIndexThenData) {
 TEST_F(CyrixTest, EveryDir0EndsWithTextsInCapacity) {
   for (int dir0 = 0; dir0 < 256; ++dir0) {
     for (std::uint8_t dir1 : {std::uint8_t{0x00}, std::uint8_t{0x1F}, std::uint8_t{0xFF}}) {
-      FakePlatform p;
-      World fresh{p};
-      auto d = std::make_shared<ScriptedCpu>();
-      p.Devices().Register("cpu", d);
-      std::uint32_t err = 0;
-      fresh.drv.DrvHandle = p.Devices().Open("cpu", err);
-      fresh.drv.DrvIoctlCode = kDrvIoctlCode;
-      fresh.shell.OsKind = kOsWinNT;
-      fresh.machine = std::make_shared<FlagsMachine>(true);
-      d->CyrixRegisters = true;
-      d->Regs[0xFE] = static_cast<std::uint8_t>(dir0);
-      d->Regs[0xFF] = dir1;
-      d->Regs[0xE8] = static_cast<std::uint8_t>(dir0 & 0x80);
-      d->Cpuid = dir0 % 2 ? Mode::FollowsCcr4 : Mode::Off;
-      d->SetVendor("CyrixInstead", 1);
-      d->SetSignature(static_cast<std::uint32_t>(dir0) << 4);
+      SimCpu fresh;
+      fresh.SetCyrixReg(0xFE, static_cast<std::uint8_t>(dir0));
+      fresh.SetCyrixReg(0xFF, dir1);
+      fresh.SetCyrixReg(0xE8, static_cast<std::uint8_t>(dir0 & 0x80));
+      fresh.Cpu().CpuidMode = dir0 % 2 ? Mode::Cyrix : Mode::Off;
+      fresh.Cpu().DivFlagsUnchanged = true;
+      fresh.SetVendor("CyrixInstead", 1);
+      fresh.SetSignature(static_cast<std::uint32_t>(dir0) << 4);
 
-      TCpuInfo ci;
-      IdentifyCpu(fresh, ci);
+      const TCpuInfo ci = fresh.Identify();
 
       ASSERT_TRUE(ci.Identified) << dir0;
       EXPECT_FALSE(ci.CpuName.empty()) << dir0;
       EXPECT_LE(ci.CpuName.size(), 21u);
       EXPECT_LE(ci.NameSuffix.size(), 40u);
       EXPECT_EQ(ci.Dir0, dir0);
-      EXPECT_EQ(d->Regs[0xE8], dir0 & 0x80) << dir0;
-      EXPECT_EQ(d->PicMask, 0xB8);
+      EXPECT_EQ(fresh.CyrixReg(0xE8), dir0 & 0x80) << dir0;
+      EXPECT_EQ(fresh.PicMask(), kSimPicMask);
     }
   }
 }

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "cpu/scripted_cpu.h"
+#include "cpu/sim_cpu.h"
 
 namespace torv::test {
 namespace {
@@ -24,9 +24,9 @@ class Leaf2Test : public CpuTest, public ::testing::WithParamInterface<Leaf2Case
 
 TEST_P(Leaf2Test, DecodesOnlyEdxOfTheOneRequestForm) {
   const Leaf2Case& c = GetParam();
-  dev->SetVendor("GenuineIntel", 2);
-  dev->SetSignature(0x0633, 0x0080FBFF);
-  dev->Leaves[2] = {c.Eax, 0, 0, c.Edx};
+  SetVendor("GenuineIntel", 2);
+  SetSignature(0x0633, 0x0080FBFF);
+  Cpu().Cpuid[2] = {c.Eax, 0, 0, c.Edx};
 
   const TCpuInfo ci = Identify();
 
@@ -59,10 +59,10 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(CpuTest, FailedLeaf2LeavesSizesUnreportedAndCpuidNotOk) {
-  dev->SetVendor("GenuineIntel", 2);
-  dev->SetSignature(0x0633);
-  dev->Leaves[2] = {0x03020101, 0, 0, 0x0C040843};
-  dev->FailingRequests = {4};  // leaf 0, leaf 0 (vendor), leaf 1, leaf 2
+  SetVendor("GenuineIntel", 2);
+  SetSignature(0x0633);
+  Cpu().Cpuid[2] = {0x03020101, 0, 0, 0x0C040843};
+  Cpu().CpuidFailsAt = 4;  // leaf 0, leaf 0 (vendor), leaf 1, leaf 2
 
   const TCpuInfo ci = Identify();
 
@@ -85,8 +85,10 @@ class VendorTest : public CpuTest, public ::testing::WithParamInterface<VendorCa
 
 TEST_P(VendorTest, CodeFromTheFirstThreeLettersWhateverTheirCase) {
   const VendorCase& c = GetParam();
-  dev->SetVendor(c.Vendor, 1);
-  dev->SetSignature(0x0543);
+  SetVendor(c.Vendor, 1);
+  SetSignature(0x0543);
+
+  Start();
 
   PStr<12> vendor;
   std::uint8_t code = 99;
@@ -109,9 +111,9 @@ INSTANTIATE_TEST_SUITE_P(
         VendorCase{"\xC4\xD6\xDCGenuineInt", kVendorNone}));
 
 TEST_F(CpuTest, VendorRequestOfItsOwnFailing) {
-  dev->SetVendor("GenuineIntel", 1);
-  dev->SetSignature(0x0543, 0x008003BF);
-  dev->FailingRequests = {2};  // the vendor's own leaf-0 request
+  SetVendor("GenuineIntel", 1);
+  SetSignature(0x0543, 0x008003BF);
+  Cpu().CpuidFailsAt = 2;  // the vendor's own leaf-0 request
 
   const TCpuInfo ci = Identify();
 
@@ -132,8 +134,9 @@ TEST_F(CpuTest, UnknownVendorIsNamedByFamily) {
   };
   for (const Case& c : {Case{0x0543, "586", " Step 3"}, Case{0x0480, "486", "-SLe"}}) {
     w.cpu.CpuInfo.ClassCode = kClassPentiumII;
-    dev->SetVendor("NexGenDriven", 1);
-    dev->SetSignature(c.Eax);
+    SetVendor("NexGenDriven", 1);
+    SetSignature(c.Eax);
+    Start();
 
     const TCpuInfo ci = Identify();
 
@@ -145,9 +148,9 @@ TEST_F(CpuTest, UnknownVendorIsNamedByFamily) {
 }
 
 TEST_F(CpuTest, SignatureAndFeatureBits) {
-  dev->SetVendor("GenuineIntel", 2);
+  SetVendor("GenuineIntel", 2);
   // OverDrive (type 1), family 6, model 3, stepping 2; APIC, CMOV, MMX.
-  dev->SetSignature(0x00001632, (1u << 9) | (1u << 15) | (1u << 23) | 0x10);
+  SetSignature(0x00001632, (1u << 9) | (1u << 15) | (1u << 23) | 0x10);
 
   const TCpuInfo ci = Identify();
 
@@ -162,7 +165,7 @@ TEST_F(CpuTest, SignatureAndFeatureBits) {
   EXPECT_EQ(ci.Vendor.view(), "GenuineIntel");
   EXPECT_EQ(ci.CpuName.view(), "Pentium II");
   EXPECT_EQ(ci.ClassCode, kClassPentiumII);
-  EXPECT_EQ(dev->CpuidRequests, (std::vector<std::uint32_t>{0, 0, 1, 2}));
+  EXPECT_EQ(CpuidLeaves(), (std::vector<std::uint32_t>{0, 0, 1, 2}));
 }
 
 // ---------------------------------------------------------------- failures
@@ -170,13 +173,14 @@ TEST_F(CpuTest, SignatureAndFeatureBits) {
 // The record is never cleared: a failed leaf 0 assigns only vendor, name,
 // suffix, vendor code and the two flags.
 TEST_F(CpuTest, FailedLeaf0KeepsWhatItDoesNotAssign) {
-  dev->SetVendor("GenuineIntel", 2);
-  dev->SetSignature(0x0633, 0x0080FBFF);
-  dev->Leaves[2] = {0x03020101, 0, 0, 0x0C040843};
-  UseMachine(false);
+  SetVendor("GenuineIntel", 2);
+  SetSignature(0x0633, 0x0080FBFF);
+  Cpu().Cpuid[2] = {0x03020101, 0, 0, 0x0C040843};
   Identify();
 
-  dev->Cpuid = ScriptedCpu::CpuidMode::Off;
+  // The same record on a machine without CPUID.
+  Cpu().CpuidMode = SimCpuidMode::Off;
+  Start();
   const TCpuInfo ci = Identify();
 
   EXPECT_FALSE(ci.CpuidOk);
@@ -196,11 +200,11 @@ TEST_F(CpuTest, FailedLeaf0KeepsWhatItDoesNotAssign) {
 // A failed leaf-1 request gives no signature: the fields are taken as zero
 // rather than from an earlier answer, so the processor is named "unbekannt".
 TEST_F(CpuTest, FailedLeaf1TakesTheSignatureAsZero) {
-  dev->SetVendor("GenuineIntel", 2);
-  dev->SetSignature(0x0633, 0x0080FBFF);
-  dev->Leaves[2] = {0x03020101, 0, 0, 0x0C040843};
+  SetVendor("GenuineIntel", 2);
+  SetSignature(0x0633, 0x0080FBFF);
+  Cpu().Cpuid[2] = {0x03020101, 0, 0, 0x0C040843};
+  Cpu().CpuidFailsAt = 4 + 3;  // second run: leaf 0, leaf 0, leaf 1
   Identify();
-  dev->FailingRequests = {4 + 3};  // second run: leaf 0, leaf 0, leaf 1
 
   const TCpuInfo ci = Identify();
 
@@ -213,42 +217,45 @@ TEST_F(CpuTest, FailedLeaf1TakesTheSignatureAsZero) {
   EXPECT_EQ(ci.L2KB, 512);
 }
 
-// A processor the driver cannot reach: no Cyrix test at all, not even on a
-// Cyrix part whose division leaves the flags alone.
+// A processor the driver cannot reach (announced, but the machine has only
+// one): no Cyrix test at all, not even on a Cyrix part without CPUID. The
+// presence test would read the interrupt mask first; no port is touched.
 TEST_F(CpuTest, UnreachableProcessorSkipsTheCyrixMethods) {
-  dev->Cpuid = ScriptedCpu::CpuidMode::Off;
-  dev->CpuidError = kErrCpuUnreachable;
-  dev->CyrixRegisters = true;
-  dev->Regs[0xFE] = 0x31;
-  auto machine = UseMachine(true);
+  Cpu().CpuidMode = SimCpuidMode::Off;
+  Cpu().DivFlagsUnchanged = true;
+  SetCyrixReg(0xFE, 0x31);
+  Start();
+  EXPECT_FALSE(DrvSetCpu(w, 2));
+  dev->Requests.clear();
 
   const TCpuInfo ci = Identify();
 
   EXPECT_TRUE(w.hw.CpuidFault);
-  EXPECT_TRUE(dev->Ports.empty());
-  EXPECT_TRUE(machine->AskedCpus.empty());
+  EXPECT_EQ(w.drv.DrvLastError, kErrCpuUnreachable);
+  EXPECT_TRUE(Ports().empty());
   EXPECT_EQ(ci.CpuName.view(), "unbekannt");
   EXPECT_FALSE(ci.Identified);
 }
 
-// Another failure of the request means no CPUID: the Cyrix methods run.
+// Another failure of the request means no CPUID: the Cyrix methods run (the
+// division changes the flags, so the presence test reads the ports).
 TEST_F(CpuTest, OtherCpuidFailureTriesTheCyrixMethods) {
-  dev->Cpuid = ScriptedCpu::CpuidMode::Off;
-  auto machine = UseMachine(false);
+  Cpu().CpuidMode = SimCpuidMode::Off;
 
   const TCpuInfo ci = Identify();
 
   EXPECT_FALSE(w.hw.CpuidFault);
-  EXPECT_EQ(machine->AskedCpus.size(), 1u);
-  EXPECT_FALSE(dev->Ports.empty());
+  EXPECT_NE(w.drv.DrvLastError, kErrCpuUnreachable);
+  EXPECT_FALSE(Ports().empty());
   EXPECT_EQ(ci.CpuName.view(), "unbekannt");
   EXPECT_EQ(ci.Vendor.view(), "NONE");
 }
 
 // The caller gets a copy; the global record stays with the unit.
 TEST_F(CpuTest, CallerReceivesACopyOfTheRecord) {
-  dev->SetVendor("GenuineIntel", 1);
-  dev->SetSignature(0x0526);
+  SetVendor("GenuineIntel", 1);
+  SetSignature(0x0526);
+  Start();
   TCpuInfo info;
   IdentifyCpu(w, info);
   info.CpuName = "changed";
@@ -264,15 +271,15 @@ TEST_F(CpuTest, ArbitraryVendorBytesAndEveryFamily) {
     seed = seed * 1664525u + 1013904223u;
     return static_cast<char>(seed >> 24);
   };
-  UseMachine(false);
   for (int round = 0; round < 64; ++round) {
     std::string vendor;
     for (int i = 0; i < 12; ++i) vendor.push_back(round % 4 == 0 ? '\0' : next());
     if (round % 8 == 1) vendor.replace(0, 3, "cEn");
     for (std::uint32_t family = 0; family < 16; ++family) {
-      dev->SetVendor(vendor, 2);
-      dev->SetSignature((family << 8) | static_cast<std::uint32_t>(round & 0xFF));
-      dev->Leaves[2] = {0x01u, 0, 0, static_cast<std::uint32_t>(round) * 0x01010101u};
+      SetVendor(vendor, 2);
+      SetSignature((family << 8) | static_cast<std::uint32_t>(round & 0xFF));
+      Cpu().Cpuid[2] = {0x01u, 0, 0, static_cast<std::uint32_t>(round) * 0x01010101u};
+      Start();
 
       const TCpuInfo ci = Identify();
 

@@ -48,6 +48,7 @@ TEST(Profile, EveryFormOfLine) {
       "divflags = unchanged\n"
       "pic = mirrored\n"
       "cpuid = cyrix\n"
+      "cpuidfail = 4\n"
       "msraccess = denied\n");
   EXPECT_EQ(p.Description, "Test machine");
   ASSERT_EQ(p.Processors.size(), 1u);
@@ -65,6 +66,7 @@ TEST(Profile, EveryFormOfLine) {
   EXPECT_TRUE(c.L2BusyStuck);
   EXPECT_TRUE(c.DivFlagsUnchanged);
   EXPECT_EQ(c.CpuidMode, SimCpuidMode::Cyrix);
+  EXPECT_EQ(c.CpuidFailsAt, 4u);
   EXPECT_TRUE(c.MsrDenied);
   EXPECT_TRUE(p.CyrixBank);
   EXPECT_EQ(p.CyrixRegs[0xC3], 0x10);
@@ -78,6 +80,7 @@ TEST(Profile, Defaults) {
   EXPECT_EQ(c.Msr.at(0xFE), 0x508u);
   EXPECT_EQ(c.Msr.size(), 29u);  // 2Ah 1E0h 11Eh FEh, 88h-8Bh, 116h 118h-11Bh, 200h-20Fh
   EXPECT_EQ(c.CpuidMode, SimCpuidMode::On);
+  EXPECT_EQ(c.CpuidFailsAt, 0u);
   EXPECT_FALSE(c.L2Ecc || c.L2BusyStuck || c.DivFlagsUnchanged || c.MsrDenied);
   EXPECT_FALSE(p.CyrixBank || p.PicMirrored);
   EXPECT_EQ(p.Description, "t.profile");
@@ -145,6 +148,11 @@ INSTANTIATE_TEST_SUITE_P(
                 "denied or readonly)"},
         BadLine{"cpuid = auto",
                 "p.profile:1: bad value 'auto' for 'cpuid' (want on, off or cyrix)"},
+        BadLine{"cpuidfail = 0",
+                "p.profile:1: bad value '0' for 'cpuidfail' (want a request number from 1)"},
+        BadLine{"cpuidfail = 4294967296",
+                "p.profile:1: bad value '4294967296' for 'cpuidfail' (want a request number from "
+                "1)"},
         BadLine{"cyrix ZZ = 00", "p.profile:1: bad register index in 'cyrix ZZ' (want a hex byte)"},
         BadLine{"CPUID 00000001: 00000652-00000000-00000000",
                 "p.profile:1: malformed CPUID line (want CPUID llllllll: EAX-EBX-ECX-EDX)"},

@@ -174,6 +174,32 @@ TEST(SimCpuid, LeavesModesAndUnknownLeaves) {
   EXPECT_FALSE(off.w.hw.CpuidFault);
 }
 
+// The request of the number given fails once, refused ones counted too; the
+// ones before and after it answer.
+TEST(SimCpuid, OneRequestFailsByItsNumber) {
+  for (const char* mode : {"on", "cyrix"}) {
+    SCOPED_TRACE(mode);
+    SimWorld t(std::string("cpuidfail = 3\ncpuid = ") + mode +
+               "\nCPUID 00000000: 00000001-756E6547-6C65746E-49656E69\n");
+    const bool answers = std::string(mode) == "on";
+    CpuidRegs r;
+    bool ok = false;
+    for (int request = 1; request <= 4; ++request) {
+      DrvCpuid(t.w, 0, r, ok);
+      EXPECT_EQ(ok, answers && request != 3) << request;
+      EXPECT_FALSE(t.w.hw.CpuidFault);
+      if (request == 3) {
+        const Device* dev = t.platform.Devices().Get(t.w.drv.DrvHandle);
+        EXPECT_EQ(dev->DescribeError(t.w.drv.DrvLastError),
+                  "the CPUID request failed: Input/output error");
+      }
+    }
+    if (answers) {
+      EXPECT_EQ(r.Ebx, 0x756E6547u);
+    }
+  }
+}
+
 TEST(SimPorts, CyrixRegistersBehind22hAnd23h) {
   SimWorld t(
       "cpuid = cyrix\ncyrix FE = 31\ncyrix FF = 17\ncyrix C2 = 22\ncyrix E8 = 00\n"

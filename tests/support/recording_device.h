@@ -1,5 +1,5 @@
 // A driver device for tests: records every request and answers each function
-// as scripted.
+// as scripted, or passes it on to the device behind it.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +37,8 @@ class RecordingDevice : public Device {
   std::vector<RecordedRequest> Requests;
   std::map<std::uint32_t, Answer> Answers;  // by function; unlisted: accepted, no words
   std::string Reason;                       // what DescribeError says
+  // The device that answers instead (a simulated machine's), or null.
+  std::shared_ptr<Device> Behind;
 
   DevResult Control(std::uint32_t ioctlCode, const std::uint8_t (&in)[16], const void* attached,
                     std::size_t attachedLen, void* out, std::uint32_t outLen) override {
@@ -50,6 +52,7 @@ class RecordingDevice : public Device {
     r.OutLen = outLen;
     r.HadOut = out != nullptr;
     Requests.push_back(r);
+    if (Behind) return Behind->Control(ioctlCode, in, attached, attachedLen, out, outLen);
     const auto it = Answers.find(r.Req.Func);
     if (it == Answers.end()) return {true, 0};
     const Answer& a = it->second;
@@ -62,7 +65,9 @@ class RecordingDevice : public Device {
     return {a.Ok, a.LastError};
   }
 
-  std::string DescribeError(std::uint32_t) const override { return Reason; }
+  std::string DescribeError(std::uint32_t lastError) const override {
+    return Behind ? Behind->DescribeError(lastError) : Reason;
+  }
 };
 
 // A fresh world over the fake platform with a recording device open as the
