@@ -78,13 +78,21 @@ class Win32Device : public Device {
   HANDLE handle_;
 };
 
+// Wine playing Windows 95 or 98 has no driver loader: "\\.\C:\path" is the
+// file itself there, and FILE_FLAG_DELETE_ON_CLOSE would delete it.
+bool UnderWine() {
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 // Opens "\\.\name". Windows 95 and 98 load a dynamic driver by this open
 // and unload it when the handle closes (FILE_FLAG_DELETE_ON_CLOSE); NT opens
 // the device of a started driver service.
 std::shared_ptr<Device> OpenDevice(const std::string& path, std::uint32_t& lastError) {
   HANDLE h;
   if (IsWin9x()) {
-    h = CreateFileA(path.c_str(), 0, 0, nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    const DWORD unload = UnderWine() ? 0 : FILE_FLAG_DELETE_ON_CLOSE;
+    h = CreateFileA(path.c_str(), 0, 0, nullptr, 0, unload, nullptr);
   } else {
     h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                     FILE_ATTRIBUTE_NORMAL, nullptr);
