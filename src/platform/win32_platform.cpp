@@ -171,6 +171,7 @@ bool Win32Platform::RunBoundThread(int proc, const std::function<std::uint32_t()
   if (thread == nullptr) return false;
   bool ok = true;
   if (proc != 0) {
+    // Windows 95 and 98 accept the mask 1 of their one processor.
     const DWORD_PTR mask = static_cast<DWORD_PTR>(1) << (proc - 1);
     ok = SetThreadAffinityMask(thread, mask) != 0;
   }
