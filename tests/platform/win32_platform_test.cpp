@@ -191,6 +191,7 @@ TEST(Win32BoundThread, UnboundEndedAndRefused) {
       [&]() -> std::uint32_t {
         ran = true;
         os.EndThread();
+        return 9;  // never reached
       },
       code));
   EXPECT_TRUE(ran);
