@@ -21,15 +21,40 @@ static void SetHandleCpu(PFILE_OBJECT file, int cpu) {
 
 /* --- the operations ------------------------------------------------------ */
 
-static int OpProcessorCount(void* ctx) {
-  (void)ctx;
-  return (int)KeNumberProcessors;
+/* The processors the system runs. NT 4.0 exports only the count (its
+ * processors are numbered without gaps); the 64-bit systems all have
+ * KeQueryActiveProcessors, and Wine's kernel-driver host gives no usable
+ * KeNumberProcessors. */
+static KAFFINITY ActiveProcessors(void) {
+#if defined(__x86_64__)
+  return KeQueryActiveProcessors();
+#else
+  const int n = (int)KeNumberProcessors;
+  if (n <= 0) return 1;
+  return n >= (int)(sizeof(KAFFINITY) * 8) ? ~(KAFFINITY)0 : ((KAFFINITY)1 << n) - 1;
+#endif
 }
 
-static uint32_t OpBind(void* ctx, int cpu) {
+static int OpProcessorCount(void* ctx) {
+  KAFFINITY mask = ActiveProcessors();
+  int n = 0;
   (void)ctx;
-  if (cpu < 1 || cpu > (int)(sizeof(KAFFINITY) * 8)) return KV_ERR_CPU_UNREACHABLE;
-  KeSetSystemAffinityThread((KAFFINITY)1 << (cpu - 1));
+  for (; mask != 0; mask &= mask - 1) ++n;
+  return n;
+}
+
+/* Processor `cpu` (1-based) is the cpu-th processor of the active set. */
+static uint32_t OpBind(void* ctx, int cpu) {
+  KAFFINITY mask = ActiveProcessors(), bit;
+  (void)ctx;
+  if (cpu < 1) return KV_ERR_CPU_UNREACHABLE;
+  for (;;) {
+    if (mask == 0) return KV_ERR_CPU_UNREACHABLE;
+    bit = mask & (~mask + 1);
+    if (--cpu == 0) break;
+    mask &= ~bit;
+  }
+  KeSetSystemAffinityThread(bit);
   return 0;
 }
 
