@@ -35,3 +35,10 @@ endfunction()
 torv_driver(kelvornt KELVORNT 0x0103)
 torv_driver(kelvornt_0102 KELVORNT-0102 0x0102)
 install(TARGETS kelvornt RUNTIME DESTINATION .)
+
+# The Wine cases of the driver (tests/windows/kelvornt-cases) talk to it
+# through this client.
+if(TORV_TESTS)
+  add_executable(kelvornt_client ${CMAKE_SOURCE_DIR}/tests/windows/kelvornt_client.c)
+  set_target_properties(kelvornt_client PROPERTIES C_STANDARD 99 C_EXTENSIONS ON)
+endif()
