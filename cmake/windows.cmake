@@ -29,7 +29,8 @@ function(torv_driver target file version)
     target_compile_options(${target} PRIVATE -mno-red-zone)
   endif()
   target_link_options(${target} PRIVATE -nostdlib -Wl,--subsystem,native
-                      -Wl,--entry,${torv_driver_entry} -Wl,--image-base,0x10000)
+                      -Wl,--entry,${torv_driver_entry} -Wl,--image-base,0x10000
+                      -Wl,--exclude-all-symbols)
   target_link_libraries(${target} PRIVATE ntoskrnl hal gcc)
 endfunction()
 torv_driver(kelvornt KELVORNT 0x0103)

@@ -196,6 +196,7 @@ static NTSTATUS NTAPI OnCreate(PDEVICE_OBJECT device, PIRP irp) {
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
+/* The last handle to a file object going away, and the file object itself. */
 static NTSTATUS NTAPI OnClose(PDEVICE_OBJECT device, PIRP irp) {
   (void)device;
   return Complete(irp, STATUS_SUCCESS, 0);
@@ -248,6 +249,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) 
   }
   device->Flags |= DO_BUFFERED_IO;
   driver->MajorFunction[IRP_MJ_CREATE] = OnCreate;
+  driver->MajorFunction[IRP_MJ_CLEANUP] = OnClose;
   driver->MajorFunction[IRP_MJ_CLOSE] = OnClose;
   driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = OnDeviceControl;
   driver->DriverUnload = OnUnload;
