@@ -1,0 +1,179 @@
+/* Talks to the installed KELVORNT.SYS through \\.\Dev_KelvorNT the way the
+ * program does and prints one line per check ("ok: ..." / "FAILED: ...").
+ *   kelvornt_client check VERSION   the driver answers, with version VERSION
+ *   kelvornt_client absent          the device is gone
+ * Only requests Wine's kernel-driver host can carry out are sent: no
+ * register or port access reaches the hardware (those would end it). */
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#define IOCTL_KELVOR 0x9C406000u
+
+static int failures = 0;
+
+static void Check(int ok, const char* what, unsigned long a, unsigned long b) {
+  if (ok) {
+    printf("ok: %s\n", what);
+  } else {
+    printf("FAILED: %s (got %08lX, want %08lX)\n", what, a, b);
+    ++failures;
+  }
+  fflush(stdout);
+}
+
+static void PutWord(unsigned char* p, DWORD v) {
+  p[0] = (unsigned char)v;
+  p[1] = (unsigned char)(v >> 8);
+  p[2] = (unsigned char)(v >> 16);
+  p[3] = (unsigned char)(v >> 24);
+}
+
+static DWORD Word(const unsigned char* p, int i) {
+  p += 4 * i;
+  return (DWORD)p[0] | (DWORD)p[1] << 8 | (DWORD)p[2] << 16 | (DWORD)p[3] << 24;
+}
+
+/* One request; returns the last error (0 on success) and the reply length. */
+static DWORD Request(HANDLE dev, DWORD func, DWORD p1, DWORD p2, DWORD p3, unsigned char* out,
+                     DWORD outLen, DWORD* got) {
+  unsigned char in[16];
+  DWORD n = 0;
+  PutWord(in, func);
+  PutWord(in + 4, p1);
+  PutWord(in + 8, p2);
+  PutWord(in + 12, p3);
+  if (!DeviceIoControl(dev, IOCTL_KELVOR, in, sizeof in, out, outLen, &n, NULL)) {
+    if (got != NULL) *got = n;
+    return GetLastError();
+  }
+  if (got != NULL) *got = n;
+  return 0;
+}
+
+static void Cpuid(DWORD leaf, DWORD r[4]) {
+  DWORD a, b, c, d;
+  __asm__ volatile("cpuid" : "=a"(a), "=b"(b), "=c"(c), "=d"(d) : "a"(leaf), "c"(0u));
+  r[0] = a;
+  r[1] = b;
+  r[2] = c;
+  r[3] = d;
+}
+
+static unsigned long long Rdtsc(void) {
+  DWORD lo, hi;
+  __asm__ volatile("rdtsc" : "=a"(lo), "=d"(hi));
+  return (unsigned long long)hi << 32 | lo;
+}
+
+/* Cycles during one system timer tick measured here in user mode. */
+static double UserClockCount(void) {
+  LARGE_INTEGER f, t0, t1;
+  unsigned long long c0, c1;
+  QueryPerformanceFrequency(&f);
+  QueryPerformanceCounter(&t0);
+  c0 = Rdtsc();
+  do QueryPerformanceCounter(&t1);
+  while ((double)(t1.QuadPart - t0.QuadPart) < (double)f.QuadPart / 18.206);
+  c1 = Rdtsc();
+  return (double)(c1 - c0) * ((double)f.QuadPart / 18.206) / (double)(t1.QuadPart - t0.QuadPart);
+}
+
+static int CheckDriver(DWORD version) {
+  unsigned char out[16];
+  char what[128];
+  DWORD got = 0, e, r[4], i, procs;
+  SYSTEM_INFO si;
+  HANDLE dev = CreateFileA("\\\\.\\Dev_KelvorNT", GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  Check(dev != INVALID_HANDLE_VALUE, "device \\\\.\\Dev_KelvorNT opens", GetLastError(), 0);
+  if (dev == INVALID_HANDLE_VALUE) return 1;
+
+  memset(out, 0xCC, sizeof out);
+  e = Request(dev, 1, 0, 0, 0, out, 16, &got);
+  Check(e == 0 && got == 12 && Word(out, 0) == 0x12340001u && Word(out, 1) == 0 &&
+            Word(out, 2) == 0,
+        "identity: 12 bytes, first word 12340001h", Word(out, 0), 0x12340001u);
+  e = Request(dev, 101, 0, 0, 0, out, 8, &got);
+  sprintf(what, "version %04lXh in 8 bytes", (unsigned long)version);
+  Check(e == 0 && got == 8 && Word(out, 0) == version && Word(out, 1) == 0, what, Word(out, 0),
+        version);
+  Check(Request(dev, 102, 0x4A57515Au, 0, 0, out, 0, NULL) == 0, "signature accepted", 0, 0);
+  e = Request(dev, 102, 0x4A57515Bu, 0, 0, out, 0, NULL);
+  Check(e == 87, "wrong signature: last error 87", e, 87);
+  e = Request(dev, 55, 0, 0, 0, out, 16, NULL);
+  Check(e == 1, "unknown function: last error 1", e, 1);
+  e = Request(dev, 1, 0, 0, 0, out, 11, NULL);
+  Check(e == 24, "identity into 11 bytes: last error 24", e, 24);
+  e = Request(dev, 20, 0x10, 0, 0, out, 8, NULL);
+  Check(e == 5, "register 10h refused: last error 5", e, 5);
+  e = Request(dev, 10, 0x80, 0, 0, out, 1, NULL);
+  Check(e == 5, "port 80h refused: last error 5", e, 5);
+
+  Cpuid(0, r);
+  memset(out, 0xCC, sizeof out);
+  e = Request(dev, 22, 0, 0, 0, out, 16, &got);
+  Check(e == 0 && got == 16 && Word(out, 0) == r[0] && Word(out, 1) == r[1] &&
+            Word(out, 2) == r[2] && Word(out, 3) == r[3],
+        "CPUID 0 as in user mode", Word(out, 1), r[1]);
+
+  GetSystemInfo(&si);
+  procs = si.dwNumberOfProcessors;
+  for (i = 1; i <= procs && i <= 8 * sizeof(DWORD_PTR); ++i) {
+    SetThreadAffinityMask(GetCurrentThread(), (DWORD_PTR)1 << (i - 1));
+    Cpuid(1, r);
+    e = Request(dev, 74, i, 0, 0, out, 0, NULL);
+    sprintf(what, "processor %lu selected", (unsigned long)i);
+    Check(e == 0, what, e, 0);
+    e = Request(dev, 22, 1, 0, 0, out, 16, NULL);
+    /* EBX bits 31..24: the initial APIC ID of the processor that ran it. */
+    sprintf(what, "CPUID 1 on processor %lu as in user mode there", (unsigned long)i);
+    Check(e == 0 && Word(out, 0) == r[0] && Word(out, 1) == r[1] && Word(out, 3) == r[3], what,
+          Word(out, 1), r[1]);
+  }
+  SetThreadAffinityMask(GetCurrentThread(), si.dwActiveProcessorMask);
+  e = Request(dev, 74, procs + 1, 0, 0, out, 0, NULL);
+  Check(e == 0xC0000026u, "processor beyond the last: unreachable", e, 0xC0000026u);
+  e = Request(dev, 22, 0, 0, 0, out, 16, NULL);
+  Check(e == 0xC0000026u, "CPUID there: unreachable", e, 0xC0000026u);
+  {
+    /* Another handle keeps its own processor (1). */
+    HANDLE other = CreateFileA("\\\\.\\Dev_KelvorNT", GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    e = other == INVALID_HANDLE_VALUE ? GetLastError() : Request(other, 22, 0, 0, 0, out, 16, NULL);
+    Check(e == 0, "CPUID on a second handle: processor 1", e, 0);
+    if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+  }
+  e = Request(dev, 74, 1, 0, 0, out, 0, NULL);
+  Check(e == 0, "processor 1 selected again", e, 0);
+
+  {
+    const double user = UserClockCount();
+    memset(out, 0xCC, sizeof out);
+    e = Request(dev, 71, 0, 0, 0, out, 8, &got);
+    Check(e == 0 && got == 8 && Word(out, 1) == 0, "clock count answered", e, 0);
+    sprintf(what, "clock count %lu within 10%% of %.0f measured in user mode",
+            (unsigned long)Word(out, 0), user);
+    Check(e == 0 && Word(out, 0) > 0.9 * user && Word(out, 0) < 1.1 * user, what, Word(out, 0),
+          (unsigned long)user);
+  }
+  CloseHandle(dev);
+  return failures != 0;
+}
+
+int main(int argc, char** argv) {
+  if (argc == 3 && strcmp(argv[1], "check") == 0) {
+    return CheckDriver((DWORD)strtoul(argv[2], NULL, 16));
+  }
+  if (argc == 2 && strcmp(argv[1], "absent") == 0) {
+    HANDLE dev = CreateFileA("\\\\.\\Dev_KelvorNT", GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    Check(dev == INVALID_HANDLE_VALUE, "device gone after the service is deleted", 0, 0);
+    if (dev != INVALID_HANDLE_VALUE) CloseHandle(dev);
+    return failures != 0;
+  }
+  fprintf(stderr, "usage: kelvornt_client check VERSION | absent\n");
+  return 2;
+}
