@@ -43,3 +43,10 @@ if(TORV_TESTS)
   add_executable(kelvornt_client ${CMAKE_SOURCE_DIR}/tests/windows/kelvornt_client.c)
   set_target_properties(kelvornt_client PROPERTIES C_STANDARD 99 C_EXTENSIONS ON)
 endif()
+
+# The window's test driver: presses the buttons of a running torvacin.exe and
+# reads its list box (tests/windows/window-cases runs it under Wine).
+if(TORV_TESTS)
+  add_executable(window_probe tests/windows/window_probe.cpp)
+  target_link_libraries(window_probe PRIVATE user32)
+endif()
