@@ -273,7 +273,9 @@ void LoadDriver(World& w, std::uint8_t kind, std::string_view fileName,
                 std::uint32_t requiredVersion, std::uint32_t& errorCode, const LinuxStart& start) {
   errorCode = 0;
   w.drv.DrvFileName = Cut(fileName);
-  if (kind == kOsLinux) {
+  // A simulated machine (/SIM) answers through its own device on every
+  // system: no driver is looked for, copied or installed for it.
+  if (kind == kOsLinux || w.machine) {
     LoadLinux(w, requiredVersion, errorCode, start);
     return;
   }
@@ -417,7 +419,7 @@ std::string DrvErrorText(World& w, std::uint32_t code) {
 // Elsewhere nothing is done: the Windows 95/98 driver goes when its handle
 // closes at the end, and on Linux nothing runs outside the program.
 void DrvUnload(World& w) {
-  if (w.shell.OsKind != kOsWinNT) return;
+  if (w.shell.OsKind != kOsWinNT || w.machine) return;
   CloseDevice(w);
   RemoveService(w, kNtServiceName);
 }

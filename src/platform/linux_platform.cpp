@@ -22,32 +22,6 @@ extern char** environ;
 
 namespace torv {
 
-ConsoleBoxPresenter::ConsoleBoxPresenter()
-    : in_(stdin), out_(stderr), interactive_(isatty(STDIN_FILENO) != 0) {}
-
-int ConsoleBoxPresenter::Show(std::string_view title, std::string_view text, BoxButtons buttons) {
-  const std::string line = Cp1252ToUtf8(title) + ": " + Cp1252ToUtf8(text);
-  std::fprintf(out_, "%s\n", line.c_str());
-  if (buttons == BoxButtons::Ok) {
-    std::fflush(out_);
-    return kIdOk;
-  }
-  if (!interactive_) {
-    std::fprintf(out_, "(no terminal to answer: Cancel)\n");
-    std::fflush(out_);
-    return kIdCancel;
-  }
-  std::fprintf(out_, "OK or Cancel? [o/C] ");
-  std::fflush(out_);
-  char buf[64];
-  if (std::fgets(buf, sizeof buf, in_) == nullptr) return kIdCancel;
-  std::string answer;
-  for (const char* p = buf; *p != '\0' && *p != '\n'; ++p) {
-    if (*p != ' ') answer += static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
-  }
-  return (answer == "o" || answer == "ok" || answer == "y" || answer == "yes") ? kIdOk : kIdCancel;
-}
-
 LinuxPlatform::LinuxPlatform() {
   // Processor p is the kernel's CPU p - 1, as the register back-end numbers
   // /dev/cpu/N. A CPU that this process may not use (a container's CPU set)

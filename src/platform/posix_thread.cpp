@@ -14,7 +14,8 @@ void* ThreadMain(void* arg) {
 }  // namespace
 
 ThreadToken CurrentThreadToken() {
-  return reinterpret_cast<ThreadToken>(pthread_self());
+  // glibc's pthread_t is an integer as wide as a pointer on i386 and x86_64.
+  return static_cast<ThreadToken>(pthread_self());
 }
 
 bool RunOnNewThread(const std::function<void()>& body) {

@@ -9,6 +9,7 @@
 
 #include "world.h"
 #include "driver/loader.h"
+#include "machine/machine.h"
 #include "platform/fake_platform.h"
 
 namespace torv {
@@ -314,6 +315,24 @@ TEST(DriverPaths, ProgramFolderNotWorkingDirectory) {
   EXPECT_EQ(u.Load(kOsWinNT), 0u);
   EXPECT_TRUE(u.os.Boxes.empty());
   EXPECT_EQ(u.ServicePath(), kProgDir + kNt);
+}
+
+// A simulated machine answers on every Windows kind through its own device:
+// no driver file is looked at, no service installed, and the end of the
+// program touches no service either.
+TEST(DriverPaths, SimulatedMachineNeedsNoDriver) {
+  for (const std::uint8_t kind : {kOsWin95, kOsWin98, kOsWinNT}) {
+    WinWorld t(kind);
+    std::string error;
+    t.w.machine = MakeSimMachine("p2-450", error);
+    ASSERT_TRUE(t.w.machine) << error;
+    EXPECT_EQ(t.Load(kind), 0u) << int{kind};
+    EXPECT_NE(t.w.platform->Devices().Get(t.w.drv.DrvHandle), nullptr);
+    EXPECT_TRUE(t.os.Boxes.empty());
+    DrvUnload(t.w);
+    EXPECT_TRUE(t.os.ScmLog.empty());
+    EXPECT_EQ(t.os.OpenScHandles, 0);
+  }
 }
 
 }  // namespace
