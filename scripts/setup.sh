@@ -11,6 +11,12 @@ if [ "${TORV_TEST_PACKAGES:-0}" = 1 ]; then
   torv_packages+=(librsvg2-bin desktop-file-utils appstream groff man-db lintian dpkg-dev file)
   # The Pentium II build and the emulated Pentium II it runs on.
   torv_packages+=(g++-multilib qemu-system-x86 cpio file binutils)
+  # The Windows program (i686, win32 thread model) and its driver, and the
+  # x86-64 build of the same sources with the test suites that 64-bit Wine
+  # runs; GoogleTest's sources are built with the cross compiler.
+  torv_packages+=(g++-mingw-w64-i686-win32 gcc-mingw-w64-i686-win32 mingw-w64-i686-dev)
+  torv_packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev)
+  torv_packages+=(wine64 googletest)
 fi
 
 torv_install_packages() {
