@@ -215,32 +215,7 @@ Fl_Button* FltkView::AddButton(Ctl c, const char* label, int x, int y, int w, in
 }
 
 void FltkView::Click(Ctl c) {
-  if (form_ == nullptr) return;
-  switch (c) {
-    case Ctl::okButton:
-      form_->okexit();
-      break;
-    case Ctl::sDetails:
-      form_->Details();
-      break;
-    case Ctl::Proc1:
-      form_->Proc1Click();
-      break;
-    case Ctl::Proc2:
-      form_->Proc2Click();
-      break;
-    case Ctl::Proc3:
-      form_->Proc3Click();
-      break;
-    case Ctl::Proc4:
-      form_->Proc4Click();
-      break;
-    case Ctl::save:
-      form_->saveClick();
-      break;
-    default:
-      break;
-  }
+  if (form_ != nullptr) form_->OnClick(c);
 }
 
 void FltkView::Repaint() {

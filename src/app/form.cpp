@@ -216,6 +216,34 @@ void TForm1::Details() {
   SetEnabled(Ctl::sDetails, false);
 }
 
+void TForm1::OnClick(Ctl c) {
+  switch (c) {
+    case Ctl::okButton:
+      okexit();
+      break;
+    case Ctl::sDetails:
+      Details();
+      break;
+    case Ctl::Proc1:
+      Proc1Click();
+      break;
+    case Ctl::Proc2:
+      Proc2Click();
+      break;
+    case Ctl::Proc3:
+      Proc3Click();
+      break;
+    case Ctl::Proc4:
+      Proc4Click();
+      break;
+    case Ctl::save:
+      saveClick();
+      break;
+    default:
+      break;
+  }
+}
+
 void TForm1::OnFormKey(int key, unsigned shift) {
   if (key != kKeyD || shift != kCtrlKey) return;
   controls_[static_cast<int>(Ctl::Edit1)].Visible = true;

@@ -118,6 +118,9 @@ class TForm1 {
   bool Saveto(std::string_view fileName);
   // Asks for a file name; an existing file is replaced only after "OK".
   void saveClick();
+  // A press of button `c`: the handler above that belongs to it; the switch
+  // field and the list box have none.
+  void OnClick(Ctl c);
 
   const ControlState& Control(Ctl c) const { return controls_[static_cast<int>(c)]; }
   const std::string& Caption() const { return caption_; }

@@ -217,32 +217,7 @@ void Win32View::Repaint() {
 }
 
 void Win32View::Click(int id) {
-  if (form_ == nullptr) return;
-  switch (static_cast<Ctl>(id - kFirstId)) {
-    case Ctl::okButton:
-      form_->okexit();
-      break;
-    case Ctl::sDetails:
-      form_->Details();
-      break;
-    case Ctl::Proc1:
-      form_->Proc1Click();
-      break;
-    case Ctl::Proc2:
-      form_->Proc2Click();
-      break;
-    case Ctl::Proc3:
-      form_->Proc3Click();
-      break;
-    case Ctl::Proc4:
-      form_->Proc4Click();
-      break;
-    case Ctl::save:
-      form_->saveClick();
-      break;
-    default:
-      break;
-  }
+  if (form_ != nullptr) form_->OnClick(static_cast<Ctl>(id - kFirstId));
 }
 
 bool Win32View::PreviewKey(const MSG& msg) {

@@ -7,9 +7,11 @@
 #include <cerrno>
 #include <random>
 
+#include "platform/save_steps.h"
+
 namespace torv {
 
-namespace {
+namespace save_steps {
 
 std::string FolderOf(const std::string& path) {
   const auto slash = path.find_last_of('/');
@@ -18,8 +20,7 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-// A fresh name in `folder` that no other save (of this or another process)
-// uses: short, so that it fits beside a target with a long name.
+// Unique among the saves of this and other processes.
 std::string TempName(const std::string& folder, std::mt19937& random) {
   static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::string name = folder + "/.torvacin-";
@@ -27,7 +28,30 @@ std::string TempName(const std::string& folder, std::mt19937& random) {
   return name + ".tmp";
 }
 
-}  // namespace
+int CreateNew(const SaveCalls& calls, const std::string& path) {
+  return calls.Create(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+}
+
+int Close(int fd) { return ::close(fd); }
+
+void Remove(const std::string& path) { ::unlink(path.c_str()); }
+
+bool TakenByOther(const std::string& path, std::string& kind) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) return false;
+  kind = FileKind(st.st_mode);
+  return true;
+}
+
+void SyncFolder(const std::string& folder) {
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+}
+
+}  // namespace save_steps
 
 std::string FileKind(mode_t mode) {
   if (S_ISDIR(mode)) return "a directory";
@@ -62,74 +86,10 @@ bool CheckSaveTarget(const std::string& path, SaveFailure& failure) {
     failure.Error = errno;
     return false;
   }
-  if (::access(FolderOf(path).c_str(), W_OK | X_OK) != 0) {
+  if (::access(save_steps::FolderOf(path).c_str(), W_OK | X_OK) != 0) {
     failure.Error = errno;
     return false;
   }
-  return true;
-}
-
-bool SaveReplacing(const std::string& path, std::string_view bytes, SaveFailure& failure,
-                   const SaveCalls& calls) {
-  if (!CheckSaveTarget(path, failure)) return false;
-  const bool hadOld = failure.KeptOld;
-  auto fail = [&](int error) {
-    failure.Error = error;
-    failure.KeptOld = hadOld;
-    return false;
-  };
-  const std::string folder = FolderOf(path);
-  std::random_device seed;
-  std::mt19937 random(seed());
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = TempName(folder, random);
-    fd = calls.Create(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return fail(errno);
-  }
-  if (fd < 0) return fail(EEXIST);
-  auto discard = [&](int error) {
-    ::close(fd);
-    ::unlink(temp.c_str());
-    return fail(error);
-  };
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = calls.Write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return discard(n < 0 ? errno : ENOSPC);
-    done += static_cast<std::size_t>(n);
-  }
-  if (calls.Sync(fd) != 0) return discard(errno);
-  if (::close(fd) != 0) {
-    const int error = errno;
-    ::unlink(temp.c_str());
-    return fail(error);
-  }
-  // The target may have been replaced by something else since the check: a
-  // directory makes the rename fail; anything but a regular file or a link is
-  // refused again rather than replaced.
-  struct stat st;
-  if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
-    ::unlink(temp.c_str());
-    failure.NotRegular = true;
-    failure.Kind = FileKind(st.st_mode);
-    failure.KeptOld = true;
-    return false;
-  }
-  if (calls.Rename(temp.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temp.c_str());
-    return fail(error);
-  }
-  // Make the new name itself durable; the file is in place whatever this gives.
-  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  failure = SaveFailure{};
   return true;
 }
 

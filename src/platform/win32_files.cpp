@@ -1,6 +1,6 @@
-// Files on Windows: the same one-step replacement of a saved log as on Linux
-// (a new file in the same folder, flushed to the disk, then moved over the
-// target) through the C runtime's descriptors, and the input file check.
+// Files on Windows: the steps of a save (the C runtime's descriptors, the
+// move over the target that Windows 95 and 98 do in two calls), the check of
+// a save's target and of an input file.
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -10,10 +10,11 @@
 #include <random>
 
 #include "platform/files.h"
+#include "platform/save_steps.h"
 
 namespace torv {
 
-namespace {
+namespace save_steps {
 
 std::string FolderOf(const std::string& path) {
   const auto slash = path.find_last_of("\\/");
@@ -30,6 +31,30 @@ std::string TempName(const std::string& folder, std::mt19937& random) {
   for (int i = 0; i < 3; ++i) name += kChars[random() % (sizeof kChars - 1)];
   return name + ".tmp";
 }
+
+int CreateNew(const SaveCalls& calls, const std::string& path) {
+  return calls.Create(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                      _S_IREAD | _S_IWRITE);
+}
+
+int Close(int fd) { return ::_close(fd); }
+
+void Remove(const std::string& path) { ::_unlink(path.c_str()); }
+
+// A directory that took the target's place.
+bool TakenByOther(const std::string& path, std::string& kind) {
+  const DWORD now = GetFileAttributesA(path.c_str());
+  if (now == INVALID_FILE_ATTRIBUTES || (now & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
+  kind = FileKind(S_IFDIR);
+  return true;
+}
+
+// A moved file's name is written through by MoveFileEx already.
+void SyncFolder(const std::string&) {}
+
+}  // namespace save_steps
+
+namespace {
 
 // The C runtime's error number for a system error code of a file call.
 int ErrnoOf(DWORD error) {
@@ -108,7 +133,7 @@ bool CheckSaveTarget(const std::string& path, SaveFailure& failure) {
     failure.Error = ErrnoOf(GetLastError());
     return false;
   }
-  const DWORD folder = GetFileAttributesA(FolderOf(path).c_str());
+  const DWORD folder = GetFileAttributesA(save_steps::FolderOf(path).c_str());
   if (folder == INVALID_FILE_ATTRIBUTES) {
     failure.Error = ErrnoOf(GetLastError());
     return false;
@@ -117,62 +142,6 @@ bool CheckSaveTarget(const std::string& path, SaveFailure& failure) {
     failure.Error = ENOTDIR;
     return false;
   }
-  return true;
-}
-
-bool SaveReplacing(const std::string& path, std::string_view bytes, SaveFailure& failure,
-                   const SaveCalls& calls) {
-  if (!CheckSaveTarget(path, failure)) return false;
-  const bool hadOld = failure.KeptOld;
-  auto fail = [&](int error) {
-    failure.Error = error;
-    failure.KeptOld = hadOld;
-    return false;
-  };
-  const std::string folder = FolderOf(path);
-  std::random_device seed;
-  std::mt19937 random(seed());
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = TempName(folder, random);
-    fd = calls.Create(temp.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                      _S_IREAD | _S_IWRITE);
-    if (fd < 0 && errno != EEXIST) return fail(errno);
-  }
-  if (fd < 0) return fail(EEXIST);
-  auto discard = [&](int error) {
-    ::_close(fd);
-    ::_unlink(temp.c_str());
-    return fail(error);
-  };
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = calls.Write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) return discard(n < 0 ? errno : ENOSPC);
-    done += static_cast<std::size_t>(n);
-  }
-  if (calls.Sync(fd) != 0) return discard(errno);
-  if (::_close(fd) != 0) {
-    const int error = errno;
-    ::_unlink(temp.c_str());
-    return fail(error);
-  }
-  // A directory that took the target's place since the check is refused.
-  const DWORD now = GetFileAttributesA(path.c_str());
-  if (now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    ::_unlink(temp.c_str());
-    failure.NotRegular = true;
-    failure.Kind = FileKind(S_IFDIR);
-    failure.KeptOld = true;
-    return false;
-  }
-  if (calls.Rename(temp.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    ::_unlink(temp.c_str());
-    return fail(error);
-  }
-  failure = SaveFailure{};
   return true;
 }
 

@@ -149,6 +149,25 @@ TEST_F(Form, DetailsAppendOnceUntilTheNextRun) {
   EXPECT_TRUE(f.Control(Ctl::sDetails).Enabled);
 }
 
+// A button press, as both windows deliver it, reaches that button's handler;
+// the list box, the picture and the switch field have none.
+TEST_F(Form, ButtonPressesReachTheirHandlers) {
+  TForm1& f = Start(4);
+  for (const Ctl c : {Ctl::ListBox1, Ctl::Image1, Ctl::Edit1}) f.OnClick(c);
+  EXPECT_EQ(script.WorkerArgs, std::vector<std::int32_t>{1});
+  EXPECT_EQ(script.DetailsCalls, 0);
+  f.OnClick(Ctl::sDetails);
+  EXPECT_EQ(script.DetailsCalls, 1);
+  f.OnClick(Ctl::Proc4);
+  f.OnClick(Ctl::Proc2);
+  f.OnClick(Ctl::Proc3);
+  f.OnClick(Ctl::Proc1);
+  EXPECT_EQ(script.WorkerArgs, (std::vector<std::int32_t>{1, 4, 2, 3, 1}));
+  EXPECT_FALSE(f.Ended);
+  f.OnClick(Ctl::okButton);
+  EXPECT_TRUE(f.Ended);
+}
+
 TEST_F(Form, DetailsFollowTheWorkersExitCode) {
   for (std::uint32_t code : {0u, 1u, 2u, 3u, 6u, 7u, 8u}) {
     SCOPED_TRACE(code);
