@@ -176,37 +176,42 @@ std::uintptr_t FakePlatform::OpenService(std::uintptr_t scm, const std::string& 
   return h;
 }
 
-bool FakePlatform::StartService(std::uintptr_t service) {
-  const auto h = serviceHandles_.find(service);
-  if (h == serviceHandles_.end() || h->second.empty()) return Fail(kErrInvalidHandle);
+std::map<std::string, FakeService>::iterator FakePlatform::ServiceOf(std::uintptr_t handle) {
+  const auto h = serviceHandles_.find(handle);
+  if (h == serviceHandles_.end() || h->second.empty()) {
+    Fail(kErrInvalidHandle);
+    return Services.end();
+  }
   const auto s = Services.find(h->second);
-  if (s == Services.end()) return Fail(kErrServiceDoesNotExist);
+  if (s == Services.end()) Fail(kErrServiceDoesNotExist);
+  return s;
+}
+
+bool FakePlatform::StartService(std::uintptr_t service) {
+  const auto s = ServiceOf(service);
+  if (s == Services.end()) return false;
   if (s->second.Running) return Fail(kErrServiceAlreadyRunning);
   if (Files.count(s->second.Config.BinaryPath) == 0) return Fail(kErrFileNotFound);
   s->second.Running = true;
-  ScmLog.push_back("start " + h->second);
+  ScmLog.push_back("start " + s->first);
   return true;
 }
 
 bool FakePlatform::ControlService(std::uintptr_t service, std::uint32_t control) {
-  const auto h = serviceHandles_.find(service);
-  if (h == serviceHandles_.end() || h->second.empty()) return Fail(kErrInvalidHandle);
-  const auto s = Services.find(h->second);
-  if (s == Services.end()) return Fail(kErrServiceDoesNotExist);
+  const auto s = ServiceOf(service);
+  if (s == Services.end()) return false;
   if (control != kServiceControlStop || !s->second.Running) return Fail(kErrServiceNotActive);
   s->second.Running = false;
-  ScmLog.push_back("stop " + h->second);
+  ScmLog.push_back("stop " + s->first);
   if (s->second.MarkedForDelete) Services.erase(s);
   return true;
 }
 
 bool FakePlatform::DeleteService(std::uintptr_t service) {
-  const auto h = serviceHandles_.find(service);
-  if (h == serviceHandles_.end() || h->second.empty()) return Fail(kErrInvalidHandle);
-  const auto s = Services.find(h->second);
-  if (s == Services.end()) return Fail(kErrServiceDoesNotExist);
+  const auto s = ServiceOf(service);
+  if (s == Services.end()) return false;
   if (s->second.MarkedForDelete) return Fail(kErrServiceMarkedForDelete);
-  ScmLog.push_back("delete " + h->second);
+  ScmLog.push_back("delete " + s->first);
   // A running service goes when it stops.
   if (s->second.Running) {
     s->second.MarkedForDelete = true;

@@ -126,6 +126,9 @@ class FakePlatform : public Platform {
     lastError_ = error;
     return false;
   }
+  // The service an open service handle names, or Services.end() with the
+  // last error set (an unknown handle, or a service deleted meanwhile).
+  std::map<std::string, FakeService>::iterator ServiceOf(std::uintptr_t handle);
 
   DeviceTable devices_;
   std::map<std::uintptr_t, std::string> serviceHandles_;  // handle -> service name ("" manager)
