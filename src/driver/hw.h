@@ -54,6 +54,21 @@ inline constexpr Field kFeatMmx{23, 23};
 // CPUID leaf 2: the number of requests in EAX's low byte.
 inline constexpr Field kLeaf2Requests{7, 0};
 
+// Whether CPUID leaf 1's signature (EAX) is that of a processor with the P6
+// second-level cache controller and the registers the analysis reads: family
+// 6 without extended model or family, models 0 to 8, 0Ah and 0Bh (Pentium
+// Pro, Pentium II, Celeron, Pentium III and their Xeons). Models 9 and 0Ch to
+// 0Fh (Pentium M, Core Solo/Duo, Core 2) have other registers, or none, at
+// those numbers; no register of theirs is read or written.
+constexpr bool HasP6CacheController(std::uint32_t eax1) {
+  if (Bits(eax1, kSigFamily) != 6 || Bits(eax1, kSigExtModel) != 0 ||
+      Bits(eax1, kSigExtFamily) != 0) {
+    return false;
+  }
+  const std::uint32_t model = Bits(eax1, kSigModel);
+  return model <= 8 || model == 0x0A || model == 0x0B;
+}
+
 // P6 register numbers used by the cache transaction and the analysis, each
 // followed by the fields the analysis reads.
 inline constexpr std::uint32_t kMsrPowerOn = 0x2A;  // EBL_CR_POWERON

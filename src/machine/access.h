@@ -49,8 +49,8 @@ bool ParseAccessRequest(std::string_view line, AccessRequest& out);
 bool AccessAllowed(AccessOp op, std::uint32_t regOrPort);
 
 // Whether CPUID leaf 0 (vendor in EBX, EDX, ECX) and leaf 1 EAX describe a
-// processor the helper serves registers on: GenuineIntel, family 6, extended
-// model and extended family 0.
+// processor the helper serves registers on: GenuineIntel with the P6 cache
+// controller (HasP6CacheController: family 6, models 0-8, 0Ah, 0Bh).
 bool AccessServesProcessor(std::uint32_t ebx, std::uint32_t edx, std::uint32_t ecx,
                            std::uint32_t eax1);
 

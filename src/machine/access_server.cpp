@@ -141,10 +141,7 @@ bool AccessServesProcessor(std::uint32_t ebx, std::uint32_t edx, std::uint32_t e
                            std::uint32_t eax1) {
   // "GenuineIntel" as CPUID leaf 0 leaves it in EBX, EDX, ECX.
   if (ebx != 0x756E6547u || edx != 0x49656E69u || ecx != 0x6C65746Eu) return false;
-  const std::uint32_t family = (eax1 >> 8) & 0xF;
-  const std::uint32_t extModel = (eax1 >> 16) & 0xF;
-  const std::uint32_t extFamily = (eax1 >> 20) & 0xFF;
-  return family == 6 && extModel == 0 && extFamily == 0;
+  return HasP6CacheController(eax1);
 }
 
 bool AccessServer::Serves(std::uint32_t cpu) {

@@ -65,7 +65,7 @@ TEST(AccessFilter, AllowsExactlyTheRegistersAndPortsOfTheAnalysis) {
   }
 }
 
-TEST(AccessFilter, ServesOnlyGenuineIntelFamilySixWithoutExtendedFields) {
+TEST(AccessFilter, ServesOnlyGenuineIntelWithTheP6CacheController) {
   constexpr std::uint32_t kIntel[3] = {0x756E6547u, 0x49656E69u, 0x6C65746Eu};  // EBX EDX ECX
   constexpr std::uint32_t kAmd[3] = {0x68747541u, 0x69746E65u, 0x444D4163u};
   struct Case {
@@ -78,6 +78,11 @@ TEST(AccessFilter, ServesOnlyGenuineIntelFamilySixWithoutExtendedFields) {
       {kIntel, 0x00000652, true},   // Deschutes
       {kIntel, 0x00000619, true},   // Pentium Pro
       {kIntel, 0x00000672, true},   // Katmai: the same cache controller
+      {kIntel, 0x000006B1, true},   // Tualatin, the last model with it
+      {kIntel, 0x00000695, false},  // Pentium M (Banias): model 9
+      {kIntel, 0x000006D6, false},  // Pentium M (Dothan)
+      {kIntel, 0x000006E8, false},  // Core Solo/Duo (Yonah)
+      {kIntel, 0x000006F6, false},  // Core 2 (Conroe)
       {kIntel, 0x000506E3, false},  // a modern family-6 part: extended model 5
       {kIntel, 0x00010676, false},  // extended model 1
       {kIntel, 0x00100633, false},  // extended family set

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "driver/protocol.h"
 #include "machine/machine.h"
 #include "p2_fixture.h"
+#include "support/recording_device.h"
 
 namespace torv {
 namespace {
@@ -259,6 +261,82 @@ TEST(SimulatedMachine, KatmaiIsAnalysedAndANewerProcessorRefused) {
             (Lines{Col(" CPUID", ": GenuineIntel, Typ=0, Family=6, Model=14, Step=3"),
                    Col(" Processor Core", ": Intel Family 6, Model 5Eh"),
                    Col(" Actual clock rate", ": 2200.0 MHz"), " error no Pentium II=> Break"}));
+}
+
+// Every family-6 model of GenuineIntel without extended model: the models
+// with the P6 cache controller are analysed, the others (Pentium M, Core
+// Solo/Duo, Core 2) refused without a single register request, ECC passes
+// included.
+TEST(SimulatedMachine, OnlyModelsWithTheP6CacheControllerAreAnalysed) {
+  for (std::uint32_t model = 0; model < 16; ++model) {
+    SCOPED_TRACE(model);
+    const bool analysed = model <= 8 || model == 0x0A || model == 0x0B;
+    char leaf1[64];
+    std::snprintf(leaf1, sizeof leaf1, "CPUID 00000001: 000006%X2-00000000-00000000-0183FBFF\n",
+                  static_cast<unsigned>(model));
+    ProfileFile f("clock = 400000000\n" + kIntelLeaf0 + leaf1 +
+                  "MSR 0000011E: 0000-0000-0000-4527\nl2ecc = yes\n");
+    std::string error;
+    std::shared_ptr<Machine> m = MakeSimMachine(f.Path(), error);
+    ASSERT_TRUE(m != nullptr) << error;
+    for (const std::int32_t arg : {1, 128 + 1}) {
+      SimWorld s;
+      auto rec = std::make_shared<test::RecordingDevice>();
+      rec->Behind = std::make_shared<MachineDevice>(m, 0x0103);
+      s.platform.Devices().Register("\\\\.\\rec", rec);
+      ASSERT_TRUE(DrvOpen(s.w, s.w.shell.OsKind, "\\\\.\\rec"));
+      s.w.settings.EccMode[1] = 0;
+      const std::uint32_t exit = WorkerThread(s.w, arg);
+      int registerRequests = 0;
+      for (const test::RecordedRequest& r : rec->Requests) {
+        if (r.Req.Func == ReqMsrRead || r.Req.Func == ReqMsrWrite ||
+            r.Req.Func == ReqL2Transaction) {
+          ++registerRequests;
+        }
+      }
+      EXPECT_EQ(exit, analysed ? kExitFinished : kExitNotP6);
+      EXPECT_EQ(registerRequests > 0, analysed);
+    }
+  }
+}
+
+// The Pentium M, Core Solo/Duo and Core 2 of the catalogue, from published
+// dumps: named like the later parts, refused before any register request.
+TEST(SimulatedMachine, LaterFamilySixPartsAreRefusedWithoutARegisterRequest) {
+  const struct {
+    const char* Name;
+    const char* Cpuid;
+    const char* Core;
+    const char* Clock;
+  } cases[] = {
+      {"banias", ": GenuineIntel, Typ=0, Family=6, Model=9, Step=5", ": Intel Family 6, Model 09h",
+       ": 1302.9 MHz"},
+      {"yonah", ": GenuineIntel, Typ=0, Family=6, Model=14, Step=8",
+       ": Intel Family 6, Model 0Eh", ": 1333.4 MHz"},
+      {"conroe", ": GenuineIntel, Typ=0, Family=6, Model=15, Step=6",
+       ": Intel Family 6, Model 0Fh", ": 2937.0 MHz"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::string error;
+    std::shared_ptr<Machine> m = MakeSimMachine(c.Name, error);
+    ASSERT_TRUE(m != nullptr) << error;
+    SimWorld s;
+    auto rec = std::make_shared<test::RecordingDevice>();
+    rec->Behind = std::make_shared<MachineDevice>(m, 0x0103);
+    s.platform.Devices().Register("\\\\.\\rec", rec);
+    ASSERT_TRUE(DrvOpen(s.w, s.w.shell.OsKind, "\\\\.\\rec"));
+    s.w.shell.MultiProc = false;
+    EXPECT_FALSE(s.Analyse());
+    EXPECT_EQ(s.Exit, kExitNotP6);
+    EXPECT_EQ(s.Lines(), (Lines{Col(" CPUID", c.Cpuid), Col(" Processor Core", c.Core),
+                                Col(" Actual clock rate", c.Clock), " error no Pentium II=> Break"}));
+    for (const test::RecordedRequest& r : rec->Requests) {
+      EXPECT_TRUE(r.Req.Func != ReqMsrRead && r.Req.Func != ReqMsrWrite &&
+                  r.Req.Func != ReqL2Transaction && r.Req.Func != ReqPortOut)
+          << "request " << r.Req.Func;
+    }
+  }
 }
 
 TEST(SimulatedMachine, EccOnWithoutEccSramsEndsWith8) {
