@@ -176,7 +176,31 @@ std::string AccessServer::KernelError(std::uint32_t lastError) const {
   return "error " + std::to_string(e) + " " + text;
 }
 
+std::string AccessServer::LockAnswer(bool lock) {
+  if (!lock_) lock_ = machine_.AnalysisLock();
+  if (!lock_) return "error " + std::to_string(ENOSYS) + " " + std::strerror(ENOSYS);
+  if (!lock) {
+    lock_->Unlock();
+    return "ok";
+  }
+  std::string reason;
+  switch (lock_->TryLock(reason)) {
+    case RegisterLock::Attempt::Held:
+      return "ok";
+    case RegisterLock::Attempt::Busy:
+      return "busy";
+    case RegisterLock::Attempt::Unavailable:
+      break;
+  }
+  // The helper's own lock gives its reason as "ERRNO TEXT"; one printable line.
+  for (char& c : reason) {
+    if (c < 0x20 || c > 0x7E) c = '?';
+  }
+  return "error " + (reason.empty() ? std::to_string(EIO) + " " + std::strerror(EIO) : reason);
+}
+
 std::string AccessServer::Answer(std::string_view line) {
+  if (line == "lock" || line == "unlock") return LockAnswer(line == "lock");
   AccessRequest r;
   if (!ParseAccessRequest(line, r)) return "bad";
   if (!AccessAllowed(r.Op, r.Reg)) return "denied";

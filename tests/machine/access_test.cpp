@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -14,6 +16,7 @@
 #include "machine/machine.h"
 #include "machine/sim.h"
 #include "platform/fake_platform.h"
+#include "support/temp_dir.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -268,6 +271,103 @@ TEST(AccessServer, ChecksEachProcessorOnceBeforeItsFirstRegister) {
   EXPECT_EQ(m.Registers, 2) << "the foreign processor's registers are never touched";
 }
 
+// "lock" and "unlock" over a machine whose lock the test plays: taken
+// without waiting, "busy" while someone else holds it, the reason when there
+// is none; a simulated machine has no lock to take.
+TEST(AccessServer, TakesAndGivesBackTheAnalysisLock) {
+  struct Shared {
+    bool OtherHolds = false;
+    bool Missing = false;
+    bool Held = false;
+  };
+  class Lock : public RegisterLock {
+   public:
+    explicit Lock(Shared& s) : s_(s) {}
+    Attempt TryLock(std::string& reason) override {
+      if (s_.Missing) {
+        reason = "2 No such\nfile or directory";
+        return Attempt::Unavailable;
+      }
+      if (s_.OtherHolds) return Attempt::Busy;
+      s_.Held = true;
+      return Attempt::Held;
+    }
+    void Unlock() override { s_.Held = false; }
+
+   private:
+    Shared& s_;
+  };
+  class Locking : public Machine {
+   public:
+    Locking(std::shared_ptr<Machine> m, Shared& s) : m_(std::move(m)), s_(s) {}
+    std::string Name() const override { return m_->Name(); }
+    std::string Description() const override { return m_->Description(); }
+    int ProcessorCount() const override { return m_->ProcessorCount(); }
+    std::uint32_t Cpuid(int cpu, std::uint32_t leaf, std::uint32_t& a, std::uint32_t& b,
+                        std::uint32_t& c, std::uint32_t& d) override {
+      return m_->Cpuid(cpu, leaf, a, b, c, d);
+    }
+    std::uint32_t ReadMsr(int cpu, std::uint32_t reg, std::uint64_t& v) override {
+      return m_->ReadMsr(cpu, reg, v);
+    }
+    std::uint32_t WriteMsr(int cpu, std::uint32_t reg, std::uint64_t v) override {
+      return m_->WriteMsr(cpu, reg, v);
+    }
+    std::uint32_t PortIn(std::uint16_t p, std::uint8_t& v) override { return m_->PortIn(p, v); }
+    std::uint32_t PortOut(std::uint16_t p, std::uint8_t v) override { return m_->PortOut(p, v); }
+    std::uint32_t ClockCount(int cpu, std::uint32_t& c) override { return m_->ClockCount(cpu, c); }
+    bool DivisionLeavesFlags(int cpu) override { return m_->DivisionLeavesFlags(cpu); }
+    bool BindsHostThreads() const override { return false; }
+    std::string DescribeError(std::uint32_t e) const override { return m_->DescribeError(e); }
+    std::unique_ptr<RegisterLock> AnalysisLock() override { return std::make_unique<Lock>(s_); }
+
+   private:
+    std::shared_ptr<Machine> m_;
+    Shared& s_;
+  };
+  Shared state;
+  Locking m(Sim("p2-300"), state);
+  AccessServer server(m);
+  state.OtherHolds = true;
+  EXPECT_EQ(server.Answer("lock"), "busy");
+  state.OtherHolds = false;
+  EXPECT_EQ(server.Answer("lock"), "ok");
+  EXPECT_TRUE(state.Held);
+  EXPECT_EQ(server.Answer("rdmsr 0 2A"), "ok 0 C1800000");
+  EXPECT_EQ(server.Answer("unlock"), "ok");
+  EXPECT_FALSE(state.Held);
+  EXPECT_EQ(server.Answer("lock 0"), "bad");
+  state.Missing = true;
+  EXPECT_EQ(server.Answer("lock"), "error 2 No such?file or directory");
+  std::shared_ptr<Machine> sim = Sim("p2-300");
+  AccessServer plain(*sim);
+  EXPECT_EQ(plain.Answer("lock"), "error 38 Function not implemented");
+}
+
+// The lock on a file: exclusive between holders, shared with a shell's
+// "flock FILE COMMAND", given back on Unlock.
+TEST(FileLock, ExclusiveAndSharedWithTheFlockCommand) {
+  torv::test::TempDir dir;
+  const std::string path = (dir.path() / "msr").string();
+  std::ofstream(path) << "";
+  std::unique_ptr<RegisterLock> a = MakeFileLock(path);
+  std::unique_ptr<RegisterLock> b = MakeFileLock(path);
+  std::string reason;
+  EXPECT_EQ(a->TryLock(reason), RegisterLock::Attempt::Held);
+  EXPECT_EQ(b->TryLock(reason), RegisterLock::Attempt::Busy);
+  a->Unlock();
+  EXPECT_EQ(b->TryLock(reason), RegisterLock::Attempt::Held);
+  // flock(1) of util-linux: exit status 1 when the lock is taken elsewhere.
+  if (std::system("command -v flock >/dev/null") == 0) {
+    EXPECT_NE(std::system(("flock -n '" + path + "' true").c_str()), 0);
+    b->Unlock();
+    EXPECT_EQ(std::system(("flock -n '" + path + "' true").c_str()), 0);
+  }
+  std::unique_ptr<RegisterLock> none = MakeFileLock((dir.path() / "missing").string());
+  EXPECT_EQ(none->TryLock(reason), RegisterLock::Attempt::Unavailable);
+  EXPECT_NE(reason.find("missing: No such file or directory"), std::string::npos) << reason;
+}
+
 // The program's side, with shell scripts standing in for pkexec and the
 // helper.
 std::shared_ptr<Machine> Client(const std::string& script) {
@@ -315,6 +415,37 @@ TEST(AccessClient, SendsRequestLinesAndReadsTheAnswers) {
   }
   // The connection survives every refusal.
   EXPECT_EQ(m->ReadMsr(1, 0x2A, v), 0u);
+}
+
+// The analysis lock through the helper: "busy" until the other analysis ends,
+// then held; "unlock" gives it back. A helper that takes no lock, or none at
+// all, leaves the analysis to go on without one.
+TEST(AccessClient, AnalysisLockThroughTheHelper) {
+  torv::test::TempDir dir;
+  const std::string log = (dir.path() / "requests").string();
+  std::shared_ptr<Machine> m = Client(
+      "n=0; while read -r l; do echo \"$l\" >>'" + log + "'; case \"$l\" in"
+      " lock) n=$((n+1)); if [ $n -lt 3 ]; then echo busy; else echo ok; fi;;"
+      " unlock) echo ok;; *) echo 'ok 0 0';; esac; done");
+  std::unique_ptr<RegisterLock> lock = m->AnalysisLock();
+  ASSERT_NE(lock, nullptr);
+  std::string reason;
+  EXPECT_EQ(lock->TryLock(reason), RegisterLock::Attempt::Busy);
+  EXPECT_EQ(lock->TryLock(reason), RegisterLock::Attempt::Busy);
+  EXPECT_EQ(lock->TryLock(reason), RegisterLock::Attempt::Held);
+  std::uint64_t v = 0;
+  EXPECT_EQ(m->ReadMsr(1, 0x2A, v), 0u);
+  lock->Unlock();
+  lock.reset();
+  m.reset();  // ends the helper
+  EXPECT_EQ(torv::test::ReadFile(log), "lock\nlock\nlock\nrdmsr 0 2A\nunlock\n");
+
+  std::shared_ptr<Machine> old = Client("while read -r l; do echo bad; done");
+  EXPECT_EQ(old->AnalysisLock()->TryLock(reason), RegisterLock::Attempt::Unavailable);
+  EXPECT_EQ(reason, "torvacin-access takes no lock: bad");
+  std::shared_ptr<Machine> gone = Client("exit 126");
+  EXPECT_EQ(gone->AnalysisLock()->TryLock(reason), RegisterLock::Attempt::Unavailable);
+  EXPECT_EQ(reason, "authorisation for torvacin-access was refused");
 }
 
 // The helper installed with the program is found from the program's own

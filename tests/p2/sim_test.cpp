@@ -339,6 +339,91 @@ TEST(SimulatedMachine, LaterFamilySixPartsAreRefusedWithoutARegisterRequest) {
   }
 }
 
+// The cache controller's registers that an analysis changes, read straight
+// from the simulated machine.
+std::vector<std::uint64_t> CacheController(Machine& m) {
+  std::vector<std::uint64_t> v;
+  for (std::uint32_t r : {kMsrBblCtl3, kMsrBblCtl, kMsrBblDecc, kMsrBblAddr, kMsrBblD0,
+                          kMsrBblD0 + 1, kMsrBblD0 + 2, kMsrBblD0 + 3}) {
+    std::uint64_t x = 0;
+    EXPECT_EQ(m.ReadMsr(1, r, x), 0u);
+    v.push_back(x);
+  }
+  return v;
+}
+
+// A Klamath 300 whose cache controller registers hold values of their own.
+const std::string kKlamathFound = std::string(FindCatalogueProfile("p2-300")) +
+                                  "MSR 00000116: 0000-0000-0001-2340\n"
+                                  "MSR 00000088: 0123-4567-89AB-CDEF\n"
+                                  "MSR 0000008B: 0000-0000-0000-0042\n"
+                                  "MSR 00000118: 0000-0000-0000-00A5\n"
+                                  "MSR 00000119: 0000-0000-0080-0300\n";
+
+// After a normal run, an early end, /NOL2 and a signal in the held section,
+// the cache controller is as it was found; an ECC pass changes ECC checking
+// (bit 5 of BBL_CR_CTL3) alone.
+TEST(SimulatedMachine, CacheControllerAsFoundOnEveryWayOut) {
+  struct Case {
+    const char* What;
+    const char* Added;  // to kKlamathFound
+    std::int32_t Arg;
+    bool NoL2;
+    int Signal;
+    std::uint32_t Exit;
+  };
+  const Case cases[] = {
+      {"analysis", "", 1, false, 0, kExitFinished},
+      {"without the ECC test", "", 1, true, 0, kExitFinished},
+      {"cache controller stuck", "l2busy = stuck\n", 1, false, 0, kExitL2Access},
+      {"ECC pass", "", 128 + 1, false, 0, kExitFinished},
+      {"SIGINT in the held section", "", 1, false, 2, 0},
+      {"SIGTERM during an ECC pass", "", 128 + 1, false, 15, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    ProfileFile f(kKlamathFound + c.Added);
+    std::string error;
+    std::shared_ptr<Machine> m = MakeSimMachine(f.Path(), error);
+    ASSERT_TRUE(m != nullptr) << error;
+    std::vector<std::uint64_t> want = CacheController(*m);
+    if (c.Arg > 128 && c.Signal == 0) want[0] &= ~std::uint64_t{0x20};  // ECC checking off
+    SimWorld s;
+    s.platform.Devices().Register("\\\\.\\simp2", std::make_shared<MachineDevice>(m, 0x0103));
+    ASSERT_TRUE(DrvOpen(s.w, s.w.shell.OsKind, "\\\\.\\simp2"));
+    s.w.settings.OptNoL2 = c.NoL2;
+    s.w.settings.EccMode[1] = 0;
+    if (c.Signal != 0) s.platform.SignalDuringHold = {c.Signal, c.Signal == 2 ? "SIGINT" : "SIGTERM"};
+    std::uint32_t exit = 0xFFFF;
+    ASSERT_TRUE(s.platform.RunBoundThread(0, [&] { return WorkerThread(s.w, c.Arg); }, exit));
+    EXPECT_EQ(CacheController(*m), want);
+    if (c.Signal == 0) {
+      EXPECT_EQ(exit, c.Exit);
+      EXPECT_EQ(s.w.hw.FatalCode, 0);
+      continue;
+    }
+    // The thread ended after the restore; the program ends with 128 + n.
+    EXPECT_EQ(s.w.hw.FatalCode, 128 + c.Signal);
+    EXPECT_EQ(s.platform.ErrorLines,
+              std::vector<std::string>{
+                  std::string("torvacin: ") + (c.Signal == 2 ? "SIGINT" : "SIGTERM") +
+                  " came while the cache controller was changed; its registers were put back as "
+                  "found first, ending with status " +
+                  std::to_string(128 + c.Signal)});
+    EXPECT_EQ(s.w.settings.EccWas[1], 0xFF) << "the pass ended before its ECC step";
+  }
+}
+
+TEST(SimulatedMachineDeathTest, SignalInTheHeldSectionEndsWith128PlusItsNumber) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  SimWorld s;
+  ASSERT_TRUE(s.Open("p2-300"));
+  s.platform.SignalDuringHold = {3, "SIGQUIT"};
+  std::uint32_t exit = 0;
+  ASSERT_TRUE(s.platform.RunBoundThread(0, [&] { return WorkerThread(s.w, 1); }, exit));
+  EXPECT_EXIT(EndFatally(s.w), ::testing::ExitedWithCode(131), "");
+}
+
 TEST(SimulatedMachine, EccOnWithoutEccSramsEndsWith8) {
   ProfileFile f(kDeschutes + "l2ecc = no\n");
   SimWorld s;
