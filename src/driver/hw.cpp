@@ -221,9 +221,9 @@ void HeldSection::End() {
   const HeldSignal s = w_.platform->ReleaseSignals();
   if (s.Number == 0) return;
   const int code = 128 + s.Number;
-  w_.platform->ErrorLine("torvacin: " + s.Name +
-                         " came while the cache controller was changed; its registers were put "
-                         "back as found first, ending with status " +
+  w_.platform->ErrorLine("torvacin: interrupted by " + s.Name +
+                         " while the cache controller was changed: its registers were put "
+                         "back as found first; ending with status " +
                          std::to_string(code));
   AbruptEnd(w_, code);
 }

@@ -340,9 +340,9 @@ TEST_F(Console, SignalInTheHeldSectionWaitsForTheRestore) {
                             "echo $(( ($(date +%s%N) - s) / 1000000 )) >ms; exit $st");
     EXPECT_EQ(r.Status, status) << r.Err;
     EXPECT_EQ(r.Out, "");
-    EXPECT_EQ(r.Err, std::string("torvacin: SIG") + sig +
-                         " came while the cache controller was changed; its registers were put "
-                         "back as found first, ending with status " +
+    EXPECT_EQ(r.Err, std::string("torvacin: interrupted by SIG") + sig +
+                         " while the cache controller was changed: its registers were put "
+                         "back as found first; ending with status " +
                          std::to_string(status) + "\n");
     EXPECT_GE(std::stoi(Read(dir / "ms")), 2500) << "the program ended before the restore";
   }

@@ -406,9 +406,10 @@ TEST(SimulatedMachine, CacheControllerAsFoundOnEveryWayOut) {
     EXPECT_EQ(s.w.hw.FatalCode, 128 + c.Signal);
     EXPECT_EQ(s.platform.ErrorLines,
               std::vector<std::string>{
-                  std::string("torvacin: ") + (c.Signal == 2 ? "SIGINT" : "SIGTERM") +
-                  " came while the cache controller was changed; its registers were put back as "
-                  "found first, ending with status " +
+                  std::string("torvacin: interrupted by ") +
+                  (c.Signal == 2 ? "SIGINT" : "SIGTERM") +
+                  " while the cache controller was changed: its registers were put back as "
+                  "found first; ending with status " +
                   std::to_string(128 + c.Signal)});
     EXPECT_EQ(s.w.settings.EccWas[1], 0xFF) << "the pass ended before its ECC step";
   }
