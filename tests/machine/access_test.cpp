@@ -225,38 +225,55 @@ TEST(AccessServer, AnswersEachLineOverASimulatedMachine) {
   }
 }
 
+// A machine that passes everything on to a simulated one; tests override
+// what they watch or play.
+class Forwarding : public Machine {
+ public:
+  explicit Forwarding(std::shared_ptr<Machine> m) : m_(std::move(m)) {}
+  std::string Name() const override { return m_->Name(); }
+  std::string Description() const override { return m_->Description(); }
+  int ProcessorCount() const override { return m_->ProcessorCount(); }
+  std::uint32_t Cpuid(int cpu, std::uint32_t leaf, std::uint32_t& a, std::uint32_t& b,
+                      std::uint32_t& c, std::uint32_t& d) override {
+    return m_->Cpuid(cpu, leaf, a, b, c, d);
+  }
+  std::uint32_t ReadMsr(int cpu, std::uint32_t reg, std::uint64_t& v) override {
+    return m_->ReadMsr(cpu, reg, v);
+  }
+  std::uint32_t WriteMsr(int cpu, std::uint32_t reg, std::uint64_t v) override {
+    return m_->WriteMsr(cpu, reg, v);
+  }
+  std::uint32_t PortIn(std::uint16_t p, std::uint8_t& v) override { return m_->PortIn(p, v); }
+  std::uint32_t PortOut(std::uint16_t p, std::uint8_t v) override { return m_->PortOut(p, v); }
+  std::uint32_t ClockCount(int cpu, std::uint32_t& c) override { return m_->ClockCount(cpu, c); }
+  bool DivisionLeavesFlags(int cpu) override { return m_->DivisionLeavesFlags(cpu); }
+  bool BindsHostThreads() const override { return false; }
+  std::string DescribeError(std::uint32_t e) const override { return m_->DescribeError(e); }
+
+ private:
+  std::shared_ptr<Machine> m_;
+};
+
 TEST(AccessServer, ChecksEachProcessorOnceBeforeItsFirstRegister) {
   // Counts CPUID requests of a simulated machine.
-  class Counting : public Machine {
+  class Counting : public Forwarding {
    public:
-    explicit Counting(std::shared_ptr<Machine> m) : m_(std::move(m)) {}
-    std::string Name() const override { return m_->Name(); }
-    std::string Description() const override { return m_->Description(); }
-    int ProcessorCount() const override { return m_->ProcessorCount(); }
+    using Forwarding::Forwarding;
     std::uint32_t Cpuid(int cpu, std::uint32_t leaf, std::uint32_t& a, std::uint32_t& b,
                         std::uint32_t& c, std::uint32_t& d) override {
       ++Cpuids;
-      return m_->Cpuid(cpu, leaf, a, b, c, d);
+      return Forwarding::Cpuid(cpu, leaf, a, b, c, d);
     }
     std::uint32_t ReadMsr(int cpu, std::uint32_t reg, std::uint64_t& v) override {
       ++Registers;
-      return m_->ReadMsr(cpu, reg, v);
+      return Forwarding::ReadMsr(cpu, reg, v);
     }
     std::uint32_t WriteMsr(int cpu, std::uint32_t reg, std::uint64_t v) override {
       ++Registers;
-      return m_->WriteMsr(cpu, reg, v);
+      return Forwarding::WriteMsr(cpu, reg, v);
     }
-    std::uint32_t PortIn(std::uint16_t p, std::uint8_t& v) override { return m_->PortIn(p, v); }
-    std::uint32_t PortOut(std::uint16_t p, std::uint8_t v) override { return m_->PortOut(p, v); }
-    std::uint32_t ClockCount(int cpu, std::uint32_t& c) override { return m_->ClockCount(cpu, c); }
-    bool DivisionLeavesFlags(int cpu) override { return m_->DivisionLeavesFlags(cpu); }
-    bool BindsHostThreads() const override { return false; }
-    std::string DescribeError(std::uint32_t e) const override { return m_->DescribeError(e); }
     int Cpuids = 0;
     int Registers = 0;
-
-   private:
-    std::shared_ptr<Machine> m_;
   };
   Counting m(Sim(kMixed));
   AccessServer server(m);
@@ -297,32 +314,12 @@ TEST(AccessServer, TakesAndGivesBackTheAnalysisLock) {
    private:
     Shared& s_;
   };
-  class Locking : public Machine {
+  class Locking : public Forwarding {
    public:
-    Locking(std::shared_ptr<Machine> m, Shared& s) : m_(std::move(m)), s_(s) {}
-    std::string Name() const override { return m_->Name(); }
-    std::string Description() const override { return m_->Description(); }
-    int ProcessorCount() const override { return m_->ProcessorCount(); }
-    std::uint32_t Cpuid(int cpu, std::uint32_t leaf, std::uint32_t& a, std::uint32_t& b,
-                        std::uint32_t& c, std::uint32_t& d) override {
-      return m_->Cpuid(cpu, leaf, a, b, c, d);
-    }
-    std::uint32_t ReadMsr(int cpu, std::uint32_t reg, std::uint64_t& v) override {
-      return m_->ReadMsr(cpu, reg, v);
-    }
-    std::uint32_t WriteMsr(int cpu, std::uint32_t reg, std::uint64_t v) override {
-      return m_->WriteMsr(cpu, reg, v);
-    }
-    std::uint32_t PortIn(std::uint16_t p, std::uint8_t& v) override { return m_->PortIn(p, v); }
-    std::uint32_t PortOut(std::uint16_t p, std::uint8_t v) override { return m_->PortOut(p, v); }
-    std::uint32_t ClockCount(int cpu, std::uint32_t& c) override { return m_->ClockCount(cpu, c); }
-    bool DivisionLeavesFlags(int cpu) override { return m_->DivisionLeavesFlags(cpu); }
-    bool BindsHostThreads() const override { return false; }
-    std::string DescribeError(std::uint32_t e) const override { return m_->DescribeError(e); }
+    Locking(std::shared_ptr<Machine> m, Shared& s) : Forwarding(std::move(m)), s_(s) {}
     std::unique_ptr<RegisterLock> AnalysisLock() override { return std::make_unique<Lock>(s_); }
 
    private:
-    std::shared_ptr<Machine> m_;
     Shared& s_;
   };
   Shared state;
