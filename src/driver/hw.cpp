@@ -191,12 +191,13 @@ RegisterSession::RegisterSession(World& w) : w_(w) {
     return;
   }
   if (a == RegisterLock::Attempt::Busy) {
-    const std::string text = "nother analysis of this computer's processor registers did not end "
-                             "within " +
-                             std::to_string(kLockWaitMs / 1000) + " s: gave up";
-    w.platform->ErrorLine("torvacin: a" + text + " (exit status " +
+    std::string text =
+        "another analysis of this computer's processor registers did not end within " +
+        std::to_string(kLockWaitMs / 1000) + " s: gave up";
+    w.platform->ErrorLine("torvacin: " + text + " (exit status " +
                           std::to_string(kExitLockTimeout) + ")");
-    if (w.hw.FatalText.empty()) w.hw.FatalText = Cut("A" + text);
+    text[0] = 'A';  // the box's sentence
+    if (w.hw.FatalText.empty()) w.hw.FatalText = Cut(text);
     AbruptEnd(w, kExitLockTimeout);
   }
   // No lock to be had here: the analysis goes on, and a register that

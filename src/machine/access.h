@@ -76,7 +76,7 @@ class AccessServer {
   std::string LockAnswer(bool lock);
 
   Machine& machine_;
-  std::unique_ptr<RegisterLock> lock_;  // made at the first "lock"
+  std::unique_ptr<RegisterLock> lock_;    // made at the first "lock"
   std::map<std::uint32_t, bool> served_;  // by processor, once checked
 };
 

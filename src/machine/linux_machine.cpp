@@ -238,7 +238,9 @@ class LinuxMachine : public Machine {
 
   // flock on /dev/cpu/0/msr, which every analysis opens (and torvacin-access
   // too), so that "flock /dev/cpu/0/msr COMMAND" from a shell holds it as well.
-  std::unique_ptr<RegisterLock> AnalysisLock() override { return MakeFileLock(kMsrDevice); }
+  std::unique_ptr<RegisterLock> AnalysisLock() override {
+    return MakeFileLock(kMsrDevice);
+  }
 
   std::string DescribeError(std::uint32_t lastError) const override {
     {

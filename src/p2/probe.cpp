@@ -90,8 +90,8 @@ class CacheControllerRestore {
     std::uint32_t Lo = 0, Hi = 0;
   };
   World& w_;
-  Saved saved_[7] = {{kMsrBblAddr},     {kMsrBblD0},      {kMsrBblD0 + 1}, {kMsrBblD0 + 2},
-                     {kMsrBblD0 + 3},   {kMsrBblDecc},    {kMsrBblCtl}};
+  Saved saved_[7] = {{kMsrBblAddr},   {kMsrBblD0},   {kMsrBblD0 + 1}, {kMsrBblD0 + 2},
+                     {kMsrBblD0 + 3}, {kMsrBblDecc}, {kMsrBblCtl}};
   bool done_ = false;
 };
 

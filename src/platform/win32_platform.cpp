@@ -163,8 +163,8 @@ class NamedMutexLock : public RegisterLock {
       // Windows 95, 98 and NT 4.0 know no "Global\" names.
       if (handle_ == nullptr) handle_ = CreateMutexA(nullptr, FALSE, "TorvacinRegisters");
       if (handle_ == nullptr) {
-        reason = "the mutex TorvacinRegisters cannot be made: error " +
-                 std::to_string(GetLastError());
+        reason =
+            "the mutex TorvacinRegisters cannot be made: error " + std::to_string(GetLastError());
         return Attempt::Unavailable;
       }
     }
@@ -176,8 +176,7 @@ class NamedMutexLock : public RegisterLock {
       case WAIT_TIMEOUT:
         return Attempt::Busy;
       default:
-        reason = "waiting for the mutex TorvacinRegisters: error " +
-                 std::to_string(GetLastError());
+        reason = "waiting for the mutex TorvacinRegisters: error " + std::to_string(GetLastError());
         return Attempt::Unavailable;
     }
   }
@@ -221,13 +220,17 @@ Win32Platform::Win32Platform() {
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
-Win32Platform::~Win32Platform() { SetConsoleCtrlHandler(OnConsoleControl, FALSE); }
+Win32Platform::~Win32Platform() {
+  SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+}
 
 std::unique_ptr<RegisterLock> Win32Platform::AnalysisLock() {
   return std::make_unique<NamedMutexLock>();
 }
 
-void Win32Platform::HoldSignals() { heldControl.store(kHeld); }
+void Win32Platform::HoldSignals() {
+  heldControl.store(kHeld);
+}
 
 HeldSignal Win32Platform::ReleaseSignals() {
   const int state = heldControl.exchange(0);

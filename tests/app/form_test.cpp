@@ -268,7 +268,9 @@ TEST_F(Form, EccSwitchesForProcessorsThatDoNotExistAreIgnored) {
     EXPECT_EQ(s.WorkerArgs, c.WorkerArgs);
     EXPECT_EQ(p.ErrorLines, c.ErrorLines);
     EXPECT_EQ(f.ExitCode, 0);
-    for (int proc = c.Processors + 1; proc <= 4; ++proc) EXPECT_EQ(world.settings.EccMode[proc], 0xFF);
+    for (int proc = c.Processors + 1; proc <= 4; ++proc) {
+      EXPECT_EQ(world.settings.EccMode[proc], 0xFF);
+    }
   }
   // The window ignores them without a word; a typed line is checked the same.
   TForm1& f = Make(1);
@@ -292,7 +294,8 @@ TEST_F(Form, EccPassThatCannotRunSaysWhyAndEndsWithFour) {
     const char* Why;  // null: switched
   };
   const Case cases[] = {
-      {kExitNotP6, EccPassSkip::None, "the processor is not of the Pentium Pro / Pentium II family"},
+      {kExitNotP6, EccPassSkip::None,
+       "the processor is not of the Pentium Pro / Pentium II family"},
       {kExitNoCpuid, EccPassSkip::None, "the processor has no usable CPUID or time-stamp counter"},
       {kExitCpuidFault, EccPassSkip::None, "the processor could not be reached"},
       {kExitFinished, EccPassSkip::PentiumPro,
