@@ -137,6 +137,7 @@ class TForm1 {
 
  private:
   void ProcClick(int n);
+  void CheckEccSwitches();
   bool SaveFailed(const std::string& name, const SaveFailure& failure);
   void EndProgram(int code);
   void SetEnabled(Ctl c, bool enabled);

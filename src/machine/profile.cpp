@@ -184,8 +184,8 @@ std::uint64_t MhzInText(std::string_view s) {
 bool IsSettingName(std::string_view key) {
   std::string lower;
   for (char c : key) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  for (std::string_view k : {"name", "processors", "clock", "l2ecc", "l2busy", "divflags", "pic",
-                             "msraccess", "cpuid", "cpuidfail"}) {
+  for (std::string_view k : {"name", "processors", "clock", "l2ecc", "l2busy", "l2delay",
+                             "divflags", "pic", "msraccess", "cpuid", "cpuidfail"}) {
     if (lower == k) return true;
   }
   // "l2reg 2", "cyrix C3"; "Cyrix CPU Revision" is a dump's header.
@@ -615,6 +615,15 @@ class Parser {
       return Choice(key, value, "yes", true, "no", false, p.L2Ecc);
     }
     if (key == "l2busy") return Choice(key, value, "normal", false, "stuck", true, p.L2BusyStuck);
+    if (key == "l2delay") {
+      const auto ms = Decimal(value, kSimMaxL2DelayMs);
+      if (!ms) {
+        return Fail("bad value " + Quote(value) + " for 'l2delay' (want milliseconds, at most " +
+                    std::to_string(kSimMaxL2DelayMs) + ")");
+      }
+      p.L2DelayMs = static_cast<std::uint32_t>(*ms);
+      return true;
+    }
     if (key == "divflags") {
       return Choice(key, value, "unchanged", true, "changed", false, p.DivFlagsUnchanged);
     }

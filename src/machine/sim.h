@@ -31,6 +31,9 @@ struct SimProcessor {
   std::array<std::uint8_t, 9> L2Reg{};  // cache controller configuration registers
   bool L2Ecc = false;                   // the cache SRAMs store ECC bits
   bool L2BusyStuck = false;             // BBL_CR_BUSY bit 0 never clears
+  // Each cache transaction takes this long (milliseconds): a slow cache
+  // controller, which makes the held section of an analysis last.
+  std::uint32_t L2DelayMs = 0;
   bool DivFlagsUnchanged = false;       // a 16-bit division leaves the flags alone
   SimCpuidMode CpuidMode = SimCpuidMode::On;
   // The CPUID request of this number (counted from 1 on this processor,
@@ -43,6 +46,7 @@ struct SimProcessor {
 };
 
 inline constexpr int kSimMaxProcessors = 16;
+inline constexpr std::uint32_t kSimMaxL2DelayMs = 60'000;
 inline constexpr std::uint64_t kSimMaxClockHz = 50'000'000'000ull;
 inline constexpr std::uint8_t kSimPicMask = 0xB8;  // interrupt mask at power-on
 

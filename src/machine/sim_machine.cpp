@@ -6,6 +6,17 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
 
 #include "driver/hw.h"
 #include "driver/protocol.h"
@@ -28,6 +39,18 @@ constexpr std::uint32_t kErrCpuidRead = kErrOsBase | EIO;
 constexpr std::uint32_t kL2ReadConfig = 0x02;
 constexpr std::uint32_t kL2ReadLine = 0x0E;
 constexpr std::uint32_t kL2WriteLine = 0x1C;
+
+// The time a slow cache controller takes for one transaction.
+void Pause(std::uint32_t ms) {
+  if (ms == 0) return;
+#ifdef _WIN32
+  ::Sleep(ms);
+#else
+  timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1'000'000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+#endif
+}
 
 // A configuration register index that the Cyrix bank decodes: CCR0 to CCR3
 // and the address ranges (C0h-CFh), CCR4 to CCR7 (E8h-EBh), DIR0 and DIR1.
@@ -186,8 +209,10 @@ class SimMachine : public Machine {
   }
 
   // The write to BBL_CR_TRIG starts the command in BBL_CR_CTL bits 0-4; the
-  // engine finishes at once (BBL_CR_BUSY reads 0 unless it is stuck).
+  // engine finishes after the profile's l2delay (BBL_CR_BUSY reads 0 unless
+  // it is stuck).
   void Transaction(Cpu& c) {
+    Pause(c.Config.L2DelayMs);
     std::uint64_t& addr = c.Msr[kMsrBblAddr];
     const auto ctl = static_cast<std::uint32_t>(c.Msr[kMsrBblCtl]);
     const std::uint32_t command = ctl & 0x1F;

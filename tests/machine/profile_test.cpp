@@ -44,6 +44,7 @@ TEST(Profile, EveryFormOfLine) {
       "l2reg 8 = 0xFF\n"
       "l2ecc = yes\n"
       "l2busy = stuck\n"
+      "l2delay = 250\n"
       "cyrix C3 = 10h\n"
       "divflags = unchanged\n"
       "pic = mirrored\n"
@@ -64,6 +65,7 @@ TEST(Profile, EveryFormOfLine) {
   EXPECT_EQ(c.L2Reg[8], 0xFF);
   EXPECT_TRUE(c.L2Ecc);
   EXPECT_TRUE(c.L2BusyStuck);
+  EXPECT_EQ(c.L2DelayMs, 250u);
   EXPECT_TRUE(c.DivFlagsUnchanged);
   EXPECT_EQ(c.CpuidMode, SimCpuidMode::Cyrix);
   EXPECT_EQ(c.CpuidFailsAt, 4u);
@@ -81,6 +83,7 @@ TEST(Profile, Defaults) {
   EXPECT_EQ(c.Msr.size(), 29u);  // 2Ah 1E0h 11Eh FEh, 88h-8Bh, 116h 118h-11Bh, 200h-20Fh
   EXPECT_EQ(c.CpuidMode, SimCpuidMode::On);
   EXPECT_EQ(c.CpuidFailsAt, 0u);
+  EXPECT_EQ(c.L2DelayMs, 0u);
   EXPECT_FALSE(c.L2Ecc || c.L2BusyStuck || c.DivFlagsUnchanged || c.MsrDenied);
   EXPECT_FALSE(p.CyrixBank || p.PicMirrored);
   EXPECT_EQ(p.Description, "t.profile");
@@ -153,6 +156,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{"cpuidfail = 4294967296",
                 "p.profile:1: bad value '4294967296' for 'cpuidfail' (want a request number from "
                 "1)"},
+        BadLine{"l2delay = 60001",
+                "p.profile:1: bad value '60001' for 'l2delay' (want milliseconds, at most 60000)"},
+        BadLine{"l2delay = -1",
+                "p.profile:1: bad value '-1' for 'l2delay' (want milliseconds, at most 60000)"},
         BadLine{"cyrix ZZ = 00", "p.profile:1: bad register index in 'cyrix ZZ' (want a hex byte)"},
         BadLine{"CPUID 00000001: 00000652-00000000-00000000",
                 "p.profile:1: malformed CPUID line (want CPUID llllllll: EAX-EBX-ECX-EDX)"},

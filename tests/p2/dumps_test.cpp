@@ -69,7 +69,9 @@ const DumpCase kDumps[] = {
      ""},
     // The further CPUID line forms.
     {"via-c3-ezra-067a-spaced.txt", ": unbekannt", "error", "", "", ""},
-    {"timna-0692-aida.txt", kNewer, "error", ": 5.0", kUnmeasured66, kNoEcc},
+    // Family 6 model 9 is the Pentium M's number: no P6 cache controller is
+    // assumed, the processor is refused.
+    {"timna-0692-aida.txt", ": Intel Family 6, Model 09h", "error", "", "", ""},
 };
 
 // The value column of the line with `label`, "error" for the clock's error
