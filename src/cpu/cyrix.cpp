@@ -150,6 +150,13 @@ bool IsCyrix(World& w) {
 }
 
 bool IdentifyCyrix(World& w) {
+  // The port requests that follow are this identification's.
+  if (w.machine) {
+    SequencePlan plan;
+    plan.Kind = SequenceKind::CyrixIdentification;
+    plan.Cpu = w.hw.CurrentCpu;
+    w.machine->Expect(plan);
+  }
   TCpuInfo& ci = w.cpu.CpuInfo;
   const bool knownCyrix =
       ci.CpuidOk && (ci.VendorCode == kVendorIbm || ci.VendorCode == kVendorCyrix);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "driver/loader.h"
+#include "machine/machine.h"
 #include "world.h"
 
 namespace torv {
@@ -168,8 +169,9 @@ void MsrFailureEnd(World& w, int code) {
   AbruptEnd(w, code);
 }
 
-RegisterSession::RegisterSession(World& w) : w_(w) {
+RegisterSession::RegisterSession(World& w, const SequencePlan& plan) : w_(w) {
   LoadMsrModuleOnce(w);
+  if (w.machine) w.machine->Expect(plan);
   RegisterLock* lock = w.drv.Lock.get();
   if (lock == nullptr) return;
   std::string reason;

@@ -7,6 +7,7 @@
 namespace torv {
 
 struct World;
+struct SequencePlan;
 
 struct HwState {
   std::uint32_t MsrStatus = 0;
@@ -113,13 +114,14 @@ inline constexpr int kLockPollMs = 100;
 
 // One processor's registers for one analysis, from its first register read to
 // its last write: the kernel's msr module loaded where it must be (Linux, as
-// root, the first time), then the lock (DriverState::Lock) that keeps every
+// root, the first time), the analysis `plan` announced to the back-end
+// (Machine::Expect), then the lock (DriverState::Lock) that keeps every
 // other analysis of this computer's registers out until the scope ends. While
 // another analysis holds it, one line on the error stream says so and the
 // session waits; after kLockWaitMs the program ends with kExitLockTimeout.
 class RegisterSession {
  public:
-  explicit RegisterSession(World& w);
+  RegisterSession(World& w, const SequencePlan& plan);
   ~RegisterSession();
   RegisterSession(const RegisterSession&) = delete;
   RegisterSession& operator=(const RegisterSession&) = delete;

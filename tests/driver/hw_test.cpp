@@ -449,7 +449,7 @@ TEST(RegisterSession, WaitsForAnotherAnalysisAndHoldsTheLockToItsEnd) {
     lock->Unavailable = c.Unavailable;
     t.w.drv.Lock = lock;
     {
-      const RegisterSession session(t.w);
+      const RegisterSession session(t.w, SequencePlan{});
       EXPECT_EQ(lock->Unlocks, 0);
     }
     EXPECT_EQ(lock->Unlocks, c.Unlocks);
@@ -458,13 +458,13 @@ TEST(RegisterSession, WaitsForAnotherAnalysisAndHoldsTheLockToItsEnd) {
   }
   // No lock (a simulated machine): nothing to wait for.
   DriverWorld t;
-  { const RegisterSession session(t.w); }
+  { const RegisterSession session(t.w, SequencePlan{}); }
   EXPECT_TRUE(t.platform.ErrorLines.empty());
   // The msr module, if still to be loaded, comes first.
   t.platform.Root = true;
   t.platform.ExistingPaths.insert("/sbin/modprobe");
   t.w.drv.MsrModulePending = true;
-  { const RegisterSession session(t.w); }
+  { const RegisterSession session(t.w, SequencePlan{}); }
   EXPECT_EQ(t.platform.Ran, (std::vector<std::vector<std::string>>{{"/sbin/modprobe", "msr"}}));
 }
 
@@ -474,16 +474,19 @@ TEST(RegisterSessionDeathTest, GivesUpAfter30SecondsWithStatus5) {
   auto lock = std::make_shared<ScriptedLock>();
   lock->BusyFor = 1'000'000;
   t.w.drv.Lock = lock;
-  EXPECT_EXIT({ const RegisterSession session(t.w); }, ::testing::ExitedWithCode(kExitLockTimeout),
-              "");
+  EXPECT_EXIT({ const RegisterSession session(t.w, SequencePlan{}); },
+              ::testing::ExitedWithCode(kExitLockTimeout), "");
   // On an analysis thread the main thread ends the program, with the reason
   // in an "Error" box in the window.
   t.platform.Window = true;
   std::uint32_t exit = 0;
-  ASSERT_TRUE(t.platform.RunBoundThread(1, [&] {
-    const RegisterSession session(t.w);
-    return 0u;
-  }, exit));
+  ASSERT_TRUE(t.platform.RunBoundThread(
+      1,
+      [&] {
+        const RegisterSession session(t.w, SequencePlan{});
+        return 0u;
+      },
+      exit));
   EXPECT_EQ(t.w.hw.FatalCode, kExitLockTimeout);
   EXPECT_EQ(t.platform.ErrorLines.back(),
             "torvacin: another analysis of this computer's processor registers did not end "
