@@ -54,9 +54,12 @@ void ReportFatal(World& w, const char* action, std::uint32_t reg) {
   }
 }
 
-// The one place where the program ends abruptly. In the window the user may
-// see no terminal: the reason in a box first.
+// The one place where the program ends abruptly. The driver's service goes
+// first (Windows NT), as at every end: the box may stay open for as long as
+// the user leaves it. In the window the user may see no terminal: the reason
+// in a box.
 [[noreturn]] void ShowAndEnd(World& w, int code) {
+  DrvUnload(w);
   if (w.platform->BoxesInWindow() && !w.hw.FatalText.empty()) {
     w.platform->MessageBox("Error", w.hw.FatalText, BoxButtons::Ok);
   }

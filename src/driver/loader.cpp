@@ -134,6 +134,14 @@ void LoadWin98(World& w, const Preparation& p, std::uint32_t requiredVersion,
   }
 }
 
+// Whether this user may install and remove services: an administrator.
+bool MayControlServices(Platform& os) {
+  const std::uintptr_t scm = os.OpenSCManager(kScManagerAllAccess);
+  if (scm == 0) return os.LastError() != kErrorAccessDenied;
+  os.CloseServiceHandle(scm);
+  return true;
+}
+
 void LoadWinNT(World& w, const Preparation& p, std::uint32_t requiredVersion,
                std::uint32_t& errorCode) {
   const std::string& name = w.drv.DrvFileName;
@@ -167,13 +175,17 @@ void LoadWinNT(World& w, const Preparation& p, std::uint32_t requiredVersion,
     workPresent = false;
   }
   std::uint32_t failure = 0;
-  if (InstallDriverNT(w, "", requiredVersion, failure) == kNtInstalled) return;
+  std::uint32_t res = InstallDriverNT(w, "", requiredVersion, failure);
+  if (res == kNtInstalled) return;
   constexpr std::uint32_t kNoCandidate = 1;
-  std::uint32_t res = kNoCandidate;
+  if (res != kNtRefused) res = kNoCandidate;
   // A candidate whose driver is too old passes on to the next one; a failure
-  // to install or to open ends the search.
+  // to install or to open ends the search, and so does a running driver that
+  // another program holds: its service is that program's.
   const auto next = [&] { return res == kNoCandidate || res == kNtTooOld; };
-  if (workPresent && !p.OnNetwork) res = InstallDriverNT(w, p.WorkFile.Path, requiredVersion, failure);
+  if (next() && workPresent && !p.OnNetwork) {
+    res = InstallDriverNT(w, p.WorkFile.Path, requiredVersion, failure);
+  }
   if (next() && sysPresent) res = InstallDriverNT(w, p.SysFile.Path, requiredVersion, failure);
   if (next() && p.WinFile.Present()) {
     res = InstallDriverNT(w, p.WinFile.Path, requiredVersion, failure);
@@ -189,6 +201,9 @@ void LoadWinNT(World& w, const Preparation& p, std::uint32_t requiredVersion,
       break;
     case kNtOpenFailed:
       errorCode = kDrvErrOpening;
+      break;
+    case kNtRefused:
+      errorCode = MayControlServices(*w.platform) ? kDrvErrInUse : kDrvErrPermission;
       break;
     default:
       // The service could not be installed. Any reason but the two known
@@ -346,6 +361,10 @@ bool InstallService(World& w, std::string_view serviceName, std::string_view bin
   const std::uintptr_t created = os.CreateService(scm, config);
   if (created != 0) {
     os.CloseServiceHandle(created);
+    // From here every end of the program removes the service: its own
+    // (DrvUnload), and one that the system brings about (a console control
+    // event), for which the platform keeps this.
+    os.SetEndCleanup([&os, name = config.Name] { RemoveService(os, name); });
   } else {
     failure = os.LastError();
   }
@@ -370,8 +389,7 @@ bool InstallService(World& w, std::string_view serviceName, std::string_view bin
   return result;
 }
 
-bool RemoveService(World& w, std::string_view serviceName) {
-  Platform& os = *w.platform;
+bool RemoveService(Platform& os, std::string_view serviceName) {
   const std::uintptr_t scm = os.OpenSCManager(kScManagerAllAccess);
   if (scm == 0) return false;
   bool result = false;
@@ -395,12 +413,18 @@ std::uint32_t InstallDriverNT(World& w, std::string_view binaryPath, std::uint32
   } else if (DrvOpen(w, kOsWinNT, kNtDevice)) {
     if (w.drv.DrvVersion < requiredVersion) code = kNtTooOld;
   } else {
-    code = kNtOpenFailed;
+    code = w.drv.DrvRefused ? kNtRefused : kNtOpenFailed;
   }
-  // A refused driver leaves neither an open device nor a service behind.
+  // A refused driver leaves neither an open device nor a service behind;
+  // a driver that another program holds keeps its service. The driver in
+  // use is removed at every end, also when it was running already.
+  Platform& os = *w.platform;
   if (code != kNtInstalled) {
     CloseDevice(w);
-    RemoveService(w, kNtServiceName);
+    if (code != kNtRefused) RemoveService(os, kNtServiceName);
+    os.SetEndCleanup(nullptr);
+  } else {
+    os.SetEndCleanup([&os] { RemoveService(os, kNtServiceName); });
   }
   return code;
 }
@@ -442,7 +466,8 @@ std::string DrvErrorText(World& w, std::uint32_t code) {
 void DrvUnload(World& w) {
   if (w.shell.OsKind != kOsWinNT || w.machine) return;
   CloseDevice(w);
-  RemoveService(w, kNtServiceName);
+  RemoveService(*w.platform, kNtServiceName);
+  w.platform->SetEndCleanup(nullptr);
 }
 
 }  // namespace torv

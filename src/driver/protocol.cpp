@@ -67,10 +67,14 @@ bool DrvOpen(World& w, std::uint8_t osKind, std::string_view devicePath) {
   std::uint8_t version[8] = {};
   bool identOk = false;
   bool versionOk = false;
+  std::uint32_t identError = 0;
   if (opened) {
     identOk = DrvControl(w, ReqIdentify, 0, 0, 0, ident, sizeof ident);
+    identError = w.drv.DrvLastError;
     versionOk = DrvControl(w, ReqVersion, 0, 0, 0, version, sizeof version);
   }
+  w.drv.DrvRefused = opened ? !identOk && identError == kErrorAccessDenied
+                            : openError == kErrorAccessDenied;
   if ((GetWord(ident) >> 16) != 0x1234u) identOk = false;
   const bool result = opened && identOk;
 
