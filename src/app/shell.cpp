@@ -99,10 +99,16 @@ int PrepareMachine(World& w, const std::vector<std::string>& args, ConsoleOutput
                   std::string(kCatalogueHint));
     }
     std::string error;
-    std::shared_ptr<Machine> m = MakeSimMachine(name, error);
+    std::string note;
+    std::shared_ptr<Machine> m = MakeSimMachine(name, error, &note);
     if (!m) {
       if (error.empty()) error = "no simulated machine named " + name;
       return fail(error);
+    }
+    // What the dump holds beyond the simulated machine, in one line.
+    if (!note.empty()) {
+      std::fprintf(err, "torvacin: %s\n", TerminalLine(note).c_str());
+      std::fflush(err);
     }
     w.machine = std::move(m);
   }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <random>
 
@@ -128,6 +129,9 @@ ReadResult ReadRegularFile(const std::string& path, std::size_t maxBytes, std::s
     ::close(fd);
     return ReadResult::NotRegular;
   }
+  // Room for the whole file at once, so that the text is held once while it
+  // is read, not in copies of growing size.
+  if (st.st_size > 0) text.reserve(std::min(static_cast<std::size_t>(st.st_size), maxBytes) + 1);
   char buf[65536];
   for (;;) {
     const ssize_t n = ::read(fd, buf, sizeof buf);
