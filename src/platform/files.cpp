@@ -44,6 +44,23 @@ bool TakenByOther(const std::string& path, std::string& kind) {
   return true;
 }
 
+int KeepOwnerAndMode(int fd, const std::string& path) {
+  struct stat old;
+  if (::lstat(path.c_str(), &old) != 0 || !S_ISREG(old.st_mode)) return 0;  // nothing to keep
+  struct stat now;
+  if (::fstat(fd, &now) != 0) return errno;
+  if ((old.st_uid != now.st_uid || old.st_gid != now.st_gid) &&
+      ::fchown(fd, old.st_uid, old.st_gid) != 0) {
+    // An ordinary user cannot give a file away: the new file is then the
+    // user's, as every file the user writes. Root can, and must.
+    if (errno != EPERM || ::geteuid() == 0) return errno;
+  }
+  // The permission bits only: a log never takes set-user-ID and the like.
+  const mode_t mode = old.st_mode & 0777;
+  if ((now.st_mode & 07777) != mode && ::fchmod(fd, mode) != 0) return errno;
+  return 0;
+}
+
 void SyncFolder(const std::string& folder) {
   const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
