@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -473,6 +476,52 @@ TEST(Profile, WrittenProfilesReadBackIntoTheSameMachine) {
   b.CyrixBank = true;
   EXPECT_FALSE(SameMachine(a, b));
 }
+
+#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
+// The memory a read profile keeps is a small multiple of its text, in the
+// layouts that cost the reader most: a leaf a line, a register section for
+// all of 16 processors, and 16 processors with lines of their own. (The
+// heap's bytes in use, from the C library; bench/profile-memory prints the
+// peak of a whole run and the time.)
+TEST(Profile, MemoryIsASmallMultipleOfTheText) {
+  const auto inUse = [] {
+    const struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+  };
+  constexpr std::size_t kSize = 4 << 20;
+  for (int layout = 0; layout < 3; ++layout) {
+    SCOPED_TRACE(layout);
+    std::string text = layout == 0   ? ""
+                       : layout == 1 ? "------[ MSR Registers ]------\n"
+                                     : "processors = 16\n";
+    if (layout == 1) {
+      for (int k = 0; k < 16; ++k) {
+        text.insert(0, "------[ Logical CPU #" + std::to_string(15 - k) +
+                           " ]------\nCPUID 0 2 756E6547 6C65746E 49656E69\n");
+      }
+    }
+    char line[48];
+    for (std::uint32_t i = 0; text.size() < kSize; ++i) {
+      if (layout == 2 && i % 4096 == 0) {
+        std::snprintf(line, sizeof line, "[processor %u]\n", 1 + (i / 4096) % 16);
+        text += line;
+      }
+      std::snprintf(line, sizeof line, layout == 0 ? "CPUID %X 1 2 3 4\n" : "MSR %X: 0-0-0-1\n", i);
+      text += line;
+    }
+    const std::size_t before = inUse();
+    SimProfile p;
+    std::string error;
+    ASSERT_TRUE(ParseProfile(text, "large.profile", p, error)) << error;
+    const auto machine = MakeSimMachine(std::move(p));
+    ASSERT_TRUE(machine);
+    const std::size_t kept = inUse() - before;
+    std::printf("layout %d: %zu bytes of text, %zu bytes kept (%.1f times)\n", layout, text.size(),
+                kept, static_cast<double>(kept) / static_cast<double>(text.size()));
+    EXPECT_LE(kept, 5 * text.size());
+  }
+}
+#endif
 
 TEST(Catalogue, EveryEntryParses) {
   const auto all = Catalogue();
