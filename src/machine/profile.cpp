@@ -656,24 +656,22 @@ class Parser {
   // Where a line's leaf or register goes: the shared tables (before the
   // first section, or in a register section for every processor), the
   // current processor's own, or nowhere for a processor left out.
-  void StoreCpuid(std::uint32_t leaf, const std::array<std::uint32_t, 4>& regs) {
+  template <typename Table>
+  void Store(Table SimSharedTables::*shared, Table SimProcessor::*own, std::uint32_t key,
+             const typename Table::mapped_type& value) {
     if (currentIndex_ == kLeftOut) return;
     if (currentIndex_ == kEveryProcessor || allProcessors_) {
-      shared_->Cpuid[leaf] = regs;
-      for (SimProcessor& p : out_.Processors) p.Cpuid.erase(leaf);
+      ((*shared_).*shared)[key] = value;
+      for (SimProcessor& p : out_.Processors) (p.*own).erase(key);
     } else {
-      current_->Cpuid[leaf] = regs;
+      ((*current_).*own)[key] = value;
     }
   }
-
+  void StoreCpuid(std::uint32_t leaf, const std::array<std::uint32_t, 4>& regs) {
+    Store(&SimSharedTables::Cpuid, &SimProcessor::Cpuid, leaf, regs);
+  }
   void StoreMsr(std::uint32_t reg, std::uint64_t value) {
-    if (currentIndex_ == kLeftOut) return;
-    if (currentIndex_ == kEveryProcessor || allProcessors_) {
-      shared_->Msr[reg] = value;
-      for (SimProcessor& p : out_.Processors) p.Msr.erase(reg);
-    } else {
-      current_->Msr[reg] = value;
-    }
+    Store(&SimSharedTables::Msr, &SimProcessor::Msr, reg, value);
   }
 
   // "CPUID 00000001: 00000652-00000000-00000000-0183FBFF" (EAX-EBX-ECX-EDX)

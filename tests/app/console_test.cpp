@@ -273,17 +273,20 @@ TEST_F(Console, SimulatedMachineValuesThatCannotBeUsed) {
   EXPECT_NE(any.Out.find("Deschutes"), std::string::npos);
 }
 
+// A genuine Pentium II (Klamath) 300, with ECC.
+constexpr const char* kKlamath300 =
+    "clock = 300400000\n"
+    "CPUID 00000000: 00000002-756E6547-6C65746E-49656E69\n"
+    "CPUID 00000001: 00000633-00000000-00000000-0080FBFF\n"
+    "CPUID 00000002: 03020101-00000000-00000000-0C040843\n"
+    "MSR 0000002A: 0000-0000-C180-0000\n"
+    "MSR 0000011E: 0000-0000-0000-4527\n"
+    "l2ecc = yes\n";
+
 // A genuine Klamath 300 whose cache controller never answers, and the same
 // behind an msr device that allows no writes.
 TEST_F(Console, EarlyEndsSayWhatIsMissingAndEndWithFour) {
-  const std::string klamath =
-      "clock = 300400000\n"
-      "CPUID 00000000: 00000002-756E6547-6C65746E-49656E69\n"
-      "CPUID 00000001: 00000633-00000000-00000000-0080FBFF\n"
-      "CPUID 00000002: 03020101-00000000-00000000-0C040843\n"
-      "MSR 0000002A: 0000-0000-C180-0000\n"
-      "MSR 0000011E: 0000-0000-0000-4527\n"
-      "l2ecc = yes\n";
+  const std::string klamath = kKlamath300;
   std::ofstream(dir / "stuck.txt") << klamath << "l2busy = stuck\n";
   std::ofstream(dir / "readonly.txt") << klamath << "msraccess = readonly\n";
   struct Case {
@@ -326,14 +329,7 @@ TEST_F(Console, DumpsReplayToTheSameReportAndTheSameEnd) {
     const char* Profile;  // added to a Pentium II 300's profile
     int Status;
   };
-  const std::string klamath =
-      "clock = 300400000\n"
-      "CPUID 00000000: 00000002-756E6547-6C65746E-49656E69\n"
-      "CPUID 00000001: 00000633-00000000-00000000-0080FBFF\n"
-      "CPUID 00000002: 03020101-00000000-00000000-0C040843\n"
-      "MSR 0000002A: 0000-0000-C180-0000\n"
-      "MSR 0000011E: 0000-0000-0000-4527\n"
-      "l2ecc = yes\n";
+  const std::string klamath = kKlamath300;
   for (const Case& c : {Case{"", 0}, Case{"msraccess = readonly\n", 7},
                         Case{"msraccess = denied\n", 8}, Case{"processors = 2\n", 0}}) {
     SCOPED_TRACE(c.Profile);
