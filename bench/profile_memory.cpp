@@ -78,7 +78,8 @@ void Generate(const fs::path& file, int layout, std::size_t bytes) {
     put("------[ MSR Registers ]------\n");
   }
   if (layout == 2) put("processors = 16\n[processor 1]\n");
-  for (std::uint32_t i = 0; written < bytes; ++i) {
+  std::uint32_t i = 0;
+  while (written < bytes) {
     if (layout == 2 && i % 4096 == 0 && i > 0) {
       std::snprintf(line, sizeof line, "[processor %u]\n", 1 + (i / 4096) % 16);
       put(line);
@@ -89,6 +90,7 @@ void Generate(const fs::path& file, int layout, std::size_t bytes) {
       std::snprintf(line, sizeof line, "MSR %X: 0-0-0-%X\n", i, i & 0xFFFF);
     }
     put(line);
+    ++i;
   }
 }
 

@@ -213,50 +213,6 @@ TEST_F(Save, DialogNameIsSavedAndCancelSavesNothing) {
   EXPECT_EQ(std::distance(fs::directory_iterator(deep), fs::directory_iterator()), 1);
 }
 
-// A file replaced keeps its mode, and as root its owner and group: a root
-// save over a user's log leaves it the user's.
-TEST_F(Save, ReplacedFileKeepsOwnerGroupAndMode) {
-  struct OwnerCase {
-    mode_t Mode;
-    uid_t Uid;
-    gid_t Gid;
-  };
-  const bool root = geteuid() == 0;
-  const uid_t me = geteuid();
-  const gid_t mine = getegid();
-  const OwnerCase cases[] = {
-      {0600, root ? 1000u : me, root ? 1000u : mine},
-      {0640, me, root ? 1000u : mine},
-      {0664, root ? 1000u : me, mine},
-      {0604, me, mine},
-  };
-  TForm1& f = Start(1);
-  const fs::path file = dir / "kept.log";
-  for (const OwnerCase& c : cases) {
-    SCOPED_TRACE(std::to_string(c.Mode) + " " + std::to_string(c.Uid) + ":" + std::to_string(c.Gid));
-    fs::remove(file);
-    std::ofstream(file) << "an earlier log\n";
-    ASSERT_EQ(chmod(file.c_str(), c.Mode), 0);
-    ASSERT_EQ(chown(file.c_str(), c.Uid, c.Gid), 0);
-    ASSERT_TRUE(f.Saveto(file.string()));
-    struct stat st;
-    ASSERT_EQ(stat(file.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, c.Mode);
-    EXPECT_EQ(st.st_uid, c.Uid);
-    EXPECT_EQ(st.st_gid, c.Gid);
-    EXPECT_EQ(Read(file), " report of processor 1\r\n end of report 1\r\n details\r\n");
-  }
-  // A new file gets the mode of any new file.
-  fs::remove(file);
-  const mode_t mask = umask(022);
-  ASSERT_TRUE(f.Saveto(file.string()));
-  umask(mask);
-  struct stat st;
-  ASSERT_EQ(stat(file.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0644u);
-  EXPECT_EQ(st.st_uid, me);
-}
-
 // The dialog's choice of an existing file is replaced only after "OK" to a
 // warning; Cancel (the default button) leaves the file and runs nothing.
 TEST_F(Save, DialogAsksBeforeReplacingAFile) {
