@@ -76,6 +76,14 @@ const char* EccNotSwitched(std::uint32_t exitCode, EccPassSkip skipped) {
   }
   return nullptr;
 }
+
+// A file name as a box shows it: a long one by its end, so that the box's
+// text, which is cut at 255 characters, keeps the reason after the name.
+std::string ShownName(const std::string& name) {
+  constexpr std::size_t kShown = 120;
+  const std::string cp = Utf8ToCp1252(name);
+  return cp.size() <= kShown ? cp : "..." + cp.substr(cp.size() - (kShown - 3));
+}
 const char* const kEccWarning =
     "warning: ECC is set to enable, but is not detected => Crash if ECC is not present";
 
@@ -387,7 +395,7 @@ bool TForm1::Saveto(std::string_view fileName) {
 }
 
 bool TForm1::SaveFailed(const std::string& name, const SaveFailure& failure) {
-  std::string text = "Cannot save to " + Utf8ToCp1252(name) + ": ";
+  std::string text = "Cannot save to " + ShownName(name) + ": ";
   if (failure.NotRegular) {
     text += "it is " + failure.Kind + ", not a regular file";
   } else {
@@ -401,10 +409,11 @@ bool TForm1::SaveFailed(const std::string& name, const SaveFailure& failure) {
 void TForm1::saveClick() {
   std::string name = kLogFileName;
   if (!w_.platform->SaveDialog(name)) return;  // cancelled: nothing is written
-  name = Cut(name);
+  // The name is used whole, however long: a name the system refuses ends in
+  // an "Error" box naming the reason.
   SaveFailure failure;
   if (CheckSaveTarget(name, failure) && failure.KeptOld &&
-      showWarning("The file " + Utf8ToCp1252(name) + " exists already. Replace it?") != kIdOk) {
+      showWarning("The file " + ShownName(name) + " exists already. Replace it?") != kIdOk) {
     return;
   }
   Saveto(name);

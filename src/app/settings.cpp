@@ -71,8 +71,10 @@ void ParseSwitches(Settings& settings, ReportState& report, UtilityState& util,
   text = text.substr(0, std::min(text.size(), kShortMax));
   settings.EccSwitches.clear();
   if (text.empty()) {
+    // An empty argument ("" on a command line) is skipped: the arguments
+    // after it count as well.
     for (const std::string& arg : args) {
-      if (arg.empty()) break;
+      if (arg.empty()) continue;
       ApplySwitch(settings, report,
                   std::string_view(arg).substr(0, std::min(arg.size(), kShortMax)));
     }

@@ -34,6 +34,12 @@ constexpr auto kSwitches = std::to_array<KnownSwitch>({
      "run on a simulated machine: a catalogue name (any\n"
      "case) or a profile file; a value containing \"/\" is\n"
      "always a path; /SIM=? lists the catalogue"},
+    {"/DUMP", false, "",
+     "write this machine (or the /SIM= machine) as a profile\n"
+     "to standard output and end: every processor's CPUID\n"
+     "leaves but leaf 3 (the serial number), its clock and\n"
+     "the registers and ECC test result of the analysis"},
+    {"/DUMP=ALL", false, "", "as /DUMP, with CPUID leaf 3"},
     {"--help", false, "", kHelp},
     {"-h", false, "", kHelp},
     {"-?", false, "", kHelp},

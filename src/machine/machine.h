@@ -105,7 +105,10 @@ std::unique_ptr<RegisterLock> MakeFileLock(const std::string& path);
 
 // A simulated machine from a catalogue name or a profile file. On failure
 // returns null and sets `error` to one clear line (file, line, what is wrong).
-std::shared_ptr<Machine> MakeSimMachine(const std::string& nameOrPath, std::string& error);
+// `note`, when given, gets what the reader left out of a dump, in one line
+// ("" for nothing).
+std::shared_ptr<Machine> MakeSimMachine(const std::string& nameOrPath, std::string& error,
+                                        std::string* note = nullptr);
 
 // Catalogue of simulated machines: name, description.
 struct CatalogueEntry {

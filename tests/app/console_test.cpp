@@ -274,17 +274,20 @@ TEST_F(Console, SimulatedMachineValuesThatCannotBeUsed) {
   EXPECT_NE(any.Out.find("Deschutes"), std::string::npos);
 }
 
+// A genuine Pentium II (Klamath) 300, with ECC.
+constexpr const char* kKlamath300 =
+    "clock = 300400000\n"
+    "CPUID 00000000: 00000002-756E6547-6C65746E-49656E69\n"
+    "CPUID 00000001: 00000633-00000000-00000000-0080FBFF\n"
+    "CPUID 00000002: 03020101-00000000-00000000-0C040843\n"
+    "MSR 0000002A: 0000-0000-C180-0000\n"
+    "MSR 0000011E: 0000-0000-0000-4527\n"
+    "l2ecc = yes\n";
+
 // A genuine Klamath 300 whose cache controller never answers, and the same
 // behind an msr device that allows no writes.
 TEST_F(Console, EarlyEndsSayWhatIsMissingAndEndWithFour) {
-  const std::string klamath =
-      "clock = 300400000\n"
-      "CPUID 00000000: 00000002-756E6547-6C65746E-49656E69\n"
-      "CPUID 00000001: 00000633-00000000-00000000-0080FBFF\n"
-      "CPUID 00000002: 03020101-00000000-00000000-0C040843\n"
-      "MSR 0000002A: 0000-0000-C180-0000\n"
-      "MSR 0000011E: 0000-0000-0000-4527\n"
-      "l2ecc = yes\n";
+  const std::string klamath = kKlamath300;
   std::ofstream(dir / "stuck.txt") << klamath << "l2busy = stuck\n";
   std::ofstream(dir / "readonly.txt") << klamath << "msraccess = readonly\n";
   struct Case {
@@ -345,6 +348,30 @@ TEST_F(Console, SignalInTheHeldSectionWaitsForTheRestore) {
                          "back as found first; ending with status " +
                          std::to_string(status) + "\n");
     EXPECT_GE(std::stoi(Read(dir / "ms")), 2500) << "the program ended before the restore";
+  }
+}
+
+// /DUMP on the built program: the profile on standard output replays to the
+// same report, and a machine whose registers cannot be read or written still
+// gives its profile, which replays to the same end.
+TEST_F(Console, DumpsReplayToTheSameReportAndTheSameEnd) {
+  struct Case {
+    const char* Profile;  // added to a Pentium II 300's profile
+    int Status;
+  };
+  const std::string klamath = kKlamath300;
+  for (const Case& c : {Case{"", 0}, Case{"msraccess = readonly\n", 7},
+                        Case{"msraccess = denied\n", 8}, Case{"processors = 2\n", 0}}) {
+    SCOPED_TRACE(c.Profile);
+    std::ofstream(dir / "machine.txt") << c.Profile << klamath;
+    const Outcome dump = Torvacin("/SIM=./machine.txt /DUMP >dump.txt");
+    EXPECT_EQ(dump.Status, c.Status) << dump.Err;
+    const Outcome own = Torvacin("/SIM=./machine.txt /CON /EXT /EN");
+    const Outcome replay = Torvacin("/SIM=./dump.txt /CON /EXT /EN");
+    EXPECT_EQ(replay.Status, own.Status);
+    EXPECT_EQ(replay.Out, own.Out);
+    EXPECT_EQ(replay.Err, own.Err);
+    EXPECT_NE(Read(dir / "dump.txt").find("\n[processor 1]\n"), std::string::npos);
   }
 }
 

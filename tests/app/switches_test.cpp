@@ -103,7 +103,8 @@ TEST(Switches, CommandLineArguments) {
   } cases[] = {
       {"last language wins (German)", {"/EN", "/GR"}, "lang=49 comma"},
       {"last language wins (English)", {"/GR", "/EN"}, ""},
-      {"an empty argument ends the list", {"/LOG", "", "/EXT"}, "log"},
+      {"an empty argument is skipped", {"/LOG", "", "/EXT"}, "log ext"},
+      {"an empty argument first", {"", "/SAVE"}, "save"},
       {"an argument holds no second switch", {"/LOG /EXT"}, ""},
       {"each argument is cut to 255", {"/TEST=" + std::string(249, '0') + "12"}, "test=0"},
       {"no arguments", {}, ""},
