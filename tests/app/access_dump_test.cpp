@@ -14,10 +14,9 @@
 
 #include "app/dump.h"
 #include "app/shell.h"
-#include "machine/access.h"
 #include "machine/machine.h"
-#include "p2/access_server.h"
 #include "platform/fake_platform.h"
+#include "support/server_link.h"
 #include "world.h"
 
 namespace torv::test {
@@ -35,24 +34,6 @@ std::string Slurp(const fs::path& p) {
   s << in.rdbuf();
   return s.str();
 }
-
-// The helper's request handling in this process, over a machine of its own;
-// the request lines are kept.
-class ServerLink : public AccessLink {
- public:
-  ServerLink(std::shared_ptr<Machine> m, std::vector<std::string>& requests)
-      : m_(std::move(m)), server_(*m_), requests_(requests) {}
-  bool Exchange(const std::string& request, std::string& answer, std::string&) override {
-    requests_.push_back(request);
-    answer = server_.Answer(request);
-    return true;
-  }
-
- private:
-  std::shared_ptr<Machine> m_;
-  AccessServer server_;
-  std::vector<std::string>& requests_;
-};
 
 struct Outcome {
   int Status = -1;

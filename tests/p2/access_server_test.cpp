@@ -26,6 +26,7 @@
 #include "machine/access.h"
 #include "machine/sim.h"
 #include "p2_fixture.h"
+#include "support/server_link.h"
 
 namespace torv {
 namespace {
@@ -39,24 +40,6 @@ std::shared_ptr<Machine> Sim(const std::string& nameOrText) {
       << error;
   return MakeSimMachine(p);
 }
-
-// The helper's request handling in this process, over its own machine, as
-// the program's connection: the request lines are kept.
-class ServerLink : public AccessLink {
- public:
-  ServerLink(std::shared_ptr<Machine> m, std::vector<std::string>& requests)
-      : m_(std::move(m)), server_(*m_), requests_(requests) {}
-  bool Exchange(const std::string& request, std::string& answer, std::string&) override {
-    requests_.push_back(request);
-    answer = server_.Answer(request);
-    return true;
-  }
-
- private:
-  std::shared_ptr<Machine> m_;
-  AccessServer server_;
-  std::vector<std::string>& requests_;
-};
 
 // The registers and ports whose accesses a record may hold: the analysis's
 // reads, its writes (the cache controller and BBL_CR_CTL3) and the Cyrix
