@@ -424,6 +424,7 @@ std::uint32_t InstallDriverNT(World& w, std::string_view binaryPath, std::uint32
     if (code != kNtRefused) RemoveService(os, kNtServiceName);
     os.SetEndCleanup(nullptr);
   } else {
+    w.drv.NtServiceOwned = true;
     os.SetEndCleanup([&os] { RemoveService(os, kNtServiceName); });
   }
   return code;
@@ -463,10 +464,13 @@ std::string DrvErrorText(World& w, std::uint32_t code) {
 // service would stay behind marked for deletion, refusing the next start.
 // Elsewhere nothing is done: the Windows 95/98 driver goes when its handle
 // closes at the end, and on Linux nothing runs outside the program.
+// Only the program's own service goes: a second instance that found the
+// driver held by another leaves that one's service running.
 void DrvUnload(World& w) {
   if (w.shell.OsKind != kOsWinNT || w.machine) return;
   CloseDevice(w);
-  RemoveService(*w.platform, kNtServiceName);
+  if (w.drv.NtServiceOwned) RemoveService(*w.platform, kNtServiceName);
+  w.drv.NtServiceOwned = false;
   w.platform->SetEndCleanup(nullptr);
 }
 

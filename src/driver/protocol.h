@@ -60,6 +60,11 @@ struct DriverState {
   // as Wine does) its identity request. Another program holds the device,
   // or this user may not open it.
   bool DrvRefused = false;
+  // Windows NT: the KelvorNT service is this program's (it installed it, or
+  // took over one that a killed run left), so that the program's end removes
+  // it. A service that another running program holds is never this
+  // program's.
+  bool NtServiceOwned = false;
   // The lock of the registers the driver reaches, shared with other programs
   // (null: none is needed, as for a simulated machine). Set by LoadDriver.
   std::shared_ptr<RegisterLock> Lock;

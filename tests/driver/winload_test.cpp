@@ -188,7 +188,7 @@ TEST(NtLoad, RunningDriverIsUsedAndAStoppedOneReplaced) {
 // a system that opens first, the identity request) is that program's: its
 // service is neither stopped nor deleted, nor replaced by a candidate, and
 // the start ends with "already in use" (an administrator) or "not allowed"
-// (anyone else).
+// (anyone else); its end leaves the service alone as well.
 TEST(NtLoad, ADriverAnotherProgramHoldsIsLeftAlone) {
   for (const bool admin : {true, false}) {
     SCOPED_TRACE(admin ? "administrator" : "user");
@@ -205,6 +205,10 @@ TEST(NtLoad, ADriverAnotherProgramHoldsIsLeftAlone) {
     EXPECT_EQ(t.os.Devices().OpenCount(), 0u);
     EXPECT_EQ(t.os.OpenScHandles, 0);
     EXPECT_FALSE(t.os.EndCleanup) << "nothing of the other program's to remove at this end";
+    // The end of this second program leaves the service running too.
+    DrvUnload(t.w);
+    EXPECT_TRUE(t.os.ScmLog.empty());
+    EXPECT_TRUE(t.os.Services.at("KelvorNT").Running);
   }
 }
 
