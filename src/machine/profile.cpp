@@ -355,7 +355,8 @@ bool IsSettingName(std::string_view key) {
     }
     // "l2reg 2", "cyrix C3"; "Cyrix CPU Revision" is a dump's header.
     const std::string prefix = std::string(k) + " ";
-    if (StartsWith(lower, prefix) && Trim(lower.substr(prefix.size())).find(' ') == std::string::npos) {
+    if (StartsWith(lower, prefix) &&
+        Trim(lower.substr(prefix.size())).find(' ') == std::string::npos) {
       return true;
     }
   }

@@ -170,7 +170,8 @@ TEST_F(Console, NotesOutsideTheReportGoToStandardError) {
   }
   // The report's bytes stay as they are: the refusal ends it.
   const Outcome r = Torvacin("/SIM=skylake /CON");
-  EXPECT_EQ(r.Out.substr(r.Out.rfind('\n', r.Out.size() - 2) + 1), " error no Pentium II=> Break\n");
+  EXPECT_EQ(r.Out.substr(r.Out.rfind('\n', r.Out.size() - 2) + 1),
+            " error no Pentium II=> Break\n");
 }
 
 TEST_F(Console, UnattendedSaveThatFailsEndsWithStatusOne) {

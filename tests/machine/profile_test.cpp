@@ -262,7 +262,9 @@ TEST(Profile, SettingsAsTheDocumentsListThem) {
       const std::string list = error.substr(want + 6, error.rfind(')') - want - 6);
       std::string taken;
       for (std::size_t i = 0; i < list.size();) {
-        const std::size_t sep = list.compare(i, 2, ", ") == 0 ? 2 : list.compare(i, 4, " or ") == 0 ? 4 : 0;
+        const std::size_t sep = list.compare(i, 2, ", ") == 0     ? 2
+                                : list.compare(i, 4, " or ") == 0 ? 4
+                                                                  : 0;
         taken += sep != 0 ? '|' : list[i];
         i += sep != 0 ? sep : 1;
       }
