@@ -27,6 +27,12 @@ function(torv_driver target file version)
                          -fno-asynchronous-unwind-tables)
   if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
     target_compile_options(${target} PRIVATE -mno-red-zone)
+  else()
+    # i486 code: NT loads the driver on whatever processor the program is
+    # started on, and a P6 instruction (CMOV) on a 486, Pentium or 6x86
+    # would stop the system. CPUID, RDMSR, WRMSR and RDTSC are inline
+    # assembly, each run only where the processor has it.
+    target_compile_options(${target} PRIVATE -march=i486 -mtune=pentium2)
   endif()
   target_link_options(${target} PRIVATE -nostdlib -Wl,--subsystem,native
                       -Wl,--entry,${torv_driver_entry} -Wl,--image-base,0x10000

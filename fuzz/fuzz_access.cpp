@@ -1,7 +1,8 @@
 // Fuzzes torvacin-access's request handling: the parser on the input as one
 // line, and the serving loop over a simulated Klamath on the input as a
 // stream of lines. Every answer must be one line of a known form, one per
-// input line, and nothing outside the allow-list may be served.
+// input line, and nothing outside the allow-list (and the analysis lock's
+// "lock" and "unlock") may be served.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -63,12 +64,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     start = end == std::string::npos ? input.size() : end + 1;
     ++count;
     if (a.size() > 200) std::abort();
-    if (a != "bad" && a != "denied" && a != "ok" && !StartsWith(a, "ok ") &&
+    if (a != "bad" && a != "denied" && a != "ok" && a != "busy" && !StartsWith(a, "ok ") &&
         !StartsWith(a, "error ")) {
       std::abort();
     }
+    const bool lock = line == "lock" || line == "unlock";
+    if (a == "busy" && line != "lock") std::abort();
     // A served request was one of the list.
-    if (a == "ok" || StartsWith(a, "ok ") || StartsWith(a, "error ")) {
+    if (!lock && (a == "ok" || StartsWith(a, "ok ") || StartsWith(a, "error "))) {
       torv::AccessRequest q;
       if (!torv::ParseAccessRequest(line, q) || !torv::AccessAllowed(q.Op, q.Reg)) std::abort();
     }

@@ -1,5 +1,7 @@
 // Profile parser fuzz target: any text either parses into a machine that
-// then answers every kind of request, or fails with one error line.
+// reads back the same from the profile written of it and then answers every
+// kind of request, or fails with one error line. ./test starts it from the
+// published dump layouts of tests/data/dumps.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -23,6 +25,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   if (profile.Processors.empty() || profile.Processors.size() > kSimMaxProcessors) std::abort();
+  // What the reader made, written as a profile, reads back into the same
+  // machine.
+  SimProfile again;
+  if (!ParseProfile(WriteProfile(profile, {"written back"}), "again.profile", again, error) ||
+      !SameMachine(profile, again)) {
+    std::abort();
+  }
   const auto m = MakeSimMachine(profile);
   if (!m) std::abort();
 

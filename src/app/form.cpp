@@ -51,6 +51,39 @@ static_assert(std::size(kProcButtons) == kMaxWindowProcs, "one button per proces
 constexpr int kExitFailure = 1;
 
 const char* const kUnsupported = "Sorry, only for Win95/86 and WinNT";
+
+// Why an ECC pass could not switch anything on its processor, or null when
+// it did (or its exit code is handled elsewhere).
+const char* EccNotSwitched(std::uint32_t exitCode, EccPassSkip skipped) {
+  switch (exitCode) {
+    case kExitCpuidFault:
+      return "the processor could not be reached";
+    case kExitNoCpuid:
+      return "the processor has no usable CPUID or time-stamp counter";
+    case kExitNotP6:
+      return "the processor is not of the Pentium Pro / Pentium II family";
+    default:
+      break;
+  }
+  if (exitCode != kExitFinished) return nullptr;
+  switch (skipped) {
+    case EccPassSkip::PentiumPro:
+      return "the Pentium Pro's cache is not switched (only the Pentium II family's)";
+    case EccPassSkip::NoCache:
+      return "there is no second-level cache";
+    case EccPassSkip::None:
+      break;
+  }
+  return nullptr;
+}
+
+// A file name as a box shows it: a long one by its end, so that the box's
+// text, which is cut at 255 characters, keeps the reason after the name.
+std::string ShownName(const std::string& name) {
+  constexpr std::size_t kShown = 120;
+  const std::string cp = Utf8ToCp1252(name);
+  return cp.size() <= kShown ? cp : "..." + cp.substr(cp.size() - (kShown - 3));
+}
 const char* const kEccWarning =
     "warning: ECC is set to enable, but is not detected => Crash if ECC is not present";
 
@@ -81,7 +114,33 @@ void TForm1::formcreate(const std::vector<std::string>& args) {
   InitDrv();
   if (Ended) return;
   ParseSwitches(w_.settings, w_.report, w_.util, "", args);
+  CheckEccSwitches();
   RunTest();
+}
+
+// An "/ECC=" switch for a processor this machine does not have (or one the
+// four ECC entries do not cover) changes nothing: its entry, if it has one,
+// is dropped; console mode names it on the error stream.
+void TForm1::CheckEccSwitches() {
+  const int procs = WindowProcs();
+  for (const EccSwitch& e : w_.settings.EccSwitches) {
+    if (e.Processor >= 1 && e.Processor <= procs) continue;
+    if (e.Processor >= 1 && e.Processor <= kMaxWindowProcs) {
+      w_.settings.EccMode[static_cast<std::size_t>(e.Processor)] = 0xFF;
+    }
+    if (w_.platform->BoxesInWindow()) continue;
+    std::string why;
+    if (e.Processor == 0) {
+      why = "no processor number";
+    } else if (e.Processor > kMaxWindowProcs && e.Processor <= w_.shell.ProcessorCount) {
+      why = "the ECC setting covers processors 1 to " + std::to_string(kMaxWindowProcs) + " only";
+    } else {
+      why = "there is no processor " + std::to_string(e.Processor);
+    }
+    w_.platform->ErrorLine("torvacin: ignored " + VisibleText(e.Text) + ": " + why +
+                           " (processors 1 to " + std::to_string(procs) + " here)");
+  }
+  w_.settings.EccSwitches.clear();
 }
 
 void TForm1::InitDrv() {
@@ -193,6 +252,11 @@ bool TForm1::TestProc(std::int32_t arg) {
       Showerror(
           "Proc " + DecStr(proc) + ": ECC not switched, the second-level cache did not answer (" +
           (exitCode == kExitL2Access ? "ECC presence test" : "configuration read") + " failed)");
+    } else if (const char* why = EccNotSwitched(exitCode, w_.p2.EccSkipped)) {
+      // A pass that cannot run on this processor says so, and counts as an
+      // analysis that ended early.
+      Incomplete = true;
+      Showerror("Proc " + DecStr(proc) + ": ECC not switched, " + why);
     } else if (exitCode == kExitEccMissing && !repeated) {
       answer = showWarning("Proc " + DecStr(proc) + ":" + kEccWarning);
       if (answer == kIdOk && proc >= 1 && proc <= kMaxWindowProcs) {
@@ -262,6 +326,7 @@ void TForm1::OnEditKey(int key, unsigned) {
     w_.settings.DriverDebug = false;
   }
   ParseSwitches(w_.settings, w_.report, w_.util, text, {});
+  CheckEccSwitches();
   RunTest();
 }
 
@@ -330,7 +395,7 @@ bool TForm1::Saveto(std::string_view fileName) {
 }
 
 bool TForm1::SaveFailed(const std::string& name, const SaveFailure& failure) {
-  std::string text = "Cannot save to " + Utf8ToCp1252(name) + ": ";
+  std::string text = "Cannot save to " + ShownName(name) + ": ";
   if (failure.NotRegular) {
     text += "it is " + failure.Kind + ", not a regular file";
   } else {
@@ -344,10 +409,11 @@ bool TForm1::SaveFailed(const std::string& name, const SaveFailure& failure) {
 void TForm1::saveClick() {
   std::string name = kLogFileName;
   if (!w_.platform->SaveDialog(name)) return;  // cancelled: nothing is written
-  name = Cut(name);
+  // The name is used whole, however long: a name the system refuses ends in
+  // an "Error" box naming the reason.
   SaveFailure failure;
   if (CheckSaveTarget(name, failure) && failure.KeptOld &&
-      showWarning("The file " + Utf8ToCp1252(name) + " exists already. Replace it?") != kIdOk) {
+      showWarning("The file " + ShownName(name) + " exists already. Replace it?") != kIdOk) {
     return;
   }
   Saveto(name);

@@ -116,7 +116,8 @@ class TForm1 {
   // log replaces the target in one step, so a failure leaves an earlier file
   // as it was.
   bool Saveto(std::string_view fileName);
-  // Asks for a file name; an existing file is replaced only after "OK".
+  // Asks for a file name, which is used whole; an existing file is replaced
+  // only after "OK".
   void saveClick();
   // A press of button `c`: the handler above that belongs to it; the switch
   // field and the list box have none.
@@ -137,6 +138,7 @@ class TForm1 {
 
  private:
   void ProcClick(int n);
+  void CheckEccSwitches();
   bool SaveFailed(const std::string& name, const SaveFailure& failure);
   void EndProgram(int code);
   void SetEnabled(Ctl c, bool enabled);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dump.h"
 #include "app/shell.h"
 #include "platform/files.h"
 #include "platform/linux_platform.h"
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
   torv::InitLanguage(w);
   const int early = torv::PrepareMachine(w, args, out, stderr);
   if (early >= 0) return early;
+  if (torv::WantsDump(args) != torv::DumpRequest::None) return torv::RunDump(w, args, out, stderr);
 #ifdef TORV_GUI
   if (!torv::WantsConsole(args) && torv::OpenDisplay()) return torv::RunWindow(w, platform, args);
 #endif

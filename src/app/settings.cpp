@@ -14,23 +14,29 @@ constexpr std::size_t kShortMax = 255;
 // Characters of an "/ECC=" value that count.
 constexpr std::size_t kEccValueMax = 10;
 
-// "/ECC=value": value is "[processor:]ON|OFF|1|0", already upper-cased.
-void ApplyEcc(Settings& s, std::string_view value) {
+// "/ECC=value": value is "[processor:]ON|OFF|1|0", already upper-cased;
+// `raw` is the whole switch as given. A processor number is taken whole: one
+// that cannot be read, or that is not 1 to 4, sets no entry (it would change
+// the cache of a processor nobody named), and the window ignores the switch.
+void ApplyEcc(Settings& s, std::string_view value, std::string_view raw) {
   value = value.substr(0, std::min(value.size(), kEccValueMax));
-  std::size_t proc = 1;
+  std::int32_t proc = 1;
   const std::size_t colon = value.find(':');
   if (colon != std::string_view::npos) {
     std::int32_t n = 0;
-    const bool ok = ReadInteger(value.substr(0, colon), n);
-    const std::uint8_t low = static_cast<std::uint8_t>(n);
-    if (ok && low >= 1 && low <= 4) proc = low;
+    proc = ReadInteger(value.substr(0, colon), n) ? n : 0;
     value.remove_prefix(colon + 1);
   }
+  std::uint8_t mode;
   if (value == "ON" || value == "1") {
-    s.EccMode[proc] = 1;
+    mode = 1;
   } else if (value == "OFF" || value == "0") {
-    s.EccMode[proc] = 0;
+    mode = 0;
+  } else {
+    return;
   }
+  if (proc >= 1 && proc <= 4) s.EccMode[static_cast<std::size_t>(proc)] = mode;
+  s.EccSwitches.push_back({std::string(raw), proc});
 }
 
 void ApplySwitch(Settings& s, ReportState& report, std::string_view raw) {
@@ -49,7 +55,7 @@ void ApplySwitch(Settings& s, ReportState& report, std::string_view raw) {
     s.OptExx = true;
   }
   if (sw == "/NOL2") s.OptNoL2 = true;
-  if (sw.starts_with("/ECC=")) ApplyEcc(s, std::string_view(sw).substr(5));
+  if (sw.starts_with("/ECC=")) ApplyEcc(s, std::string_view(sw).substr(5), raw);
   // "/FEA" is recognised and changes nothing.
   if (sw.starts_with("/TEST=")) {
     std::int32_t n = 0;
@@ -63,9 +69,12 @@ void ApplySwitch(Settings& s, ReportState& report, std::string_view raw) {
 void ParseSwitches(Settings& settings, ReportState& report, UtilityState& util,
                    std::string_view text, const std::vector<std::string>& args) {
   text = text.substr(0, std::min(text.size(), kShortMax));
+  settings.EccSwitches.clear();
   if (text.empty()) {
+    // An empty argument ("" on a command line) is skipped: the arguments
+    // after it count as well.
     for (const std::string& arg : args) {
-      if (arg.empty()) break;
+      if (arg.empty()) continue;
       ApplySwitch(settings, report,
                   std::string_view(arg).substr(0, std::min(arg.size(), kShortMax)));
     }

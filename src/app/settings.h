@@ -13,7 +13,8 @@
 namespace torv {
 
 // Reads the switches of `text`; with an empty text, the command-line
-// arguments `args` (argument 1 onward, argument 0 excluded). Sets `settings`,
+// arguments `args` (argument 1 onward, argument 0 excluded; an empty one is
+// skipped). Sets `settings`,
 // the report language in `report` and the decimal separator in `util`.
 void ParseSwitches(Settings& settings, ReportState& report, UtilityState& util,
                    std::string_view text, const std::vector<std::string>& args);

@@ -99,10 +99,16 @@ int PrepareMachine(World& w, const std::vector<std::string>& args, ConsoleOutput
                   std::string(kCatalogueHint));
     }
     std::string error;
-    std::shared_ptr<Machine> m = MakeSimMachine(name, error);
+    std::string note;
+    std::shared_ptr<Machine> m = MakeSimMachine(name, error, &note);
     if (!m) {
       if (error.empty()) error = "no simulated machine named " + name;
       return fail(error);
+    }
+    // What the dump holds beyond the simulated machine, in one line.
+    if (!note.empty()) {
+      std::fprintf(err, "torvacin: %s\n", TerminalLine(note).c_str());
+      std::fflush(err);
     }
     w.machine = std::move(m);
   }
@@ -123,9 +129,7 @@ int RunConsole(World& w, const std::vector<std::string>& args, std::FILE* out) {
   return RunConsole(w, args, o, stderr);
 }
 
-int RunConsole(World& w, const std::vector<std::string>& args, ConsoleOutput& out, std::FILE* err) {
-  // Switches are ignored silently in the window; on a terminal a mistyped
-  // one is worth a line.
+void NameIgnoredSwitches(const std::vector<std::string>& args, std::FILE* err) {
   for (const std::string& arg : args) {
     const std::string_view a = std::string_view(arg).substr(0, std::min(arg.size(), kArgMax));
     if ((a.starts_with('/') || a.starts_with('-')) && !IsKnownSwitch(a)) {
@@ -134,6 +138,12 @@ int RunConsole(World& w, const std::vector<std::string>& args, ConsoleOutput& ou
     }
   }
   std::fflush(err);
+}
+
+int RunConsole(World& w, const std::vector<std::string>& args, ConsoleOutput& out, std::FILE* err) {
+  // Switches are ignored silently in the window; on a terminal a mistyped
+  // one is worth a line.
+  NameIgnoredSwitches(args, err);
   ConsoleView view;
   TForm1 form(w, view);
   form.formcreate(args);

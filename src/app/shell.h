@@ -53,6 +53,10 @@ bool WantsConsole(const std::vector<std::string>& args);
 // The report language from the system's language, before any window exists.
 void InitLanguage(World& w);
 
+// Each argument that starts with "/" or "-" and is no switch, named in one
+// line on `err`.
+void NameIgnoredSwitches(const std::vector<std::string>& args, std::FILE* err);
+
 // Start-up without a window: the analysis of processor 1 (or the /SAVE and
 // /Q runs), then its report lines on `out` in UTF-8, control bytes shown as
 // "?". Each ignored argument that starts with "/" or "-" is named on `err`

@@ -22,7 +22,8 @@ constexpr auto kSwitches = std::to_array<KnownSwitch>({
     {"/NOL2", false, "", "skip the cache's ECC test; no verdict"},
     {"/ECC=", true, "[P:]ON|OFF",
      "turn the cache's ECC checking on processor P (1 to 4,\n"
-     "default 1) on or off; 1 and 0 work as ON and OFF"},
+     "default 1) on or off; 1 and 0 work as ON and OFF;\n"
+     "a processor that does not exist is ignored"},
     {"/SAVE", false, "", "write all processors' reports to torvacin.log, end"},
     {"/Q", false, "", "end after the ECC passes, before the analysis"},
     {"/TEST=", true, "N", "fixed test configuration N (1 to 8), not the hardware"},
@@ -33,6 +34,12 @@ constexpr auto kSwitches = std::to_array<KnownSwitch>({
      "run on a simulated machine: a catalogue name (any\n"
      "case) or a profile file; a value containing \"/\" is\n"
      "always a path; /SIM=? lists the catalogue"},
+    {"/DUMP", false, "",
+     "write this machine (or the /SIM= machine) as a profile\n"
+     "to standard output and end: every processor's CPUID\n"
+     "leaves but leaf 3 (the serial number), its clock and\n"
+     "the registers and ECC test result of the analysis"},
+    {"/DUMP=ALL", false, "", "as /DUMP, with CPUID leaf 3"},
     {"--help", false, "", kHelp},
     {"-h", false, "", kHelp},
     {"-?", false, "", kHelp},
@@ -82,8 +89,12 @@ constexpr std::string_view kRest =
     "     could not be written to standard output\n"
     "  2  an unknown or unusable /SIM= machine or profile file\n"
     "  4  analysis incomplete (a register or cache test failed after identification)\n"
+    "     or an /ECC= pass could not switch anything\n"
+    "  5  another analysis held the processor registers for 30 seconds\n"
     "  7  writing a machine register (MSR) failed\n"
-    "  8  reading a machine register (MSR) failed\n";
+    "  8  reading a machine register (MSR) failed\n"
+    "  128+n  signal n came while the cache controller was changed; its registers\n"
+    "     were put back first (SIGINT 130, SIGTERM 143)\n";
 
 }  // namespace
 

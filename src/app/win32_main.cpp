@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dump.h"
 #include "app/shell.h"
 #include "app/win32_view.h"
 #include "platform/win32_platform.h"
@@ -34,6 +35,7 @@ int main(int argc, char** argv) {
   torv::InitLanguage(w);
   const int early = torv::PrepareMachine(w, args, out, stderr);
   if (early >= 0) return early;
+  if (torv::WantsDump(args) != torv::DumpRequest::None) return torv::RunDump(w, args, out, stderr);
   if (!torv::WantsConsole(args)) {
     std::fflush(nullptr);
     FreeConsole();

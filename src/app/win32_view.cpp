@@ -320,8 +320,11 @@ class Win32BoxPresenter : public BoxPresenter {
 // back in the system's ANSI code page, the form the file calls take. No
 // question about replacing here: the form asks itself.
 bool RunSaveDialog(HWND owner, std::string& name) {
-  char file[MAX_PATH] = {};
-  name.copy(file, sizeof file - 1);
+  // Room for any name the dialog takes: a name the file calls refuse later
+  // ends in the form's "Error" box, never cut to fit here.
+  static constexpr DWORD kNameRoom = 4096;
+  std::string file(kNameRoom, '\0');
+  name.copy(file.data(), kNameRoom - 1);
   char folder[MAX_PATH] = {};
   const DWORD folderLen = GetCurrentDirectoryA(sizeof folder, folder);
   OPENFILENAMEA ofn{};
@@ -331,16 +334,27 @@ bool RunSaveDialog(HWND owner, std::string& name) {
   ofn.hwndOwner = owner;
   ofn.lpstrFilter = "Log files (*.log)\0*.log\0All files (*.*)\0*.*\0";
   ofn.nFilterIndex = 1;
-  ofn.lpstrFile = file;
-  ofn.nMaxFile = sizeof file;
+  ofn.lpstrFile = file.data();
+  ofn.nMaxFile = kNameRoom;
   ofn.lpstrInitialDir = folderLen > 0 && folderLen < sizeof folder ? folder : nullptr;
   ofn.lpstrDefExt = "log";
   // The dialog leaves the current folder as it was: /SAVE and later
   // relative names keep meaning the same folder.
   ofn.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
-  if (!GetSaveFileNameA(&ofn)) return false;  // cancelled or failed
+  if (!GetSaveFileNameA(&ofn)) {
+    // Cancelled (no error), or the dialog failed: that is said, not passed over.
+    const DWORD error = CommDlgExtendedError();
+    if (error != 0) {
+      const std::string text =
+          error == FNERR_BUFFERTOOSMALL
+              ? std::string("Cannot save: the chosen file name is too long")
+              : "Cannot save: the save dialog failed (error " + std::to_string(error) + ")";
+      MessageBoxA(owner, text.c_str(), "Error", MB_OK | MB_ICONERROR);
+    }
+    return false;
+  }
   if (file[0] == '\0') return false;
-  name = file;
+  name = file.c_str();
   return true;
 }
 

@@ -1,8 +1,12 @@
 // Processor identification: the identification record and its routines.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 #include "report/shortstr.h"
 
@@ -57,10 +61,27 @@ enum : std::uint8_t {
   kVendorIdt = 11,
 };
 
+// What the identification read that its record does not keep, as it read
+// it: every CPUID answer in order, each Cyrix configuration register as first
+// read, the division test and the interrupt controller check. A dump of the
+// machine (/DUMP) is made from it; IdentifyCpu starts it afresh.
+struct CpuidAnswer {
+  std::uint32_t Leaf = 0;
+  bool Ok = false;
+  std::array<std::uint32_t, 4> Regs{};  // EAX, EBX, ECX, EDX
+};
+struct IdentityReadings {
+  std::vector<CpuidAnswer> Cpuid;
+  std::map<std::uint8_t, std::uint8_t> CyrixRegs;
+  std::optional<bool> DivisionLeavesFlags;  // when the test ran
+  bool PicMirrored = false;  // ports 22h/23h showed the interrupt controller
+};
+
 // State of the identification unit.
 struct CpuState {
   TCpuInfo CpuInfo;  // never cleared; a run assigns only what its path reaches
   bool CpuidWasEnabled = false;
+  IdentityReadings Readings;  // of the last identification
 };
 
 void IdentifyCpu(World& w, TCpuInfo& info);

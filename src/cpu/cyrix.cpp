@@ -111,7 +111,9 @@ std::uint8_t FamilyFromName(std::string_view name) {
 
 std::uint8_t ReadCyrixReg(World& w, std::uint8_t index) {
   PortOut(w, kCyrixIndex, index);
-  return PortIn(w, kCyrixData);
+  const std::uint8_t value = PortIn(w, kCyrixData);
+  w.cpu.Readings.CyrixRegs.emplace(index, value);  // the first reading is the one found
+  return value;
 }
 
 void WriteCyrixReg(World& w, std::uint8_t index, std::uint8_t value) {
@@ -121,7 +123,11 @@ void WriteCyrixReg(World& w, std::uint8_t index, std::uint8_t value) {
 
 bool IsCyrix(World& w) {
   // Cyrix designs leave the arithmetic flags alone on a division.
-  if (w.machine && w.machine->DivisionLeavesFlags(w.hw.CurrentCpu)) return true;
+  if (w.machine) {
+    const bool leaves = w.machine->DivisionLeavesFlags(w.hw.CurrentCpu);
+    w.cpu.Readings.DivisionLeavesFlags = leaves;
+    if (leaves) return true;
+  }
 
   // On some boards ports 22h and 23h are copies of the interrupt controller's
   // 20h and 21h: port 23h then shows the interrupt mask, and follows it.
@@ -135,7 +141,10 @@ bool IsCyrix(World& w) {
     SettleDelay();
     const std::uint8_t again = PortIn(w, kCyrixData);
     PortOut(w, kPicMask, savedMask);
-    if (again == 0xFF) return false;
+    if (again == 0xFF) {
+      w.cpu.Readings.PicMirrored = true;
+      return false;
+    }
   }
 
   // Configuration registers hold varied values; absent ports read as 00h or

@@ -90,6 +90,7 @@ CpuidRegs Cpuid(World& w, std::uint32_t leaf, bool& ok) {
   CpuidRegs regs;
   DrvCpuid(w, leaf, regs, ok);
   if (!ok) regs = {};
+  w.cpu.Readings.Cpuid.push_back({leaf, ok, {regs.Eax, regs.Ebx, regs.Ecx, regs.Edx}});
   return regs;
 }
 
@@ -171,6 +172,7 @@ bool IdentifyByCpuid(World& w) {
 }
 
 void IdentifyCpu(World& w, TCpuInfo& info) {
+  w.cpu.Readings = IdentityReadings{};
   const bool byCpuid = IdentifyByCpuid(w);
   // Cyrix designs without CPUID, and Cyrix parts that answer it, are examined
   // through their configuration registers; not when the driver could not

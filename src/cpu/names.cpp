@@ -97,7 +97,9 @@ constexpr auto kPentiumSteps = std::to_array<PentiumStep>({
     {8, kAnyStep, "myA0", nullptr},
 });
 
-// Intel family 6 by model.
+// Intel family 6 by model. Only the models with the P6 cache controller get a
+// Pentium Pro or Pentium II class; models 9 and 0Ch to 0Fh (Pentium M, Core,
+// Core 2) have no name here (null) and are named like the later parts.
 struct Intel6 {
   const char* Name;
   std::uint8_t Class;
@@ -112,13 +114,13 @@ constexpr auto kIntel6 = std::to_array<Intel6>({
     {"PII Mendocino", kClassPentiumII},
     {"PII ??", kClassPentiumII},
     {"PII ??", kClassPentiumII},
+    {nullptr, 0},
     {"PII ??", kClassPentiumII},
     {"PII ??", kClassPentiumII},
-    {"PII ??", kClassPentiumII},
-    {"PII ??", kClassPentiumII},
-    {"PII ??", kClassPentiumII},
-    {"PII ??", kClassPentiumII},
-    {"PII ??", kClassPentiumII},
+    {nullptr, 0},
+    {nullptr, 0},
+    {nullptr, 0},
+    {nullptr, 0},
 });
 static_assert(kIntel6.size() == 16, "one row per model");
 
@@ -193,15 +195,17 @@ void Name6(TCpuInfo& ci) {
       ci.CpuName = "UM686";
       break;
     case kVendorIntel: {
-      if (ci.ExtModel != 0) {
-        // Newer than the tables (Core and later): named by the full model.
+      const Intel6& row = kIntel6[ci.Model & 0x0F];
+      if (ci.ExtModel != 0 || row.Name == nullptr) {
+        // Newer than the P6 generation (Pentium M, Core and later): named by
+        // the full model, and no class that the register analysis takes.
         ci.CpuName = "Intel Family 6";
         ci.NameSuffix = ", Model " +
                         HexByte(static_cast<std::uint8_t>(ci.ExtModel << 4 | (ci.Model & 0x0F))) +
                         "h";
+        ci.ClassCode = 0;
         break;
       }
-      const Intel6& row = kIntel6[ci.Model & 0x0F];
       ci.CpuName = row.Name;
       ci.ClassCode = row.Class;
       break;

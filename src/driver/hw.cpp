@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "driver/loader.h"
 #include "world.h"
 
 namespace torv {
@@ -52,7 +53,8 @@ void ReportFatal(World& w, const char* action, std::uint32_t reg) {
   }
 }
 
-// In the window the user may see no terminal: the reason in a box first.
+// The one place where the program ends abruptly. In the window the user may
+// see no terminal: the reason in a box first.
 [[noreturn]] void ShowAndEnd(World& w, int code) {
   if (w.platform->BoxesInWindow() && !w.hw.FatalText.empty()) {
     w.platform->MessageBox("Error", w.hw.FatalText, BoxButtons::Ok);
@@ -154,12 +156,77 @@ bool WriteMsrChecked(World& w, std::uint32_t reg, std::uint32_t lo, std::uint32_
 // On an analysis thread the failure is recorded and the thread ends: the
 // main thread, which waits for it, shows the box and ends the program
 // (EndFatally). On the main thread both happen here.
-void MsrFailureEnd(World& w, int code) {
+void AbruptEnd(World& w, int code) {
   if (w.platform->OnWorkerThread()) {
     if (w.hw.FatalCode == 0) w.hw.FatalCode = code;
     w.platform->EndThread();
   }
   ShowAndEnd(w, code);
+}
+
+void MsrFailureEnd(World& w, int code) {
+  AbruptEnd(w, code);
+}
+
+RegisterSession::RegisterSession(World& w) : w_(w) {
+  LoadMsrModuleOnce(w);
+  RegisterLock* lock = w.drv.Lock.get();
+  if (lock == nullptr) return;
+  std::string reason;
+  RegisterLock::Attempt a = lock->TryLock(reason);
+  if (a == RegisterLock::Attempt::Busy) {
+    w.platform->ErrorLine(
+        "torvacin: another analysis of this computer's processor registers is running; waiting "
+        "for it to end (at most " +
+        std::to_string(kLockWaitMs / 1000) + " s)");
+    // The time is counted in the pauses; an attempt itself takes next to none.
+    for (int waited = 0; a == RegisterLock::Attempt::Busy && waited < kLockWaitMs;
+         waited += kLockPollMs) {
+      w.platform->Sleep(kLockPollMs);
+      a = lock->TryLock(reason);
+    }
+  }
+  if (a == RegisterLock::Attempt::Held) {
+    held_ = true;
+    return;
+  }
+  if (a == RegisterLock::Attempt::Busy) {
+    std::string text =
+        "another analysis of this computer's processor registers did not end within " +
+        std::to_string(kLockWaitMs / 1000) + " s: gave up";
+    w.platform->ErrorLine("torvacin: " + text + " (exit status " +
+                          std::to_string(kExitLockTimeout) + ")");
+    text[0] = 'A';  // the box's sentence
+    if (w.hw.FatalText.empty()) w.hw.FatalText = Cut(text);
+    AbruptEnd(w, kExitLockTimeout);
+  }
+  // No lock to be had here: the analysis goes on, and a register that
+  // cannot be reached says so itself.
+}
+
+RegisterSession::~RegisterSession() {
+  if (held_) w_.drv.Lock->Unlock();
+}
+
+HeldSection::HeldSection(World& w) : w_(w) {
+  w.platform->HoldSignals();
+}
+
+HeldSection::~HeldSection() {
+  if (open_) w_.platform->ReleaseSignals();
+}
+
+void HeldSection::End() {
+  if (!open_) return;
+  open_ = false;
+  const HeldSignal s = w_.platform->ReleaseSignals();
+  if (s.Number == 0) return;
+  const int code = 128 + s.Number;
+  w_.platform->ErrorLine("torvacin: interrupted by " + s.Name +
+                         " while the cache controller was changed: its registers were put "
+                         "back as found first; ending with status " +
+                         std::to_string(code));
+  AbruptEnd(w_, code);
 }
 
 void EndFatally(World& w) {

@@ -14,8 +14,9 @@ struct HwState {
   double CpuClockHz = 0.0;
   // The processor announced by the last DrvSetCpu (1-based).
   int CurrentCpu = 1;
-  // A register failure that ended the analysis thread: the exit code (7 or
-  // 8, 0 for none) and what the "Error" box says.
+  // What ended the analysis thread early: the exit code (7 or 8 for a
+  // register failure, 5 for the lock's timeout, 128 + n for signal n; 0 for
+  // none) and what the "Error" box says (empty: no box).
   int FatalCode = 0;
   std::string FatalText;
 };
@@ -54,6 +55,21 @@ inline constexpr Field kFeatMmx{23, 23};
 // CPUID leaf 2: the number of requests in EAX's low byte.
 inline constexpr Field kLeaf2Requests{7, 0};
 
+// Whether CPUID leaf 1's signature (EAX) is that of a processor with the P6
+// second-level cache controller and the registers the analysis reads: family
+// 6 without extended model or family, models 0 to 8, 0Ah and 0Bh (Pentium
+// Pro, Pentium II, Celeron, Pentium III and their Xeons). Models 9 and 0Ch to
+// 0Fh (Pentium M, Core Solo/Duo, Core 2) have other registers, or none, at
+// those numbers; no register of theirs is read or written.
+constexpr bool HasP6CacheController(std::uint32_t eax1) {
+  if (Bits(eax1, kSigFamily) != 6 || Bits(eax1, kSigExtModel) != 0 ||
+      Bits(eax1, kSigExtFamily) != 0) {
+    return false;
+  }
+  const std::uint32_t model = Bits(eax1, kSigModel);
+  return model <= 8 || model == 0x0A || model == 0x0B;
+}
+
 // P6 register numbers used by the cache transaction and the analysis, each
 // followed by the fields the analysis reads.
 inline constexpr std::uint32_t kMsrPowerOn = 0x2A;  // EBL_CR_POWERON
@@ -90,6 +106,48 @@ std::uint32_t DrvClockCount(World& w, std::uint16_t selector);
 std::uint32_t L2Request(World& w, std::uint32_t command, std::uint32_t way, const void* block,
                         bool& ok);
 
+// Exit status when another analysis kept the registers for kLockWaitMs.
+inline constexpr int kExitLockTimeout = 5;
+inline constexpr int kLockWaitMs = 30'000;
+inline constexpr int kLockPollMs = 100;
+
+// One processor's registers for one analysis, from its first register read to
+// its last write: the kernel's msr module loaded where it must be (Linux, as
+// root, the first time), then the lock (DriverState::Lock) that keeps every
+// other analysis of this computer's registers out until the scope ends. While
+// another analysis holds it, one line on the error stream says so and the
+// session waits; after kLockWaitMs the program ends with kExitLockTimeout.
+class RegisterSession {
+ public:
+  explicit RegisterSession(World& w);
+  ~RegisterSession();
+  RegisterSession(const RegisterSession&) = delete;
+  RegisterSession& operator=(const RegisterSession&) = delete;
+
+ private:
+  World& w_;
+  bool held_ = false;
+};
+
+// The changes of the cache controller: the requests that end the program
+// (signals; Ctrl+C on Windows) wait from here until End(), which is called
+// once the registers are put back and then ends the program as a request
+// that came asks: status 128 + its number, after one line on the error
+// stream that the registers were put back. A scope left otherwise (a
+// register failure that ends the thread) releases them without acting.
+class HeldSection {
+ public:
+  explicit HeldSection(World& w);
+  ~HeldSection();
+  void End();
+  HeldSection(const HeldSection&) = delete;
+  HeldSection& operator=(const HeldSection&) = delete;
+
+ private:
+  World& w_;
+  bool open_ = true;
+};
+
 // Register read and write with the /LOG trace; a failure ends the program
 // with exit code 8 (read) or 7 (write).
 void ReadMsr(World& w, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& hi);
@@ -102,6 +160,13 @@ bool WriteMsrChecked(World& w, std::uint32_t reg, std::uint32_t lo, std::uint32_
 inline constexpr int kExitMsrWrite = 7;
 inline constexpr int kExitMsrRead = 8;
 [[noreturn]] void MsrFailureEnd(World& w, int code);
+// Every end of the program other than its orderly one goes through here: a
+// failed register access, a signal after the restore, the lock's timeout. On
+// an analysis thread the code is kept and the thread ends (its stack
+// unwinds, so that what it holds is released); the main thread then ends the
+// program in EndFatally. On the main thread the program ends here, after an
+// "Error" box with HwState::FatalText in the window (none when it is empty).
+[[noreturn]] void AbruptEnd(World& w, int code);
 // Called by the main thread after an analysis thread has ended: a register
 // failure that ended that thread is shown ("Error" box in the window) and
 // ends the program with its code. Does nothing when there was none.

@@ -231,9 +231,10 @@ void LoadMsrModule(World& w) {
 void LoadLinux(World& w, std::uint32_t requiredVersion, std::uint32_t& errorCode,
                const LinuxStart& start) {
   if (!w.machine) {
-    if (w.platform->IsRoot() && !w.platform->PathExists(kMsrDevice)) LoadMsrModule(w);
-    // Not root and no msr device to open: registers and ports go through
-    // torvacin-access.
+    // This computer: the msr module, if missing, waits for the first
+    // register request of an analysis. Not root and no msr device to open:
+    // registers and ports go through torvacin-access.
+    w.drv.MsrModulePending = true;
     std::uint32_t why = 0;
     if (start.MakeHost) w.machine = start.MakeHost(why);
     if (!w.machine) {
@@ -253,26 +254,9 @@ void LoadLinux(World& w, std::uint32_t requiredVersion, std::uint32_t& errorCode
   }
 }
 
-}  // namespace
-
-LinuxStart DefaultLinuxStart() {
-  LinuxStart s;
-  // CPUID and the clock need no privilege, so this computer's back-end is
-  // always there; a register that this user may not read is refused on its
-  // own, with its reason.
-  s.MakeHost = [](std::uint32_t&) { return MakeHostMachine(); };
-  return s;
-}
-
-void LoadDriver(World& w, std::uint8_t kind, std::string_view fileName,
-                std::uint32_t requiredVersion, std::uint32_t& errorCode) {
-  LoadDriver(w, kind, fileName, requiredVersion, errorCode, DefaultLinuxStart());
-}
-
-void LoadDriver(World& w, std::uint8_t kind, std::string_view fileName,
-                std::uint32_t requiredVersion, std::uint32_t& errorCode, const LinuxStart& start) {
-  errorCode = 0;
-  w.drv.DrvFileName = Cut(fileName);
+// The start on the system `kind`, without the steps common to all.
+void LoadDriverFor(World& w, std::uint8_t kind, std::uint32_t requiredVersion,
+                   std::uint32_t& errorCode, const LinuxStart& start) {
   // A simulated machine (/SIM) answers through its own device on every
   // system: no driver is looked for, copied or installed for it.
   if (kind == kOsLinux || w.machine) {
@@ -301,6 +285,43 @@ void LoadDriver(World& w, std::uint8_t kind, std::string_view fileName,
     default:
       errorCode = kDrvErrNotFound;
       break;
+  }
+}
+
+}  // namespace
+
+LinuxStart DefaultLinuxStart() {
+  LinuxStart s;
+  // CPUID and the clock need no privilege, so this computer's back-end is
+  // always there; a register that this user may not read is refused on its
+  // own, with its reason.
+  s.MakeHost = [](std::uint32_t&) { return MakeHostMachine(); };
+  return s;
+}
+
+void LoadDriver(World& w, std::uint8_t kind, std::string_view fileName,
+                std::uint32_t requiredVersion, std::uint32_t& errorCode) {
+  LoadDriver(w, kind, fileName, requiredVersion, errorCode, DefaultLinuxStart());
+}
+
+void LoadMsrModuleOnce(World& w) {
+  if (!w.drv.MsrModulePending) return;
+  w.drv.MsrModulePending = false;
+  if (w.platform->IsRoot() && !w.platform->PathExists(kMsrDevice)) LoadMsrModule(w);
+}
+
+void LoadDriver(World& w, std::uint8_t kind, std::string_view fileName,
+                std::uint32_t requiredVersion, std::uint32_t& errorCode, const LinuxStart& start) {
+  errorCode = 0;
+  w.drv.DrvFileName = Cut(fileName);
+  w.drv.Lock.reset();
+  w.drv.MsrModulePending = false;
+  LoadDriverFor(w, kind, requiredVersion, errorCode, start);
+  // The lock of the registers this driver reaches: the register back-end's
+  // own on Linux (none for a simulated machine), the system's on Windows.
+  if (errorCode == 0) {
+    w.drv.Lock = w.machine ? std::shared_ptr<RegisterLock>(w.machine->AnalysisLock())
+                           : std::shared_ptr<RegisterLock>(w.platform->AnalysisLock());
   }
 }
 

@@ -58,6 +58,12 @@ void LoadDriver(World& w, std::uint8_t kind, std::string_view fileName,
                 std::uint32_t requiredVersion, std::uint32_t& errorCode, const LinuxStart& start);
 std::string DrvErrorText(World& w, std::uint32_t code);
 void DrvUnload(World& w);
+// Before the first register request of an analysis of this computer (Linux):
+// as root, when /dev/cpu/0/msr is missing, the kernel's msr module is loaded
+// with modprobe, one line on the error stream saying so in console mode.
+// Tried once per program; never for a simulated machine, /TEST= or a
+// processor that gets no register analysis, since only an analysis asks.
+void LoadMsrModuleOnce(World& w);
 
 // The NT service control steps. `failure` receives the system's last-error
 // value of the step that failed (0 when none did).

@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace torv {
 
 struct World;
+class RegisterLock;
 
 inline constexpr std::uint32_t kDrvIoctlCode = 0x9C406000u;
 inline constexpr std::uint32_t kDrvSignature = 0x4A57515Au;
@@ -53,6 +55,12 @@ struct DriverState {
   std::uint32_t DrvLastError = 0;
   std::uint32_t DrvVersion = 0;
   std::string DrvFileName;  // short string, cut to 255
+  // The lock of the registers the driver reaches, shared with other programs
+  // (null: none is needed, as for a simulated machine). Set by LoadDriver.
+  std::shared_ptr<RegisterLock> Lock;
+  // This computer's msr module is still to be loaded, if missing, at the
+  // first register request of an analysis (Linux, as root).
+  bool MsrModulePending = false;
 };
 
 // Sends one request on DrvHandle. `attached` travels with the request (the

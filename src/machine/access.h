@@ -8,10 +8,14 @@
 //   wrmsr CPU REG HI LO    -> ok
 //   inb PORT               -> ok VAL
 //   outb PORT VAL          -> ok
+//   lock                   -> ok | busy
+//   unlock                 -> ok
 // Numbers are hexadecimal without prefix, CPU is decimal from 0. A request
 // outside the allow-list answers "denied", one the kernel refuses
 // "error ERRNO TEXT", a malformed or oversized line "bad"; none of them ends
-// the helper, which ends when its input closes.
+// the helper, which ends when its input closes. "lock" takes the analysis
+// lock (flock on /dev/cpu/0/msr) without waiting, "unlock" gives it back; the
+// helper's end gives it back too.
 #pragma once
 
 #include <cstdint>
@@ -49,8 +53,8 @@ bool ParseAccessRequest(std::string_view line, AccessRequest& out);
 bool AccessAllowed(AccessOp op, std::uint32_t regOrPort);
 
 // Whether CPUID leaf 0 (vendor in EBX, EDX, ECX) and leaf 1 EAX describe a
-// processor the helper serves registers on: GenuineIntel, family 6, extended
-// model and extended family 0.
+// processor the helper serves registers on: GenuineIntel with the P6 cache
+// controller (HasP6CacheController: family 6, models 0-8, 0Ah, 0Bh).
 bool AccessServesProcessor(std::uint32_t ebx, std::uint32_t edx, std::uint32_t ecx,
                            std::uint32_t eax1);
 
@@ -69,8 +73,10 @@ class AccessServer {
   // Checks processor `cpu` (0-based) once; later requests use the verdict.
   bool Serves(std::uint32_t cpu);
   std::string KernelError(std::uint32_t lastError) const;
+  std::string LockAnswer(bool lock);
 
   Machine& machine_;
+  std::unique_ptr<RegisterLock> lock_;    // made at the first "lock"
   std::map<std::uint32_t, bool> served_;  // by processor, once checked
 };
 

@@ -66,7 +66,7 @@ bool ParseHexWord(const std::string& s, std::uint32_t& out) {
   return true;
 }
 
-class AccessClient : public Machine {
+class AccessClient : public Machine, public std::enable_shared_from_this<AccessClient> {
  public:
   AccessClient(std::shared_ptr<Machine> local, std::vector<std::string> command)
       : local_(std::move(local)), command_(std::move(command)) {}
@@ -139,7 +139,35 @@ class AccessClient : public Machine {
     return local_->DescribeError(lastError);
   }
 
+  std::unique_ptr<RegisterLock> AnalysisLock() override;
+
+  // The analysis lock, which the helper takes on its /dev/cpu/0/msr: "lock"
+  // answers "ok" or "busy" at once; a helper that cannot be started or
+  // takes no lock leaves the analysis to go on without one.
+  RegisterLock::Attempt Lock(std::string& reason) {
+    std::string answer;
+    if (!Exchange("lock", answer, reason)) return RegisterLock::Attempt::Unavailable;
+    if (answer == "ok") return RegisterLock::Attempt::Held;
+    if (answer == "busy") return RegisterLock::Attempt::Busy;
+    reason = "torvacin-access takes no lock: " + answer;
+    return RegisterLock::Attempt::Unavailable;
+  }
+  void Unlock() {
+    std::string answer, reason;
+    Exchange("unlock", answer, reason);
+  }
+
  private:
+  // One request line and its answer line, the helper started if need be;
+  // false with `reason` when there is no helper to ask.
+  bool Exchange(const std::string& request, std::string& answer, std::string& reason) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (failure_.empty() && fd_ < 0) Start();
+    if (failure_.empty() && !(Send(request + "\n") && Receive(answer))) Ended();
+    reason = failure_;
+    return failure_.empty();
+  }
+
   std::uint32_t Remember(std::uint32_t code, std::string reason) {
     lastCode_ = code;
     lastReason_ = std::move(reason);
@@ -305,6 +333,21 @@ class AccessClient : public Machine {
   std::uint32_t lastCode_ = 0;
   std::string lastReason_;
 };
+
+// The analysis lock through the helper; it keeps the helper's connection.
+class HelperLock : public RegisterLock {
+ public:
+  explicit HelperLock(std::shared_ptr<AccessClient> client) : client_(std::move(client)) {}
+  Attempt TryLock(std::string& reason) override { return client_->Lock(reason); }
+  void Unlock() override { client_->Unlock(); }
+
+ private:
+  std::shared_ptr<AccessClient> client_;
+};
+
+std::unique_ptr<RegisterLock> AccessClient::AnalysisLock() {
+  return std::make_unique<HelperLock>(shared_from_this());
+}
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include <linux/capability.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -43,6 +44,43 @@ constexpr uid_t kNobody = 65534;
 std::uint32_t OsCode(int e) {
   return kErrOsBase | static_cast<std::uint32_t>(e > 0 ? e : EIO);
 }
+
+// The analysis lock on the helper's own /dev/cpu/0/msr descriptor, opened
+// while it was privileged: flock needs no privilege. Released with "unlock"
+// and when the helper ends. The reason of a failed attempt is "ERRNO TEXT".
+class DescriptorLock : public RegisterLock {
+ public:
+  DescriptorLock(int fd, int openErrno) : fd_(fd), openErrno_(openErrno) {}
+  ~DescriptorLock() override { Unlock(); }
+  DescriptorLock(const DescriptorLock&) = delete;
+  DescriptorLock& operator=(const DescriptorLock&) = delete;
+
+  Attempt TryLock(std::string& reason) override {
+    if (fd_ < 0) return Failed(openErrno_ > 0 ? openErrno_ : ENOENT, reason);
+    if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+      held_ = true;
+      return Attempt::Held;
+    }
+    if (errno == EWOULDBLOCK || errno == EINTR) return Attempt::Busy;
+    return Failed(errno, reason);
+  }
+
+  void Unlock() override {
+    if (held_) flock(fd_, LOCK_UN);
+    held_ = false;
+  }
+
+ private:
+  // The reason in the helper's answer form: "ERRNO TEXT".
+  static Attempt Failed(int e, std::string& reason) {
+    reason = std::to_string(e) + " " + std::strerror(e);
+    return Attempt::Unavailable;
+  }
+
+  int fd_;
+  int openErrno_;
+  bool held_ = false;
+};
 
 class AccessDevices : public Machine {
  public:
@@ -129,6 +167,11 @@ class AccessDevices : public Machine {
     if (!PortOpen(port)) return OsCode(portErrno_ != 0 ? portErrno_ : EPERM);
     PortOutByte(port, value);
     return 0;
+  }
+
+  std::unique_ptr<RegisterLock> AnalysisLock() override {
+    if (cpus_.empty()) return std::make_unique<DescriptorLock>(-1, ENOENT);
+    return std::make_unique<DescriptorLock>(cpus_[0].Msr, cpus_[0].MsrErrno);
   }
 
   // The helper measures no clock and runs no flag test.

@@ -141,10 +141,7 @@ bool AccessServesProcessor(std::uint32_t ebx, std::uint32_t edx, std::uint32_t e
                            std::uint32_t eax1) {
   // "GenuineIntel" as CPUID leaf 0 leaves it in EBX, EDX, ECX.
   if (ebx != 0x756E6547u || edx != 0x49656E69u || ecx != 0x6C65746Eu) return false;
-  const std::uint32_t family = (eax1 >> 8) & 0xF;
-  const std::uint32_t extModel = (eax1 >> 16) & 0xF;
-  const std::uint32_t extFamily = (eax1 >> 20) & 0xFF;
-  return family == 6 && extModel == 0 && extFamily == 0;
+  return HasP6CacheController(eax1);
 }
 
 bool AccessServer::Serves(std::uint32_t cpu) {
@@ -179,7 +176,31 @@ std::string AccessServer::KernelError(std::uint32_t lastError) const {
   return "error " + std::to_string(e) + " " + text;
 }
 
+std::string AccessServer::LockAnswer(bool lock) {
+  if (!lock_) lock_ = machine_.AnalysisLock();
+  if (!lock_) return "error " + std::to_string(ENOSYS) + " " + std::strerror(ENOSYS);
+  if (!lock) {
+    lock_->Unlock();
+    return "ok";
+  }
+  std::string reason;
+  switch (lock_->TryLock(reason)) {
+    case RegisterLock::Attempt::Held:
+      return "ok";
+    case RegisterLock::Attempt::Busy:
+      return "busy";
+    case RegisterLock::Attempt::Unavailable:
+      break;
+  }
+  // The helper's own lock gives its reason as "ERRNO TEXT"; one printable line.
+  for (char& c : reason) {
+    if (c < 0x20 || c > 0x7E) c = '?';
+  }
+  return "error " + (reason.empty() ? std::to_string(EIO) + " " + std::strerror(EIO) : reason);
+}
+
 std::string AccessServer::Answer(std::string_view line) {
+  if (line == "lock" || line == "unlock") return LockAnswer(line == "lock");
   AccessRequest r;
   if (!ParseAccessRequest(line, r)) return "bad";
   if (!AccessAllowed(r.Op, r.Reg)) return "denied";

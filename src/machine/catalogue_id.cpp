@@ -186,6 +186,80 @@ CPUID 00000001: 000506E3-00100800-7FFAFBFF-BFEBFBFF
 CPUID 00000002: 76036301-00F0B6FF-00000000-00C30000
 )";
 
+// Pentium M, Core Solo/Duo and Core 2: family 6 with models 9, 0Eh and 0Fh,
+// without the P6 cache controller. They are identified and refused before
+// any register (MSR) is read or written.
+
+constexpr const char* kBanias = R"(name = Intel Celeron M 1300 (Banias, Pentium M core)
+# From the header of InstLatx64/InstLatx64
+# GenuineIntel/GenuineIntel0000695_PM_Banias_InstLatX86.txt (commit
+# ddff8a9210c97b395d1463aa7e24c8bd56c9fcda): signature 00000695h, family 6
+# model 9 stepping 5, 1302.92 MHz, the features TSC, FPU, CMOV, MMX, SSE, SSE2
+# and CMPXCHG8B, L1 32 KB + 32 KB 8-way, L2 512 KB 4-way, 64-byte lines. The
+# dump's header holds no CPUID values: leaves 0 to 2 are built to agree with
+# it (the listed features only in EDX, CLFLUSH line size 64 bytes in EBX;
+# leaf 2 descriptors 2Ch, 30h and 86h for those caches).
+clock = 1302920000
+CPUID 00000000: 00000002-756E6547-6C65746E-49656E69
+CPUID 00000001: 00000695-00000800-00000000-06808111
+CPUID 00000002: 00000001-00000000-00000000-0086302C
+)";
+
+constexpr const char* kYonah = R"(name = Intel Celeron 215 (Yonah, Core Solo/Duo core)
+# From the header of InstLatx64/InstLatx64
+# GenuineIntel/GenuineIntel00006E8_PM_Yonah_InstLatX86.txt (commit
+# ddff8a9210c97b395d1463aa7e24c8bd56c9fcda): signature 000006E8h, family 6
+# model 0Eh stepping 8, 1333.35 MHz, the features TSC, FPU, CMOV, MMX, SSE,
+# SSE2, SSE3 and CMPXCHG8B, L1 32 KB + 32 KB 8-way, L2 512 KB 2-way, 64-byte
+# lines. The dump's header holds no CPUID values: leaves 0 to 2 are built to
+# agree with it (the listed features only, SSE3 in ECX; CLFLUSH line size 64
+# bytes in EBX; leaf 2 descriptors 2Ch, 30h and 7Fh for those caches; the
+# highest leaf 0Ah of this generation).
+clock = 1333350000
+CPUID 00000000: 0000000A-756E6547-6C65746E-49656E69
+CPUID 00000001: 000006E8-00000800-00000001-06808111
+CPUID 00000002: 00000001-00000000-00000000-007F302C
+)";
+
+constexpr const char* kConroe = R"(name = Intel Core 2 Extreme X6800 (Conroe, two cores)
+# CPUID leaves and MSR values from InstLatx64/InstLatx64
+# GenuineIntel/GenuineIntel00006F6_Conroe_CPUID.txt (commit
+# ddff8a9210c97b395d1463aa7e24c8bd56c9fcda), logical CPU #0; #1 differs only
+# in leaf 1 EBX. Its MSR 11Eh (BBL_CR_CTL3 on a Pentium II) reads BE702109h:
+# on this processor the register means something else, and no P6 register is
+# touched.
+processors = 2
+CPU Type          : DualCore Intel Core 2 Extreme X6800, 2933 MHz (11 x 267)
+PerformanceFrequency = 2937000000
+CPUID 00000000: 0000000A-756E6547-6C65746E-49656E69
+CPUID 00000001: 000006F6-00020800-0000E3BD-BFEBFBFF
+CPUID 00000002: 05B0B101-005657F0-00000000-2CB43049
+CPUID 00000003: 00000000-00000000-00000000-00000000
+CPUID 00000004: 04000121-01C0003F-0000003F-00000001
+CPUID 00000005: 00000040-00000040-00000003-00000020
+CPUID 00000006: 00000001-00000002-00000001-00000000
+CPUID 00000007: 00000000-00000000-00000000-00000000
+CPUID 00000008: 00000400-00000000-00000000-00000000
+CPUID 00000009: 00000000-00000000-00000000-00000000
+CPUID 0000000A: 07280202-00000000-00000000-00000000
+CPUID 80000000: 80000008-00000000-00000000-00000000
+CPUID 80000001: 00000000-00000000-00000001-20100000
+CPUID 80000002: 65746E49-2952286C-726F4320-4D542865
+CPUID 80000003: 43203229-20205550-20202020-58202020
+CPUID 80000004: 30303836-20402020-33392E32-007A4847
+CPUID 80000005: 00000000-00000000-00000000-00000000
+CPUID 80000006: 00000000-00000000-10008040-00000000
+CPUID 80000007: 00000000-00000000-00000000-00000000
+CPUID 80000008: 00003024-00000000-00000000-00000000
+MSR 00000017: 0000-0000-8804-0B28
+MSR 0000001B: 0000-0000-FEE0-0900
+MSR 0000002A: 0000-0000-42C8-0000
+MSR 0000008B: 0000-0044-0000-0000
+MSR 0000011E: 0000-0000-BE70-2109
+[processor 2]
+CPUID 00000001: 000006F6-01020800-0000E3BD-BFEBFBFF
+)";
+
 constexpr const char* kP2OverDrive =
     R"(name = Intel Pentium II OverDrive 333 (in a Pentium Pro socket)
 # CPUID values from the dump pentium2-overdrive-0632.txt (processor type 1).
@@ -406,6 +480,9 @@ std::vector<CatalogueEntry> IdentificationCatalogue() {
       {"dixon", "Intel Mobile Pentium II Dixon", kDixon},
       {"p2-xeon", "Intel Pentium II Xeon, two processors", kP2Xeon},
       {"katmai", "Intel Pentium III Katmai", kKatmai},
+      {"banias", "Intel Celeron M Banias (Pentium M, model 9): refused", kBanias},
+      {"yonah", "Intel Celeron 215 Yonah (Core Solo/Duo, model 0Eh): refused", kYonah},
+      {"conroe", "Intel Core 2 Conroe (model 0Fh), two processors: refused", kConroe},
       {"skylake", "Intel Core i5 Skylake (extended model 5): refused", kSkylake},
       {"6x86", "Cyrix 6x86 with CPUID switched off", k6x86},
       {"6x86mx", "Cyrix 6x86MX with CPUID on", k6x86Mx},

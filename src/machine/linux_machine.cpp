@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -50,6 +51,38 @@ bool RunOn(int hostCpu, const std::function<void()>& fn, int& err) {
 }
 
 #endif
+
+// flock(LOCK_EX) on a file, held while the descriptor is open.
+class FileLock : public RegisterLock {
+ public:
+  explicit FileLock(std::string path) : path_(std::move(path)) {}
+  ~FileLock() override { Unlock(); }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  Attempt TryLock(std::string& reason) override {
+    if (fd_ < 0) {
+      fd_ = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd_ < 0) {
+        reason = path_ + ": " + std::strerror(errno);
+        return Attempt::Unavailable;
+      }
+    }
+    if (flock(fd_, LOCK_EX | LOCK_NB) == 0) return Attempt::Held;
+    if (errno == EWOULDBLOCK || errno == EINTR) return Attempt::Busy;
+    reason = "flock " + path_ + ": " + std::strerror(errno);
+    return Attempt::Unavailable;
+  }
+
+  void Unlock() override {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
 
 class LinuxMachine : public Machine {
  public:
@@ -203,6 +236,12 @@ class LinuxMachine : public Machine {
     return true;
   }
 
+  // flock on /dev/cpu/0/msr, which every analysis opens (and torvacin-access
+  // too), so that "flock /dev/cpu/0/msr COMMAND" from a shell holds it as well.
+  std::unique_ptr<RegisterLock> AnalysisLock() override {
+    return MakeFileLock(kMsrDevice);
+  }
+
   std::string DescribeError(std::uint32_t lastError) const override {
     {
       std::lock_guard<std::mutex> lock(mu_);
@@ -263,6 +302,10 @@ class LinuxMachine : public Machine {
 };
 
 }  // namespace
+
+std::unique_ptr<RegisterLock> MakeFileLock(const std::string& path) {
+  return std::make_unique<FileLock>(path);
+}
 
 std::shared_ptr<Machine> MakeLinuxMachine() {
   return std::make_shared<LinuxMachine>();

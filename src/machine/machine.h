@@ -47,6 +47,10 @@ class Machine {
   // machine, whose processors are not the host's).
   virtual bool BindsHostThreads() const = 0;
   virtual std::string DescribeError(std::uint32_t lastError) const = 0;
+  // The lock that keeps every other analysis out of these registers (see
+  // RegisterLock); null when none is needed, as on a simulated machine,
+  // whose registers no other program reaches.
+  virtual std::unique_ptr<RegisterLock> AnalysisLock() { return nullptr; }
 };
 
 // Serves the driver protocol on a Machine, as the kernel driver would.
@@ -70,12 +74,19 @@ class MachineDevice : public Device {
   int cpu_ = 1;
 };
 
-// This computer through /dev/cpu/N/cpuid and /dev/cpu/N/msr.
+// This computer through /dev/cpu/N/cpuid and /dev/cpu/N/msr. Its analysis
+// lock is MakeFileLock("/dev/cpu/0/msr").
 std::shared_ptr<Machine> MakeLinuxMachine();
+// An exclusive flock on the file at `path` (opened for reading at the first
+// attempt), shared with every process that flocks the same file.
+std::unique_ptr<RegisterLock> MakeFileLock(const std::string& path);
 
 // A simulated machine from a catalogue name or a profile file. On failure
 // returns null and sets `error` to one clear line (file, line, what is wrong).
-std::shared_ptr<Machine> MakeSimMachine(const std::string& nameOrPath, std::string& error);
+// `note`, when given, gets what the reader left out of a dump, in one line
+// ("" for nothing).
+std::shared_ptr<Machine> MakeSimMachine(const std::string& nameOrPath, std::string& error,
+                                        std::string* note = nullptr);
 
 // Catalogue of simulated machines: name, description.
 struct CatalogueEntry {

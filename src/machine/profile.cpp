@@ -1,9 +1,11 @@
 // The profile text of a simulated machine: one setting a line, '#' starts a
-// comment. CPUID and register lines are taken in the forms that published
-// dumps use, so that a dump file is a valid start of a profile.
+// comment. Published CPUID dumps are read as they stand: every line is a
+// setting, a CPUID or MSR line, a processor header, or a dump's own text,
+// which is ignored (see IsDumpText).
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +27,34 @@ SimProcessor::SimProcessor() {
   Msr[kMsrMtrrCap] = 0x508;  // eight variable ranges, fixed ranges, write combining
 }
 
+const std::array<std::uint32_t, 4>* SimProcessor::FindCpuid(std::uint32_t leaf) const {
+  if (const auto it = Cpuid.find(leaf); it != Cpuid.end()) return &it->second;
+  if (Shared) {
+    if (const auto it = Shared->Cpuid.find(leaf); it != Shared->Cpuid.end()) return &it->second;
+  }
+  return nullptr;
+}
+
+const std::uint64_t* SimProcessor::FindMsr(std::uint32_t reg) const {
+  if (const auto it = Msr.find(reg); it != Msr.end()) return &it->second;
+  if (Shared) {
+    if (const auto it = Shared->Msr.find(reg); it != Shared->Msr.end()) return &it->second;
+  }
+  return nullptr;
+}
+
+SimCpuidTable SimProcessor::AllCpuid() const {
+  SimCpuidTable all = Cpuid;
+  if (Shared) all.insert(Shared->Cpuid.begin(), Shared->Cpuid.end());  // own values stay
+  return all;
+}
+
+SimMsrTable SimProcessor::AllMsr() const {
+  SimMsrTable all = Msr;
+  if (Shared) all.insert(Shared->Msr.begin(), Shared->Msr.end());
+  return all;
+}
+
 namespace {
 
 std::string_view Trim(std::string_view s) {
@@ -35,6 +65,10 @@ std::string_view Trim(std::string_view s) {
 
 bool StartsWith(std::string_view s, std::string_view p) {
   return s.substr(0, p.size()) == p;
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
 }
 
 // Exactly 1 to maxDigits hexadecimal digits.
@@ -65,7 +99,7 @@ std::optional<std::uint64_t> Decimal(std::string_view s, std::uint64_t max) {
   if (s.empty() || s.size() > 20) return std::nullopt;
   std::uint64_t v = 0;
   for (char c : s) {
-    if (c < '0' || c > '9') return std::nullopt;
+    if (!IsDigit(c)) return std::nullopt;
     const auto d = static_cast<std::uint64_t>(c - '0');
     if (v > (max - d) / 10) return std::nullopt;
     v = v * 10 + d;
@@ -90,14 +124,17 @@ bool Split(std::string_view s, char sep, std::array<std::string_view, N>& parts)
   return true;
 }
 
-// The values of a dump line may be followed by a note in brackets.
-std::string_view DropNote(std::string_view s) {
+// Exactly N words separated by blanks or tabs.
+template <std::size_t N>
+bool SplitWords(std::string_view s, std::array<std::string_view, N>& parts) {
   s = Trim(s);
-  if (!s.empty() && s.back() == ']') {
-    const auto open = s.rfind('[');
-    if (open != std::string_view::npos) s = Trim(s.substr(0, open));
+  for (std::size_t i = 0; i < N; ++i) {
+    const auto gap = s.find_first_of(" \t");
+    parts[i] = s.substr(0, gap);
+    s = Trim(s.substr(gap == std::string_view::npos ? s.size() : gap));
+    if (parts[i].empty()) return false;
   }
-  return s;
+  return s.empty();
 }
 
 // Quoted text of a line for an error message: printable, and short.
@@ -109,11 +146,41 @@ std::string Quote(std::string_view s) {
 }
 
 bool IsHexDigits(std::string_view s) {
-  if (s.empty()) return false;
-  for (char c : s) {
-    if (HexDigitValue(c) < 0) return false;
+  return !s.empty() &&
+         std::all_of(s.begin(), s.end(), [](char c) { return HexDigitValue(c) >= 0; });
+}
+
+bool IsDigits(std::string_view s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), IsDigit);
+}
+
+// The number at the start of `s` ("12 Virtual" gives 12).
+std::optional<std::uint64_t> LeadingNumber(std::string_view s) {
+  std::size_t n = 0;
+  while (n < s.size() && IsDigit(s[n])) ++n;
+  return Decimal(s.substr(0, n), 1'000'000'000);
+}
+
+// A '#' starts a comment, except where a dump writes it as part of a
+// processor number ("CPU #1", "CPU#000", "Logical CPU #0") or inside a
+// bracketed note ("[Hv#1]").
+std::string_view WithoutComment(std::string_view line) {
+  int depth = 0;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (c == '[') {
+      ++depth;
+    } else if (c == ']') {
+      if (depth > 0) --depth;
+    } else if (c == '#') {
+      const std::string_view before = line.substr(0, i);
+      const bool number = (before.ends_with("CPU") || before.ends_with("CPU ")) &&
+                          i + 1 < line.size() && IsDigit(line[i + 1]);
+      const bool inNote = depth > 0 && line.find(']', i) != std::string_view::npos;
+      if (!number && !inNote) return line.substr(0, i);
+    }
   }
-  return true;
+  return line;
 }
 
 // "CPUID 00000001..." and "MSR 0000002A...": the keyword is followed by a
@@ -138,12 +205,103 @@ std::optional<std::string_view> DumpSection(std::string_view line) {
   return Trim(line.substr(open + 1, close - open - 1));
 }
 
-// The two headers that open one processor's part of a dump:
-// "------[ Logical CPU #0 ]------" and "CPUID Registers (CPU #1):".
-bool IsDumpProcessor(std::string_view line) {
-  const auto section = DumpSection(line);
-  if (section) return StartsWith(*section, "Logical CPU #");
-  return StartsWith(line, "CPUID Registers (CPU #") && line.back() == ':';
+// What a header line of a dump says about processors.
+enum class HeaderKind {
+  NextProcessor,  // the next processor's part starts
+  ProcessorMsrs,  // the registers of the processor with that number follow
+  AllMsrs,        // registers for every processor follow
+};
+struct ProcessorHeader {
+  HeaderKind Kind;
+  std::optional<std::uint64_t> Number;  // the dump's own number of the processor
+};
+
+// "... CPU #k..." at the end of `text`: k, or nothing when `text` does not
+// end in a processor number.
+std::optional<std::uint64_t> CpuNumberAfter(std::string_view text, std::string_view mark) {
+  const auto at = text.find(mark);
+  if (at == std::string_view::npos) return std::nullopt;
+  return LeadingNumber(text.substr(at + mark.size()));
+}
+
+// The processor headers of the published dump forms:
+//   "------[ Logical CPU #0 ]------", "------[ CPUID Registers / Logical CPU #0 ]------"
+//     and "------[ MSR Registers / Logical CPU #0 ]------" (EVEREST, AIDA64),
+//   "------[ MSR Registers ]------" (registers of every processor),
+//   "CPUID Registers (CPU #1):", "MSR Registers (CPU #1):", "MSR Registers:" (AIDA),
+//   "CPU#000 AffMask: 0x..." (AIDA64),
+//   "CPU 0:" and "CPU:" (the raw listing of cpuid -r),
+//   "_________________ Logical CPU #0 _________________" (libcpuid's raw save).
+std::optional<ProcessorHeader> FindProcessorHeader(std::string_view line) {
+  if (const auto section = DumpSection(line)) {
+    if (*section == "MSR Registers") return ProcessorHeader{HeaderKind::AllMsrs, std::nullopt};
+    const auto number = CpuNumberAfter(*section, "Logical CPU #");
+    if (!number) return std::nullopt;
+    if (section->find_first_not_of("0123456789", section->find("Logical CPU #") + 13) !=
+        std::string_view::npos) {
+      return std::nullopt;  // "Logical CPU # Multiplier,36.0x": a note, not a processor
+    }
+    return ProcessorHeader{
+        StartsWith(*section, "MSR Registers") ? HeaderKind::ProcessorMsrs : HeaderKind::NextProcessor,
+        number};
+  }
+  if (line == "MSR Registers:") return ProcessorHeader{HeaderKind::AllMsrs, std::nullopt};
+  for (const auto& [start, kind] : {std::pair{std::string_view("CPUID Registers (CPU #"),
+                                              HeaderKind::NextProcessor},
+                                    std::pair{std::string_view("MSR Registers (CPU #"),
+                                              HeaderKind::ProcessorMsrs}}) {
+    if (StartsWith(line, start) && line.ends_with("):")) {
+      const auto number = LeadingNumber(line.substr(start.size()));
+      if (number) return ProcessorHeader{kind, number};
+    }
+  }
+  if (StartsWith(line, "CPU#") && line.find(" AffMask:") != std::string_view::npos) {
+    const auto number = LeadingNumber(line.substr(4));
+    if (number) return ProcessorHeader{HeaderKind::NextProcessor, number};
+  }
+  if (line == "CPU:") return ProcessorHeader{HeaderKind::NextProcessor, std::nullopt};
+  if (StartsWith(line, "CPU ") && line.ends_with(':') &&
+      IsDigits(line.substr(4, line.size() - 5))) {
+    return ProcessorHeader{HeaderKind::NextProcessor, LeadingNumber(line.substr(4))};
+  }
+  const auto first = line.find_first_not_of('_');
+  if (line.front() == '_' && line.back() == '_' && first != std::string_view::npos) {
+    const auto last = line.find_last_not_of('_');
+    const std::string_view inner = Trim(line.substr(first, last - first + 1));
+    if (StartsWith(inner, "Logical CPU #") && IsDigits(inner.substr(13))) {
+      return ProcessorHeader{HeaderKind::NextProcessor, LeadingNumber(inner.substr(13))};
+    }
+  }
+  return std::nullopt;
+}
+
+// libcpuid's raw save: "basic_cpuid[0]=00000001 68747541 444d4163 69746e65"
+// (leaf i), "ext_cpuid[1]=..." (leaf 80000000h + i); its other arrays
+// ("intel_fn4[0]=...") hold sub-leaves and are not used. The array's name,
+// or nothing when the line is none.
+std::optional<std::string_view> LibcpuidArray(std::string_view line) {
+  const auto open = line.find('[');
+  if (open == 0 || open == std::string_view::npos) return std::nullopt;
+  const std::string_view name = line.substr(0, open);
+  if (!std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || IsDigit(c) || c == '_';
+      })) {
+    return std::nullopt;
+  }
+  const auto close = line.find(']', open);
+  if (close == std::string_view::npos || !IsDigits(line.substr(open + 1, close - open - 1)) ||
+      !StartsWith(Trim(line.substr(close + 1)), "=")) {
+    return std::nullopt;
+  }
+  return name;
+}
+
+// CPUID and MSR lines in every form a published dump writes them.
+bool IsRegisterLine(std::string_view line) {
+  if (StartsWith(line, "CPUID ")) return NumberFollows(line.substr(6));
+  if (StartsWith(line, "MSR ")) return NumberFollows(line.substr(4));
+  if (StartsWith(line, "0x") || StartsWith(line, "0X")) return true;
+  return LibcpuidArray(line).has_value();
 }
 
 // A performance counter below this frequency counts one of the PC's timers
@@ -159,10 +317,7 @@ std::uint64_t MhzInText(std::string_view s) {
   std::string_view before = s.substr(0, at);
   while (!before.empty() && before.back() == ' ') before.remove_suffix(1);
   std::size_t start = before.size();
-  while (start > 0 &&
-         ((before[start - 1] >= '0' && before[start - 1] <= '9') || before[start - 1] == '.')) {
-    --start;
-  }
+  while (start > 0 && (IsDigit(before[start - 1]) || before[start - 1] == '.')) --start;
   const std::string_view number = before.substr(start);
   const auto dot = number.find('.');
   const auto whole = Decimal(number.substr(0, dot), kSimMaxClockHz / 1'000'000);
@@ -171,7 +326,7 @@ std::uint64_t MhzInText(std::string_view s) {
   if (dot != std::string_view::npos) {
     std::uint64_t scale = 100'000;
     for (char c : number.substr(dot + 1, 6)) {
-      if (c < '0' || c > '9') return 0;
+      if (!IsDigit(c)) return 0;
       hz += static_cast<std::uint64_t>(c - '0') * scale;
       scale /= 10;
     }
@@ -184,8 +339,8 @@ std::uint64_t MhzInText(std::string_view s) {
 bool IsSettingName(std::string_view key) {
   std::string lower;
   for (char c : key) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  for (std::string_view k : {"name", "processors", "clock", "l2ecc", "l2busy", "divflags", "pic",
-                             "msraccess", "cpuid", "cpuidfail"}) {
+  for (std::string_view k : {"name", "processors", "clock", "l2ecc", "l2busy", "l2delay",
+                             "divflags", "pic", "msraccess", "cpuid", "cpuidfail"}) {
     if (lower == k) return true;
   }
   // "l2reg 2", "cyrix C3"; "Cyrix CPU Revision" is a dump's header.
@@ -197,45 +352,14 @@ bool IsSettingName(std::string_view key) {
   return false;
 }
 
-// "Name = value" lines of a dump ("PerformanceFrequency = 333040000") have
-// capitalised names; the profile's own settings are in lower case.
-bool IsDumpName(std::string_view key) {
-  return !key.empty() && std::isupper(static_cast<unsigned char>(key.front())) &&
-         !IsSettingName(key);
-}
+// The processor a line applies to: 0 and up a processor of the profile, or
+// one of these.
+constexpr int kEveryProcessor = -1;  // the settings before the first section
+constexpr int kLeftOut = -2;         // a processor of a dump beyond the ones kept
 
-// A processor header of a dump: "Logical CPU #n", "CPUID Registers (CPU #n):"
-// or the "CPU n:" of a raw CPUID listing.
-bool IsProcessorHeader(std::string_view line) {
-  if (IsDumpProcessor(line)) return true;
-  return StartsWith(line, "CPU ") && line.size() > 5 && line.back() == ':' &&
-         std::all_of(line.begin() + 4, line.end() - 1,
-                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
-}
-
-// A "Name : value" / "Name = value" header line of a dump (or a dump's
-// section line).
-bool IsNamedHeader(std::string_view line) {
-  if (DumpSection(line)) return true;
-  if (StartsWith(line, "CPUID ") && NumberFollows(line.substr(6))) return false;
-  if (StartsWith(line, "MSR ") && NumberFollows(line.substr(4))) return false;
-  if (StartsWith(line, "0x") || StartsWith(line, "0X")) return false;
-  const auto end = std::min(line.find('='), line.find(':'));
-  if (end == std::string_view::npos) return false;
-  return IsDumpName(Trim(line.substr(0, end)));
-}
-
-// The header lines that carry the clock or the Cyrix revision.
-bool IsFactHeader(std::string_view line) {
-  for (std::string_view name : {"PerformanceFrequency", "CPU Type", "Cyrix CPU Revision"}) {
-    if (StartsWith(line, name) && !Trim(line.substr(name.size())).empty() &&
-        (Trim(line.substr(name.size())).front() == ':' ||
-         Trim(line.substr(name.size())).front() == '=')) {
-      return true;
-    }
-  }
-  return false;
-}
+// What one line was, for telling a profile that sets something from one that
+// holds only comments or a dump's text.
+enum class LineKind { Setting, Register, Fact, Header, Text };
 
 class Parser {
  public:
@@ -243,115 +367,137 @@ class Parser {
       : source_(source), out_(out), error_(error) {}
 
   bool Run(std::string_view text) {
-    out_ = SimProfile{};
-    template_ = SimProcessor{};
-    count_ = 1;
-    SetCurrent(-1);
-    inSections_ = false;
-    lineNo_ = 0;
-    settings_ = 0;
-    registerLines_ = 0;
-    processorHeaders_ = false;
-    allProcessors_ = false;
-    dumpProcessors_ = 0;
-    counterHz_ = typeHz_ = 0;
-    cyrixRevision_.reset();
-    dir0Given_ = dir1Given_ = templateEccGiven_ = false;
+    // The register set every processor starts with is shared, not copied.
+    shared_->Msr.swap(template_.Msr);
+    SetCurrent(kEveryProcessor);
     std::size_t pos = 0;
     for (;;) {
       ++lineNo_;
       const auto nl = text.find('\n', pos);
-      std::string_view line =
-          text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
-      if (IsDumpProcessor(Trim(line))) {
-        // Its '#' is part of the processor number, not a comment.
-        line = Trim(line);
-      } else {
-        const auto hash = line.find('#');
-        if (hash != std::string_view::npos) line = line.substr(0, hash);
-        line = Trim(line);
-      }
+      const std::string_view line = Trim(WithoutComment(
+          text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos)));
       if (!line.empty()) {
-        if (IsProcessorHeader(line)) {
-          processorHeaders_ = true;
-        } else if (!IsNamedHeader(line)) {
-          ++settings_;
-          ++registerLines_;
-        } else if (IsFactHeader(line)) {
-          ++settings_;
-        }
+        LineKind kind = LineKind::Text;
+        if (!Line(line, kind)) return false;
+        Count(kind);
       }
-      if (!line.empty() && !Line(line)) return false;
       if (nl == std::string_view::npos) break;
       pos = nl + 1;
     }
     MakeProcessors(static_cast<std::size_t>(count_));
+    for (SimProcessor& p : out_.Processors) p.Shared = shared_;
     DumpDefaults();
+    if (dumpProcessors_ > static_cast<std::size_t>(kSimMaxProcessors)) {
+      std::string note(source_);
+      note.append(": the dump lists ")
+          .append(std::to_string(dumpProcessors_))
+          .append(" processors; the first ")
+          .append(std::to_string(kSimMaxProcessors))
+          .append(" are simulated");
+      out_.Note = note;
+    }
     return true;
   }
 
-  // Lines that set something (not blank, not a comment, not a dump header);
+  // Lines that set something (not blank, not a comment, not a dump's text);
   // a dump that names its processors but lists none of their registers sets
   // nothing.
-  int Settings() const { return processorHeaders_ && registerLines_ == 0 ? 0 : settings_; }
+  int Settings() const { return processorHeaders_ && ownLines_ == 0 ? 0 : settings_; }
 
  private:
+  void Count(LineKind kind) {
+    switch (kind) {
+      case LineKind::Setting:
+      case LineKind::Register:
+        ++settings_;
+        ++ownLines_;
+        break;
+      case LineKind::Fact:
+        ++settings_;
+        break;
+      case LineKind::Header:
+        processorHeaders_ = true;
+        break;
+      case LineKind::Text:
+        break;
+    }
+  }
+
   bool Fail(const std::string& what) {
     error_ = std::string(source_) + ":" + std::to_string(lineNo_) + ": " + what;
     return false;
   }
 
-  bool Line(std::string_view line) {
-    if (line.front() == '[') return Section(line);
-    if (IsDumpProcessor(line)) return DumpProcessor();
-    if (const auto section = DumpSection(line)) {
-      // The register section of a dump applies to every processor; the
-      // others hold header lines.
-      allProcessors_ = *section == "MSR Registers";
+  bool Line(std::string_view line, LineKind& kind) {
+    if (line.front() == '[') {
+      kind = LineKind::Setting;
+      return Section(line);
+    }
+    if (const auto header = FindProcessorHeader(line)) {
+      kind = LineKind::Header;
+      return Header(*header);
+    }
+    if (DumpSection(line)) {
+      // Another section of a dump: its lines are the dump's text.
+      allProcessors_ = false;
       return true;
     }
-    if (!allProcessors_) return Content(line);
-    // Every processor, and the settings that later processors start from.
-    SimProcessor* const current = current_;
-    const int currentIndex = currentIndex_;
-    bool ok = true;
-    for (int i = -1; ok && i < static_cast<int>(out_.Processors.size()); ++i) {
-      SetCurrent(i);
-      ok = Content(line);
+    if (IsRegisterLine(line)) {
+      kind = LineKind::Register;
+      return RegisterLine(line);
     }
-    current_ = current;
-    currentIndex_ = currentIndex;
+    if (!allProcessors_) return Other(line, kind);
+    // Every processor, and the settings that later processors start from.
+    const int current = currentIndex_;
+    bool ok = true;
+    for (int i = kEveryProcessor; ok && i < static_cast<int>(out_.Processors.size()); ++i) {
+      SetCurrent(i);
+      ok = Other(line, kind);
+    }
+    SetCurrent(current);
     return ok;
   }
 
-  bool Content(std::string_view line) {
-    if (StartsWith(line, "CPUID ") && NumberFollows(line.substr(6))) {
-      return CpuidLine(line.substr(6));
-    }
-    if (StartsWith(line, "0x") || StartsWith(line, "0X")) return RawCpuidLine(line);
-    if (StartsWith(line, "MSR ") && NumberFollows(line.substr(4))) return MsrLine(line.substr(4));
+  // A line that is neither a section, a processor header nor a register
+  // line: a setting, a dump's header line with a fact, or a dump's text.
+  bool Other(std::string_view line, LineKind& kind) {
     const auto eq = line.find('=');
     const auto colon = line.find(':');
     if (eq != std::string_view::npos && (colon == std::string_view::npos || eq < colon)) {
       const std::string_view key = Trim(line.substr(0, eq));
-      if (IsDumpName(key)) return DumpHeader(key, Trim(line.substr(eq + 1)));
-      return Setting(key, Trim(line.substr(eq + 1)));
+      const std::string_view value = Trim(line.substr(eq + 1));
+      // libcpuid's raw save opens with its version.
+      if (key == "version") return true;
+      // The settings are in lower case; "Name = value" lines of a dump
+      // ("PerformanceFrequency = 333040000") have capitalised names.
+      if (key.empty() || IsSettingName(key) ||
+          std::islower(static_cast<unsigned char>(key.front()))) {
+        kind = LineKind::Setting;
+        return Setting(key, value);
+      }
+      return DumpHeader(key, value, kind);
     }
     if (colon != std::string_view::npos && std::isalpha(static_cast<unsigned char>(line.front()))) {
       const std::string_view name = Trim(line.substr(0, colon));
       // "clock: 450000000" is a setting written wrongly, not a header line.
-      if (!IsDumpName(name) && IsSettingName(name)) {
-        return Fail("unrecognised line " + Quote(line));
-      }
-      return DumpHeader(name, Trim(line.substr(colon + 1)));
+      if (IsSettingName(name)) return Fail("unrecognised line " + Quote(line));
+      return DumpHeader(name, Trim(line.substr(colon + 1)), kind);
     }
-    return Fail("unrecognised line " + Quote(line));
+    // A line in lower case is meant as a setting; a dump writes its other
+    // text (tables, notes, "< FAILED >") in any other way.
+    if (std::islower(static_cast<unsigned char>(line.front()))) {
+      return Fail("unrecognised line " + Quote(line));
+    }
+    return true;
   }
 
-  // Processor 1 (index 0) to n, or the settings before the first section (-1).
+  // Processor 1 (index 0) to n, the settings before the first section, or a
+  // processor left out.
   void SetCurrent(int index) {
     currentIndex_ = index;
-    current_ = index < 0 ? &template_ : &out_.Processors[static_cast<std::size_t>(index)];
+    current_ = index == kEveryProcessor ? &template_
+               : index == kLeftOut      ? &leftOut_
+                                        : &out_.Processors[static_cast<std::size_t>(index)];
   }
 
   // Processors 1 to n exist from here on; new ones start as copies of the
@@ -367,30 +513,42 @@ class Parser {
       eccGiven_.resize(n, templateEccGiven_ ? 1 : 0);
     }
     count_ = static_cast<int>(out_.Processors.size());
+    if (currentIndex_ >= 0) SetCurrent(currentIndex_);  // the vector may have moved
   }
 
-  // A dump's processor header: the k-th of them in the file starts processor
-  // k (dumps number their processors from 0 or from 1).
-  bool DumpProcessor() {
-    const std::size_t n = dumpProcessors_ + 1;
-    if (n > static_cast<std::size_t>(kSimMaxProcessors)) {
-      // Appended piece by piece: g++ -O3 for 32 bits sees a false overlap in
-      // the concatenation of a literal and a number.
-      std::string what = "more than ";
-      what.append(std::to_string(kSimMaxProcessors)).append(" processors");
-      return Fail(what);
+  // A dump's processor header. The k-th header that starts a processor is
+  // processor k, whether the dump counts from 0 or from 1; the dump's own
+  // number finds it again for a later register section of that processor.
+  bool Header(const ProcessorHeader& h) {
+    allProcessors_ = false;
+    switch (h.Kind) {
+      case HeaderKind::AllMsrs:
+        allProcessors_ = true;
+        if (currentIndex_ == kLeftOut) SetCurrent(kEveryProcessor);
+        return true;
+      case HeaderKind::ProcessorMsrs: {
+        const auto it = h.Number ? numbers_.find(*h.Number) : numbers_.end();
+        SetCurrent(it == numbers_.end() ? kLeftOut : it->second);
+        return true;
+      }
+      case HeaderKind::NextProcessor:
+        break;
     }
-    dumpProcessors_ = n;
+    const std::size_t n = ++dumpProcessors_;
+    if (n > static_cast<std::size_t>(kSimMaxProcessors)) {
+      SetCurrent(kLeftOut);
+      return true;
+    }
     MakeProcessors(std::max(n, static_cast<std::size_t>(count_)));
     SetCurrent(static_cast<int>(n - 1));
-    allProcessors_ = false;
+    if (h.Number) numbers_.emplace(*h.Number, static_cast<int>(n - 1));
     return true;
   }
 
   // A dump's "Name : value" or "Name = value" header line. Three of them
   // carry facts of the machine: its clock, twice, and the Cyrix device
   // identification registers; the rest are left alone.
-  bool DumpHeader(std::string_view name, std::string_view value) {
+  bool DumpHeader(std::string_view name, std::string_view value, LineKind& kind) {
     if (name == "PerformanceFrequency") {
       const auto hz = Decimal(value, kSimMaxClockHz);
       if (!hz) return Fail("bad value " + Quote(value) + " for 'PerformanceFrequency' (want Hz)");
@@ -405,7 +563,10 @@ class Parser {
       const auto v = digits.size() == 4 ? Hex(digits, 4) : std::nullopt;
       if (!v) return Fail("bad value " + Quote(value) + " for 'Cyrix CPU Revision' (want XXYYh)");
       cyrixRevision_ = static_cast<std::uint16_t>(*v);
+    } else {
+      return true;
     }
+    kind = LineKind::Fact;
     return true;
   }
 
@@ -418,8 +579,8 @@ class Parser {
       if (p.ClockHz == 0) p.ClockHz = dumpHz;
       if (eccGiven_[i] == 0) {
         // Cache SRAMs with ECC bits go with ECC checking on in BBL_CR_CTL3.
-        const auto ctl3 = p.Msr.find(kMsrBblCtl3);
-        p.L2Ecc = ctl3 != p.Msr.end() && (ctl3->second & 0x20) != 0;
+        const std::uint64_t* ctl3 = p.FindMsr(kMsrBblCtl3);
+        p.L2Ecc = ctl3 != nullptr && (*ctl3 & 0x20) != 0;
       }
     }
     if (cyrixRevision_) {
@@ -446,54 +607,91 @@ class Parser {
     return true;
   }
 
-  // The dump form "nnnnnnnn: a-b-c-d" of CPUID and MSR lines: the leaf or
-  // register number before the colon, the four dash-separated values after it
-  // (a bracketed note at the end is dropped).
-  static std::optional<std::uint64_t> NumberAndParts(std::string_view rest,
-                                                     std::array<std::string_view, 4>& parts) {
-    const auto colon = rest.find(':');
-    if (colon == std::string_view::npos) return std::nullopt;
-    const auto number = Hex(Trim(rest.substr(0, colon)), 8);
-    if (!number || !Split(DropNote(rest.substr(colon + 1)), '-', parts)) return std::nullopt;
-    return number;
-  }
-
-  // The leaf and the four values of a CPUID line in any of its published
-  // forms: "llllllll: a-b-c-d", without the colon ("llllllll a-b-c-d", blanks
-  // or a tab between), and with blank-separated values ("llllllll : a b c d").
-  static std::optional<std::uint64_t> CpuidParts(std::string_view rest,
-                                                 std::array<std::string_view, 4>& parts) {
-    if (const auto leaf = NumberAndParts(rest, parts)) return leaf;
-    rest = DropNote(rest);
+  // The parts of a CPUID or MSR line after its keyword:
+  // "00000004: 04000121-01C0003F-0000003F-00000001 [SL 00] [L1D: 32 KB]" --
+  // the number, a colon or blanks, the values, and the notes from the first
+  // '[' on.
+  struct RegisterParts {
+    std::uint64_t Number = 0;
+    std::string_view Values;
+    std::string_view Notes;
+  };
+  static std::optional<RegisterParts> SplitRegisterLine(std::string_view rest) {
     const auto end = rest.find_first_of(": \t");
     if (end == std::string_view::npos) return std::nullopt;
-    const auto leaf = Hex(rest.substr(0, end), 8);
-    if (!leaf) return std::nullopt;
+    const auto number = Hex(rest.substr(0, end), 8);
+    if (!number) return std::nullopt;
     rest = Trim(rest.substr(end));
     if (!rest.empty() && rest.front() == ':') rest = Trim(rest.substr(1));
-    if (Split(rest, '-', parts)) return leaf;
-    for (std::size_t i = 0; i < 4; ++i) {
-      const auto gap = rest.find_first_of(" \t");
-      parts[i] = rest.substr(0, gap);
-      rest = Trim(rest.substr(gap == std::string_view::npos ? rest.size() : gap));
-      if (parts[i].empty()) return std::nullopt;
-    }
-    if (!rest.empty()) return std::nullopt;
-    return leaf;
+    const auto open = rest.find('[');
+    RegisterParts parts;
+    parts.Number = *number;
+    parts.Values = Trim(rest.substr(0, open));
+    parts.Notes = open == std::string_view::npos ? std::string_view() : rest.substr(open);
+    return parts;
   }
 
-  // "CPUID 00000001: 00000652-00000000-00000000-0183FBFF" (EAX-EBX-ECX-EDX).
+  // An AIDA64 note "[SL 01]" marks a sub-leaf; only sub-leaf 0 is asked for.
+  static bool OtherSubLeaf(std::string_view notes) {
+    const auto at = notes.find("[SL ");
+    if (at == std::string_view::npos) return false;
+    const std::string_view rest = notes.substr(at + 4);
+    const auto sub = Hex(Trim(rest.substr(0, rest.find(']'))), 8);
+    return !sub || *sub != 0;
+  }
+
+  // A value that the dump's tool could not read, "< FAILED >": the line
+  // gives nothing.
+  static bool Unread(std::string_view values) {
+    return !values.empty() && values.front() == '<' && values.back() == '>';
+  }
+
+  bool RegisterLine(std::string_view line) {
+    if (StartsWith(line, "CPUID ")) return CpuidLine(line.substr(6));
+    if (StartsWith(line, "MSR ")) return MsrLine(line.substr(4));
+    if (StartsWith(line, "0x") || StartsWith(line, "0X")) return RawCpuidLine(line);
+    return LibcpuidLine(line);
+  }
+
+  // Where a line's leaf or register goes: the shared tables (before the
+  // first section, or in a register section for every processor), the
+  // current processor's own, or nowhere for a processor left out.
+  template <typename Table>
+  void Store(Table SimSharedTables::*shared, Table SimProcessor::*own, std::uint32_t key,
+             const typename Table::mapped_type& value) {
+    if (currentIndex_ == kLeftOut) return;
+    if (currentIndex_ == kEveryProcessor || allProcessors_) {
+      ((*shared_).*shared)[key] = value;
+      for (SimProcessor& p : out_.Processors) (p.*own).erase(key);
+    } else {
+      ((*current_).*own)[key] = value;
+    }
+  }
+  void StoreCpuid(std::uint32_t leaf, const std::array<std::uint32_t, 4>& regs) {
+    Store(&SimSharedTables::Cpuid, &SimProcessor::Cpuid, leaf, regs);
+  }
+  void StoreMsr(std::uint32_t reg, std::uint64_t value) {
+    Store(&SimSharedTables::Msr, &SimProcessor::Msr, reg, value);
+  }
+
+  // "CPUID 00000001: 00000652-00000000-00000000-0183FBFF" (EAX-EBX-ECX-EDX)
+  // in any of its published forms: without the colon ("CPUID 00000001
+  // 00000652-..."), blanks or a tab between, and with blank-separated values
+  // ("CPUID 00000001 : 00000652 00000000 00000000 0183FBFF").
   bool CpuidLine(std::string_view rest) {
-    std::array<std::string_view, 4> parts;
-    const auto leaf = CpuidParts(rest, parts);
-    if (!leaf) return Fail("malformed CPUID line (want CPUID llllllll: EAX-EBX-ECX-EDX)");
+    const auto parts = SplitRegisterLine(rest);
+    std::array<std::string_view, 4> words;
+    if (parts && Unread(parts->Values)) return true;
+    if (!parts || (!Split(parts->Values, '-', words) && !SplitWords(parts->Values, words))) {
+      return Fail("malformed CPUID line (want CPUID llllllll: EAX-EBX-ECX-EDX)");
+    }
     std::array<std::uint32_t, 4> regs{};
     for (std::size_t i = 0; i < 4; ++i) {
-      const auto v = Hex(Trim(parts[i]), 8);
-      if (!v) return Fail("bad CPUID value " + Quote(parts[i]));
+      const auto v = Hex(Trim(words[i]), 8);
+      if (!v) return Fail("bad CPUID value " + Quote(Trim(words[i])));
       regs[i] = static_cast<std::uint32_t>(*v);
     }
-    current_->Cpuid[static_cast<std::uint32_t>(*leaf)] = regs;
+    if (!OtherSubLeaf(parts->Notes)) StoreCpuid(static_cast<std::uint32_t>(parts->Number), regs);
     return true;
   }
 
@@ -504,46 +702,76 @@ class Parser {
     const auto colon = line.find(':');
     if (colon == std::string_view::npos) return Fail(form);
     std::array<std::string_view, 2> head;
-    if (!Split(Trim(line.substr(0, colon)), ' ', head)) return Fail(form);
+    if (!SplitWords(line.substr(0, colon), head)) return Fail(form);
     const auto hex32 = [](std::string_view s) -> std::optional<std::uint64_t> {
       if (!StartsWith(s, "0x") && !StartsWith(s, "0X")) return std::nullopt;
       return Hex(s.substr(2), 8);
     };
     const auto leaf = hex32(head[0]);
-    const auto sub = hex32(Trim(head[1]));
+    const auto sub = hex32(head[1]);
     if (!leaf || !sub) return Fail(form);
-    std::string_view rest = DropNote(line.substr(colon + 1));
+    std::string_view rest = line.substr(colon + 1);
+    rest = Trim(rest.substr(0, rest.find('[')));
+    std::array<std::string_view, 4> words;
+    if (!SplitWords(rest, words)) return Fail(form);
     std::array<std::uint32_t, 4> regs{};
     static constexpr std::string_view kNames[4] = {"eax=", "ebx=", "ecx=", "edx="};
     for (std::size_t i = 0; i < 4; ++i) {
-      rest = Trim(rest);
-      if (!StartsWith(rest, kNames[i])) return Fail(form);
-      rest.remove_prefix(4);
-      const auto end = rest.find_first_of(" \t");
-      const auto v = hex32(rest.substr(0, end));
+      if (!StartsWith(words[i], kNames[i])) return Fail(form);
+      const auto v = hex32(words[i].substr(4));
       if (!v) return Fail(form);
       regs[i] = static_cast<std::uint32_t>(*v);
-      rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
     }
-    if (!Trim(rest).empty()) return Fail(form);
     // Only sub-leaf 0 is ever asked for; the other sub-leaves of a listing
     // are accepted and left out.
-    if (*sub == 0) current_->Cpuid[static_cast<std::uint32_t>(*leaf)] = regs;
+    if (*sub == 0) StoreCpuid(static_cast<std::uint32_t>(*leaf), regs);
     return true;
   }
 
-  // "MSR 0000002A: 0000-0000-C410-0000", the value high to low.
+  // "basic_cpuid[1]=00000652 00000000 00000000 0183fbff" (EAX EBX ECX EDX).
+  bool LibcpuidLine(std::string_view line) {
+    const std::string_view name = *LibcpuidArray(line);
+    std::uint32_t base = 0;
+    if (name == "ext_cpuid") {
+      base = 0x80000000u;
+    } else if (name != "basic_cpuid") {
+      return true;  // sub-leaves and other processors' arrays
+    }
+    const auto open = line.find('[');
+    const auto close = line.find(']');
+    const auto index = Decimal(line.substr(open + 1, close - open - 1), 0x7FFFFFFF);
+    std::string_view values = Trim(line.substr(close + 1));
+    values = Trim(values.substr(1));  // after '='
+    std::array<std::string_view, 4> words;
+    if (!index || !SplitWords(values, words)) {
+      return Fail("malformed CPUID line (want " + std::string(name) + "[i]=EAX EBX ECX EDX)");
+    }
+    std::array<std::uint32_t, 4> regs{};
+    for (std::size_t i = 0; i < 4; ++i) {
+      const auto v = Hex(words[i], 8);
+      if (!v) return Fail("bad CPUID value " + Quote(words[i]));
+      regs[i] = static_cast<std::uint32_t>(*v);
+    }
+    StoreCpuid(base + static_cast<std::uint32_t>(*index), regs);
+    return true;
+  }
+
+  // "MSR 0000002A: 0000-0000-C410-0000", the value high to low, also
+  // without the colon.
   bool MsrLine(std::string_view rest) {
-    std::array<std::string_view, 4> parts;
-    const auto reg = NumberAndParts(rest, parts);
-    if (!reg) return Fail("malformed MSR line (want MSR rrrrrrrr: hhhh-hhhh-llll-llll)");
+    const auto parts = SplitRegisterLine(rest);
+    if (parts && Unread(parts->Values)) return true;
+    std::array<std::string_view, 4> groups;
+    if (!parts || !Split(parts->Values, '-', groups)) {
+      return Fail("malformed MSR line (want MSR rrrrrrrr: hhhh-hhhh-llll-llll)");
+    }
     std::uint64_t value = 0;
-    for (std::string_view p : parts) {
-      const auto v = Hex(Trim(p), 4);
-      if (!v) return Fail("bad MSR value " + Quote(p));
+    for (std::string_view g : groups) {
+      const auto v = Hex(Trim(g), 4);
+      if (!v) return Fail("bad MSR value " + Quote(Trim(g)));
       value = value << 16 | *v;
     }
-    current_->Msr[static_cast<std::uint32_t>(*reg)] = value;
+    StoreMsr(static_cast<std::uint32_t>(parts->Number), value);
     return true;
   }
 
@@ -607,14 +835,23 @@ class Parser {
       return true;
     }
     if (key == "l2ecc") {
-      if (currentIndex_ < 0) {
+      if (currentIndex_ == kEveryProcessor) {
         templateEccGiven_ = true;
-      } else {
+      } else if (currentIndex_ >= 0) {
         eccGiven_[static_cast<std::size_t>(currentIndex_)] = 1;
       }
       return Choice(key, value, "yes", true, "no", false, p.L2Ecc);
     }
     if (key == "l2busy") return Choice(key, value, "normal", false, "stuck", true, p.L2BusyStuck);
+    if (key == "l2delay") {
+      const auto ms = Decimal(value, kSimMaxL2DelayMs);
+      if (!ms) {
+        return Fail("bad value " + Quote(value) + " for 'l2delay' (want milliseconds, at most " +
+                    std::to_string(kSimMaxL2DelayMs) + ")");
+      }
+      p.L2DelayMs = static_cast<std::uint32_t>(*ms);
+      return true;
+    }
     if (key == "divflags") {
       return Choice(key, value, "unchanged", true, "changed", false, p.DivFlagsUnchanged);
     }
@@ -659,19 +896,22 @@ class Parser {
   SimProfile& out_;
   std::string& error_;
   SimProcessor template_;
+  SimProcessor leftOut_;  // takes the settings of a processor left out
+  std::shared_ptr<SimSharedTables> shared_ = std::make_shared<SimSharedTables>();
   SimProcessor* current_ = nullptr;
-  int currentIndex_ = -1;  // -1: the settings before the first section
+  int currentIndex_ = kEveryProcessor;
   int count_ = 1;
   bool inSections_ = false;
   int lineNo_ = 0;
   int settings_ = 0;
-  int registerLines_ = 0;          // settings other than a dump's header lines
+  int ownLines_ = 0;               // settings other than a dump's header lines
   bool processorHeaders_ = false;  // a dump's processor header was read
   // What a published dump adds.
-  bool allProcessors_ = false;  // in its register section
+  bool allProcessors_ = false;  // in its register section for every processor
   std::size_t dumpProcessors_ = 0;
-  std::uint64_t counterHz_ = 0;  // "PerformanceFrequency"
-  std::uint64_t typeHz_ = 0;     // the MHz of "CPU Type"
+  std::map<std::uint64_t, int> numbers_;  // the dump's processor numbers, by index
+  std::uint64_t counterHz_ = 0;           // "PerformanceFrequency"
+  std::uint64_t typeHz_ = 0;              // the MHz of "CPU Type"
   std::optional<std::uint16_t> cyrixRevision_;
   bool dir0Given_ = false, dir1Given_ = false;
   // Which processors have an "l2ecc" line.

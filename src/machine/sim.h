@@ -21,16 +21,34 @@ enum class SimCpuidMode : std::uint8_t {
   Cyrix,  // answers only while CCR4 bit 7 is set
 };
 
+using SimCpuidTable = std::map<std::uint32_t, std::array<std::uint32_t, 4>>;
+using SimMsrTable = std::map<std::uint32_t, std::uint64_t>;
+
+// CPUID leaves and registers that a profile gives every processor: the lines
+// before its first processor section and those of a dump's register section
+// for all processors. Held once, however many processors share them.
+struct SimSharedTables {
+  SimCpuidTable Cpuid;
+  SimMsrTable Msr;
+};
+
 // One processor of a simulated machine.
 struct SimProcessor {
   // CPUID answers by leaf (sub-leaf 0): EAX, EBX, ECX, EDX.
-  std::map<std::uint32_t, std::array<std::uint32_t, 4>> Cpuid;
+  SimCpuidTable Cpuid;
   // The model-specific registers that exist, with their power-on values.
-  std::map<std::uint32_t, std::uint64_t> Msr;
+  SimMsrTable Msr;
+  // What every processor shares, behind the processor's own leaves and
+  // registers above (a later shared line for the same leaf or register
+  // removes the processor's own one); null for none.
+  std::shared_ptr<const SimSharedTables> Shared;
   std::uint64_t ClockHz = 0;
   std::array<std::uint8_t, 9> L2Reg{};  // cache controller configuration registers
   bool L2Ecc = false;                   // the cache SRAMs store ECC bits
   bool L2BusyStuck = false;             // BBL_CR_BUSY bit 0 never clears
+  // Each cache transaction takes this long (milliseconds): a slow cache
+  // controller, which makes the held section of an analysis last.
+  std::uint32_t L2DelayMs = 0;
   bool DivFlagsUnchanged = false;       // a 16-bit division leaves the flags alone
   SimCpuidMode CpuidMode = SimCpuidMode::On;
   // The CPUID request of this number (counted from 1 on this processor,
@@ -40,9 +58,18 @@ struct SimProcessor {
   bool MsrReadOnly = false;  // reads work, every register write is refused
 
   SimProcessor();  // the P6 register set with MTRRcap 508h
+
+  // A leaf or register, the processor's own before the shared one; null when
+  // neither table has it.
+  const std::array<std::uint32_t, 4>* FindCpuid(std::uint32_t leaf) const;
+  const std::uint64_t* FindMsr(std::uint32_t reg) const;
+  // Every leaf and register the processor answers, own and shared.
+  SimCpuidTable AllCpuid() const;
+  SimMsrTable AllMsr() const;
 };
 
 inline constexpr int kSimMaxProcessors = 16;
+inline constexpr std::uint32_t kSimMaxL2DelayMs = 60'000;
 inline constexpr std::uint64_t kSimMaxClockHz = 50'000'000'000ull;
 inline constexpr std::uint8_t kSimPicMask = 0xB8;  // interrupt mask at power-on
 
@@ -53,6 +80,9 @@ struct SimProfile {
   bool CyrixBank = false;                // configuration registers behind 22h/23h
   std::array<std::uint8_t, 256> CyrixRegs{};
   bool PicMirrored = false;  // 22h/23h are copies of the interrupt controller's ports
+  // What the reader left out, in one line for the user ("" when nothing): the
+  // processors of a dump beyond the ones a simulated machine holds.
+  std::string Note;
 };
 
 // Reads a profile text. `source` names it in error messages
@@ -60,7 +90,20 @@ struct SimProfile {
 bool ParseProfile(std::string_view text, std::string_view source, SimProfile& out,
                   std::string& error);
 
+// The profile text of `profile`, as ParseProfile reads it back: `comments`
+// first (each a "# " line), then the name, the processors and their settings
+// one section each; `notes` (by processor, may be shorter) become comment
+// lines at the head of each processor's section.
+std::string WriteProfile(const SimProfile& profile, const std::vector<std::string>& comments,
+                         const std::vector<std::vector<std::string>>& notes = {});
+
+// Whether two profiles make machines that answer every request alike: the
+// same processors with the same leaves, registers and settings, and the same
+// machine-wide ports (their names and notes aside).
+bool SameMachine(const SimProfile& a, const SimProfile& b);
+
 std::shared_ptr<Machine> MakeSimMachine(const SimProfile& profile);
+std::shared_ptr<Machine> MakeSimMachine(SimProfile&& profile);
 
 // The profile text of a catalogue entry, or null. Names match regardless of
 // case.

@@ -6,6 +6,17 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
 
 #include "driver/hw.h"
 #include "driver/protocol.h"
@@ -29,6 +40,18 @@ constexpr std::uint32_t kL2ReadConfig = 0x02;
 constexpr std::uint32_t kL2ReadLine = 0x0E;
 constexpr std::uint32_t kL2WriteLine = 0x1C;
 
+// The time a slow cache controller takes for one transaction.
+void Pause(std::uint32_t ms) {
+  if (ms == 0) return;
+#ifdef _WIN32
+  ::Sleep(ms);
+#else
+  timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1'000'000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+#endif
+}
+
 // A configuration register index that the Cyrix bank decodes: CCR0 to CCR3
 // and the address ranges (C0h-CFh), CCR4 to CCR7 (E8h-EBh), DIR0 and DIR1.
 bool InCyrixBank(std::uint8_t index) {
@@ -37,11 +60,14 @@ bool InCyrixBank(std::uint8_t index) {
 
 class SimMachine : public Machine {
  public:
-  explicit SimMachine(const SimProfile& p) : profile_(p), cyrix_(p.CyrixRegs) {
-    for (const SimProcessor& proc : p.Processors) cpus_.push_back(Cpu{proc, proc.Msr, {}, 0});
+  // The processors move into the machine: the profile's tables are held once.
+  explicit SimMachine(SimProfile p) : cyrix_(p.CyrixRegs) {
+    for (SimProcessor& proc : p.Processors) cpus_.push_back(Cpu{std::move(proc), {}, {}, 0});
+    p.Processors.clear();
     for (std::size_t i = 0; i < cyrix_.size(); ++i) {
       named_[i] = p.CyrixBank && (InCyrixBank(static_cast<std::uint8_t>(i)) || p.CyrixRegs[i] != 0);
     }
+    profile_ = std::move(p);
   }
 
   std::string Name() const override { return profile_.Name; }
@@ -58,9 +84,8 @@ class SimMachine : public Machine {
     if (mode == SimCpuidMode::Off || (mode == SimCpuidMode::Cyrix && (cyrix_[kCcr4] & 0x80) == 0)) {
       return kErrNoCpuid;
     }
-    const auto it = c->Config.Cpuid.find(leaf);
-    const std::array<std::uint32_t, 4> r =
-        it == c->Config.Cpuid.end() ? std::array<std::uint32_t, 4>{} : it->second;
+    const std::array<std::uint32_t, 4>* found = c->Config.FindCpuid(leaf);
+    const std::array<std::uint32_t, 4> r = found ? *found : std::array<std::uint32_t, 4>{};
     eax = r[0];
     ebx = r[1];
     ecx = r[2];
@@ -72,9 +97,9 @@ class SimMachine : public Machine {
     Cpu* c = Find(cpu);
     if (c == nullptr) return kErrCpuUnreachable;
     if (c->Config.MsrDenied) return Denied(false);
-    const auto it = c->Msr.find(reg);
-    if (it == c->Msr.end()) return Fault(reg);
-    value = it->second;
+    std::uint64_t* v = Register(*c, reg);
+    if (v == nullptr) return Fault(reg);
+    value = *v;
     if (reg == kMsrBblBusy) value = c->Config.L2BusyStuck ? 1 : 0;
     return 0;
   }
@@ -84,10 +109,10 @@ class SimMachine : public Machine {
     if (c == nullptr) return kErrCpuUnreachable;
     if (c->Config.MsrDenied) return Denied(false);
     if (c->Config.MsrReadOnly) return Denied(true);
-    const auto it = c->Msr.find(reg);
-    if (it == c->Msr.end() || reg == kMsrMtrrCap) return Fault(reg);  // MTRRcap is read-only
+    std::uint64_t* v = Register(*c, reg);
+    if (v == nullptr || reg == kMsrMtrrCap) return Fault(reg);  // MTRRcap is read-only
     if (reg == kMsrBblBusy) return 0;  // the status is the controller's own
-    it->second = value;
+    *v = value;
     if (reg == kMsrBblTrig) Transaction(*c);
     return 0;
   }
@@ -156,10 +181,20 @@ class SimMachine : public Machine {
   };
   struct Cpu {
     SimProcessor Config;
+    // The registers touched since power-on, with their values now; the rest
+    // still hold what the profile gives.
     std::map<std::uint32_t, std::uint64_t> Msr;
     std::map<std::uint32_t, Line> Lines;  // by set and way
     std::uint32_t CpuidRequests = 0;      // CPUID requests so far
   };
+
+  // A register of the processor's file, null when it has no such register.
+  static std::uint64_t* Register(Cpu& c, std::uint32_t reg) {
+    if (const auto it = c.Msr.find(reg); it != c.Msr.end()) return &it->second;
+    const std::uint64_t* given = c.Config.FindMsr(reg);
+    if (given == nullptr) return nullptr;
+    return &c.Msr.emplace(reg, *given).first->second;
+  }
 
   Cpu* Find(int cpu) {
     if (cpu < 1 || cpu > static_cast<int>(cpus_.size())) return nullptr;
@@ -185,11 +220,20 @@ class SimMachine : public Machine {
     return true;
   }
 
+  // A register the cache controller's engine uses: taken as it is, or made
+  // (zero) in a profile whose processor lacks it.
+  static std::uint64_t& Reg(Cpu& c, std::uint32_t reg) {
+    std::uint64_t* v = Register(c, reg);
+    return v != nullptr ? *v : c.Msr[reg];
+  }
+
   // The write to BBL_CR_TRIG starts the command in BBL_CR_CTL bits 0-4; the
-  // engine finishes at once (BBL_CR_BUSY reads 0 unless it is stuck).
+  // engine finishes after the profile's l2delay (BBL_CR_BUSY reads 0 unless
+  // it is stuck).
   void Transaction(Cpu& c) {
-    std::uint64_t& addr = c.Msr[kMsrBblAddr];
-    const auto ctl = static_cast<std::uint32_t>(c.Msr[kMsrBblCtl]);
+    Pause(c.Config.L2DelayMs);
+    std::uint64_t& addr = Reg(c, kMsrBblAddr);
+    const auto ctl = static_cast<std::uint32_t>(Reg(c, kMsrBblCtl));
     const std::uint32_t command = ctl & 0x1F;
     const std::uint32_t way = (ctl >> 8) & 3;
     const std::uint32_t set = (static_cast<std::uint32_t>(addr) >> 5) & 0x3FFF;
@@ -203,17 +247,17 @@ class SimMachine : public Machine {
       }
       case kL2WriteLine: {
         Line& line = c.Lines[key];
-        for (std::uint32_t i = 0; i < 4; ++i) line.Data[i] = c.Msr[kMsrBblD0 + i];
+        for (std::uint32_t i = 0; i < 4; ++i) line.Data[i] = Reg(c, kMsrBblD0 + i);
         // One ECC byte for each of the four data words.
-        line.Ecc = static_cast<std::uint32_t>(c.Msr[kMsrBblDecc]);
+        line.Ecc = static_cast<std::uint32_t>(Reg(c, kMsrBblDecc));
         break;
       }
       case kL2ReadLine: {
         const auto it = c.Lines.find(key);
         const Line line = it == c.Lines.end() ? Line{} : it->second;
-        for (std::uint32_t i = 0; i < 4; ++i) c.Msr[kMsrBblD0 + i] = line.Data[i];
+        for (std::uint32_t i = 0; i < 4; ++i) Reg(c, kMsrBblD0 + i) = line.Data[i];
         // SRAMs without ECC bits give nothing back for them.
-        c.Msr[kMsrBblDecc] = c.Config.L2Ecc ? line.Ecc : 0;
+        Reg(c, kMsrBblDecc) = c.Config.L2Ecc ? line.Ecc : 0;
         break;
       }
       default:
@@ -243,7 +287,13 @@ std::shared_ptr<Machine> MakeSimMachine(const SimProfile& profile) {
   return std::make_shared<SimMachine>(profile);
 }
 
-std::shared_ptr<Machine> MakeSimMachine(const std::string& nameOrPath, std::string& error) {
+std::shared_ptr<Machine> MakeSimMachine(SimProfile&& profile) {
+  if (profile.Processors.empty()) return nullptr;
+  return std::make_shared<SimMachine>(std::move(profile));
+}
+
+std::shared_ptr<Machine> MakeSimMachine(const std::string& nameOrPath, std::string& error,
+                                        std::string* note) {
   static constexpr std::string_view kHint = " (torvacin /SIM=? lists the catalogue)";
   error.clear();
   SimProfile profile;
@@ -253,14 +303,15 @@ std::shared_ptr<Machine> MakeSimMachine(const std::string& nameOrPath, std::stri
   if (!isPath) {
     if (const std::optional<CatalogueEntry> entry = FindCatalogueEntry(nameOrPath)) {
       if (!ParseProfile(entry->Profile, entry->Name, profile, error)) return nullptr;
-      return MakeSimMachine(profile);
+      return MakeSimMachine(std::move(profile));
     }
   }
   if (nameOrPath.empty()) {
     error = "no simulated machine named ''" + std::string(kHint);
     return nullptr;
   }
-  constexpr std::size_t kMaxProfile = 1 << 20;
+  // The largest published dumps (several hundred processors) are a few MB.
+  constexpr std::size_t kMaxProfile = std::size_t{16} << 20;
   std::string text;
   int e = 0;
   std::string kind;
@@ -283,12 +334,15 @@ std::shared_ptr<Machine> MakeSimMachine(const std::string& nameOrPath, std::stri
       error = nameOrPath + ": cannot read the profile file (" + std::strerror(e) + ")";
       return nullptr;
     case ReadResult::TooLarge:
-      error = nameOrPath + ": profile file larger than 1 MB";
+      error = nameOrPath + ": profile file larger than 16 MB";
       return nullptr;
   }
-  if (!ParseProfile(text, nameOrPath, profile, error)) return nullptr;
+  const bool parsed = ParseProfile(text, nameOrPath, profile, error);
+  text = std::string();  // the text is not needed beside the machine
+  if (!parsed) return nullptr;
   profile.Name = FileName(nameOrPath);
-  return MakeSimMachine(profile);
+  if (note != nullptr) *note = profile.Note;
+  return MakeSimMachine(std::move(profile));
 }
 
 }  // namespace torv

@@ -147,6 +147,8 @@ VerdictFlags Judge(const TP2Info& info, const P6Facts& facts, double coreHz, boo
   // cache type rests on cache register 0, so it needs this run's reading.
   const bool part400 = facts.BusRatio == 4.0 && core > kPart400;
   const bool part450 = facts.BusRatio == 4.5 && core > kPart450;
+  v.ClockChecked = measured;
+  v.BusChecked = bus != Bus::Unknown;
   v.JumperCaution = registersRead && info.L2Present && cpu.Model == 5 &&
                     (cpu.Stepping == 1 || cpu.Stepping == 2) && !facts.Csram &&
                     (part400 || part450);

@@ -57,6 +57,10 @@ struct VerdictFlags {
   bool Klamath300 = false;     // the 300 MHz Klamath rule applies
   bool Stepping0Fake = false;  // a stepping-0 Deschutes above 333 MHz
   bool JumperCaution = false;  // a 400/450 MHz Deschutes that may run jumpered lower
+  // Checks that could be made: the core clock was measured, and the bus
+  // setting is one of a part's. Without them there is no all-clear.
+  bool ClockChecked = false;
+  bool BusChecked = false;
 };
 // `eccKnown`: this run's ECC presence result stands.
 VerdictFlags Judge(const TP2Info& info, const P6Facts& facts, double coreHz, bool eccKnown,

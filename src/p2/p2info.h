@@ -74,10 +74,18 @@ enum class ProbeEnd : std::uint8_t {
   L2ConfigFailed,  // a cache configuration read failed (exit 7)
 };
 
+// Why the last ECC pass switched nothing although its processor answered.
+enum class EccPassSkip : std::uint8_t {
+  None,        // switched, or ended with an exit code that says why
+  PentiumPro,  // only the Pentium II family's BBL_CR_CTL3 is read and switched
+  NoCache,     // no second-level cache (BBL_CR_CTL3 bit 23)
+};
+
 // State of the Pentium II unit.
 struct P2State {
   TP2Info P2Info;  // zero at start; only LoadTestCase clears it
   ProbeEnd ProbeEnded = ProbeEnd::Complete;
+  EccPassSkip EccSkipped = EccPassSkip::None;
   bool L2AccessOk = true;
   bool L2ReadOk = true;
   // Written by the report, read by the verdict and the details.

@@ -44,6 +44,57 @@ constexpr TestCase kTestCases[] = {
 };
 static_assert(std::size(kTestCases) == 8, "one case per /TEST=1..8");
 
+// The cache controller's registers that the ECC test and the cache
+// transactions change besides BBL_CR_CTL3 (which the ECC test puts back
+// itself): the address, the four data registers, the ECC register and the
+// control register. Read before the first change; Finish writes back each
+// one that no longer holds the value found, so that nothing is written
+// where nothing changed (an msr device that refuses writes changed nothing).
+// A scope left without Finish (a register failure that ends the thread) does
+// the same quietly, as far as the driver takes it.
+class CacheControllerRestore {
+ public:
+  explicit CacheControllerRestore(World& w) : w_(w) {
+    for (Saved& s : saved_) ReadMsr(w_, s.Reg, s.Lo, s.Hi);
+  }
+  ~CacheControllerRestore() {
+    if (done_) return;
+    for (const Saved& s : saved_) {
+      std::uint32_t lo = 0, hi = 0, status = 0;
+      ReadMsrRaw(w_, s.Reg, lo, hi, status);
+      if (status != 0 || lo != s.Lo || hi != s.Hi) WriteMsrRaw(w_, s.Reg, s.Lo, s.Hi, status);
+    }
+  }
+  CacheControllerRestore(const CacheControllerRestore&) = delete;
+  CacheControllerRestore& operator=(const CacheControllerRestore&) = delete;
+
+  // A failed access ends the program after the other registers (exit code
+  // 8 for a read, 7 for a write).
+  void Finish() {
+    done_ = true;
+    int fatal = 0;
+    for (const Saved& s : saved_) {
+      std::uint32_t lo = 0, hi = 0;
+      if (!ReadMsrChecked(w_, s.Reg, lo, hi)) {
+        if (fatal == 0) fatal = kExitMsrRead;
+      } else if ((lo != s.Lo || hi != s.Hi) && !WriteMsrChecked(w_, s.Reg, s.Lo, s.Hi)) {
+        if (fatal == 0) fatal = kExitMsrWrite;
+      }
+    }
+    if (fatal != 0) MsrFailureEnd(w_, fatal);
+  }
+
+ private:
+  struct Saved {
+    std::uint32_t Reg;
+    std::uint32_t Lo = 0, Hi = 0;
+  };
+  World& w_;
+  Saved saved_[7] = {{kMsrBblAddr},   {kMsrBblD0},   {kMsrBblD0 + 1}, {kMsrBblD0 + 2},
+                     {kMsrBblD0 + 3}, {kMsrBblDecc}, {kMsrBblCtl}};
+  bool done_ = false;
+};
+
 // Pentium II family: BBL_CR_CTL3, the ECC presence test, the ratio and bus
 // setting, and the nine cache configuration registers. Returns the exit code
 // of an early end, or kExitFinished to go on.
@@ -52,6 +103,10 @@ std::uint32_t ProbePentiumII(World& w) {
   ReadMsr(w, kMsrBblCtl3, info.Ctl3Lo, info.Ctl3Hi);
   info.L2Present = Bits(info.Ctl3Lo, kCtl3L2Disabled) == 0;
   info.EccEnabled = Bits(info.Ctl3Lo, kCtl3Ecc) != 0;
+  // From here until the cache controller is as it was found, a signal that
+  // would end the program waits; every way out puts the registers back.
+  HeldSection held(w);
+  CacheControllerRestore restore(w);
   w.p2.L2AccessOk = true;
   if (info.L2Present && !w.settings.OptNoL2) {
     info.EccPresent = L2EccTest(w, w.p2.L2AccessOk);
@@ -62,19 +117,24 @@ std::uint32_t ProbePentiumII(World& w) {
   info.Bus100 = static_cast<std::uint8_t>(Bits(info.PowerOnLo, kPowerOnBus100));
   info.Bus133 = static_cast<std::uint8_t>(Bits(info.PowerOnLo, kPowerOnBus133));
   info.RatioPlus4 = static_cast<std::uint8_t>(Bits(info.PowerOnLo, kPowerOnRatioPlus4));
+  std::uint32_t code = kExitFinished;
   if (!w.p2.L2AccessOk) {
     w.p2.ProbeEnded = ProbeEnd::EccTestFailed;
-    return kExitL2Access;
-  }
-  // Read whether or not a cache is present.
-  for (std::uint32_t r = 0; r <= 8; ++r) {
-    info.L2Regs[r] = ReadL2Config(w, r, w.p2.L2ReadOk);
-    if (!w.p2.L2ReadOk) {
-      w.p2.ProbeEnded = ProbeEnd::L2ConfigFailed;
-      return kExitL2Config;
+    code = kExitL2Access;
+  } else {
+    // Read whether or not a cache is present.
+    for (std::uint32_t r = 0; r <= 8; ++r) {
+      info.L2Regs[r] = ReadL2Config(w, r, w.p2.L2ReadOk);
+      if (!w.p2.L2ReadOk) {
+        w.p2.ProbeEnded = ProbeEnd::L2ConfigFailed;
+        code = kExitL2Config;
+        break;
+      }
     }
   }
-  return kExitFinished;
+  restore.Finish();
+  held.End();
+  return code;
 }
 
 // Pentium Pro: no BBL_CR_CTL3 to read; a fixed picture of its cache.
@@ -107,6 +167,7 @@ std::uint32_t WorkerThread(World& w, std::int32_t arg) {
   const bool eccPass = arg >= 128;
   DrvSetCpu(w, static_cast<std::uint32_t>(proc));
   w.p2.ProbeEnded = ProbeEnd::Complete;
+  w.p2.EccSkipped = EccPassSkip::None;
   if (w.settings.TestNo >= 1 && w.settings.TestNo <= 8) {
     LoadTestCase(w);
     return kExitFinished;
@@ -122,6 +183,9 @@ std::uint32_t WorkerThread(World& w, std::int32_t arg) {
   const bool pentiumII = info.Cpu.ClassCode == kClassPentiumII;
   if (!pentiumII && info.Cpu.ClassCode != kClassPPro) return kExitNotP6;
 
+  // From the first register read to the last write, this computer's
+  // registers are this analysis's alone.
+  const RegisterSession session(w);
   ReadMsr(w, kMsrPowerOn, info.PowerOnLo, info.PowerOnHi);
   ReadMsr(w, kMsr1E0, info.Msr1E0Lo, info.Msr1E0Hi);
   if (pentiumII) {
@@ -135,8 +199,11 @@ std::uint32_t WorkerThread(World& w, std::int32_t arg) {
   // ECC on/off pass. Only a Pentium II family processor has a BBL_CR_CTL3
   // value read from the chip to write back (the Pentium Pro record holds a
   // made-up 0), and only processors 1 to 4 have an /ECC= entry.
-  if (eccPass && pentiumII && info.L2Present && HasEccEntry(proc) &&
-      w.settings.EccMode[proc] != kEccModeNotGiven) {
+  const bool eccAsked =
+      eccPass && HasEccEntry(proc) && w.settings.EccMode[proc] != kEccModeNotGiven;
+  if (eccAsked && !pentiumII) w.p2.EccSkipped = EccPassSkip::PentiumPro;
+  if (eccAsked && pentiumII && !info.L2Present) w.p2.EccSkipped = EccPassSkip::NoCache;
+  if (eccAsked && pentiumII && info.L2Present) {
     const std::uint8_t mode = w.settings.EccMode[proc];
     w.settings.EccWas[proc] = info.EccEnabled ? 1 : 0;
     if (mode == 1 && !info.EccPresent) return kExitEccMissing;

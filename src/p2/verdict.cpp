@@ -66,7 +66,11 @@ void Verdict(World& w) {
     Line(w, s[Notify2]);
     allClear = false;
   }
-  if (allClear) Line(w, Cat("\t:", s[NoIrregularities]));
+  // No all-clear that rests on a check that could not be made: the line
+  // says which one instead.
+  if (!v.ClockChecked) Line(w, Cat("\t:", m.ClockNotChecked));
+  if (!v.BusChecked) Line(w, Cat("\t:", m.BusNotChecked));
+  if (allClear && v.ClockChecked && v.BusChecked) Line(w, Cat("\t:", s[NoIrregularities]));
 
   if (v.JumperCaution) {
     EndLine(w);

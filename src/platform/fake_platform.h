@@ -85,6 +85,12 @@ class FakePlatform : public Platform {
   std::vector<std::string> ErrorLines;
   bool Window = false;  // boxes show in a window, not on the terminal
 
+  // Held signals: how many held sections began, whether one is open now, and
+  // the signal that comes during the next one (Number 0: none).
+  int SignalHolds = 0;
+  bool SignalsHeld = false;
+  HeldSignal SignalDuringHold;
+
   std::uint8_t GetWinVersion() override { return Version ? MapWinVersion(*Version) : Kind; }
   int ProcessorCount() override { return Processors; }
   std::uint16_t SystemLangId() override { return LangId; }
@@ -119,6 +125,16 @@ class FakePlatform : public Platform {
   bool PathExists(const std::string& path) override { return ExistingPaths.count(path) != 0; }
   int RunProgram(const std::vector<std::string>& argv) override;
   void ErrorLine(std::string_view text) override { ErrorLines.emplace_back(text); }
+  void HoldSignals() override {
+    ++SignalHolds;
+    SignalsHeld = true;
+  }
+  HeldSignal ReleaseSignals() override {
+    SignalsHeld = false;
+    HeldSignal s = SignalDuringHold;
+    SignalDuringHold = {};
+    return s;
+  }
 
  private:
   std::shared_ptr<Device> Resolve(const std::string& path, std::uint32_t& lastError);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <random>
 
@@ -41,6 +42,23 @@ bool TakenByOther(const std::string& path, std::string& kind) {
   if (::lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) return false;
   kind = FileKind(st.st_mode);
   return true;
+}
+
+int KeepOwnerAndMode(int fd, const std::string& path) {
+  struct stat old;
+  if (::lstat(path.c_str(), &old) != 0 || !S_ISREG(old.st_mode)) return 0;  // nothing to keep
+  struct stat now;
+  if (::fstat(fd, &now) != 0) return errno;
+  if ((old.st_uid != now.st_uid || old.st_gid != now.st_gid) &&
+      ::fchown(fd, old.st_uid, old.st_gid) != 0) {
+    // An ordinary user cannot give a file away: the new file is then the
+    // user's, as every file the user writes. Root can, and must.
+    if (errno != EPERM || ::geteuid() == 0) return errno;
+  }
+  // The permission bits only: a log never takes set-user-ID and the like.
+  const mode_t mode = old.st_mode & 0777;
+  if ((now.st_mode & 07777) != mode && ::fchmod(fd, mode) != 0) return errno;
+  return 0;
 }
 
 void SyncFolder(const std::string& folder) {
@@ -128,6 +146,9 @@ ReadResult ReadRegularFile(const std::string& path, std::size_t maxBytes, std::s
     ::close(fd);
     return ReadResult::NotRegular;
   }
+  // Room for the whole file at once, so that the text is held once while it
+  // is read, not in copies of growing size.
+  if (st.st_size > 0) text.reserve(std::min(static_cast<std::size_t>(st.st_size), maxBytes) + 1);
   char buf[65536];
   for (;;) {
     const ssize_t n = ::read(fd, buf, sizeof buf);

@@ -38,7 +38,8 @@ struct SaveFailure {
 bool CheckSaveTarget(const std::string& path, SaveFailure& failure);
 
 // Writes `bytes` to a new file in the folder of `path` (mode 0666 less the
-// umask), flushes and syncs it, and renames it over `path`. On failure the
+// umask; over an existing file, that file's mode, and as root its owner and
+// group), flushes and syncs it, and renames it over `path`. On failure the
 // new file is removed and whatever was at `path` stays as it was; parallel
 // saves each leave one complete file, the last rename wins.
 bool SaveReplacing(const std::string& path, std::string_view bytes, SaveFailure& failure,

@@ -50,15 +50,40 @@ bool LinuxPlatform::SaveDialog(std::string& name) {
 
 namespace {
 
+// The signals that end the program and wait for a held section.
+sigset_t EndingSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&set, s);
+  return set;
+}
+
+const char* SignalName(int sig) {
+  switch (sig) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
+    case SIGQUIT:
+      return "SIGQUIT";
+    default:
+      return "a signal";
+  }
+}
+
 struct ThreadCall {
   const std::function<std::uint32_t()>* Body = nullptr;
   int Cpu = -1;  // the one CPU the thread must run on, -1 for none
   bool Bound = true;
   std::uint32_t Code = 0;
+  sigset_t Mask{};  // the caller's signal mask, which the thread runs with
 };
 
 void* ThreadMain(void* arg) {
   auto* call = static_cast<ThreadCall*>(arg);
+  pthread_sigmask(SIG_SETMASK, &call->Mask, nullptr);
   if (call->Cpu >= 0) {
     // The mask was set before the thread started; make sure it holds exactly
     // the processor asked for before anything runs.
@@ -85,11 +110,18 @@ bool LinuxPlatform::RunBoundThread(int proc, const std::function<std::uint32_t()
   if (pthread_attr_init(&attr) != 0) return false;
   bool ok = true;
   if (call.Cpu >= 0) ok = BindAttributes(&attr, call.Cpu);
+  // While the analysis thread runs, the signals that end the program reach
+  // it and not this waiting thread: the analysis thread holds them while it
+  // changes registers, and nothing else may take them then. The thread
+  // starts blocked and sets the caller's mask itself.
+  const sigset_t ending = EndingSignals();
+  pthread_sigmask(SIG_BLOCK, &ending, &call.Mask);
   pthread_t thread;
   if (ok) ok = pthread_create(&thread, &attr, ThreadMain, &call) == 0;
   pthread_attr_destroy(&attr);
-  if (!ok) return false;
-  if (pthread_join(thread, nullptr) != 0) return false;
+  const bool joined = ok && pthread_join(thread, nullptr) == 0;
+  pthread_sigmask(SIG_SETMASK, &call.Mask, nullptr);
+  if (!joined) return false;
   if (!call.Bound) return false;
   exitCode = call.Code;
   return true;
@@ -129,6 +161,39 @@ int LinuxPlatform::RunProgram(const std::vector<std::string>& argv) {
 void LinuxPlatform::ErrorLine(std::string_view text) {
   std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
   std::fflush(stderr);
+}
+
+void LinuxPlatform::HoldSignals() {
+  const sigset_t ending = EndingSignals();
+  pthread_sigmask(SIG_BLOCK, &ending, &blockedBefore_);
+}
+
+// A held signal is pending for the process (or this thread): it is taken
+// from the queue here, so that unblocking does not act on it.
+HeldSignal LinuxPlatform::ReleaseSignals() {
+  HeldSignal got;
+  sigset_t pending;
+  sigemptyset(&pending);
+  if (sigpending(&pending) == 0) {
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+      if (sigismember(&pending, s) != 1 || sigismember(&blockedBefore_, s) == 1) continue;
+      sigset_t one;
+      sigemptyset(&one);
+      sigaddset(&one, s);
+      const timespec now{0, 0};
+      if (sigtimedwait(&one, nullptr, &now) == s && got.Number == 0) {
+        got.Number = s;
+        got.Name = SignalName(s);
+      }
+    }
+  }
+  sigset_t unblock;
+  sigemptyset(&unblock);
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    if (sigismember(&blockedBefore_, s) != 1) sigaddset(&unblock, s);
+  }
+  pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
+  return got;
 }
 
 void LinuxPlatform::ExitProcess(int code) {

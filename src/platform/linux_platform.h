@@ -4,6 +4,8 @@
 // pluggable presenters (the window's own, or the terminal in console mode).
 #pragma once
 
+#include <signal.h>
+
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -35,6 +37,8 @@ class LinuxPlatform : public Platform {
   bool PathExists(const std::string& path) override;
   int RunProgram(const std::vector<std::string>& argv) override;
   void ErrorLine(std::string_view text) override;
+  void HoldSignals() override;
+  HeldSignal ReleaseSignals() override;
 
   // The kernel's CPU number of processor p, or -1 when there is none.
   int HostCpu(int proc) const;
@@ -50,6 +54,8 @@ class LinuxPlatform : public Platform {
   BoxPresenter* presenter_ = nullptr;
   std::function<bool(std::string&)> saveDialog_;
   DeviceTable devices_;
+  // Which of the held signals the holding thread had blocked already.
+  sigset_t blockedBefore_{};
 };
 
 }  // namespace torv

@@ -12,17 +12,19 @@ struct LocaleId {
   std::uint16_t LangId;
 };
 
+// The territories with a language identifier of their own that the report's
+// language choice knows; every other territory of German or Dutch counts as
+// the language's main one (de_LU, de_LI, de_BE, de_IT, nl_AW ...).
 constexpr auto kLocaleIds = std::to_array<LocaleId>({
-    // A language without a territory counts as its main territory.
-    {"de", 0x0407},
-    {"nl", 0x0413},
-    {"en", 0x0409},
-    {"de_DE", 0x0407},
     {"de_CH", 0x0807},
     {"de_AT", 0x0C07},
-    {"de_LU", 0x1007},
-    {"nl_NL", 0x0413},
     {"nl_BE", 0x0813},
+});
+
+// A language alone, or with any territory.
+constexpr auto kLanguageIds = std::to_array<LocaleId>({
+    {"de", 0x0407},
+    {"nl", 0x0413},
 });
 
 constexpr std::uint16_t kUsEnglish = 0x0409;
@@ -41,6 +43,10 @@ std::uint16_t LangIdFromLocale(const char* lcAll, const char* lcMessages, const 
   name = name.substr(0, name.find_first_of(".@"));
   for (const LocaleId& l : kLocaleIds) {
     if (name == l.Name) return l.LangId;
+  }
+  const std::string_view language = name.substr(0, name.find('_'));
+  for (const LocaleId& l : kLanguageIds) {
+    if (language == l.Name) return l.LangId;
   }
   return kUsEnglish;
 }

@@ -94,6 +94,29 @@ class DeviceTable {
 
 };
 
+// An exclusive hold on this computer's processor registers, shared with every
+// other program that analyses them: one analysis at a time changes the cache
+// controller.
+class RegisterLock {
+ public:
+  virtual ~RegisterLock() = default;
+  enum class Attempt { Held, Busy, Unavailable };
+  // One attempt that does not wait. Unavailable: no lock can be had here
+  // (`reason` says why); the analysis goes on without one, and its first
+  // register request fails with its own reason if the registers cannot be
+  // reached either.
+  virtual Attempt TryLock(std::string& reason) = 0;
+  virtual void Unlock() = 0;
+};
+
+// A request to end the program that came while such requests were held: the
+// signal's number (Windows: Ctrl+C 2, Ctrl+Break 3, a closed console 1) and
+// its name; Number 0 for none.
+struct HeldSignal {
+  int Number = 0;
+  std::string Name;
+};
+
 enum class BoxButtons { Ok, OkCancel };
 inline constexpr int kIdOk = 1;
 inline constexpr int kIdCancel = 2;
@@ -134,6 +157,19 @@ class Platform {
   // fatal register failure is then also shown in an "Error" box.
   virtual bool BoxesInWindow() const { return false; }
   virtual DeviceTable& Devices() = 0;
+
+  // The lock of the processor registers that the driver reaches (Windows: a
+  // named mutex); null where the register back-end brings its own (Linux) or
+  // there is none.
+  virtual std::unique_ptr<RegisterLock> AnalysisLock() { return nullptr; }
+  // The requests that end the program (SIGINT, SIGTERM, SIGHUP and SIGQUIT;
+  // on Windows Ctrl+C, Ctrl+Break and closing the console) wait from
+  // HoldSignals until ReleaseSignals, which returns the first that came
+  // meanwhile; the caller then ends the program as it asks. Called on the
+  // analysis thread around the changes of the cache controller; outside
+  // they act as always. Not nested.
+  virtual void HoldSignals() {}
+  virtual HeldSignal ReleaseSignals() { return {}; }
 
   // The system's last-error value, left by the calls below.
   virtual std::uint32_t LastError() { return lastError_; }

@@ -24,6 +24,11 @@ void Remove(const std::string& path);
 // Whether something other than a file that a save may replace has taken the
 // place of `path` since it was checked; `kind` then names it.
 bool TakenByOther(const std::string& path, std::string& kind);
+// Gives the new file `fd` what a regular file at `path` has, so that
+// replacing it changes its contents only: its permissions, and (where the
+// caller may, as root) its owner and group. 0, or the error number when the
+// new file cannot take them.
+int KeepOwnerAndMode(int fd, const std::string& path);
 // Makes a new name in `folder` durable where the system needs that.
 void SyncFolder(const std::string& folder);
 

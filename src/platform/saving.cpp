@@ -40,6 +40,9 @@ bool SaveReplacing(const std::string& path, std::string_view bytes, SaveFailure&
     if (n <= 0) return discard(n < 0 ? errno : ENOSPC);
     done += static_cast<std::size_t>(n);
   }
+  // A file replaced keeps its owner, group and mode (a root save over a
+  // user's log leaves it the user's).
+  if (const int error = save_steps::KeepOwnerAndMode(fd, path); error != 0) return discard(error);
   if (calls.Sync(fd) != 0) return discard(errno);
   if (save_steps::Close(fd) != 0) {
     const int error = errno;

@@ -50,6 +50,9 @@ bool TakenByOther(const std::string& path, std::string& kind) {
 }
 
 // A moved file's name is written through by MoveFileEx already.
+// The replaced file's security stays with the folder's rules on Windows.
+int KeepOwnerAndMode(int, const std::string&) { return 0; }
+
 void SyncFolder(const std::string&) {}
 
 }  // namespace save_steps

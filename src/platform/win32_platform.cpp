@@ -11,6 +11,7 @@
 #undef OpenService
 #undef StartService
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -118,12 +119,132 @@ DWORD WINAPI BoundThreadMain(LPVOID arg) {
   }
 }
 
+// The held state of the console control events. The handler is called by
+// the system on a thread of its own and gets no context, so this one value is
+// shared process-wide: kHeld while an analysis changes registers, with the
+// number of the event that came meanwhile in the low byte.
+constexpr int kHeld = 0x1000;
+std::atomic<int> heldControl{0};
+
+// The event's number as the program ends with it (128 + number): Ctrl+C as
+// SIGINT, Ctrl+Break as SIGQUIT, a closed console as SIGHUP.
+int ControlNumber(unsigned long type) {
+  switch (type) {
+    case CTRL_C_EVENT:
+      return 2;
+    case CTRL_BREAK_EVENT:
+      return 3;
+    case CTRL_CLOSE_EVENT:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+  return Win32ConsoleControl(type) ? TRUE : FALSE;
+}
+
+// The analysis lock across instances: a named mutex, owned by the analysis
+// thread that took it.
+class NamedMutexLock : public RegisterLock {
+ public:
+  NamedMutexLock() = default;
+  ~NamedMutexLock() override {
+    Unlock();
+    if (handle_ != nullptr) CloseHandle(handle_);
+  }
+  NamedMutexLock(const NamedMutexLock&) = delete;
+  NamedMutexLock& operator=(const NamedMutexLock&) = delete;
+
+  Attempt TryLock(std::string& reason) override {
+    if (handle_ == nullptr) {
+      handle_ = CreateMutexA(nullptr, FALSE, "Global\\TorvacinRegisters");
+      // Windows 95, 98 and NT 4.0 know no "Global\" names.
+      if (handle_ == nullptr) handle_ = CreateMutexA(nullptr, FALSE, "TorvacinRegisters");
+      if (handle_ == nullptr) {
+        reason =
+            "the mutex TorvacinRegisters cannot be made: error " + std::to_string(GetLastError());
+        return Attempt::Unavailable;
+      }
+    }
+    switch (WaitForSingleObject(handle_, 0)) {
+      case WAIT_OBJECT_0:
+      case WAIT_ABANDONED:  // its holder ended without giving it back
+        held_ = true;
+        return Attempt::Held;
+      case WAIT_TIMEOUT:
+        return Attempt::Busy;
+      default:
+        reason = "waiting for the mutex TorvacinRegisters: error " + std::to_string(GetLastError());
+        return Attempt::Unavailable;
+    }
+  }
+
+  void Unlock() override {
+    if (held_) ReleaseMutex(handle_);
+    held_ = false;
+  }
+
+ private:
+  HANDLE handle_ = nullptr;
+  bool held_ = false;
+};
+
 SC_HANDLE Sc(std::uintptr_t h) { return reinterpret_cast<SC_HANDLE>(h); }
 std::uintptr_t Handle(SC_HANDLE h) { return reinterpret_cast<std::uintptr_t>(h); }
 
 }  // namespace
 
-Win32Platform::Win32Platform() { devices_.SetResolver(OpenDevice); }
+bool Win32ConsoleControl(unsigned long type) {
+  const int number = ControlNumber(type);
+  if (number == 0) return false;
+  int state = heldControl.load();
+  for (;;) {
+    if ((state & kHeld) == 0) return false;  // not held: the program ends as always
+    if ((state & 0xFF) != 0) break;          // one came already; that one counts
+    if (heldControl.compare_exchange_weak(state, state | number)) break;
+  }
+  if (type == CTRL_CLOSE_EVENT) {
+    // The system ends the program when the handler returns: not before the
+    // registers are put back, and then the program ends itself with its
+    // status (the grace time bounds the wait should it not).
+    while ((heldControl.load() & kHeld) != 0) ::Sleep(10);
+    ::Sleep(2000);
+  }
+  return true;
+}
+
+Win32Platform::Win32Platform() {
+  devices_.SetResolver(OpenDevice);
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+Win32Platform::~Win32Platform() {
+  SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+}
+
+std::unique_ptr<RegisterLock> Win32Platform::AnalysisLock() {
+  return std::make_unique<NamedMutexLock>();
+}
+
+void Win32Platform::HoldSignals() {
+  heldControl.store(kHeld);
+}
+
+HeldSignal Win32Platform::ReleaseSignals() {
+  const int state = heldControl.exchange(0);
+  switch (state & 0xFF) {
+    case 2:
+      return {2, "Ctrl+C"};
+    case 3:
+      return {3, "Ctrl+Break"};
+    case 1:
+      return {1, "closing the console"};
+    default:
+      return {};
+  }
+}
 
 std::uint8_t Win32Platform::GetWinVersion() {
   OSVERSIONINFOA info;

@@ -17,6 +17,9 @@ namespace torv {
 class Win32Platform : public Platform {
  public:
   Win32Platform();
+  ~Win32Platform() override;
+  Win32Platform(const Win32Platform&) = delete;
+  Win32Platform& operator=(const Win32Platform&) = delete;
 
   std::uint8_t GetWinVersion() override;
   int ProcessorCount() override;
@@ -30,6 +33,13 @@ class Win32Platform : public Platform {
   DeviceTable& Devices() override { return devices_; }
   bool BoxesInWindow() const override { return presenter_ != nullptr; }
   void ErrorLine(std::string_view text) override;
+  // The named mutex "Global\TorvacinRegisters" (plain "TorvacinRegisters"
+  // where the system has no global names), shared by every instance.
+  std::unique_ptr<RegisterLock> AnalysisLock() override;
+  // Ctrl+C, Ctrl+Break and closing the console wait while held (the console
+  // control handler below); closing the console waits for the release.
+  void HoldSignals() override;
+  HeldSignal ReleaseSignals() override;
 
   std::string ProgramFile() override;
   std::string CurrentDirectory() override;
@@ -58,5 +68,10 @@ class Win32Platform : public Platform {
   std::function<bool(std::string&)> saveDialog_;
   DeviceTable devices_;
 };
+
+// The console control handler's decision for a control event (CTRL_C_EVENT
+// and so on): true when it is taken (held), false when the system's default
+// (ending the program) applies. A closed console is held until the release.
+bool Win32ConsoleControl(unsigned long type);
 
 }  // namespace torv

@@ -132,6 +132,8 @@ constexpr LangRec kGerman{
     // conversion passes unchanged.
     .EccTestFailed = " Test fehlgeschlagen, keine Aussage \xFC" "ber ECC"_t,
     .L2RegsNotRead = " Cache-Register nicht gelesen"_t,
+    .ClockNotChecked = " Takt nicht gemessen: Taktraten nicht gepr\x81" "ft"_t,
+    .BusNotChecked = " Bus-Einstellung unbekannt: Systemtakt nicht gepr\x81" "ft"_t,
 };
 
 constexpr LangRec kEnglish{
@@ -223,6 +225,8 @@ constexpr LangRec kEnglish{
     }},
     .EccTestFailed = " presence test failed, no statement on ECC"_t,
     .L2RegsNotRead = " cache registers not read"_t,
+    .ClockNotChecked = " Clock not measured: clock rates not checked"_t,
+    .BusNotChecked = " Bus setting unknown: system clock not checked"_t,
 };
 
 constexpr LangRec kDutch{
@@ -314,6 +318,8 @@ constexpr LangRec kDutch{
     }},
     .EccTestFailed = " test mislukt, geen uitspraak over ECC"_t,
     .L2RegsNotRead = " cacheregisters niet gelezen"_t,
+    .ClockNotChecked = " Klok niet gemeten: kloksnelheid niet getest"_t,
+    .BusNotChecked = " Businstelling onbekend: systeemklok niet getest"_t,
 };
 // clang-format on
 

@@ -79,6 +79,9 @@ struct LangRec {
   // An analysis that ended early: the ECC line and the details listing.
   PStr<48> EccTestFailed;
   PStr<32> L2RegsNotRead;
+  // The verdict's checks that could not be made, in place of the all-clear.
+  PStr<56> ClockNotChecked;
+  PStr<56> BusNotChecked;
 };
 
 // Sentence indices by entry name.

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "support/temp_dir.h"
 
@@ -273,17 +274,20 @@ TEST_F(Console, SimulatedMachineValuesThatCannotBeUsed) {
   EXPECT_NE(any.Out.find("Deschutes"), std::string::npos);
 }
 
+// A genuine Pentium II (Klamath) 300, with ECC.
+constexpr const char* kKlamath300 =
+    "clock = 300400000\n"
+    "CPUID 00000000: 00000002-756E6547-6C65746E-49656E69\n"
+    "CPUID 00000001: 00000633-00000000-00000000-0080FBFF\n"
+    "CPUID 00000002: 03020101-00000000-00000000-0C040843\n"
+    "MSR 0000002A: 0000-0000-C180-0000\n"
+    "MSR 0000011E: 0000-0000-0000-4527\n"
+    "l2ecc = yes\n";
+
 // A genuine Klamath 300 whose cache controller never answers, and the same
 // behind an msr device that allows no writes.
 TEST_F(Console, EarlyEndsSayWhatIsMissingAndEndWithFour) {
-  const std::string klamath =
-      "clock = 300400000\n"
-      "CPUID 00000000: 00000002-756E6547-6C65746E-49656E69\n"
-      "CPUID 00000001: 00000633-00000000-00000000-0080FBFF\n"
-      "CPUID 00000002: 03020101-00000000-00000000-0C040843\n"
-      "MSR 0000002A: 0000-0000-C180-0000\n"
-      "MSR 0000011E: 0000-0000-0000-4527\n"
-      "l2ecc = yes\n";
+  const std::string klamath = kKlamath300;
   std::ofstream(dir / "stuck.txt") << klamath << "l2busy = stuck\n";
   std::ofstream(dir / "readonly.txt") << klamath << "msraccess = readonly\n";
   struct Case {
@@ -315,6 +319,59 @@ TEST_F(Console, EarlyEndsSayWhatIsMissingAndEndWithFour) {
     EXPECT_NE(r.Err.find(c.Err), std::string::npos) << r.Err;
     EXPECT_EQ(out.find("without ECC"), std::string::npos) << out;
     EXPECT_EQ(out.find("fake"), std::string::npos) << out;
+  }
+}
+
+// A real signal while the cache controller is changed: a slow simulated
+// cache (l2delay) keeps the held section open for about 3.3 s, the signal
+// comes after 1 s; the program puts the registers back first, then ends with
+// 128 + the signal's number and says so. No report is printed.
+TEST_F(Console, SignalInTheHeldSectionWaitsForTheRestore) {
+  std::ofstream(dir / "slow.profile") << "clock = 300400000\n"
+                                         "CPUID 00000000: 00000002-756E6547-6C65746E-49656E69\n"
+                                         "CPUID 00000001: 00000633-00000000-00000000-0080FBFF\n"
+                                         "MSR 0000011E: 0000-0000-0000-4527\n"
+                                         "l2ecc = yes\n"
+                                         "l2delay = 300\n";
+  const std::pair<const char*, int> cases[] = {{"INT", 130}, {"TERM", 143}};
+  for (const auto& [sig, status] : cases) {
+    SCOPED_TRACE(sig);
+    // env resets the signals a background shell ignores; timeout sends the
+    // signal and hands back the program's own status.
+    const Outcome r = Shell(std::string("s=$(date +%s%N); timeout --preserve-status -s ") + sig +
+                            " 1 env --default-signal $T /SIM=./slow.profile /CON; st=$?; "
+                            "echo $(( ($(date +%s%N) - s) / 1000000 )) >ms; exit $st");
+    EXPECT_EQ(r.Status, status) << r.Err;
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.Err, std::string("torvacin: interrupted by SIG") + sig +
+                         " while the cache controller was changed: its registers were put "
+                         "back as found first; ending with status " +
+                         std::to_string(status) + "\n");
+    EXPECT_GE(std::stoi(Read(dir / "ms")), 2500) << "the program ended before the restore";
+  }
+}
+
+// /DUMP on the built program: the profile on standard output replays to the
+// same report, and a machine whose registers cannot be read or written still
+// gives its profile, which replays to the same end.
+TEST_F(Console, DumpsReplayToTheSameReportAndTheSameEnd) {
+  struct Case {
+    const char* Profile;  // added to a Pentium II 300's profile
+    int Status;
+  };
+  const std::string klamath = kKlamath300;
+  for (const Case& c : {Case{"", 0}, Case{"msraccess = readonly\n", 7},
+                        Case{"msraccess = denied\n", 8}, Case{"processors = 2\n", 0}}) {
+    SCOPED_TRACE(c.Profile);
+    std::ofstream(dir / "machine.txt") << c.Profile << klamath;
+    const Outcome dump = Torvacin("/SIM=./machine.txt /DUMP >dump.txt");
+    EXPECT_EQ(dump.Status, c.Status) << dump.Err;
+    const Outcome own = Torvacin("/SIM=./machine.txt /CON /EXT /EN");
+    const Outcome replay = Torvacin("/SIM=./dump.txt /CON /EXT /EN");
+    EXPECT_EQ(replay.Status, own.Status);
+    EXPECT_EQ(replay.Out, own.Out);
+    EXPECT_EQ(replay.Err, own.Err);
+    EXPECT_NE(Read(dir / "dump.txt").find("\n[processor 1]\n"), std::string::npos);
   }
 }
 

@@ -231,6 +231,105 @@ TEST_F(Form, EccPassesCoverTheGivenProcessorsUpToFour) {
   EXPECT_TRUE(platform.Boxes.empty()) << "exit code 0 asks nothing";
 }
 
+// An "/ECC=" switch for a processor that does not exist changes nothing on
+// any processor: no pass runs for it, and console mode names it once.
+TEST_F(Form, EccSwitchesForProcessorsThatDoNotExistAreIgnored) {
+  struct Case {
+    int Processors;
+    std::vector<std::string> Args;
+    std::vector<std::int32_t> WorkerArgs;
+    std::vector<std::string> ErrorLines;
+  };
+  const Case cases[] = {
+      {1, {"/ECC=5:OFF", "/Q"}, {},
+       {"torvacin: ignored /ECC=5:OFF: there is no processor 5 (processors 1 to 1 here)"}},
+      {1, {"/ECC=0:OFF", "/Q"}, {},
+       {"torvacin: ignored /ECC=0:OFF: no processor number (processors 1 to 1 here)"}},
+      {1, {"/ecc=99:off", "/ECC=-255:OFF", "/Q"}, {},
+       {"torvacin: ignored /ecc=99:off: there is no processor 99 (processors 1 to 1 here)",
+        "torvacin: ignored /ECC=-255:OFF: there is no processor -255 (processors 1 to 1 here)"}},
+      {2, {"/ECC=3:ON", "/ECC=2:OFF", "/Q"}, {130},
+       {"torvacin: ignored /ECC=3:ON: there is no processor 3 (processors 1 to 2 here)"}},
+      {6, {"/ECC=6:OFF", "/ECC=4:OFF", "/Q"}, {132},
+       {"torvacin: ignored /ECC=6:OFF: the ECC setting covers processors 1 to 4 only "
+        "(processors 1 to 4 here)"}},
+      {1, {"/ECC=OFF", "/Q"}, {129}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Args.front());
+    FakePlatform p;
+    World world(p);
+    FakeView v;
+    Script s;
+    p.Processors = c.Processors;
+    world.machine = std::make_shared<TestMachine>(c.Processors, true);
+    TForm1 f(world, v, ScriptedSteps(s));
+    f.formcreate(c.Args);
+    EXPECT_EQ(s.WorkerArgs, c.WorkerArgs);
+    EXPECT_EQ(p.ErrorLines, c.ErrorLines);
+    EXPECT_EQ(f.ExitCode, 0);
+    for (int proc = c.Processors + 1; proc <= 4; ++proc) {
+      EXPECT_EQ(world.settings.EccMode[proc], 0xFF);
+    }
+  }
+  // The window ignores them without a word; a typed line is checked the same.
+  TForm1& f = Make(1);
+  platform.Window = true;
+  f.formcreate({"/ECC=2:OFF"});
+  view.Edit = "/ECC=3:ON";
+  f.OnEditKey(kKeyEnter, 0);
+  EXPECT_EQ(script.WorkerArgs, (std::vector<std::int32_t>{1, 1}));
+  EXPECT_TRUE(platform.ErrorLines.empty());
+  EXPECT_EQ(w.settings.EccMode[2], 0xFF);
+  EXPECT_EQ(w.settings.EccMode[3], 0xFF);
+}
+
+// An ECC pass on a processor where it cannot switch anything says why (on
+// the terminal in console mode, in an "Error" box in the window) and counts
+// as an analysis that ended early (exit status 4).
+TEST_F(Form, EccPassThatCannotRunSaysWhyAndEndsWithFour) {
+  struct Case {
+    std::uint32_t Code;
+    EccPassSkip Skip;
+    const char* Why;  // null: switched
+  };
+  const Case cases[] = {
+      {kExitNotP6, EccPassSkip::None,
+       "the processor is not of the Pentium Pro / Pentium II family"},
+      {kExitNoCpuid, EccPassSkip::None, "the processor has no usable CPUID or time-stamp counter"},
+      {kExitCpuidFault, EccPassSkip::None, "the processor could not be reached"},
+      {kExitFinished, EccPassSkip::PentiumPro,
+       "the Pentium Pro's cache is not switched (only the Pentium II family's)"},
+      {kExitFinished, EccPassSkip::NoCache, "there is no second-level cache"},
+      {kExitFinished, EccPassSkip::None, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Code);
+    FakePlatform p;
+    World world(p);
+    FakeView v;
+    world.machine = std::make_shared<TestMachine>(1, true);
+    AnalysisSteps steps;
+    steps.Worker = [&c](World& ww, std::int32_t) {
+      ww.p2.EccSkipped = c.Skip;
+      return c.Code;
+    };
+    steps.Report = [](World&, int) { return true; };
+    steps.Details = [](World&) {};
+    TForm1 f(world, v, steps);
+    f.formcreate({"/ECC=1:OFF", "/Q"});
+    EXPECT_TRUE(f.Ended);
+    EXPECT_EQ(f.ExitCode, c.Why != nullptr ? kExitIncomplete : 0);
+    if (c.Why == nullptr) {
+      EXPECT_TRUE(p.Boxes.empty());
+      continue;
+    }
+    ASSERT_EQ(p.Boxes.size(), 1u);
+    EXPECT_EQ(p.Boxes[0].Title, "Error");
+    EXPECT_EQ(p.Boxes[0].Text, std::string("Proc 1: ECC not switched, ") + c.Why);
+  }
+}
+
 TEST_F(Form, QuitEndsAfterTheEccPassesWithoutAnalysis) {
   TForm1& f = Start(1, {"/ECC=OFF", "/Q"});
   EXPECT_TRUE(f.Ended);

@@ -105,15 +105,20 @@ TEST_F(Save, FailuresShowAnErrorNamingFileAndReason) {
   struct FailCase {
     std::string Path;
     std::string Reason;
+    std::string Shown = "";  // the name in the box, when not the path itself
   };
   fs::create_directory(dir / "folder");
   ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  // A name longer than the system takes: used whole, refused by the system;
+  // the box shows its end and the reason.
+  const std::string tooLong = (dir / std::string(5000, 'n')).string();
   // Each is refused before any analysis runs.
   std::vector<FailCase> cases = {
       {(dir / "no-such-folder" / "torvacin.log").string(), "No such file or directory"},
       {(dir / "folder").string(), "it is a directory, not a regular file"},
       {(dir / "fifo").string(), "it is a FIFO, not a regular file"},
       {"/dev/full", "it is a character device, not a regular file"},
+      {tooLong, "File name too long", "..." + std::string(117, 'n')},
   };
   for (const FailCase& c : cases) {
     SCOPED_TRACE(c.Path);
@@ -130,7 +135,8 @@ TEST_F(Save, FailuresShowAnErrorNamingFileAndReason) {
     EXPECT_EQ(s.WorkerArgs.size(), runs);
     ASSERT_EQ(p.Boxes.size(), 1u);
     EXPECT_EQ(p.Boxes[0].Title, "Error");
-    EXPECT_EQ(p.Boxes[0].Text, "Cannot save to " + c.Path + ": " + c.Reason);
+    EXPECT_EQ(p.Boxes[0].Text,
+              "Cannot save to " + (c.Shown.empty() ? c.Path : c.Shown) + ": " + c.Reason);
   }
 }
 
@@ -193,11 +199,18 @@ TEST_F(Save, DialogNameIsSavedAndCancelSavesNothing) {
   EXPECT_EQ(script.WorkerArgs.size(), runs) << "a cancelled dialog runs nothing";
   EXPECT_TRUE(fs::is_empty(dir));
 
-  platform.SaveDialogResult = true;
-  platform.SaveDialogName = (dir / "chosen.txt").string();
-  f.saveClick();
-  EXPECT_EQ(Read(dir / "chosen.txt"), " report of processor 1\r\n end of report 1\r\n details\r\n");
-  EXPECT_TRUE(platform.Boxes.empty()) << "a new file needs no question";
+  // The chosen name is used whole, a long one too (more than 255 bytes).
+  const fs::path deep = dir / std::string(120, 'a') / std::string(120, 'b');
+  fs::create_directories(deep);
+  for (const fs::path& chosen : {dir / "chosen.txt", deep / (std::string(100, 'c') + ".log")}) {
+    SCOPED_TRACE(chosen.string().size());
+    platform.SaveDialogResult = true;
+    platform.SaveDialogName = chosen.string();
+    f.saveClick();
+    EXPECT_EQ(Read(chosen), " report of processor 1\r\n end of report 1\r\n details\r\n");
+    EXPECT_TRUE(platform.Boxes.empty()) << "a new file needs no question";
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(deep), fs::directory_iterator()), 1);
 }
 
 // The dialog's choice of an existing file is replaced only after "OK" to a

@@ -15,7 +15,9 @@ namespace torv {
 namespace {
 
 // What a parser run changed, as blank-separated words: the flags that are
-// set, "verdict-off", "ecc<p>=<mode>", "test=<n>", "lang=<code>", "comma".
+// set, "verdict-off", "ecc<p>=<mode>", "asks<p>" for each "/ECC=" switch and
+// the processor it names (0: none readable), "test=<n>", "lang=<code>",
+// "comma".
 // TestNo starts at 7 so that setting it to 0 shows.
 std::string Changes(const std::string& text, const std::vector<std::string>& args = {}) {
   FakePlatform fake;
@@ -37,6 +39,7 @@ std::string Changes(const std::string& text, const std::vector<std::string>& arg
   for (int p = 1; p <= 4; ++p) {
     add(s.EccMode[p] != 0xFF, "ecc" + std::to_string(p) + "=" + std::to_string(s.EccMode[p]));
   }
+  for (const EccSwitch& e : s.EccSwitches) add(true, "asks" + std::to_string(e.Processor));
   add(s.TestNo != 7, "test=" + std::to_string(s.TestNo));
   add(w.report.LangCode != 1, "lang=" + std::to_string(w.report.LangCode));
   add(!w.util.DecimalPoint, "comma");
@@ -55,18 +58,22 @@ TEST(Switches, TypedLine) {
       {"/EXX", "ext exx"},
       {"/NOL2 /GR", "nol2 verdict-off lang=49 comma"},
       {"/SAVEX /LOGS /EX /ECC /TEST", ""},
-      {"/ECC=ON", "ecc1=1"},
-      {"/ECC=5:ON", "ecc1=1"},
-      {"/ECC=x:ON", "ecc1=1"},
-      {"/ECC=0:OFF", "ecc1=0"},
-      {"/ECC=260:ON", "ecc4=1"},
+      {"/ECC=ON", "ecc1=1 asks1"},
+      // A number that is not 1 to 4, or none, sets no entry: no processor
+      // that nobody named is switched (the window then names the switch).
+      {"/ECC=5:ON", "asks5"},
+      {"/ECC=x:ON", "asks0"},
+      {"/ECC=3x:ON", "asks0"},
+      {"/ECC=0:OFF", "asks0"},
+      {"/ECC=260:ON", "asks260"},
+      {"/ECC=-255:OFF", "asks-255"},
       {"/ECC=2:YES", ""},
-      {"/ECC=2:OFF", "ecc2=0"},
-      {"/ECC=3:1", "ecc3=1"},
-      {"/ecc=4:0", "ecc4=0"},
-      {"/ECC=2:ON /ECC=2:OFF", "ecc2=0"},
-      {"/ECC=0000002:ON", "ecc2=1"},  // the value is cut to 10 characters: "0000002:ON" fits
-      {"/ECC=00000002:ON", ""},       // ... but here only "00000002:O" remains
+      {"/ECC=2:OFF", "ecc2=0 asks2"},
+      {"/ECC=3:1", "ecc3=1 asks3"},
+      {"/ecc=4:0", "ecc4=0 asks4"},
+      {"/ECC=2:ON /ECC=2:OFF", "ecc2=0 asks2 asks2"},
+      {"/ECC=0000002:ON", "ecc2=1 asks2"},  // the value is cut to 10 characters: "0000002:ON" fits
+      {"/ECC=00000002:ON", ""},             // ... but here only "00000002:O" remains
       {"/TEST=3x", "test=3"},
       {"/TEST=", "test=0"},
       {"/TEST=$A", "test=10"},
@@ -96,7 +103,8 @@ TEST(Switches, CommandLineArguments) {
   } cases[] = {
       {"last language wins (German)", {"/EN", "/GR"}, "lang=49 comma"},
       {"last language wins (English)", {"/GR", "/EN"}, ""},
-      {"an empty argument ends the list", {"/LOG", "", "/EXT"}, "log"},
+      {"an empty argument is skipped", {"/LOG", "", "/EXT"}, "log ext"},
+      {"an empty argument first", {"", "/SAVE"}, "save"},
       {"an argument holds no second switch", {"/LOG /EXT"}, ""},
       {"each argument is cut to 255", {"/TEST=" + std::string(249, '0') + "12"}, "test=0"},
       {"no arguments", {}, ""},

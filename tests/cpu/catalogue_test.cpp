@@ -46,6 +46,11 @@ const std::map<std::string, Expected>& ExpectedNames() {
       {"dixon", {"PII Mendocino", "", kClassPentiumII, kVendorIntel, 6}},
       {"p2-xeon", {"PII Deschutes", "", kClassPentiumII, kVendorIntel, 6}},
       {"katmai", {"PII ??", "", kClassPentiumII, kVendorIntel, 6}},
+      // Pentium M, Core Solo/Duo and Core 2: no P6 cache controller, named
+      // like the later parts and never analysed.
+      {"banias", {"Intel Family 6", ", Model 09h", 0, kVendorIntel, 6}},
+      {"yonah", {"Intel Family 6", ", Model 0Eh", 0, kVendorIntel, 6}},
+      {"conroe", {"Intel Family 6", ", Model 0Fh", 0, kVendorIntel, 6}},
       // Extended model 5: named by its full model and never analysed.
       {"skylake", {"Intel Family 6", ", Model 5Eh", 0, kVendorIntel, 6}},
       // CPUID switched on for the second identification: vendor and family

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cpu/cpuinfo.h"
+#include "driver/hw.h"
 
 namespace torv {
 namespace {
@@ -122,8 +123,14 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{kVendorIntel, 6, 4, 0, 0, "PII ??", "", kClassPentiumII},
                       NameCase{kVendorIntel, 6, 5, 2, 0, "PII Deschutes", "", kClassPentiumII},
                       NameCase{kVendorIntel, 6, 6, 5, 0, "PII Mendocino", "", kClassPentiumII},
-                      NameCase{kVendorIntel, 6, 9, 0, 0, "PII ??", "", kClassPentiumII},
-                      NameCase{kVendorIntel, 6, 15, 0, 0, "PII ??", "", kClassPentiumII},
+                      NameCase{kVendorIntel, 6, 8, 6, 0, "PII ??", "", kClassPentiumII},
+                      NameCase{kVendorIntel, 6, 11, 1, 0, "PII ??", "", kClassPentiumII},
+                      // Pentium M, Core Solo/Duo and Core 2 have no P6 cache
+                      // controller: named like the later parts, no class.
+                      NameCase{kVendorIntel, 6, 9, 5, 0, "Intel Family 6", ", Model 09h", 0},
+                      NameCase{kVendorIntel, 6, 12, 0, 0, "Intel Family 6", ", Model 0Ch", 0},
+                      NameCase{kVendorIntel, 6, 14, 8, 0, "Intel Family 6", ", Model 0Eh", 0},
+                      NameCase{kVendorIntel, 6, 15, 6, 0, "Intel Family 6", ", Model 0Fh", 0},
                       NameCase{kVendorUmc, 6, 0, 0, 0, "UM686", "", kKept},
                       NameCase{kVendorCyrix, 6, 0, 0, 0, "Cyr 6x86MX", "", 41},
                       NameCase{kVendorAmd, 6, 1, 0, 0, "AMD K7", "", kKept},
@@ -151,6 +158,22 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{kVendorIntel, 15, 0, 0, 0, "unbekannt", "", kKept},
                       NameCase{kVendorAmd, 2, 0, 0, 0, "unbekannt", "", kKept},
                       NameCase{kVendorNone, 0, 0, 0, 0, "unbekannt", "", kKept}));
+
+// The classes that the register analysis takes are given exactly to the
+// signatures with the P6 cache controller, the one test the privileged helper
+// makes too.
+TEST(NameTest, AnalysedClassesFollowTheCacheControllerTest) {
+  for (std::uint32_t model = 0; model < 16; ++model) {
+    TCpuInfo ci;
+    ci.Vendor = "GenuineIntel";
+    ci.VendorCode = kVendorIntel;
+    ci.Family = 6;
+    ci.Model = static_cast<std::uint8_t>(model);
+    NameByFamily(ci);
+    const bool analysed = ci.ClassCode == kClassPPro || ci.ClassCode == kClassPentiumII;
+    EXPECT_EQ(analysed, HasP6CacheController(0x600 | model << 4)) << "model " << model;
+  }
+}
 
 TEST(JoinSteppingsTest, JoinsWithASlashAndCutsTo40) {
   EXPECT_EQ(JoinSteppings("mA1", "C2"), "mA1/C2");

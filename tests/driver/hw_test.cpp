@@ -404,5 +404,96 @@ TEST(MsrFailureOnWorker, NothingToShowAfterAGoodRun) {
   EXPECT_TRUE(t.platform.Boxes.empty());
 }
 
+// A lock that is busy for its first attempts, or cannot be had at all.
+class ScriptedLock : public RegisterLock {
+ public:
+  int BusyFor = 0;
+  bool Unavailable = false;
+  int Attempts = 0;
+  int Unlocks = 0;
+  Attempt TryLock(std::string& reason) override {
+    ++Attempts;
+    if (Unavailable) {
+      reason = "no device";
+      return Attempt::Unavailable;
+    }
+    return Attempts <= BusyFor ? Attempt::Busy : Attempt::Held;
+  }
+  void Unlock() override { ++Unlocks; }
+};
+
+const std::string kWaiting =
+    "torvacin: another analysis of this computer's processor registers is running; waiting for "
+    "it to end (at most 30 s)";
+
+// The session waits for another analysis, saying so once, and holds the lock
+// until its end; where no lock can be had the analysis goes on.
+TEST(RegisterSession, WaitsForAnotherAnalysisAndHoldsTheLockToItsEnd) {
+  struct Case {
+    int BusyFor;
+    bool Unavailable;
+    std::vector<std::string> Lines;
+    int SleptMs, Unlocks;
+  };
+  const Case cases[] = {
+      {0, false, {}, 0, 1},
+      {3, false, {kWaiting}, 300, 1},
+      {299, false, {kWaiting}, 29'900, 1},  // the last attempt within the 30 s
+      {0, true, {}, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.BusyFor);
+    DriverWorld t;
+    auto lock = std::make_shared<ScriptedLock>();
+    lock->BusyFor = c.BusyFor;
+    lock->Unavailable = c.Unavailable;
+    t.w.drv.Lock = lock;
+    {
+      const RegisterSession session(t.w);
+      EXPECT_EQ(lock->Unlocks, 0);
+    }
+    EXPECT_EQ(lock->Unlocks, c.Unlocks);
+    EXPECT_EQ(t.platform.ErrorLines, c.Lines);
+    EXPECT_EQ(t.platform.SleptMs, c.SleptMs);
+  }
+  // No lock (a simulated machine): nothing to wait for.
+  DriverWorld t;
+  { const RegisterSession session(t.w); }
+  EXPECT_TRUE(t.platform.ErrorLines.empty());
+  // The msr module, if still to be loaded, comes first.
+  t.platform.Root = true;
+  t.platform.ExistingPaths.insert("/sbin/modprobe");
+  t.w.drv.MsrModulePending = true;
+  { const RegisterSession session(t.w); }
+  EXPECT_EQ(t.platform.Ran, (std::vector<std::vector<std::string>>{{"/sbin/modprobe", "msr"}}));
+}
+
+TEST(RegisterSessionDeathTest, GivesUpAfter30SecondsWithStatus5) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  DriverWorld t;
+  auto lock = std::make_shared<ScriptedLock>();
+  lock->BusyFor = 1'000'000;
+  t.w.drv.Lock = lock;
+  EXPECT_EXIT({ const RegisterSession session(t.w); }, ::testing::ExitedWithCode(kExitLockTimeout),
+              "");
+  // On an analysis thread the main thread ends the program, with the reason
+  // in an "Error" box in the window.
+  t.platform.Window = true;
+  std::uint32_t exit = 0;
+  ASSERT_TRUE(t.platform.RunBoundThread(1, [&] {
+    const RegisterSession session(t.w);
+    return 0u;
+  }, exit));
+  EXPECT_EQ(t.w.hw.FatalCode, kExitLockTimeout);
+  EXPECT_EQ(t.platform.ErrorLines.back(),
+            "torvacin: another analysis of this computer's processor registers did not end "
+            "within 30 s: gave up (exit status 5)");
+  EXPECT_EQ(t.w.hw.FatalText,
+            "Another analysis of this computer's processor registers did not end within 30 s: "
+            "gave up");
+  EXPECT_EXIT(EndFatally(t.w), ::testing::ExitedWithCode(kExitLockTimeout), "");
+  EXPECT_EQ(lock->Unlocks, 0);
+}
+
 }  // namespace
 }  // namespace torv

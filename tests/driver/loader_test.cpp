@@ -154,6 +154,8 @@ const MsrCase kMsrCases[] = {
 
 class MsrModule : public ::testing::TestWithParam<MsrCase> {};
 
+// Loaded at the first register request of an analysis, once, never by the
+// driver's start itself (nor for a simulated machine: see SimulatedMachine).
 TEST_P(MsrModule, LoadedAsRootWhenTheDeviceIsMissing) {
   const MsrCase& c = GetParam();
   LoaderWorld t;
@@ -168,6 +170,10 @@ TEST_P(MsrModule, LoadedAsRootWhenTheDeviceIsMissing) {
   std::uint32_t code = 99;
   LoadDriver(t.w, kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code, start);
   EXPECT_EQ(code, 0u);
+  EXPECT_TRUE(t.platform.Ran.empty());
+  EXPECT_TRUE(t.platform.ErrorLines.empty());
+  LoadMsrModuleOnce(t.w);
+  LoadMsrModuleOnce(t.w);
   const std::vector<std::vector<std::string>> ran =
       c.Ran ? std::vector<std::vector<std::string>>{{c.Modprobe, "msr"}}
             : std::vector<std::vector<std::string>>{};
@@ -177,6 +183,19 @@ TEST_P(MsrModule, LoadedAsRootWhenTheDeviceIsMissing) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, MsrModule, ::testing::ValuesIn(kMsrCases),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(LoadDriver, SimulatedMachineNeverLoadsTheModule) {
+  LoaderWorld t;
+  t.platform.Root = true;
+  t.platform.ExistingPaths.insert("/sbin/modprobe");
+  t.w.machine = Sim("p2-450");
+  std::uint32_t code = 99;
+  LoadDriver(t.w, kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code);
+  EXPECT_EQ(code, 0u);
+  LoadMsrModuleOnce(t.w);
+  EXPECT_TRUE(t.platform.Ran.empty());
+  EXPECT_EQ(t.w.drv.Lock, nullptr);  // nor does it take the analysis lock
+}
 
 TEST(LoadDriver, LinuxWithoutBackEndOrPermission) {
   struct Case {

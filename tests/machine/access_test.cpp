@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -14,6 +16,7 @@
 #include "machine/machine.h"
 #include "machine/sim.h"
 #include "platform/fake_platform.h"
+#include "support/temp_dir.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -65,7 +68,7 @@ TEST(AccessFilter, AllowsExactlyTheRegistersAndPortsOfTheAnalysis) {
   }
 }
 
-TEST(AccessFilter, ServesOnlyGenuineIntelFamilySixWithoutExtendedFields) {
+TEST(AccessFilter, ServesOnlyGenuineIntelWithTheP6CacheController) {
   constexpr std::uint32_t kIntel[3] = {0x756E6547u, 0x49656E69u, 0x6C65746Eu};  // EBX EDX ECX
   constexpr std::uint32_t kAmd[3] = {0x68747541u, 0x69746E65u, 0x444D4163u};
   struct Case {
@@ -78,6 +81,11 @@ TEST(AccessFilter, ServesOnlyGenuineIntelFamilySixWithoutExtendedFields) {
       {kIntel, 0x00000652, true},   // Deschutes
       {kIntel, 0x00000619, true},   // Pentium Pro
       {kIntel, 0x00000672, true},   // Katmai: the same cache controller
+      {kIntel, 0x000006B1, true},   // Tualatin, the last model with it
+      {kIntel, 0x00000695, false},  // Pentium M (Banias): model 9
+      {kIntel, 0x000006D6, false},  // Pentium M (Dothan)
+      {kIntel, 0x000006E8, false},  // Core Solo/Duo (Yonah)
+      {kIntel, 0x000006F6, false},  // Core 2 (Conroe)
       {kIntel, 0x000506E3, false},  // a modern family-6 part: extended model 5
       {kIntel, 0x00010676, false},  // extended model 1
       {kIntel, 0x00100633, false},  // extended family set
@@ -217,38 +225,55 @@ TEST(AccessServer, AnswersEachLineOverASimulatedMachine) {
   }
 }
 
+// A machine that passes everything on to a simulated one; tests override
+// what they watch or play.
+class Forwarding : public Machine {
+ public:
+  explicit Forwarding(std::shared_ptr<Machine> m) : m_(std::move(m)) {}
+  std::string Name() const override { return m_->Name(); }
+  std::string Description() const override { return m_->Description(); }
+  int ProcessorCount() const override { return m_->ProcessorCount(); }
+  std::uint32_t Cpuid(int cpu, std::uint32_t leaf, std::uint32_t& a, std::uint32_t& b,
+                      std::uint32_t& c, std::uint32_t& d) override {
+    return m_->Cpuid(cpu, leaf, a, b, c, d);
+  }
+  std::uint32_t ReadMsr(int cpu, std::uint32_t reg, std::uint64_t& v) override {
+    return m_->ReadMsr(cpu, reg, v);
+  }
+  std::uint32_t WriteMsr(int cpu, std::uint32_t reg, std::uint64_t v) override {
+    return m_->WriteMsr(cpu, reg, v);
+  }
+  std::uint32_t PortIn(std::uint16_t p, std::uint8_t& v) override { return m_->PortIn(p, v); }
+  std::uint32_t PortOut(std::uint16_t p, std::uint8_t v) override { return m_->PortOut(p, v); }
+  std::uint32_t ClockCount(int cpu, std::uint32_t& c) override { return m_->ClockCount(cpu, c); }
+  bool DivisionLeavesFlags(int cpu) override { return m_->DivisionLeavesFlags(cpu); }
+  bool BindsHostThreads() const override { return false; }
+  std::string DescribeError(std::uint32_t e) const override { return m_->DescribeError(e); }
+
+ private:
+  std::shared_ptr<Machine> m_;
+};
+
 TEST(AccessServer, ChecksEachProcessorOnceBeforeItsFirstRegister) {
   // Counts CPUID requests of a simulated machine.
-  class Counting : public Machine {
+  class Counting : public Forwarding {
    public:
-    explicit Counting(std::shared_ptr<Machine> m) : m_(std::move(m)) {}
-    std::string Name() const override { return m_->Name(); }
-    std::string Description() const override { return m_->Description(); }
-    int ProcessorCount() const override { return m_->ProcessorCount(); }
+    using Forwarding::Forwarding;
     std::uint32_t Cpuid(int cpu, std::uint32_t leaf, std::uint32_t& a, std::uint32_t& b,
                         std::uint32_t& c, std::uint32_t& d) override {
       ++Cpuids;
-      return m_->Cpuid(cpu, leaf, a, b, c, d);
+      return Forwarding::Cpuid(cpu, leaf, a, b, c, d);
     }
     std::uint32_t ReadMsr(int cpu, std::uint32_t reg, std::uint64_t& v) override {
       ++Registers;
-      return m_->ReadMsr(cpu, reg, v);
+      return Forwarding::ReadMsr(cpu, reg, v);
     }
     std::uint32_t WriteMsr(int cpu, std::uint32_t reg, std::uint64_t v) override {
       ++Registers;
-      return m_->WriteMsr(cpu, reg, v);
+      return Forwarding::WriteMsr(cpu, reg, v);
     }
-    std::uint32_t PortIn(std::uint16_t p, std::uint8_t& v) override { return m_->PortIn(p, v); }
-    std::uint32_t PortOut(std::uint16_t p, std::uint8_t v) override { return m_->PortOut(p, v); }
-    std::uint32_t ClockCount(int cpu, std::uint32_t& c) override { return m_->ClockCount(cpu, c); }
-    bool DivisionLeavesFlags(int cpu) override { return m_->DivisionLeavesFlags(cpu); }
-    bool BindsHostThreads() const override { return false; }
-    std::string DescribeError(std::uint32_t e) const override { return m_->DescribeError(e); }
     int Cpuids = 0;
     int Registers = 0;
-
-   private:
-    std::shared_ptr<Machine> m_;
   };
   Counting m(Sim(kMixed));
   AccessServer server(m);
@@ -261,6 +286,83 @@ TEST(AccessServer, ChecksEachProcessorOnceBeforeItsFirstRegister) {
   EXPECT_EQ(server.Answer("wrmsr 1 11E 0 0"), "denied");
   EXPECT_EQ(m.Cpuids, 4) << "leaves 0 and 1, once per processor";
   EXPECT_EQ(m.Registers, 2) << "the foreign processor's registers are never touched";
+}
+
+// "lock" and "unlock" over a machine whose lock the test plays: taken
+// without waiting, "busy" while someone else holds it, the reason when there
+// is none; a simulated machine has no lock to take.
+TEST(AccessServer, TakesAndGivesBackTheAnalysisLock) {
+  struct Shared {
+    bool OtherHolds = false;
+    bool Missing = false;
+    bool Held = false;
+  };
+  class Lock : public RegisterLock {
+   public:
+    explicit Lock(Shared& s) : s_(s) {}
+    Attempt TryLock(std::string& reason) override {
+      if (s_.Missing) {
+        reason = "2 No such\nfile or directory";
+        return Attempt::Unavailable;
+      }
+      if (s_.OtherHolds) return Attempt::Busy;
+      s_.Held = true;
+      return Attempt::Held;
+    }
+    void Unlock() override { s_.Held = false; }
+
+   private:
+    Shared& s_;
+  };
+  class Locking : public Forwarding {
+   public:
+    Locking(std::shared_ptr<Machine> m, Shared& s) : Forwarding(std::move(m)), s_(s) {}
+    std::unique_ptr<RegisterLock> AnalysisLock() override { return std::make_unique<Lock>(s_); }
+
+   private:
+    Shared& s_;
+  };
+  Shared state;
+  Locking m(Sim("p2-300"), state);
+  AccessServer server(m);
+  state.OtherHolds = true;
+  EXPECT_EQ(server.Answer("lock"), "busy");
+  state.OtherHolds = false;
+  EXPECT_EQ(server.Answer("lock"), "ok");
+  EXPECT_TRUE(state.Held);
+  EXPECT_EQ(server.Answer("rdmsr 0 2A"), "ok 0 C1800000");
+  EXPECT_EQ(server.Answer("unlock"), "ok");
+  EXPECT_FALSE(state.Held);
+  EXPECT_EQ(server.Answer("lock 0"), "bad");
+  state.Missing = true;
+  EXPECT_EQ(server.Answer("lock"), "error 2 No such?file or directory");
+  std::shared_ptr<Machine> sim = Sim("p2-300");
+  AccessServer plain(*sim);
+  EXPECT_EQ(plain.Answer("lock"), "error 38 Function not implemented");
+}
+
+// The lock on a file: exclusive between holders, shared with a shell's
+// "flock FILE COMMAND", given back on Unlock.
+TEST(FileLock, ExclusiveAndSharedWithTheFlockCommand) {
+  torv::test::TempDir dir;
+  const std::string path = (dir.path() / "msr").string();
+  std::ofstream(path) << "";
+  std::unique_ptr<RegisterLock> a = MakeFileLock(path);
+  std::unique_ptr<RegisterLock> b = MakeFileLock(path);
+  std::string reason;
+  EXPECT_EQ(a->TryLock(reason), RegisterLock::Attempt::Held);
+  EXPECT_EQ(b->TryLock(reason), RegisterLock::Attempt::Busy);
+  a->Unlock();
+  EXPECT_EQ(b->TryLock(reason), RegisterLock::Attempt::Held);
+  // flock(1) of util-linux: exit status 1 when the lock is taken elsewhere.
+  if (std::system("command -v flock >/dev/null") == 0) {
+    EXPECT_NE(std::system(("flock -n '" + path + "' true").c_str()), 0);
+    b->Unlock();
+    EXPECT_EQ(std::system(("flock -n '" + path + "' true").c_str()), 0);
+  }
+  std::unique_ptr<RegisterLock> none = MakeFileLock((dir.path() / "missing").string());
+  EXPECT_EQ(none->TryLock(reason), RegisterLock::Attempt::Unavailable);
+  EXPECT_NE(reason.find("missing: No such file or directory"), std::string::npos) << reason;
 }
 
 // The program's side, with shell scripts standing in for pkexec and the
@@ -310,6 +412,37 @@ TEST(AccessClient, SendsRequestLinesAndReadsTheAnswers) {
   }
   // The connection survives every refusal.
   EXPECT_EQ(m->ReadMsr(1, 0x2A, v), 0u);
+}
+
+// The analysis lock through the helper: "busy" until the other analysis ends,
+// then held; "unlock" gives it back. A helper that takes no lock, or none at
+// all, leaves the analysis to go on without one.
+TEST(AccessClient, AnalysisLockThroughTheHelper) {
+  torv::test::TempDir dir;
+  const std::string log = (dir.path() / "requests").string();
+  std::shared_ptr<Machine> m = Client(
+      "n=0; while read -r l; do echo \"$l\" >>'" + log + "'; case \"$l\" in"
+      " lock) n=$((n+1)); if [ $n -lt 3 ]; then echo busy; else echo ok; fi;;"
+      " unlock) echo ok;; *) echo 'ok 0 0';; esac; done");
+  std::unique_ptr<RegisterLock> lock = m->AnalysisLock();
+  ASSERT_NE(lock, nullptr);
+  std::string reason;
+  EXPECT_EQ(lock->TryLock(reason), RegisterLock::Attempt::Busy);
+  EXPECT_EQ(lock->TryLock(reason), RegisterLock::Attempt::Busy);
+  EXPECT_EQ(lock->TryLock(reason), RegisterLock::Attempt::Held);
+  std::uint64_t v = 0;
+  EXPECT_EQ(m->ReadMsr(1, 0x2A, v), 0u);
+  lock->Unlock();
+  lock.reset();
+  m.reset();  // ends the helper
+  EXPECT_EQ(torv::test::ReadFile(log), "lock\nlock\nlock\nrdmsr 0 2A\nunlock\n");
+
+  std::shared_ptr<Machine> old = Client("while read -r l; do echo bad; done");
+  EXPECT_EQ(old->AnalysisLock()->TryLock(reason), RegisterLock::Attempt::Unavailable);
+  EXPECT_EQ(reason, "torvacin-access takes no lock: bad");
+  std::shared_ptr<Machine> gone = Client("exit 126");
+  EXPECT_EQ(gone->AnalysisLock()->TryLock(reason), RegisterLock::Attempt::Unavailable);
+  EXPECT_EQ(reason, "authorisation for torvacin-access was refused");
 }
 
 // The helper installed with the program is found from the program's own

@@ -3,9 +3,15 @@
 #include <unistd.h>
 
 #include <cstdio>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "machine/machine.h"
 #include "machine/sim.h"
@@ -44,6 +50,7 @@ TEST(Profile, EveryFormOfLine) {
       "l2reg 8 = 0xFF\n"
       "l2ecc = yes\n"
       "l2busy = stuck\n"
+      "l2delay = 250\n"
       "cyrix C3 = 10h\n"
       "divflags = unchanged\n"
       "pic = mirrored\n"
@@ -54,16 +61,17 @@ TEST(Profile, EveryFormOfLine) {
   ASSERT_EQ(p.Processors.size(), 1u);
   const SimProcessor& c = p.Processors[0];
   // The later line of a leaf wins.
-  EXPECT_EQ(c.Cpuid.at(0), (Regs{1, 0x69727943, 0x64616574, 0x736E4978}));
-  EXPECT_EQ(c.Cpuid.at(1), (Regs{0x652, 0, 0, 0x0183FBFF}));
-  EXPECT_EQ(c.Cpuid.count(4), 0u) << "sub-leaf 1 is left out";
-  EXPECT_EQ(c.Msr.at(0x2A), 0xC4100000ull);
-  EXPECT_EQ(c.Msr.at(0x17), 0x0012000000000000ull);
+  EXPECT_EQ(*c.FindCpuid(0), (Regs{1, 0x69727943, 0x64616574, 0x736E4978}));
+  EXPECT_EQ(*c.FindCpuid(1), (Regs{0x652, 0, 0, 0x0183FBFF}));
+  EXPECT_EQ(c.FindCpuid(4), nullptr) << "sub-leaf 1 is left out";
+  EXPECT_EQ(*c.FindMsr(0x2A), 0xC4100000ull);
+  EXPECT_EQ(*c.FindMsr(0x17), 0x0012000000000000ull);
   EXPECT_EQ(c.ClockHz, 450000000u);
   EXPECT_EQ(c.L2Reg[2], 0x09);
   EXPECT_EQ(c.L2Reg[8], 0xFF);
   EXPECT_TRUE(c.L2Ecc);
   EXPECT_TRUE(c.L2BusyStuck);
+  EXPECT_EQ(c.L2DelayMs, 250u);
   EXPECT_TRUE(c.DivFlagsUnchanged);
   EXPECT_EQ(c.CpuidMode, SimCpuidMode::Cyrix);
   EXPECT_EQ(c.CpuidFailsAt, 4u);
@@ -77,10 +85,11 @@ TEST(Profile, Defaults) {
   const SimProfile p = Parse("cpuid = on\n");
   ASSERT_EQ(p.Processors.size(), 1u);
   const SimProcessor& c = p.Processors[0];
-  EXPECT_EQ(c.Msr.at(0xFE), 0x508u);
-  EXPECT_EQ(c.Msr.size(), 29u);  // 2Ah 1E0h 11Eh FEh, 88h-8Bh, 116h 118h-11Bh, 200h-20Fh
+  EXPECT_EQ(*c.FindMsr(0xFE), 0x508u);
+  EXPECT_EQ(c.AllMsr().size(), 29u);  // 2Ah 1E0h 11Eh FEh, 88h-8Bh, 116h 118h-11Bh, 200h-20Fh
   EXPECT_EQ(c.CpuidMode, SimCpuidMode::On);
   EXPECT_EQ(c.CpuidFailsAt, 0u);
+  EXPECT_EQ(c.L2DelayMs, 0u);
   EXPECT_FALSE(c.L2Ecc || c.L2BusyStuck || c.DivFlagsUnchanged || c.MsrDenied);
   EXPECT_FALSE(p.CyrixBank || p.PicMirrored);
   EXPECT_EQ(p.Description, "t.profile");
@@ -100,9 +109,9 @@ TEST(Profile, ProcessorsStartAsCopiesOfProcessor1) {
   EXPECT_EQ(p.Processors[0].ClockHz, 351000000u);
   EXPECT_EQ(p.Processors[1].ClockHz, 350000000u);
   EXPECT_EQ(p.Processors[2].ClockHz, 350000000u);
-  EXPECT_EQ(p.Processors[0].Cpuid.at(1)[0], 0x651u);
-  EXPECT_EQ(p.Processors[1].Cpuid.at(1)[0], 0x652u);
-  EXPECT_EQ(p.Processors[2].Cpuid.at(1)[0], 0x651u);
+  EXPECT_EQ((*p.Processors[0].FindCpuid(1))[0], 0x651u);
+  EXPECT_EQ((*p.Processors[1].FindCpuid(1))[0], 0x652u);
+  EXPECT_EQ((*p.Processors[2].FindCpuid(1))[0], 0x651u);
   EXPECT_TRUE(p.Processors[2].L2Ecc);
 }
 
@@ -153,6 +162,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{"cpuidfail = 4294967296",
                 "p.profile:1: bad value '4294967296' for 'cpuidfail' (want a request number from "
                 "1)"},
+        BadLine{"l2delay = 60001",
+                "p.profile:1: bad value '60001' for 'l2delay' (want milliseconds, at most 60000)"},
+        BadLine{"l2delay = -1",
+                "p.profile:1: bad value '-1' for 'l2delay' (want milliseconds, at most 60000)"},
         BadLine{"cyrix ZZ = 00", "p.profile:1: bad register index in 'cyrix ZZ' (want a hex byte)"},
         BadLine{"CPUID 00000001: 00000652-00000000-00000000",
                 "p.profile:1: malformed CPUID line (want CPUID llllllll: EAX-EBX-ECX-EDX)"},
@@ -161,8 +174,13 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{"CPUID 1FFFFFFFF: 0-0-0-0",
                 "p.profile:1: malformed CPUID line (want CPUID llllllll: EAX-EBX-ECX-EDX)"},
         BadLine{"MSR 0000002A: 0000-0000-C4100-0000", "p.profile:1: bad MSR value 'C4100'"},
-        BadLine{"MSR 0000002A 0000-0000-C410-0000",
+        BadLine{"MSR 0000002A: 0000-0000-C410",
                 "p.profile:1: malformed MSR line (want MSR rrrrrrrr: hhhh-hhhh-llll-llll)"},
+        BadLine{"basic_cpuid[1]=00000652 00000000 00000000",
+                "p.profile:1: malformed CPUID line (want basic_cpuid[i]=EAX EBX ECX EDX)"},
+        BadLine{"ext_cpuid[2]=20414956 61727A45 00000000 0000000G",
+                "p.profile:1: bad CPUID value '0000000G'"},
+        BadLine{"version=0.6.5\nl2ecc yes", "p.profile:2: unrecognised line 'l2ecc yes'"},
         BadLine{"0x00000001 0x00: eax=0x1 ebx=0x0 ecx=0x0",
                 "p.profile:1: malformed CPUID line (want 0xLEAF 0xSUB: eax=0x... ebx=0x... "
                 "ecx=0x... edx=0x...)"},
@@ -211,11 +229,11 @@ TEST(Profile, EverestReportWhole) {
       "[processor 2]\n"
       "MSR 0000011E: 0000-0000-0074-2701\n");
   ASSERT_EQ(p.Processors.size(), 2u);
-  EXPECT_EQ(p.Processors[0].Cpuid.at(1)[0], 0x683u);
-  EXPECT_EQ(p.Processors[1].Cpuid.at(1)[0], 0x686u);
+  EXPECT_EQ((*p.Processors[0].FindCpuid(1))[0], 0x683u);
+  EXPECT_EQ((*p.Processors[1].FindCpuid(1))[0], 0x686u);
   for (const SimProcessor& c : p.Processors) {
-    EXPECT_EQ(c.Msr.at(0x2A), 0xC5140000u);
-    EXPECT_EQ(c.Msr.at(0x17), 0x2140000000000000u);
+    EXPECT_EQ(*c.FindMsr(0x2A), 0xC5140000u);
+    EXPECT_EQ(*c.FindMsr(0x17), 0x2140000000000000u);
     EXPECT_EQ(c.ClockHz, 730800000u);
     EXPECT_TRUE(c.DivFlagsUnchanged);  // a setting after the register section
   }
@@ -235,17 +253,28 @@ TEST(Profile, AidaProcessorsAndFurtherCpuidForms) {
       "CPUID 00000001  \t00000692-00000001-00000000-0381F9BF\n"
       "CPUID 80000002 : 20414956 61727A45 00000000 00000000 [VIA Ezra]\n");
   ASSERT_EQ(p.Processors.size(), 2u);
-  EXPECT_EQ(p.Processors[0].Cpuid.at(0), (Regs{1, 0x746E6543, 0x736C7561, 0x48727561}));
-  EXPECT_EQ(p.Processors[0].Cpuid.count(1), 0u);
-  EXPECT_EQ(p.Processors[1].Cpuid.at(1), (Regs{0x692, 1, 0, 0x0381F9BF}));
-  EXPECT_EQ(p.Processors[1].Cpuid.at(0x80000002), (Regs{0x20414956, 0x61727A45, 0, 0}));
+  EXPECT_EQ(*p.Processors[0].FindCpuid(0), (Regs{1, 0x746E6543, 0x736C7561, 0x48727561}));
+  EXPECT_EQ(p.Processors[0].FindCpuid(1), nullptr);
+  EXPECT_EQ(*p.Processors[1].FindCpuid(1), (Regs{0x692, 1, 0, 0x0381F9BF}));
+  EXPECT_EQ(*p.Processors[1].FindCpuid(0x80000002), (Regs{0x20414956, 0x61727A45, 0, 0}));
 
+  // A dump of more processors than a simulated machine holds keeps the first
+  // ones and says so; a later register section of a processor left out
+  // changes nothing.
   std::string text;
-  for (int i = 0; i <= 16; ++i) text += "------[ Logical CPU #" + std::to_string(i) + " ]------\n";
-  SimProfile q;
-  std::string error;
-  EXPECT_FALSE(ParseProfile(text, "p.profile", q, error));
-  EXPECT_EQ(error, "p.profile:17: more than 16 processors");
+  for (int i = 0; i < 20; ++i) {
+    text += "------[ CPUID Registers / Logical CPU #" + std::to_string(i) + " ]------\n" +
+            "CPUID 00000001: 00000" + std::to_string(600 + i) + "-00000000-00000000-0183FBFF\n";
+  }
+  text += "------[ MSR Registers / Logical CPU #17 ]------\nMSR 0000002A: 0000-0000-0000-0017\n";
+  text += "------[ MSR Registers / Logical CPU #2 ]------\nMSR 0000002A: 0000-0000-0000-0002\n";
+  const SimProfile q = Parse(text);
+  ASSERT_EQ(q.Processors.size(), 16u);
+  EXPECT_EQ((*q.Processors[15].FindCpuid(1))[0], 0x615u);
+  EXPECT_EQ(*q.Processors[2].FindMsr(0x2A), 2u);
+  EXPECT_EQ(*q.Processors[15].FindMsr(0x2A), 0u);
+  EXPECT_EQ(q.Note, "t.profile: the dump lists 20 processors; the first 16 are simulated");
+  EXPECT_EQ(p.Note, "");
 }
 
 TEST(Profile, ClockFromADump) {
@@ -416,6 +445,88 @@ TEST(Profile, NamesAndFilesForSimulatedMachines) {
     EXPECT_EQ(error, d + "/locked.profile: cannot open the profile file (Permission denied)");
   }
   fs::remove_all(dir);
+}
+#endif
+
+// The profile written of a machine reads back into the same machine: every
+// catalogue entry and every published dump.
+TEST(Profile, WrittenProfilesReadBackIntoTheSameMachine) {
+  std::vector<std::pair<std::string, std::string>> texts;  // name, text
+  for (const CatalogueEntry& e : Catalogue()) texts.emplace_back(e.Name, e.Profile);
+  const std::filesystem::path dir =
+      std::filesystem::path(TORV_SOURCE_DIR) / "tests" / "data" / "dumps";
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    if (entry.path().extension() != ".txt") continue;
+    std::ifstream f(entry.path(), std::ios::binary);
+    texts.emplace_back(entry.path().filename().string(),
+                       std::string(std::istreambuf_iterator<char>(f), {}));
+  }
+  for (const auto& [name, text] : texts) {
+    SCOPED_TRACE(name);
+    SimProfile p;
+    SimProfile again;
+    std::string error;
+    ASSERT_TRUE(ParseProfile(text, name, p, error)) << error;
+    const std::string written = WriteProfile(p, {"a comment", "another # with a hash"});
+    ASSERT_TRUE(ParseProfile(written, "written", again, error)) << error << "\n" << written;
+    EXPECT_TRUE(SameMachine(p, again)) << written;
+    EXPECT_EQ(again.Description, p.Description);
+  }
+  // A value that differs anywhere makes another machine.
+  SimProfile a = Parse(FindCatalogueProfile("p2-dual"));
+  SimProfile b = a;
+  b.Processors[1].Msr[0x2A] ^= 1;
+  EXPECT_FALSE(SameMachine(a, b));
+  b = a;
+  b.CyrixRegs[0xC3] = 1;
+  EXPECT_TRUE(SameMachine(a, b)) << "no configuration registers to differ";
+  b.CyrixBank = true;
+  EXPECT_FALSE(SameMachine(a, b));
+}
+
+#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
+// The memory a read profile keeps is a small multiple of its text, in the
+// layouts that cost the reader most: a leaf a line, a register section for
+// all of 16 processors, and 16 processors with lines of their own. (The
+// heap's bytes in use, from the C library; bench/profile-memory prints the
+// peak of a whole run and the time.)
+TEST(Profile, MemoryIsASmallMultipleOfTheText) {
+  const auto inUse = [] {
+    const struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+  };
+  constexpr std::size_t kSize = 4 << 20;
+  for (int layout = 0; layout < 3; ++layout) {
+    SCOPED_TRACE(layout);
+    std::string text = layout == 0   ? ""
+                       : layout == 1 ? "------[ MSR Registers ]------\n"
+                                     : "processors = 16\n";
+    if (layout == 1) {
+      for (int k = 0; k < 16; ++k) {
+        text.insert(0, "------[ Logical CPU #" + std::to_string(15 - k) +
+                           " ]------\nCPUID 0 2 756E6547 6C65746E 49656E69\n");
+      }
+    }
+    char line[48];
+    for (std::uint32_t i = 0; text.size() < kSize; ++i) {
+      if (layout == 2 && i % 4096 == 0) {
+        std::snprintf(line, sizeof line, "[processor %u]\n", 1 + (i / 4096) % 16);
+        text += line;
+      }
+      std::snprintf(line, sizeof line, layout == 0 ? "CPUID %X 1 2 3 4\n" : "MSR %X: 0-0-0-1\n", i);
+      text += line;
+    }
+    const std::size_t before = inUse();
+    SimProfile p;
+    std::string error;
+    ASSERT_TRUE(ParseProfile(text, "large.profile", p, error)) << error;
+    const auto machine = MakeSimMachine(std::move(p));
+    ASSERT_TRUE(machine);
+    const std::size_t kept = inUse() - before;
+    std::printf("layout %d: %zu bytes of text, %zu bytes kept (%.1f times)\n", layout, text.size(),
+                kept, static_cast<double>(kept) / static_cast<double>(text.size()));
+    EXPECT_LE(kept, 5 * text.size());
+  }
 }
 #endif
 

@@ -24,6 +24,8 @@ struct DumpCase {
   const char* Ratio;  // empty: the processor is no Pentium Pro / Pentium II
   const char* Bus;
   const char* Ecc;
+  int Processors = 1;    // the simulated machine's
+  bool LeftOut = false;  // the dump lists more, and the reader says so
 };
 
 constexpr const char* kNewer = ": Pentium II, > Deschutes (Katmai? Williamette?)";
@@ -54,22 +56,39 @@ const DumpCase kDumps[] = {
     // EVEREST reports: the clock from PerformanceFrequency, or from CPU Type
     // where the counter is a timer; ECC from BBL_CR_CTL3.
     {"p2-deschutes-0651-everest.txt", ": Pentium II, Deschutes", ": 333.0 MHz", ": 5.0",
-     ": default: 66.6 MHz, measured:66.6 MHz", kEcc},
+     ": default: 66.6 MHz, measured:66.6 MHz", kEcc, 2},
     {"p3-katmai-0673-everest.txt", kNewer, ": 450.0 MHz", ": 4.5",
      ": default: 100 MHz, measured:100.0 MHz", kEcc},
     {"p3-coppermine-0683-everest.txt", kNewer, ": 730.8 MHz", ": 5.5",
-     ": default: 133 MHz, measured:132.9 MHz", kEcc},
+     ": default: 133 MHz, measured:132.9 MHz", kEcc, 2},
     {"celeron-coppermine-0686-everest.txt", kNewer, ": 700.0 MHz", ": 10.5",
      ": default: 66.6 MHz, measured:66.7 MHz", kEcc},
     {"p3s-tualatin-06b1-everest.txt", kNewer, ": 1263.1 MHz", ": 9.5",
-     ": default: 133 MHz, measured:133.0 MHz", kEcc},
+     ": default: 133 MHz, measured:133.0 MHz", kEcc, 2},
     {"cyrix-mediagx-0540-everest.txt", ": Cx86gx (MediaGX), ID=44h, Rev=42h", ": 233.0 MHz", "", "",
      ""},
     {"crusoe-0543-everest.txt", ": Pentium-MMX mxB1(2,5V)/xB1(2,8V)-Step", ": 1000.0 MHz", "", "",
      ""},
     // The further CPUID line forms.
     {"via-c3-ezra-067a-spaced.txt", ": unbekannt", "error", "", "", ""},
-    {"timna-0692-aida.txt", kNewer, "error", ": 5.0", kUnmeasured66, kNoEcc},
+    // Family 6 model 9 is the Pentium M's number: no P6 cache controller is
+    // assumed, the processor is refused.
+    {"timna-0692-aida.txt", ": Intel Family 6, Model 09h", "error", "", "", ""},
+    // Further published layouts, each with the values of a dump it names.
+    // AIDA64: a CPUID and an MSR section per processor, notes after values.
+    {"p3-katmai-0673-aida64.txt", kNewer, ": 501.2 MHz", ": 5.0",
+     ": default: 100 MHz, measured:100.2 MHz", kEcc, 2},
+    // AIDA64 with two notes after a value and 18 processors, 16 of them kept.
+    {"meteorlake-a06a4-aida64.txt", ": Intel Family 6, Model AAh", "error", "", "", "", 16, true},
+    // AIDA64's CPUID dump: "CPU#000 AffMask:" before each processor.
+    {"pentiumpro-0619-affmask.txt", ": PPro", "error", ": 3.0", kUnmeasured66, kNoEcc, 2},
+    // AIDA with tabs: "MSR Registers (CPU #0):", MSR lines without the colon.
+    {"celeron-mendocino-0660-aida.txt", kNewer, "error", ": 4.5", kUnmeasured66, kEcc},
+    // libcpuid's raw save of two processors.
+    {"p3-coppermine-0683-libcpuid.txt", kNewer, "error", ": 5.0", kUnmeasured66, kNoEcc, 2},
+    // cpuid -r of two processors of different steppings.
+    {"pentium-mmx-0543-cpuid-r.txt", ": Pentium-MMX mxB1(2,5V)/xB1(2,8V)-Step", "error", "", "", "",
+     2},
 };
 
 // The value column of the line with `label`, "error" for the clock's error
@@ -91,8 +110,11 @@ TEST(PublishedDumps, NameClockRatioBusAndNoAlarm) {
     SCOPED_TRACE(c.File);
     ReportWorld rw;
     std::string error;
-    const std::shared_ptr<Machine> m = MakeSimMachine((dir / c.File).string(), error);
+    std::string note;
+    const std::shared_ptr<Machine> m = MakeSimMachine((dir / c.File).string(), error, &note);
     ASSERT_TRUE(m != nullptr) << error;
+    EXPECT_EQ(m->ProcessorCount(), c.Processors);
+    EXPECT_EQ(!note.empty(), c.LeftOut) << note;
     rw.platform.Devices().Register("\\\\.\\simp2", std::make_shared<MachineDevice>(m, 0x0103));
     rw.w.shell.MultiProc = m->ProcessorCount() > 1;
     ASSERT_TRUE(DrvOpen(rw.w, rw.w.shell.OsKind, "\\\\.\\simp2"));

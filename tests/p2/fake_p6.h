@@ -51,6 +51,10 @@ class FakeP6 : public Machine {
   int Transactions = 0;
   std::vector<std::uint32_t> Commands;  // command of every transaction
   std::vector<std::uint64_t> LineData;  // BBL_CR_D0..D3 at each line write
+  // The platform whose held signals each write is checked against, and
+  // whether each write came while they were held.
+  const FakePlatform* Holder = nullptr;
+  std::vector<bool> WritesHeld;
 
   FakeP6() {
     Msr[kMsrPowerOn] = 0x01882000;  // ratio code 6 (4.5), 100 MHz bus, IOQ depth 1
@@ -118,6 +122,7 @@ class FakeP6 : public Machine {
 
   std::uint32_t WriteMsr(int cpu, std::uint32_t reg, std::uint64_t value) override {
     Writes.emplace_back(reg, value);
+    WritesHeld.push_back(Holder != nullptr && Holder->SignalsHeld);
     Cpus.push_back(cpu);
     const auto fail = FailWriteAt.find(reg);
     if (fail != FailWriteAt.end() && writeCount_[reg]++ == fail->second) return kErrAccessDenied;

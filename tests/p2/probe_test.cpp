@@ -68,6 +68,32 @@ TEST_F(Probe, PentiumIIAnalysisRun) {
   for (int cpu : p.m->Cpus) EXPECT_EQ(cpu, 1);
 }
 
+// Every register an analysis changes is written while the signals that
+// would end the program wait, and the cache controller is left as found:
+// the address, data, ECC and control registers as well as BBL_CR_CTL3.
+TEST_F(Probe, ChangesOnlyInsideTheHeldSectionAndPutsEverythingBack) {
+  const std::uint32_t kRestored[] = {kMsrBblAddr,    kMsrBblD0,   kMsrBblD0 + 1, kMsrBblD0 + 2,
+                                     kMsrBblD0 + 3,  kMsrBblDecc, kMsrBblCtl,    kMsrBblCtl3};
+  for (std::uint32_t r : kRestored) {
+    if (r != kMsrBblCtl && r != kMsrBblCtl3) p.m->Msr[r] = 0x1111'0000ull + r;
+  }
+  const auto found = p.m->Msr;
+  p.m->Holder = &p.platform;
+  for (const bool noL2 : {false, true}) {
+    SCOPED_TRACE(noL2);
+    p.w.settings.OptNoL2 = noL2;
+    p.m->WritesHeld.clear();
+    EXPECT_EQ(Run(1), kExitFinished);
+    ASSERT_FALSE(p.m->Writes.empty());
+    for (std::size_t i = 0; i < p.m->Writes.size(); ++i) {
+      EXPECT_TRUE(p.m->WritesHeld[i]) << std::hex << p.m->Writes[i].first;
+    }
+    EXPECT_FALSE(p.platform.SignalsHeld);
+    for (std::uint32_t r : kRestored) EXPECT_EQ(p.m->Msr[r], found.at(r)) << std::hex << r;
+  }
+  EXPECT_EQ(p.platform.SignalHolds, 2);
+}
+
 TEST_F(Probe, RunsOnTheAnnouncedProcessor) {
   EXPECT_EQ(Run(3), kExitFinished);
   ASSERT_FALSE(p.m->Cpus.empty());
@@ -96,7 +122,8 @@ TEST_F(Probe, NoL2SkipsTheEccTestButReadsTheRegisters) {
   EXPECT_FALSE(p.Info().EccPresent);
   EXPECT_EQ(p.Info().L2Regs, p.m->L2Config);
   EXPECT_EQ(p.m->Commands, std::vector<std::uint32_t>(9, 2));
-  EXPECT_FALSE(p.m->WasRead(kMsrBblDecc));
+  EXPECT_TRUE(p.m->WritesTo(kMsrBblCtl3).empty());
+  EXPECT_TRUE(p.m->WritesTo(kMsrBblDecc).empty());
 }
 
 TEST_F(Probe, NoCacheSkipsTheEccTestButReadsTheRegisters) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "driver/protocol.h"
 #include "machine/machine.h"
 #include "p2_fixture.h"
+#include "support/recording_device.h"
 
 namespace torv {
 namespace {
@@ -259,6 +261,168 @@ TEST(SimulatedMachine, KatmaiIsAnalysedAndANewerProcessorRefused) {
             (Lines{Col(" CPUID", ": GenuineIntel, Typ=0, Family=6, Model=14, Step=3"),
                    Col(" Processor Core", ": Intel Family 6, Model 5Eh"),
                    Col(" Actual clock rate", ": 2200.0 MHz"), " error no Pentium II=> Break"}));
+}
+
+// Every family-6 model of GenuineIntel without extended model: the models
+// with the P6 cache controller are analysed, the others (Pentium M, Core
+// Solo/Duo, Core 2) refused without a single register request, ECC passes
+// included.
+TEST(SimulatedMachine, OnlyModelsWithTheP6CacheControllerAreAnalysed) {
+  for (std::uint32_t model = 0; model < 16; ++model) {
+    SCOPED_TRACE(model);
+    const bool analysed = model <= 8 || model == 0x0A || model == 0x0B;
+    char leaf1[64];
+    std::snprintf(leaf1, sizeof leaf1, "CPUID 00000001: 000006%X2-00000000-00000000-0183FBFF\n",
+                  static_cast<unsigned>(model));
+    ProfileFile f("clock = 400000000\n" + kIntelLeaf0 + leaf1 +
+                  "MSR 0000011E: 0000-0000-0000-4527\nl2ecc = yes\n");
+    std::string error;
+    std::shared_ptr<Machine> m = MakeSimMachine(f.Path(), error);
+    ASSERT_TRUE(m != nullptr) << error;
+    for (const std::int32_t arg : {1, 128 + 1}) {
+      SimWorld s;
+      auto rec = std::make_shared<test::RecordingDevice>();
+      rec->Behind = std::make_shared<MachineDevice>(m, 0x0103);
+      s.platform.Devices().Register("\\\\.\\rec", rec);
+      ASSERT_TRUE(DrvOpen(s.w, s.w.shell.OsKind, "\\\\.\\rec"));
+      s.w.settings.EccMode[1] = 0;
+      const std::uint32_t exit = WorkerThread(s.w, arg);
+      int registerRequests = 0;
+      for (const test::RecordedRequest& r : rec->Requests) {
+        if (r.Req.Func == ReqMsrRead || r.Req.Func == ReqMsrWrite ||
+            r.Req.Func == ReqL2Transaction) {
+          ++registerRequests;
+        }
+      }
+      EXPECT_EQ(exit, analysed ? kExitFinished : kExitNotP6);
+      EXPECT_EQ(registerRequests > 0, analysed);
+    }
+  }
+}
+
+// The Pentium M, Core Solo/Duo and Core 2 of the catalogue, from published
+// dumps: named like the later parts, refused before any register request.
+TEST(SimulatedMachine, LaterFamilySixPartsAreRefusedWithoutARegisterRequest) {
+  const struct {
+    const char* Name;
+    const char* Cpuid;
+    const char* Core;
+    const char* Clock;
+  } cases[] = {
+      {"banias", ": GenuineIntel, Typ=0, Family=6, Model=9, Step=5", ": Intel Family 6, Model 09h",
+       ": 1302.9 MHz"},
+      {"yonah", ": GenuineIntel, Typ=0, Family=6, Model=14, Step=8",
+       ": Intel Family 6, Model 0Eh", ": 1333.4 MHz"},
+      {"conroe", ": GenuineIntel, Typ=0, Family=6, Model=15, Step=6",
+       ": Intel Family 6, Model 0Fh", ": 2937.0 MHz"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::string error;
+    std::shared_ptr<Machine> m = MakeSimMachine(c.Name, error);
+    ASSERT_TRUE(m != nullptr) << error;
+    SimWorld s;
+    auto rec = std::make_shared<test::RecordingDevice>();
+    rec->Behind = std::make_shared<MachineDevice>(m, 0x0103);
+    s.platform.Devices().Register("\\\\.\\rec", rec);
+    ASSERT_TRUE(DrvOpen(s.w, s.w.shell.OsKind, "\\\\.\\rec"));
+    s.w.shell.MultiProc = false;
+    EXPECT_FALSE(s.Analyse());
+    EXPECT_EQ(s.Exit, kExitNotP6);
+    EXPECT_EQ(s.Lines(), (Lines{Col(" CPUID", c.Cpuid), Col(" Processor Core", c.Core),
+                                Col(" Actual clock rate", c.Clock), " error no Pentium II=> Break"}));
+    for (const test::RecordedRequest& r : rec->Requests) {
+      EXPECT_TRUE(r.Req.Func != ReqMsrRead && r.Req.Func != ReqMsrWrite &&
+                  r.Req.Func != ReqL2Transaction && r.Req.Func != ReqPortOut)
+          << "request " << r.Req.Func;
+    }
+  }
+}
+
+// The cache controller's registers that an analysis changes, read straight
+// from the simulated machine.
+std::vector<std::uint64_t> CacheController(Machine& m) {
+  std::vector<std::uint64_t> v;
+  for (std::uint32_t r : {kMsrBblCtl3, kMsrBblCtl, kMsrBblDecc, kMsrBblAddr, kMsrBblD0,
+                          kMsrBblD0 + 1, kMsrBblD0 + 2, kMsrBblD0 + 3}) {
+    std::uint64_t x = 0;
+    EXPECT_EQ(m.ReadMsr(1, r, x), 0u);
+    v.push_back(x);
+  }
+  return v;
+}
+
+// A Klamath 300 whose cache controller registers hold values of their own.
+const std::string kKlamathFound = std::string(FindCatalogueProfile("p2-300")) +
+                                  "MSR 00000116: 0000-0000-0001-2340\n"
+                                  "MSR 00000088: 0123-4567-89AB-CDEF\n"
+                                  "MSR 0000008B: 0000-0000-0000-0042\n"
+                                  "MSR 00000118: 0000-0000-0000-00A5\n"
+                                  "MSR 00000119: 0000-0000-0080-0300\n";
+
+// After a normal run, an early end, /NOL2 and a signal in the held section,
+// the cache controller is as it was found; an ECC pass changes ECC checking
+// (bit 5 of BBL_CR_CTL3) alone.
+TEST(SimulatedMachine, CacheControllerAsFoundOnEveryWayOut) {
+  struct Case {
+    const char* What;
+    const char* Added;  // to kKlamathFound
+    std::int32_t Arg;
+    bool NoL2;
+    int Signal;
+    std::uint32_t Exit;
+  };
+  const Case cases[] = {
+      {"analysis", "", 1, false, 0, kExitFinished},
+      {"without the ECC test", "", 1, true, 0, kExitFinished},
+      {"cache controller stuck", "l2busy = stuck\n", 1, false, 0, kExitL2Access},
+      {"ECC pass", "", 128 + 1, false, 0, kExitFinished},
+      {"SIGINT in the held section", "", 1, false, 2, 0},
+      {"SIGTERM during an ECC pass", "", 128 + 1, false, 15, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    ProfileFile f(kKlamathFound + c.Added);
+    std::string error;
+    std::shared_ptr<Machine> m = MakeSimMachine(f.Path(), error);
+    ASSERT_TRUE(m != nullptr) << error;
+    std::vector<std::uint64_t> want = CacheController(*m);
+    if (c.Arg > 128 && c.Signal == 0) want[0] &= ~std::uint64_t{0x20};  // ECC checking off
+    SimWorld s;
+    s.platform.Devices().Register("\\\\.\\simp2", std::make_shared<MachineDevice>(m, 0x0103));
+    ASSERT_TRUE(DrvOpen(s.w, s.w.shell.OsKind, "\\\\.\\simp2"));
+    s.w.settings.OptNoL2 = c.NoL2;
+    s.w.settings.EccMode[1] = 0;
+    if (c.Signal != 0) s.platform.SignalDuringHold = {c.Signal, c.Signal == 2 ? "SIGINT" : "SIGTERM"};
+    std::uint32_t exit = 0xFFFF;
+    ASSERT_TRUE(s.platform.RunBoundThread(0, [&] { return WorkerThread(s.w, c.Arg); }, exit));
+    EXPECT_EQ(CacheController(*m), want);
+    if (c.Signal == 0) {
+      EXPECT_EQ(exit, c.Exit);
+      EXPECT_EQ(s.w.hw.FatalCode, 0);
+      continue;
+    }
+    // The thread ended after the restore; the program ends with 128 + n.
+    EXPECT_EQ(s.w.hw.FatalCode, 128 + c.Signal);
+    EXPECT_EQ(s.platform.ErrorLines,
+              std::vector<std::string>{
+                  std::string("torvacin: interrupted by ") +
+                  (c.Signal == 2 ? "SIGINT" : "SIGTERM") +
+                  " while the cache controller was changed: its registers were put back as "
+                  "found first; ending with status " +
+                  std::to_string(128 + c.Signal)});
+    EXPECT_EQ(s.w.settings.EccWas[1], 0xFF) << "the pass ended before its ECC step";
+  }
+}
+
+TEST(SimulatedMachineDeathTest, SignalInTheHeldSectionEndsWith128PlusItsNumber) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  SimWorld s;
+  ASSERT_TRUE(s.Open("p2-300"));
+  s.platform.SignalDuringHold = {3, "SIGQUIT"};
+  std::uint32_t exit = 0;
+  ASSERT_TRUE(s.platform.RunBoundThread(0, [&] { return WorkerThread(s.w, 1); }, exit));
+  EXPECT_EXIT(EndFatally(s.w), ::testing::ExitedWithCode(131), "");
 }
 
 TEST(SimulatedMachine, EccOnWithoutEccSramsEndsWith8) {

@@ -21,6 +21,8 @@ const std::string kFake300 = " there exists no 300 MHz Pentium II without ECC, t
 const std::string kFakeStep =
     " there is no Pentium II Deschutes > 333 MHz without Stepping 0, therefore";
 const std::string kFine = ValueCol(": No irregularities detected");
+const std::string kClockUnchecked = ValueCol(": Clock not measured: clock rates not checked");
+const std::string kBusUnchecked = ValueCol(": Bus setting unknown: system clock not checked");
 const std::string kJumper =
     " Attention, genuine 400/450 MHz types can also be jumpered for 300/350 MHz!";
 
@@ -103,7 +105,7 @@ TEST(VerdictLimits, SystemClockOf66MhzBus) {
       {408'000'000.0, true, false, {kTooHigh}},  // 102.0 MHz: outside the open band
       {400'000'000.0, true, false, {kAutoOff}},  // 100.0 MHz: set for 66, runs at 100
       {392'000'004.0, true, false, {kAutoOff}},  // just inside the band
-      {0.0, false, false, {kFine}},              // clock not measured: no clock check
+      {0.0, false, false, {kClockUnchecked}},    // clock not measured: no clock check
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Core);
@@ -166,8 +168,9 @@ TEST(VerdictLimits, SystemClockOf133MhzBusAndUnknownSetting) {
       {0, 522'666'000.0, true, false, true, {kTooLow}},   // just below 130.667 MHz
       {0, 522'666'000.0, false, false, false, {kFine}},   // no cache: never too low
       {0, 400'000'000.0, true, false, true, {kTooLow}},   // a 100 MHz bus on a 133 MHz part
-      {1, 300'000'000.0, true, false, false, {kFine}},    // unknown setting: 75 MHz unchecked
-      {1, 900'000'000.0, true, false, false, {kFine}},
+      {1, 300'000'000.0, true, false, false, {kBusUnchecked}},  // unknown: 75 MHz unchecked
+      {1, 900'000'000.0, true, false, false, {kBusUnchecked}},
+      {1, 0.0, true, false, false, {kClockUnchecked, kBusUnchecked}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Core);
@@ -308,6 +311,53 @@ TEST(VerdictEarlyEnd, OnlyWhatWasReadIsJudged) {
   const Outcome o = Judge(s);
   ASSERT_GE(o.Lines.size(), 2u);
   EXPECT_EQ(o.Lines[1], kFakeStep);
+}
+
+// A check that could not be made is named where the all-clear would stand,
+// in every language, and the findings that rest on other facts stay.
+TEST(VerdictUnchecked, NoAllClearWithoutTheClockOrTheBus) {
+  struct Case {
+    std::uint16_t Lang;
+    double Core;
+    std::uint8_t Bus100, Bus133, RatioCode;
+    bool EccPresent;
+    std::vector<std::string> Lines;
+  };
+  const Case cases[] = {
+      {49, 0.0, 0, 0, 2, true, {ValueCol(": Takt nicht gemessen: Taktraten nicht gepr\xFC" "ft")}},
+      {31, 0.0, 0, 0, 2, true, {ValueCol(": Klok niet gemeten: kloksnelheid niet getest")}},
+      {49, 300'400'000.0, 1, 1, 2, true,
+       {ValueCol(": Bus-Einstellung unbekannt: Systemtakt nicht gepr\xFC" "ft")}},
+      {31, 300'400'000.0, 1, 1, 2, true,
+       {ValueCol(": Businstelling onbekend: systeemklok niet getest")}},
+      // Ratio 4.5 on a Klamath without ECC: the 300 MHz rule needs no clock.
+      {1, 0.0, 0, 0, 6, false,
+       {" Attention, as stated in the Intel Pentium II Specification Upgrade #243337", kFake300,
+        " processor is overclocked and if marked as a 300 MHz type", " it is possibly a fake.",
+        "", std::string(" Please notify Vemora via internet: ") + kSurveyAddress,
+        kClockUnchecked}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Lines.back());
+    ReportWorld rw(c.Lang);
+    rw.w.settings.TestNo = 2;
+    LoadTestCase(rw.w);
+    TP2Info& info = rw.w.p2.P2Info;
+    info.Bus100 = c.Bus100;
+    info.Bus133 = c.Bus133;
+    info.RatioCode = c.RatioCode;
+    info.EccPresent = c.EccPresent;
+    rw.w.hw.CpuClockHz = c.Core;
+    ASSERT_TRUE(P2Report(rw.w, 1));
+    const auto& all = rw.Lines();
+    const std::vector<std::string> tail(all.end() - static_cast<long>(c.Lines.size()), all.end());
+    EXPECT_EQ(tail, c.Lines);
+    for (const std::string& l : all) {
+      EXPECT_EQ(l.find("rregularit"), std::string::npos) << l;  // no all-clear in English
+      EXPECT_EQ(l.find("Auff"), std::string::npos) << l;        // nor in German
+      EXPECT_EQ(l.find("afwijkingen"), std::string::npos) << l;  // nor in Dutch
+    }
+  }
 }
 
 TEST(VerdictOff, FlagsComputedButNothingPrinted) {

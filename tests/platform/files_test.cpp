@@ -64,21 +64,49 @@ class TinyMount {
 const std::string kOld = "the earlier log\r\n";
 const std::string kNew = std::string(20000, 'n') + "\r\n";
 
-TEST(Save, NewFileHasTheModeOfAnOrdinaryFileAndReplacesTheOld) {
-  TempDir tmp;
-  const fs::path target = tmp.path() / "torvacin.log";
-  WriteText(target, std::string(50000, 'o'));
-  ::chmod(target.c_str(), 0600);
-  const mode_t mask = ::umask(022);
-  SaveFailure failure;
-  const bool ok = SaveReplacing(target.string(), kNew, failure);
-  ::umask(mask);
-  ASSERT_TRUE(ok) << failure.Error;
-  EXPECT_EQ(ReadFile(target), kNew);
-  struct stat st;
-  ASSERT_EQ(::stat(target.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0644u);
-  EXPECT_EQ(Names(tmp.path()), std::vector<std::string>{"torvacin.log"});
+// A new file has the mode of an ordinary file; a file replaced keeps its
+// mode, and as root its owner and group too (a root save over a user's log
+// leaves it the user's), and gets the new contents in one step.
+TEST(Save, NewFileHasTheModeOfAnOrdinaryFileAndAReplacedOneKeepsItsOwnerAndMode) {
+  struct OwnerCase {
+    const char* Name;
+    bool Existing;
+    mode_t Mode;  // of the existing file, and what the saved one must have
+    uid_t Uid;
+    gid_t Gid;
+  };
+  const bool root = ::geteuid() == 0;
+  const uid_t me = ::geteuid();
+  const gid_t mine = ::getegid();
+  const OwnerCase cases[] = {
+      {"a new file: 0666 less the umask", false, 0644, me, mine},
+      {"a user's private log", true, 0600, root ? 1000u : me, root ? 1000u : mine},
+      {"a log the user's group may read", true, 0640, me, root ? 1000u : mine},
+      {"another owner's log", true, 0664, root ? 1000u : me, mine},
+      {"a log everyone may read", true, 0604, me, mine},
+  };
+  for (const OwnerCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TempDir tmp;
+    const fs::path target = tmp.path() / "torvacin.log";
+    if (c.Existing) {
+      WriteText(target, std::string(50000, 'o'));
+      ASSERT_EQ(::chmod(target.c_str(), c.Mode), 0);
+      ASSERT_EQ(::chown(target.c_str(), c.Uid, c.Gid), 0);
+    }
+    const mode_t mask = ::umask(022);
+    SaveFailure failure;
+    const bool ok = SaveReplacing(target.string(), kNew, failure);
+    ::umask(mask);
+    ASSERT_TRUE(ok) << failure.Error;
+    EXPECT_EQ(ReadFile(target), kNew);
+    struct stat st;
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.Mode);
+    EXPECT_EQ(st.st_uid, c.Uid);
+    EXPECT_EQ(st.st_gid, c.Gid);
+    EXPECT_EQ(Names(tmp.path()), std::vector<std::string>{"torvacin.log"});
+  }
 }
 
 // What is at the target beforehand, and how the save must end.

@@ -8,9 +8,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <thread>
+#include <utility>
 
 namespace torv {
 namespace {
@@ -75,6 +78,57 @@ TEST(LinuxPlatform, ProcessorThatCannotBeBoundRunsNothing) {
   EXPECT_FALSE(all.RunBoundThread(-1, body, code));
   EXPECT_FALSE(ran);
   EXPECT_EQ(code, 7u);
+}
+
+// A signal that ends the program waits while it is held, and the release
+// says which one came; sent to the process while an analysis thread holds it,
+// it reaches no other thread (the waiting one included), so the process
+// lives on to put its registers back.
+TEST(LinuxPlatform, HeldSignalsWaitForTheRelease) {
+  LinuxPlatform p;
+  // A test started in the background of a shell ignores SIGINT and SIGQUIT:
+  // the default action, which a held signal never reaches.
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  struct sigaction saved[2];
+  sigaction(SIGINT, &dfl, &saved[0]);
+  sigaction(SIGQUIT, &dfl, &saved[1]);
+  for (const auto& [sig, name] : {std::pair{SIGINT, "SIGINT"}, std::pair{SIGTERM, "SIGTERM"},
+                                  std::pair{SIGHUP, "SIGHUP"}, std::pair{SIGQUIT, "SIGQUIT"}}) {
+    SCOPED_TRACE(name);
+    std::string got;
+    std::uint32_t code = 0;
+    ASSERT_TRUE(p.RunBoundThread(
+        0,
+        [&] {
+          p.HoldSignals();
+          kill(getpid(), sig);
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+          const HeldSignal s = p.ReleaseSignals();
+          got = s.Name;
+          return static_cast<std::uint32_t>(s.Number);
+        },
+        code));
+    EXPECT_EQ(code, static_cast<std::uint32_t>(sig));
+    EXPECT_EQ(got, name);
+  }
+  // Nothing came: nothing to act on, and the thread's mask is as before.
+  std::uint32_t code = 99;
+  ASSERT_TRUE(p.RunBoundThread(
+      0,
+      [&] {
+        sigset_t before, after;
+        pthread_sigmask(SIG_SETMASK, nullptr, &before);
+        p.HoldSignals();
+        const HeldSignal s = p.ReleaseSignals();
+        pthread_sigmask(SIG_SETMASK, nullptr, &after);
+        return static_cast<std::uint32_t>(s.Number) +
+               (sigismember(&before, SIGINT) == sigismember(&after, SIGINT) ? 0u : 100u);
+      },
+      code));
+  EXPECT_EQ(code, 0u);
+  sigaction(SIGINT, &saved[0], nullptr);
+  sigaction(SIGQUIT, &saved[1], nullptr);
 }
 
 TEST(LinuxPlatform, LanguageFromTheLocaleEnvironment) {

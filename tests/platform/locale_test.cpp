@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
+
+#include "report/language.h"
+
 namespace torv {
 namespace {
 
@@ -15,7 +19,12 @@ TEST(Locale, LanguageAndTerritory) {
       {"de_DE.UTF-8", 0x0407},
       {"de_CH.UTF-8", 0x0807},
       {"de_AT@euro", 0x0C07},
-      {"de_LU.ISO-8859-1@euro", 0x1007},
+      {"de_LU.ISO-8859-1@euro", 0x0407},
+      {"de_BE.UTF-8", 0x0407},
+      {"de_LI", 0x0407},
+      {"de_IT.UTF-8", 0x0407},
+      {"nl_AW", 0x0413},
+      {"nl_SX.UTF-8", 0x0413},
       {"nl_NL.utf8", 0x0413},
       {"nl_BE", 0x0813},
       {"en_GB.UTF-8", 0x0409},
@@ -29,12 +38,20 @@ TEST(Locale, LanguageAndTerritory) {
       {"nl@euro", 0x0413},
       {"en", 0x0409},
       {"fr", 0x0409},
-      {"de_DEX", 0x0409},
+      {"de_DEX", 0x0407},
       {"fr_BE", 0x0409},
+      {"deu_DE", 0x0409},
+      {"en_DE", 0x0409},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(LangIdFromLocale(c.name, nullptr, nullptr), c.id);
+    // Every German locale gives the German report, every Dutch one the Dutch.
+    const std::string_view name(c.name);
+    const std::uint16_t language = SystemLanguage(LangIdFromLocale(c.name, nullptr, nullptr));
+    EXPECT_EQ(language, name.starts_with("de") && !name.starts_with("deu") ? 49
+                        : name.starts_with("nl")                          ? 31
+                                                                          : 1);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -269,6 +270,72 @@ TEST_F(Win32PlatformTest, DevicesOpenThroughTheSystem) {
   EXPECT_FALSE(DeleteFileA(path.c_str()));  // held open without sharing
   devices.Close(h);
   EXPECT_TRUE(DeleteFileA(path.c_str()) != FALSE) << GetLastError();
+}
+
+// The analysis lock across instances: a named mutex that one thread holds
+// at a time; another finds it busy until it is given back.
+TEST_F(Win32PlatformTest, AnalysisLockIsOneHolderAtATime) {
+  std::unique_ptr<RegisterLock> a = os_.AnalysisLock();
+  std::unique_ptr<RegisterLock> b = os_.AnalysisLock();
+  ASSERT_NE(a, nullptr);
+  std::string reason;
+  ASSERT_EQ(a->TryLock(reason), RegisterLock::Attempt::Held) << reason;
+  RegisterLock::Attempt other = RegisterLock::Attempt::Unavailable;
+  ASSERT_TRUE(RunOnNewThread([&] { other = b->TryLock(reason); }));
+  EXPECT_EQ(other, RegisterLock::Attempt::Busy);
+  a->Unlock();
+  ASSERT_TRUE(RunOnNewThread([&] {
+    other = b->TryLock(reason);
+    b->Unlock();
+  }));
+  EXPECT_EQ(other, RegisterLock::Attempt::Held);
+}
+
+// The system's call of the handler for a closed console, on a thread of its own.
+DWORD WINAPI CloseConsoleEvent(LPVOID handled) {
+  *static_cast<bool*>(handled) = Win32ConsoleControl(CTRL_CLOSE_EVENT);
+  return 0;
+}
+
+// Ctrl+C and Ctrl+Break wait while held and are handed over at the release;
+// outside they end the program as always (the handler leaves them to the
+// system). Closing the console waits for the release.
+TEST_F(Win32PlatformTest, ConsoleControlWaitsWhileHeld) {
+  EXPECT_FALSE(Win32ConsoleControl(CTRL_C_EVENT));
+  const struct {
+    unsigned long Type;
+    int Number;
+    const char* Name;
+  } cases[] = {{CTRL_C_EVENT, 2, "Ctrl+C"}, {CTRL_BREAK_EVENT, 3, "Ctrl+Break"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    os_.HoldSignals();
+    EXPECT_TRUE(Win32ConsoleControl(c.Type));
+    EXPECT_TRUE(Win32ConsoleControl(CTRL_BREAK_EVENT + CTRL_C_EVENT - c.Type));  // the first counts
+    const HeldSignal s = os_.ReleaseSignals();
+    EXPECT_EQ(s.Number, c.Number);
+    EXPECT_EQ(s.Name, c.Name);
+  }
+  os_.HoldSignals();
+  EXPECT_FALSE(Win32ConsoleControl(CTRL_LOGOFF_EVENT));
+  EXPECT_EQ(os_.ReleaseSignals().Number, 0);
+
+  os_.HoldSignals();
+  bool handled = false;
+  DWORD released = 0;
+  DWORD returned = 0;
+  ASSERT_TRUE(RunOnNewThread([&] {
+    HANDLE t = CreateThread(nullptr, 0, CloseConsoleEvent, &handled, 0, nullptr);
+    ::Sleep(200);
+    released = GetTickCount();
+    const HeldSignal s = os_.ReleaseSignals();
+    EXPECT_EQ(s.Number, 1);
+    WaitForSingleObject(t, INFINITE);
+    returned = GetTickCount();
+    CloseHandle(t);
+  }));
+  EXPECT_TRUE(handled);
+  EXPECT_GE(returned - released, 1000u) << "the handler returned before the release";
 }
 
 }  // namespace

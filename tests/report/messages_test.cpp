@@ -117,6 +117,15 @@ const Field kFields[] = {
           " test mislukt, geen uitspraak over ECC"),
     FIELD(L2RegsNotRead, 32, " cache registers not read", " Cache-Register nicht gelesen",
           " cacheregisters niet gelezen"),
+    // Checks of the verdict that could not be made; the u-umlaut is OEM 81h.
+    FIELD(ClockNotChecked, 56, " Clock not measured: clock rates not checked",
+          " Takt nicht gemessen: Taktraten nicht gepr\x81"
+          "ft",
+          " Klok niet gemeten: kloksnelheid niet getest"),
+    FIELD(BusNotChecked, 56, " Bus setting unknown: system clock not checked",
+          " Bus-Einstellung unbekannt: Systemtakt nicht gepr\x81"
+          "ft",
+          " Businstelling onbekend: systeemklok niet getest"),
 };
 #undef FIELD
 
@@ -184,8 +193,9 @@ const Sentence kSentences[] = {
 };
 
 TEST(Messages, EveryEntryByteForByte) {
-  // The record's 64 words and texts, and the two of an analysis that ended early.
-  ASSERT_EQ(std::size(kFields), 66u);
+  // The record's 64 words and texts, the two of an analysis that ended early and
+  // the two of the verdict's checks that could not be made.
+  ASSERT_EQ(std::size(kFields), 68u);
   ASSERT_EQ(std::size(kSentences), 19u);
   const struct {
     const char* lang;

@@ -1,9 +1,12 @@
 /* Talks to the installed KELVORNT.SYS through \\.\Dev_KelvorNT the way the
  * program does and prints one line per check ("ok: ..." / "FAILED: ...").
  *   kelvornt_client check VERSION   the driver answers, with version VERSION
+ *   kelvornt_client busy            the device cannot be used (another
+ *                                   process holds it): exit status 0
  *   kelvornt_client absent          the device is gone
- * Only requests Wine's kernel-driver host can carry out are sent: no
- * register or port access reaches the hardware (those would end it). */
+ * No register or port access reaches the hardware (in Wine's kernel-driver
+ * host it would end the driver): the ones sent are those the driver refuses
+ * on this processor, which is not one it serves. */
 #include <windows.h>
 
 #include <stdio.h>
@@ -81,13 +84,118 @@ static double UserClockCount(void) {
   return (double)(c1 - c0) * ((double)f.QuadPart / 18.206) / (double)(t1.QuadPart - t0.QuadPart);
 }
 
+static HANDLE OpenDevice(void) {
+  return CreateFileA("\\\\.\\Dev_KelvorNT", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+/* Whether the driver would carry out register or port requests on this
+ * processor: a P6 (GenuineIntel family 6, no extended model or family,
+ * model 0-8, 0Ah, 0Bh) or a Cyrix part. */
+static int ServedHere(void) {
+  DWORD r[4], model;
+  char vendor[13];
+  Cpuid(0, r);
+  memcpy(vendor, &r[1], 4);
+  memcpy(vendor + 4, &r[3], 4);
+  memcpy(vendor + 8, &r[2], 4);
+  vendor[12] = 0;
+  if (strcmp(vendor, "CyrixInstead") == 0) return 1;
+  if (strcmp(vendor, "GenuineIntel") != 0 || r[0] < 1) return 0;
+  Cpuid(1, r);
+  model = (r[0] >> 4) & 0xF;
+  return ((r[0] >> 8) & 0xF) == 6 && (r[0] & 0x0FFF0000u) == 0 &&
+         (model <= 8 || model == 0xA || model == 0xB);
+}
+
+/* One cache transaction: command, way, and the block (address, data). */
+static DWORD Cache(HANDLE dev, DWORD command, DWORD way, DWORD address, DWORD data) {
+  unsigned char in[32], out[8];
+  DWORD n = 0;
+  PutWord(in, 91);
+  PutWord(in + 4, command);
+  PutWord(in + 8, way);
+  PutWord(in + 12, 0);
+  PutWord(in + 16, address);
+  PutWord(in + 20, 0);
+  PutWord(in + 24, data);
+  PutWord(in + 28, data);
+  if (!DeviceIoControl(dev, IOCTL_KELVOR, in, sizeof in, out, sizeof out, &n, NULL)) {
+    return GetLastError();
+  }
+  return 0;
+}
+
+/* A second open while the device is held: NT's I/O manager refuses it, as
+ * the driver does; Wine's server opens the file before the driver is asked,
+ * and the driver then refuses every request on it. Returns the last error
+ * of the refusal (5), or 0 when the device could be used. */
+static DWORD SecondOpen(void) {
+  unsigned char out[16];
+  DWORD e;
+  HANDLE other = OpenDevice();
+  if (other == INVALID_HANDLE_VALUE) return GetLastError();
+  e = Request(other, 1, 0, 0, 0, out, 16, NULL);
+  CloseHandle(other);
+  return e;
+}
+
+/* While this process holds the device, nobody else can use it: not a
+ * second open here, not another process. */
+static void CheckHeld(void) {
+  char self[MAX_PATH], command[MAX_PATH + 16];
+  STARTUPINFOA si;
+  PROCESS_INFORMATION pi;
+  DWORD code = 1, e;
+  e = SecondOpen();
+  Check(e == ERROR_ACCESS_DENIED, "a second open in the same process: access denied", e,
+        ERROR_ACCESS_DENIED);
+  memset(&si, 0, sizeof si);
+  si.cb = sizeof si;
+  if (GetModuleFileNameA(NULL, self, sizeof self) == 0) self[0] = 0;
+  sprintf(command, "\"%s\" busy", self);
+  if (CreateProcessA(self, command, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
+    WaitForSingleObject(pi.hProcess, 60000);
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+  Check(code == 0, "another process cannot use the device while it is held", code, 0);
+}
+
+/* Register, port and cache requests on a processor the driver does not
+ * serve: refused, and the driver answers on. */
+static void CheckRefusedHere(HANDLE dev) {
+  unsigned char out[16];
+  DWORD e;
+  if (ServedHere()) {
+    printf("ok: register and port refusals skipped: the driver serves this processor\n");
+    return;
+  }
+  e = Request(dev, 20, 0x2A, 0, 0, out, 8, NULL);
+  Check(e == 5 || e == 0xC0000096u, "RDMSR 2Ah on this processor refused", e, 5);
+  e = Request(dev, 21, 0x11E, 0, 0, out, 0, NULL);
+  Check(e == 5 || e == 0xC0000096u, "BBL_CR_CTL3 = 0 on this processor refused", e, 5);
+  e = Request(dev, 21, 0x200, 6, 0, out, 0, NULL);
+  Check(e == 5 || e == 0xC0000096u, "an MTRR write refused", e, 5);
+  e = Cache(dev, 0x1F, 0, 0x100000, 0x90909090u);
+  Check(e == 5 || e == 0xC0000096u, "cache transaction 1Fh at 100000h refused", e, 5);
+  e = Cache(dev, 0x02, 0, 0x60, 0);
+  Check(e == 5 || e == 0xC0000096u, "the configuration read on this processor refused", e, 5);
+  e = Request(dev, 10, 0x21, 0, 0, out, 1, NULL);
+  Check(e == 5, "port 21h on a processor with CPUID refused", e, 5);
+  e = Request(dev, 11, 0x21, 0xFF, 0, out, 0, NULL);
+  Check(e == 5, "OUT 21h,FFh refused", e, 5);
+  e = Request(dev, 1, 0, 0, 0, out, 16, NULL);
+  Check(e == 0 && Word(out, 0) == 0x12340001u, "the driver answers after the refusals", e, 0);
+}
+
 static int CheckDriver(DWORD version) {
   unsigned char out[16];
   char what[128];
   DWORD got = 0, e, r[4], i, procs;
   SYSTEM_INFO si;
-  HANDLE dev = CreateFileA("\\\\.\\Dev_KelvorNT", GENERIC_READ | GENERIC_WRITE, 0, NULL,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE dev = OpenDevice();
   Check(dev != INVALID_HANDLE_VALUE, "device \\\\.\\Dev_KelvorNT opens", GetLastError(), 0);
   if (dev == INVALID_HANDLE_VALUE) return 1;
 
@@ -138,16 +246,9 @@ static int CheckDriver(DWORD version) {
   Check(e == 0xC0000026u, "processor beyond the last: unreachable", e, 0xC0000026u);
   e = Request(dev, 22, 0, 0, 0, out, 16, NULL);
   Check(e == 0xC0000026u, "CPUID there: unreachable", e, 0xC0000026u);
-  {
-    /* Another handle keeps its own processor (1). */
-    HANDLE other = CreateFileA("\\\\.\\Dev_KelvorNT", GENERIC_READ | GENERIC_WRITE, 0, NULL,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    e = other == INVALID_HANDLE_VALUE ? GetLastError() : Request(other, 22, 0, 0, 0, out, 16, NULL);
-    Check(e == 0, "CPUID on a second handle: processor 1", e, 0);
-    if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
-  }
   e = Request(dev, 74, 1, 0, 0, out, 0, NULL);
   Check(e == 0, "processor 1 selected again", e, 0);
+  CheckRefusedHere(dev);
 
   {
     const double user = UserClockCount();
@@ -159,6 +260,20 @@ static int CheckDriver(DWORD version) {
     Check(e == 0 && Word(out, 0) > 0.9 * user && Word(out, 0) < 1.1 * user, what, Word(out, 0),
           (unsigned long)user);
   }
+  if (procs > 1) {
+    e = Request(dev, 74, 2, 0, 0, out, 0, NULL);
+    Check(e == 0, "processor 2 selected before the handle closes", e, 0);
+  }
+  CheckHeld();
+  CloseHandle(dev);
+  dev = OpenDevice();
+  Check(dev != INVALID_HANDLE_VALUE, "the device opens again once closed", GetLastError(), 0);
+  if (dev == INVALID_HANDLE_VALUE) return 1;
+  SetThreadAffinityMask(GetCurrentThread(), 1);
+  Cpuid(1, r);
+  e = Request(dev, 22, 1, 0, 0, out, 16, NULL);
+  Check(e == 0 && Word(out, 0) == r[0] && Word(out, 1) == r[1],
+        "a new open starts on processor 1", Word(out, 1), r[1]);
   CloseHandle(dev);
   return failures != 0;
 }
@@ -167,13 +282,15 @@ int main(int argc, char** argv) {
   if (argc == 3 && strcmp(argv[1], "check") == 0) {
     return CheckDriver((DWORD)strtoul(argv[2], NULL, 16));
   }
+  if (argc == 2 && strcmp(argv[1], "busy") == 0) {
+    return SecondOpen() == ERROR_ACCESS_DENIED ? 0 : 1;
+  }
   if (argc == 2 && strcmp(argv[1], "absent") == 0) {
-    HANDLE dev = CreateFileA("\\\\.\\Dev_KelvorNT", GENERIC_READ | GENERIC_WRITE, 0, NULL,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE dev = OpenDevice();
     Check(dev == INVALID_HANDLE_VALUE, "device gone after the service is deleted", 0, 0);
     if (dev != INVALID_HANDLE_VALUE) CloseHandle(dev);
     return failures != 0;
   }
-  fprintf(stderr, "usage: kelvornt_client check VERSION | absent\n");
+  fprintf(stderr, "usage: kelvornt_client check VERSION | busy | absent\n");
   return 2;
 }

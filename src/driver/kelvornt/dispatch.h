@@ -1,8 +1,9 @@
 /* KELVORNT.SYS request handling, free of any kernel header: decodes the
- * 16-byte request block, checks lengths and parameters and carries the
- * request out through a small table of operations. The kernel driver fills
- * the table with the processor instructions and kernel calls; the tests fill
- * it with a simulated machine. Plain C99. */
+ * 16-byte request block, checks lengths and parameters, refuses whatever the
+ * program's own analysis does not send, and carries the rest out through a
+ * small table of operations. The kernel driver fills the table with the
+ * processor instructions and kernel calls; the tests fill it with a
+ * simulated machine. Plain C99. */
 #ifndef KELVORNT_DISPATCH_H
 #define KELVORNT_DISPATCH_H
 
@@ -44,8 +45,9 @@ enum {
 };
 
 /* What the driver does on the hardware. Every operation returns 0 or a
- * last-error value. The processor-bound ones (cpuid, rdmsr, wrmsr,
- * clock_count) run between bind and unbind, on the bound processor. */
+ * last-error value. All but processor_count run between bind and unbind, on
+ * the bound processor, except the port write that puts the interrupt mask
+ * back when a handle closes. */
 typedef struct KvOps {
   void* ctx;
   /* Number of processors; they are numbered 1..count in requests. */
@@ -63,13 +65,55 @@ typedef struct KvOps {
   uint32_t (*clock_count)(void* ctx, uint32_t* cycles);
 } KvOps;
 
+/* Processors whose register values a handle remembers (the program names
+ * processors 1 to 15); a write that must match a value read is refused on a
+ * processor beyond them. */
+#define KV_MAX_CPUS 16
+/* Cache controller registers the analysis writes back as it read them:
+ * BBL_CR_D0..D3, BBL_CR_ADDR, BBL_CR_DECC, BBL_CR_CTL and BBL_CR_CTL3. */
+#define KV_KEPT_MSRS 8
+/* Distinct values remembered of each of them, the latest replacing the
+ * oldest: the analysis reads a register at most three times before it puts
+ * the first value back. */
+#define KV_KEPT_VALUES 4
+
+/* The values a handle has read from one register on one processor. */
+typedef struct KvSeen {
+  uint8_t count; /* values held, at most KV_KEPT_VALUES */
+  uint8_t next;  /* the slot the next new value takes */
+  uint64_t values[KV_KEPT_VALUES];
+} KvSeen;
+
+/* Where a handle stands in the Cyrix identification's port sequence. */
+typedef struct KvPorts {
+  int16_t index;         /* configuration register selected at port 22h; -1: none */
+  uint8_t maskRead;      /* port 21h was read: mask holds the interrupt mask */
+  uint8_t mask;
+  uint8_t mirrorCheck;   /* port 23h at index C0h gave the mask: 21h may be masked */
+  uint8_t maskRaised;    /* port 21h holds FFh from the mirror check */
+  uint8_t board;         /* KV_BOARD_*: what the mirror check found */
+  uint8_t ccr3Read, ccr3; /* CCR3 as read at index C3h */
+  uint8_t ccr4Read, ccr4; /* CCR4 as read at index E8h */
+} KvPorts;
+
+#define KV_BOARD_UNKNOWN 0
+#define KV_BOARD_PLAIN 1  /* ports 22h/23h are not the interrupt controller's */
+#define KV_BOARD_MIRROR 2 /* they are: no configuration register is there */
+
 /* State of one open handle: the processor announced with the processor
- * selection request (1 until then). */
+ * selection request (1 until then), the register values read through it,
+ * and its place in the port sequence. */
 typedef struct KvHandle {
   int cpu;
+  KvPorts ports;
+  KvSeen msrs[KV_MAX_CPUS][KV_KEPT_MSRS];
 } KvHandle;
 
 void KvHandleInit(KvHandle* h);
+
+/* The handle goes away: an interrupt mask that the mirror check raised and
+ * the caller left raised is put back. */
+void KvHandleClose(const KvOps* ops, KvHandle* h);
 
 /* Handles one device control request. `in` holds the 16-byte request block,
  * followed by the 16-byte cache transaction block when there is one; `out`
@@ -79,14 +123,13 @@ uint32_t KvDispatch(const KvOps* ops, KvHandle* h, uint32_t version, uint32_t io
                     const uint8_t* in, uint32_t inLen, uint8_t* out, uint32_t outLen,
                     uint32_t* replyLen);
 
-/* Whether a model-specific register may be read or written: only the ones
- * the program uses on a P6 processor, since a register the processor lacks
- * would fault in the kernel. */
-int KvMsrAllowed(uint32_t reg);
-
-/* Whether a port may be used: the interrupt controller's mask (21h) and the
- * configuration index and data ports 22h/23h. */
-int KvPortAllowed(uint32_t port);
+/* The security descriptor every open of the device is checked against,
+ * self-relative: owner Administrators, group SYSTEM, and a DACL granting all
+ * file access to SYSTEM and to Administrators, to nobody else. Writes it to
+ * `out` and returns its length, KV_OPEN_DESCRIPTOR_SIZE; 0 when `size` is
+ * too small. */
+#define KV_OPEN_DESCRIPTOR_SIZE 100u
+uint32_t KvOpenDescriptor(uint8_t* out, uint32_t size);
 
 /* The NTSTATUS whose Win32 translation (RtlNtStatusToDosError, which
  * DeviceIoControl applies) is the given last-error value. */

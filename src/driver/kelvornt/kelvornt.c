@@ -4,19 +4,35 @@
  * 16-byte cache transaction block when there is one; the output buffer is the
  * reply area. The driver never reads memory at an address a caller names.
  * Decoding and checks are in dispatch.c; this file holds the kernel calls and
- * the processor instructions. */
+ * the processor instructions.
+ *
+ * It serves one open at a time, of Administrators or SYSTEM only: the
+ * program opens it right after starting the service and holds that handle
+ * until it removes the service again. */
 #include <ntddk.h>
 
 #include "dispatch.h"
 
-/* The processor selected on a handle lives in its file object's FsContext,
- * which a device without a file system leaves to the driver. */
-static int HandleCpu(PFILE_OBJECT file) {
-  return file != NULL ? (int)(LONG_PTR)file->FsContext : 1;
+/* The device's state: the one open file object and its handle state, the
+ * lock that makes one request at a time, and the descriptor every open is
+ * checked against. */
+typedef struct KvDevice {
+  KMUTEX lock;
+  PFILE_OBJECT holder; /* NULL while nobody has the device open */
+  KvHandle handle;
+  ULONG descriptor[(KV_OPEN_DESCRIPTOR_SIZE + 3) / 4];
+} KvDevice;
+
+static KvDevice* DeviceState(PDEVICE_OBJECT device) {
+  return (KvDevice*)device->DeviceExtension;
 }
 
-static void SetHandleCpu(PFILE_OBJECT file, int cpu) {
-  if (file != NULL) file->FsContext = (PVOID)(LONG_PTR)cpu;
+static void Lock(KvDevice* d) {
+  KeWaitForSingleObject(&d->lock, Executive, KernelMode, FALSE, NULL);
+}
+
+static void Unlock(KvDevice* d) {
+  KeReleaseMutex(&d->lock, FALSE);
 }
 
 /* --- the operations ------------------------------------------------------ */
@@ -190,19 +206,81 @@ static NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
   return status;
 }
 
+/* Whether the opener may use the device: an access check of its token (the
+ * thread's, or its process's) against the driver's own descriptor, which
+ * admits Administrators and SYSTEM only. The driver checks it itself: the
+ * calls that would give the device object that descriptor
+ * (ZwSetSecurityObject on a handle from ObOpenObjectByPointer, or
+ * IoCreateDeviceSecure from a library mingw-w64 does not have) are not sure
+ * to exist in NT 4.0's kernel, and one missing import keeps a driver from
+ * loading; SeAccessCheck is there from NT 3.1 on, so NT 4.0 gets the same
+ * check as the later systems. Every NT I/O manager hands a create its
+ * security context; Wine's kernel-driver host hands none, and is admitted. */
+static BOOLEAN Admitted(KvDevice* d, PIO_STACK_LOCATION stack, PIRP irp) {
+  PIO_SECURITY_CONTEXT context = stack->Parameters.Create.SecurityContext;
+  GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                             FILE_ALL_ACCESS};
+  ACCESS_MASK granted = 0;
+  PPRIVILEGE_SET privileges = NULL; /* none are used for these rights */
+  NTSTATUS status = STATUS_SUCCESS;
+  BOOLEAN admitted;
+  if (context == NULL || context->AccessState == NULL) return TRUE;
+  admitted = SeAccessCheck((PSECURITY_DESCRIPTOR)d->descriptor,
+                           &context->AccessState->SubjectSecurityContext, FALSE,
+                           FILE_READ_DATA | FILE_WRITE_DATA, 0, &privileges, &mapping,
+                           irp->RequestorMode, &granted, &status);
+  if (privileges != NULL) ExFreePool(privileges);
+  return admitted && NT_SUCCESS(status);
+}
+
+/* An open: the device itself only (no name after it), by an administrator
+ * or the system, while nobody else has it open. The I/O manager keeps a
+ * second open of an exclusive device out already; the driver checks it
+ * again, since not every host does (Wine's server even opens the file
+ * before it asks the driver, so requests check the holder as well). */
 static NTSTATUS NTAPI OnCreate(PDEVICE_OBJECT device, PIRP irp) {
+  KvDevice* d = DeviceState(device);
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  PFILE_OBJECT file = stack->FileObject;
+  NTSTATUS status = STATUS_SUCCESS;
+  if (file == NULL || file->FileName.Length != 0 || file->RelatedFileObject != NULL ||
+      !Admitted(d, stack, irp)) {
+    return Complete(irp, STATUS_ACCESS_DENIED, 0);
+  }
+  Lock(d);
+  if (d->holder != NULL) {
+    status = STATUS_ACCESS_DENIED;
+  } else {
+    d->holder = file;
+    KvHandleInit(&d->handle);
+  }
+  Unlock(d);
+  return Complete(irp, status, 0);
+}
+
+/* The last handle to the file object is closed. */
+static NTSTATUS NTAPI OnCleanup(PDEVICE_OBJECT device, PIRP irp) {
   (void)device;
-  SetHandleCpu(IoGetCurrentIrpStackLocation(irp)->FileObject, 1);
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
-/* The last handle to a file object going away, and the file object itself. */
+/* The file object itself goes: the device is free again, and whatever the
+ * handle left changed that the driver can put back is put back. */
 static NTSTATUS NTAPI OnClose(PDEVICE_OBJECT device, PIRP irp) {
-  (void)device;
+  KvDevice* d = DeviceState(device);
+  PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
+  Lock(d);
+  if (file != NULL && file == d->holder) {
+    KvHandleClose(&kOps, &d->handle);
+    d->holder = NULL;
+  }
+  Unlock(d);
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
+/* One request at a time, and only on the open that holds the device. */
 static NTSTATUS NTAPI OnDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
+  KvDevice* d = DeviceState(device);
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   uint8_t* buffer = (uint8_t*)irp->AssociatedIrp.SystemBuffer;
   ULONG inLen = stack->Parameters.DeviceIoControl.InputBufferLength;
@@ -210,16 +288,18 @@ static NTSTATUS NTAPI OnDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
   uint8_t in[32];
   uint32_t replyLen = 0, e;
   ULONG i;
-  KvHandle h;
-  (void)device;
   /* The reply goes into the same system buffer: take the request first. */
   if (buffer == NULL) inLen = 0;
   if (inLen > sizeof in) inLen = sizeof in;
   for (i = 0; i < inLen; ++i) in[i] = buffer[i];
-  h.cpu = HandleCpu(stack->FileObject);
-  e = KvDispatch(&kOps, &h, KV_VERSION, stack->Parameters.DeviceIoControl.IoControlCode,
-                 inLen != 0 ? in : NULL, inLen, outLen != 0 ? buffer : NULL, outLen, &replyLen);
-  SetHandleCpu(stack->FileObject, h.cpu);
+  Lock(d);
+  if (stack->FileObject == NULL || stack->FileObject != d->holder) {
+    e = KV_ERR_ACCESS_DENIED;
+  } else {
+    e = KvDispatch(&kOps, &d->handle, KV_VERSION, stack->Parameters.DeviceIoControl.IoControlCode,
+                   inLen != 0 ? in : NULL, inLen, outLen != 0 ? buffer : NULL, outLen, &replyLen);
+  }
+  Unlock(d);
   return Complete(irp, (NTSTATUS)KvNtStatus(e), e == 0 ? replyLen : 0);
 }
 
@@ -236,12 +316,22 @@ static VOID NTAPI OnUnload(PDRIVER_OBJECT driver) {
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
   UNICODE_STRING name, link;
   PDEVICE_OBJECT device = NULL;
+  KvDevice* d;
   NTSTATUS status;
   (void)registryPath;
   RtlInitUnicodeString(&name, kDeviceName);
   RtlInitUnicodeString(&link, kLinkName);
-  status = IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
+  /* Exclusive: one open at a time. FILE_DEVICE_SECURE_OPEN makes the I/O
+   * manager check an open of a name below the device like one of the device
+   * (systems older than the flag ignore it); OnCreate refuses those anyway. */
+  status = IoCreateDevice(driver, sizeof(KvDevice), &name, FILE_DEVICE_UNKNOWN,
+                          FILE_DEVICE_SECURE_OPEN, TRUE, &device);
   if (!NT_SUCCESS(status)) return status;
+  d = DeviceState(device);
+  KeInitializeMutex(&d->lock, 0);
+  d->holder = NULL;
+  KvHandleInit(&d->handle);
+  KvOpenDescriptor((uint8_t*)d->descriptor, sizeof d->descriptor);
   status = IoCreateSymbolicLink(&link, &name);
   if (!NT_SUCCESS(status)) {
     IoDeleteDevice(device);
@@ -249,7 +339,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) 
   }
   device->Flags |= DO_BUFFERED_IO;
   driver->MajorFunction[IRP_MJ_CREATE] = OnCreate;
-  driver->MajorFunction[IRP_MJ_CLEANUP] = OnClose;
+  driver->MajorFunction[IRP_MJ_CLEANUP] = OnCleanup;
   driver->MajorFunction[IRP_MJ_CLOSE] = OnClose;
   driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = OnDeviceControl;
   driver->DriverUnload = OnUnload;
