@@ -34,7 +34,7 @@ live_boot() {
       live_prompt_s=$(live_since "$t0")
       printf '%s console=ttyS0,115200\r' "$answer" >"$s.in"
     elif [ -n "$live_prompt_s" ]; then
-      if [ -z "$live_report_s" ] && grep -q '^ CPUID  *: ' "$s.serial"; then
+      if [ -z "$live_report_s" ] && grep -q ' CPUID  *: ' "$s.serial"; then
         live_report_s=$(live_since "$t0")
       fi
       if [ "$live_steps_done" -lt ${#live_steps[@]} ]; then
@@ -57,7 +57,7 @@ live_boot() {
   live_end_s=$(live_since "$t0")
   wait $reader
   rm -f "$s.in" "$s.out"
-  if [ -z "$live_report_s" ] && grep -q '^ CPUID  *: ' "$s.serial"; then
+  if [ -z "$live_report_s" ] && grep -q ' CPUID  *: ' "$s.serial"; then
     live_report_s=$live_end_s
   fi
 }
