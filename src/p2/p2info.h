@@ -27,10 +27,10 @@
 
 #include "cpu/cpuinfo.h"
 #include "report/shortstr.h"
+#include "report/utility.h"
+#include "settings_data.h"
 
 namespace torv {
-
-struct World;
 
 struct TMtrrPair {
   std::uint32_t BaseLo = 0, BaseHi = 0, MaskLo = 0, MaskHi = 0;
@@ -118,19 +118,30 @@ inline bool RegistersRead(const P2State& p) {
   return p.ProbeEnded == ProbeEnd::Complete;
 }
 
+// What the Pentium II analysis sees: the identification's context, its own
+// state, the switches that steer it (it keeps the ECC state it found in
+// Settings::EccWas), the number format of the report and whether the machine
+// has more than one processor.
+struct P2Context : CpuContext {
+  P2State& p2;
+  Settings& settings;
+  const UtilityState& util;
+  const bool& MultiProc;
+};
+
 // The analysis thread's body; returns the exit code.
-std::uint32_t WorkerThread(World& w, std::int32_t arg);
-void LoadTestCase(World& w);
+std::uint32_t WorkerThread(const P2Context& ctx, std::int32_t arg);
+void LoadTestCase(const P2Context& ctx);
 
-bool P2Report(World& w, int proc);
-void Verdict(World& w);  // the closing verdict of P2Report
+bool P2Report(const P2Context& ctx, int proc);
+void Verdict(const P2Context& ctx);  // the closing verdict of P2Report
 
-bool L2EccTest(World& w, bool& ok);
-void P2Details(World& w);
-void L2RegReport(World& w);
+bool L2EccTest(const P2Context& ctx, bool& ok);
+void P2Details(const P2Context& ctx);
+void L2RegReport(const P2Context& ctx);
 
-void MtrrReport(World& w);
-void MtrrLine(World& w, std::uint16_t i, const TMtrrPair& pair);
+void MtrrReport(const P2Context& ctx);
+void MtrrLine(const P2Context& ctx, std::uint16_t i, const TMtrrPair& pair);
 std::string MtrrTypeName(std::uint8_t type);
 
 }  // namespace torv

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "world.h"
+#include "app/world.h"
 #include "driver/loader.h"
 #include "machine/machine.h"
 #include "platform/fake_platform.h"
@@ -39,7 +39,7 @@ struct WinWorld {
   std::uint32_t Load(std::uint8_t kind) {
     std::uint32_t code = 99;
     const bool nt = kind == kOsWinNT;
-    LoadDriver(w, kind, nt ? kNt : kVxd, nt ? 0x0103 : 0x0101, code);
+    LoadDriver(w.ForDriver(), kind, nt ? kNt : kVxd, nt ? 0x0103 : 0x0101, code);
     return code;
   }
   std::vector<std::string> Texts() const {
@@ -156,7 +156,7 @@ TEST(NtLoad, ServiceParametersAndTheSecondAttempt) {
   EXPECT_EQ(t.os.Devices().OpenCount(), 1u);
 
   // The window's end removes the service, closing the device first.
-  DrvUnload(t.w);
+  DrvUnload(t.w.ForDriver());
   EXPECT_TRUE(t.os.Services.empty());
   EXPECT_EQ(t.os.Devices().OpenCount(), 0u);
   EXPECT_EQ(t.os.OpenScHandles, 0);
@@ -266,7 +266,7 @@ TEST_P(VxdLoad, CodeQuestionsAndCopies) {
   }
   // Windows 95/98 has no service.
   EXPECT_TRUE(t.os.ScmLog.empty());
-  DrvUnload(t.w);
+  DrvUnload(t.w.ForDriver());
   EXPECT_EQ(t.os.Devices().OpenCount(), c.Version != 0 ? 1u : 0u);
 }
 
@@ -329,7 +329,7 @@ TEST(DriverPaths, SimulatedMachineNeedsNoDriver) {
     EXPECT_EQ(t.Load(kind), 0u) << int{kind};
     EXPECT_NE(t.w.platform->Devices().Get(t.w.drv.DrvHandle), nullptr);
     EXPECT_TRUE(t.os.Boxes.empty());
-    DrvUnload(t.w);
+    DrvUnload(t.w.ForDriver());
     EXPECT_TRUE(t.os.ScmLog.empty());
     EXPECT_EQ(t.os.OpenScHandles, 0);
   }

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "world.h"
+#include "app/world.h"
 #include "driver/hw.h"
 #include "driver/loader.h"
 #include "machine/access.h"
@@ -520,10 +520,10 @@ void RefusedRead(bool window) {
   w.shell.OsKind = kOsLinux;
   w.machine = MakeAccessClient(Sim("p2-300"), {"/bin/sh", "-c", "exit 126"});
   std::uint32_t code = 1;
-  LoadDriver(w, kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code);
-  DrvSetCpu(w, 1);
+  LoadDriver(w.ForDriver(), kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code);
+  DrvSetCpu(w.ForDriver(), 1);
   std::uint32_t lo = 0, hi = 0;
-  ReadMsr(w, kMsrPowerOn, lo, hi);
+  ReadMsr(w.ForDriver(), kMsrPowerOn, lo, hi);
 }
 
 TEST(AccessClientDeath, ARefusedAuthorisationEndsTheAnalysisLikeADeniedRegister) {

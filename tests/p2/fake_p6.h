@@ -17,7 +17,7 @@
 #include "driver/protocol.h"
 #include "machine/machine.h"
 #include "platform/fake_platform.h"
-#include "world.h"
+#include "app/world.h"
 
 namespace torv::test {
 
@@ -190,7 +190,7 @@ struct ProbeWorld {
   // Opens the device; returns false when the driver layer cannot open it.
   bool Open() {
     platform.Devices().Register("\\\\.\\fakep6", std::make_shared<MachineDevice>(m, 0x0103));
-    return DrvOpen(w, w.shell.OsKind, "\\\\.\\fakep6");
+    return DrvOpen(w.ForDriver(), w.shell.OsKind, "\\\\.\\fakep6");
   }
   TP2Info& Info() { return w.p2.P2Info; }
 };

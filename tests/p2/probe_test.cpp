@@ -29,7 +29,7 @@ class Probe : public ::testing::Test {
     p.m->Writes.clear();
     p.m->Commands.clear();
     p.platform.SleptMs = 0;
-    return WorkerThread(p.w, arg);
+    return WorkerThread(p.w.ForP2(), arg);
   }
   ProbeWorld p;
 };
@@ -273,7 +273,7 @@ TEST_F(Probe, RefusedProcessorReport) {
   ReportInit(p.w.report, box, false, true, true);
   ReportClear(p.w.report);
   EXPECT_EQ(Run(1), kExitNotP6);
-  EXPECT_FALSE(P2Report(p.w, 1));
+  EXPECT_FALSE(P2Report(p.w.ForP2(), 1));
   ASSERT_EQ(box.Items.size(), 4u);
   EXPECT_EQ(box.Items[0], test::Col(" CPUID", ": AuthenticAMD, Typ=0, Family=5, Model=8, Step=12"));
   EXPECT_EQ(box.Items[1].substr(0, 33), test::Col(" Processor Core", ": AMD K6"));
@@ -296,7 +296,7 @@ TEST_F(Probe, CacheAccessFailures) {
     ProbeWorld q;
     ASSERT_TRUE(q.Open());
     q.m->StuckFrom = 3 + 4;  // three transactions of the ECC test, then registers 0..3
-    EXPECT_EQ(WorkerThread(q.w, 1), kExitL2Config);
+    EXPECT_EQ(WorkerThread(q.w.ForP2(), 1), kExitL2Config);
     EXPECT_TRUE(q.w.p2.L2AccessOk);
     EXPECT_FALSE(q.w.p2.L2ReadOk);
     EXPECT_EQ(q.Info().L2Regs, (std::array<std::uint8_t, 9>{0x2A, 0x49, 0x09, 0x03}));
@@ -307,7 +307,7 @@ TEST_F(Probe, CacheAccessFailures) {
     ASSERT_TRUE(q.Open());
     q.w.settings.OptNoL2 = true;
     q.m->StuckFrom = 0;
-    EXPECT_EQ(WorkerThread(q.w, 1), kExitL2Config);
+    EXPECT_EQ(WorkerThread(q.w.ForP2(), 1), kExitL2Config);
   }
 }
 
@@ -335,12 +335,12 @@ class EccTest : public Probe {
  protected:
   void SetUp() override {
     Probe::SetUp();
-    DrvSetCpu(p.w, 1);
+    DrvSetCpu(p.w.ForDriver(), 1);
     p.m->Writes.clear();
   }
   bool Test(bool& ok) {
     ok = true;
-    return L2EccTest(p.w, ok);
+    return L2EccTest(p.w.ForP2(), ok);
   }
 };
 
@@ -405,11 +405,11 @@ TEST_F(EccTest, StuckBusyRestoresBothRegisters) {
     SCOPED_TRACE(c.StuckFrom);
     ProbeWorld q;
     ASSERT_TRUE(q.Open());
-    DrvSetCpu(q.w, 1);
+    DrvSetCpu(q.w.ForDriver(), 1);
     q.m->StuckFrom = c.StuckFrom;
     q.w.p2.EccReadBack = 0x1234;
     bool ok = true;
-    EXPECT_FALSE(L2EccTest(q.w, ok));
+    EXPECT_FALSE(L2EccTest(q.w.ForP2(), ok));
     EXPECT_FALSE(ok);
     EXPECT_EQ(q.w.p2.EccReadBack, 0x1234u);  // no read-back happened
     EXPECT_EQ(q.m->Msr[kMsrBblCtl3], kCtl3);
@@ -456,14 +456,14 @@ TEST(EccTestRegisterFailure, BothRegistersBackAsFoundBeforeTheEnd) {
     World w(platform);
     auto m = std::make_shared<test::FakeP6>();
     platform.Devices().Register("\\\\.\\fakep6", std::make_shared<MachineDevice>(m, 0x0103));
-    ASSERT_TRUE(DrvOpen(w, w.shell.OsKind, "\\\\.\\fakep6"));
-    DrvSetCpu(w, 1);
+    ASSERT_TRUE(DrvOpen(w.ForDriver(), w.shell.OsKind, "\\\\.\\fakep6"));
+    DrvSetCpu(w.ForDriver(), 1);
     if (c.FailReadReg != 0) m->FailRead = {c.FailReadReg};
     if (c.FailWriteReg != 0) m->FailWriteAt[c.FailWriteReg] = c.FailWriteNo;
     bool ok = true;
     int exit = -1;
     try {
-      L2EccTest(w, ok);
+      L2EccTest(w.ForP2(), ok);
     } catch (const ProcessEnd& e) {
       exit = e.Code;
     }
@@ -505,7 +505,7 @@ TEST_F(Probe, NewerProcessorsAreRefusedWithoutTouchingARegister) {
     EXPECT_EQ(Run(1), kExitNotP6);
     EXPECT_TRUE(p.m->Reads.empty());
     EXPECT_TRUE(p.m->Writes.empty());
-    EXPECT_FALSE(P2Report(p.w, 1));
+    EXPECT_FALSE(P2Report(p.w.ForP2(), 1));
     ASSERT_EQ(box.Items.size(), 4u);
     EXPECT_EQ(box.Items[1], test::Col(" Processor Core", std::string(": ") + c.Name));
     EXPECT_EQ(box.Items[3], " error no Pentium II=> Break");
@@ -526,7 +526,7 @@ TEST_F(ProbeDeathTest, FailingRegisterReadEndsTheProgramWith8) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   for (std::uint32_t reg : {kMsrPowerOn, kMsrBblCtl3, kMsrMtrrCap}) {
     p.m->FailRead = {reg};
-    EXPECT_EXIT(WorkerThread(p.w, 1), ::testing::ExitedWithCode(8), "") << reg;
+    EXPECT_EXIT(WorkerThread(p.w.ForP2(), 1), ::testing::ExitedWithCode(8), "") << reg;
   }
 }
 
