@@ -1,6 +1,27 @@
 // The Pentium II analysis: register probe, report, verdict, cache details and
 // the memory type range listing.
 //
+// Who owns what, bottom up. Each layer includes only its own headers and those
+// below it; the application's World owns every state struct and hands each
+// layer a context of references to the part it may see:
+//   report    ReportState (report screen, language), UtilityState (number
+//             format); its functions take those structs themselves.
+//   platform  the system's services behind Platform; no program state.
+//   driver    DriverState (the open driver), HwState (register requests, the
+//             clock, a fatal end). Its functions take a DriverContext: the
+//             Platform, both states, the ReportState that takes the /LOG
+//             trace, the /LOG and driver-debug (/DEB) switches, the
+//             system's kind and the back-end (World::machine).
+//   machine   the back-ends behind the driver protocol; they keep their own
+//             state and never see a context.
+//   cpu       CpuState (the identification record and what it read). Its
+//             functions take a CpuContext: a DriverContext plus CpuState.
+//   p2        P2State (below). Its functions take a P2Context: a CpuContext
+//             plus P2State, the Settings (the analysis writes EccWas), the
+//             UtilityState and whether the machine has several processors.
+//   app       World (app/world.h): all of the above, the switches and the
+//             window's state; ForDriver, ForCpu and ForP2 build the contexts.
+//
 // The flow, one way:
 //   probe   (probe.cpp, ecctest.cpp)  the worker thread reads CPUID, the clock
 //           and the registers through the driver protocol into the record,
