@@ -19,8 +19,8 @@
 //   p2        P2State (below). Its functions take a P2Context: a CpuContext
 //             plus P2State, the Settings (the analysis writes EccWas), the
 //             UtilityState and whether the machine has several processors.
-//   app       World (app/world.h): all of the above, the switches and the
-//             window's state; ForDriver, ForCpu and ForP2 build the contexts.
+//   app       World: all of the above, the switches and the window's
+//             state; ForDriver, ForCpu and ForP2 build the contexts.
 //
 // The flow, one way:
 //   probe   (probe.cpp, ecctest.cpp)  the worker thread reads CPUID, the clock
