@@ -3,6 +3,7 @@
 #include "app/dump.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -28,8 +29,11 @@ std::string Slurp(const fs::path& p) {
   return s.str();
 }
 
+// A file of this test process's own: each test runs as a process of its own,
+// several at a time, and they share the temporary folder.
 fs::path TestFile(const std::string& name) {
-  return fs::path(::testing::TempDir()) / ("torv-dump-" + name);
+  return fs::path(::testing::TempDir()) /
+         ("torv-dump-" + std::to_string(getpid()) + "-" + name);
 }
 
 struct Outcome {
