@@ -5,8 +5,11 @@
 torv_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 torv_packages=(cmake ninja-build g++ libgtest-dev libfltk1.3-dev)
+# README's Install section: cpack's Debian package needs file and
+# dpkg-shlibdeps (without it the package would have no dependencies).
+torv_packages+=(file dpkg-dev)
 if [ "${TORV_TEST_PACKAGES:-0}" = 1 ]; then
-  torv_packages+=(clang libclang-rt-14-dev xvfb xauth xdotool imagemagick)
+  torv_packages+=(clang libclang-rt-14-dev xvfb xauth xdotool imagemagick x11-utils)
   # Installation and package test: icons, validators, manual page, lintian.
   torv_packages+=(librsvg2-bin desktop-file-utils appstream groff man-db lintian dpkg-dev file)
   # The Pentium II build and the emulated Pentium II it runs on.
