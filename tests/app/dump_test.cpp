@@ -28,8 +28,12 @@ std::string Slurp(const fs::path& p) {
   return s.str();
 }
 
+// A file of the running test: the suite runs its tests as processes side by
+// side, which must not share their captured output or profiles.
 fs::path TestFile(const std::string& name) {
-  return fs::path(::testing::TempDir()) / ("torv-dump-" + name);
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::string owner = test != nullptr ? std::string(test->name()) + "-" : "";
+  return fs::path(::testing::TempDir()) / ("torv-dump-" + owner + name);
 }
 
 struct Outcome {
