@@ -48,6 +48,7 @@ install(TARGETS kelvornt RUNTIME DESTINATION .)
 if(TORV_TESTS)
   add_executable(kelvornt_client ${CMAKE_SOURCE_DIR}/tests/windows/kelvornt_client.c)
   set_target_properties(kelvornt_client PROPERTIES C_STANDARD 99 C_EXTENSIONS ON)
+  target_link_libraries(kelvornt_client PRIVATE advapi32)
 endif()
 
 # The window's test driver: presses the buttons of a running torvacin.exe and

@@ -5,12 +5,18 @@
 torv_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 torv_packages=(cmake ninja-build g++ libgtest-dev libfltk1.3-dev)
+# README's Install section: cpack's Debian package needs file and
+# dpkg-shlibdeps (without it the package would have no dependencies).
+torv_packages+=(file dpkg-dev)
 if [ "${TORV_TEST_PACKAGES:-0}" = 1 ]; then
-  torv_packages+=(clang libclang-rt-14-dev xvfb xauth xdotool imagemagick)
+  torv_packages+=(clang libclang-rt-14-dev xvfb xauth xdotool imagemagick x11-utils)
   # Installation and package test: icons, validators, manual page, lintian.
   torv_packages+=(librsvg2-bin desktop-file-utils appstream groff man-db lintian dpkg-dev file)
   # The Pentium II build and the emulated Pentium II it runs on.
   torv_packages+=(g++-multilib qemu-system-x86 cpio file binutils)
+  # Torvacin Live: its kernel from Debian's source, the boot loader, the ISO
+  # image, and the FAT floppies and sticks its test reads.
+  torv_packages+=(linux-source-6.1 bc bison flex xz-utils isolinux syslinux-common xorriso dosfstools mtools)
   # The Windows program (i686, win32 thread model) and its driver, and the
   # x86-64 build of the same sources with the test suites that 64-bit Wine
   # runs; GoogleTest's sources are built with the cross compiler.

@@ -1,7 +1,13 @@
 // The window's picture: a processor in a ceramic pin-grid package, drawn with
-// FLTK's primitives into a 100 x 79 area at the picture's top-left corner.
+// FLTK's primitives into a 100 x 79 area at the picture's top-left corner;
+// drawn once more off the screen, it is the windows' icon.
 #include <FL/Fl_Box.H>
+#include <FL/Fl_Device.H>
+#include <FL/Fl_Image_Surface.H>
 #include <FL/fl_draw.H>
+
+#include <cstring>
+#include <memory>
 
 #include "app/fltk_view.h"
 
@@ -62,6 +68,39 @@ class ProcessorPicture : public Fl_Box {
 
 Fl_Widget* MakeProcessorPicture(int x, int y, int w, int h) {
   return new ProcessorPicture(x, y, w, h);
+}
+
+std::unique_ptr<Fl_RGB_Image> MakeProcessorIcon() {
+  // The picture, drawn centred into a square on a key colour that then
+  // becomes transparent.
+  constexpr int kSize = 100;
+  constexpr unsigned char kKey[3] = {255, 0, 255};
+  std::unique_ptr<Fl_RGB_Image> drawn;
+  {
+    Fl_Image_Surface surface(kSize, kSize);
+    surface.set_current();
+    fl_color(fl_rgb_color(kKey[0], kKey[1], kKey[2]));
+    fl_rectf(0, 0, kSize, kSize);
+    ProcessorPicture picture(0, 0, 100, 79);
+    surface.draw(&picture, 0, (kSize - 79) / 2);
+    drawn.reset(surface.image());
+    Fl_Display_Device::display_device()->set_current();
+  }
+  if (!drawn || drawn->d() < 3 || drawn->w() != kSize || drawn->h() != kSize) return nullptr;
+  const int stride = drawn->ld() != 0 ? drawn->ld() : kSize * drawn->d();
+  const auto* from = reinterpret_cast<const unsigned char*>(drawn->data()[0]);
+  auto* rgba = new unsigned char[kSize * kSize * 4];
+  for (int y = 0; y < kSize; ++y) {
+    for (int x = 0; x < kSize; ++x) {
+      const unsigned char* px = from + y * stride + x * drawn->d();
+      unsigned char* to = rgba + (y * kSize + x) * 4;
+      std::memcpy(to, px, 3);
+      to[3] = std::memcmp(px, kKey, 3) == 0 ? 0 : 255;
+    }
+  }
+  auto icon = std::make_unique<Fl_RGB_Image>(rgba, kSize, kSize, 4);
+  icon->alloc_array = 1;  // the image frees its pixels
+  return icon;
 }
 
 }  // namespace torv

@@ -7,6 +7,7 @@
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Input.H>
 #include <FL/Fl_Native_File_Chooser.H>
+#include <FL/Fl_RGB_Image.H>
 #include <FL/Fl_Return_Button.H>
 #include <FL/Fl_Window.H>
 #include <unistd.h>
@@ -95,6 +96,12 @@ class FltkView : public FormView {
   int WindowHeight() override { return window_->h(); }
   int WindowWidth() override { return window_->w(); }
   void Close() override { window_->hide(); }
+  void SetStatus(std::string_view text) override {
+    status_->copy_label(Cp1252ToUtf8(text).c_str());
+    // A long line is cut at the window's edge; the tooltip holds it whole.
+    status_->copy_tooltip(status_->label());
+    status_->redraw();
+  }
 
   // Events from the widgets.
   // True when the key was the one that opens the switch field.
@@ -108,6 +115,7 @@ class FltkView : public FormView {
     if (form_ != nullptr) form_->OnEditKey(key, shift);
   }
   void Resized() {
+    PlaceStatus();
     if (form_ != nullptr) form_->setPositions();
   }
   TForm1* Form() { return form_; }
@@ -115,11 +123,18 @@ class FltkView : public FormView {
  private:
   Fl_Widget* Widget(Ctl c) { return widgets_[static_cast<std::size_t>(c)]; }
   Fl_Button* AddButton(Ctl c, const char* label, int x, int y, int w, int h);
+  // The status line: under the lower button row, from the "ok" button's left
+  // edge to the window's right edge.
+  void PlaceStatus() {
+    const int left = 264;
+    status_->resize(left, window_->h() - 30, window_->w() - left - 8, 20);
+  }
 
   TForm1* form_ = nullptr;
   std::unique_ptr<MainWindow> window_;
   Fl_Browser* list_ = nullptr;
   SwitchField* edit_ = nullptr;
+  Fl_Box* status_ = nullptr;
   std::array<Fl_Widget*, kControlCount> widgets_{};
 };
 
@@ -181,6 +196,12 @@ FltkView::FltkView() : window_(std::make_unique<MainWindow>(*this, kFormWidth, k
   edit_->textsize(12);
   edit_->hide();
   widgets_[static_cast<std::size_t>(Ctl::Edit1)] = edit_;
+
+  status_ = new Fl_Box(0, 0, 0, 0);
+  status_->box(FL_NO_BOX);
+  status_->labelsize(12);
+  status_->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
+  PlaceStatus();
   window_->end();
 
   // Resizable, with the layout done by the form on every change of size.
@@ -226,6 +247,14 @@ void FltkView::Repaint() {
   for (const std::string& line : form_->ListBox1.Items) {
     list_->add(
         ("@." + (line.empty() ? std::string(" ") : Cp1252ToUtf8(VisibleText(line)))).c_str());
+  }
+  // The note on the report, after a blank line and in another colour: it is
+  // not part of the report.
+  if (!form_->Note().empty()) {
+    list_->add(" ");
+    for (const std::string& line : form_->Note()) {
+      list_->add(("@C" + std::to_string(FL_DARK_BLUE) + "@. " + line).c_str());
+    }
   }
   list_->redraw();
 }
@@ -285,6 +314,7 @@ class FltkBoxPresenter : public BoxPresenter {
 bool RunSaveDialog(std::string& name) {
   Fl_Native_File_Chooser chooser;
   chooser.type(Fl_Native_File_Chooser::BROWSE_SAVE_FILE);
+  chooser.title("Save report");
   // The name is offered in the current folder, where /SAVE writes it too.
   char cwd[4096];
   if (getcwd(cwd, sizeof cwd) != nullptr) chooser.directory(cwd);
@@ -301,6 +331,12 @@ bool RunSaveDialog(std::string& name) {
 }  // namespace
 
 int RunWindow(World& w, LinuxPlatform& platform, const std::vector<std::string>& args) {
+  // Every window of the program (the main window, its boxes, the file
+  // chooser) carries the class of the desktop entry's StartupWMClass and the
+  // program's icon, so that a taskbar groups it under the entry.
+  Fl_Window::default_xclass("torvacin");
+  const std::unique_ptr<Fl_RGB_Image> icon = MakeProcessorIcon();
+  if (icon) Fl_Window::default_icon(icon.get());
   FltkBoxPresenter boxes;
   platform.SetPresenter(&boxes);
   platform.SetSaveDialog(RunSaveDialog);

@@ -3,9 +3,11 @@
 // (True, False) that clash with names of the message records.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
+class Fl_RGB_Image;
 class Fl_Widget;
 
 namespace torv {
@@ -22,5 +24,9 @@ int RunWindow(World& w, LinuxPlatform& platform, const std::vector<std::string>&
 
 // The picture of the window: a processor in its package, 100 x 79 pixels.
 Fl_Widget* MakeProcessorPicture(int x, int y, int w, int h);
+
+// The same picture as the windows' icon: 100 x 100 pixels with a transparent
+// surround. Needs the display; null when it could not be drawn.
+std::unique_ptr<Fl_RGB_Image> MakeProcessorIcon();
 
 }  // namespace torv

@@ -87,6 +87,36 @@ std::string ShownName(const std::string& name) {
 const char* const kEccWarning =
     "warning: ECC is set to enable, but is not detected => Crash if ECC is not present";
 
+// What the report of a processor outside the Pentium Pro / Pentium II family
+// holds, for a first run on a recent PC, whose report ends in a refusal. A
+// processor without a time-stamp counter (or without CPUID) has no clock
+// measured either.
+std::vector<std::string> NoRegisterAnalysisNote(bool clockShown) {
+  return {
+      "This processor gets no register analysis, which is for the Pentium Pro and",
+      std::string("Pentium II family (Celeron and Xeon included); its identification") +
+          (clockShown ? " and clock" : ""),
+      std::string(clockShown ? "are" : "is") +
+          " shown above. A full analysis on a simulated machine: torvacin /SIM=p2-450",
+  };
+}
+
+// A file name as given, or in `folder` when it is relative, in the system's
+// own path form.
+std::string PathInFolder(const std::string& folder, const std::string& name) {
+  const bool absolute = !name.empty() && (name.front() == '/' || name.front() == '\\' ||
+                                          (name.size() > 1 && name[1] == ':'));
+  if (absolute || folder.empty()) return name;
+  const char separator = folder.find('\\') != std::string::npos ? '\\' : '/';
+  return folder.back() == separator ? folder + name : folder + separator + name;
+}
+
+// "saved 2 reports to PATH".
+std::string SavedText(int reports, const std::string& path) {
+  return "saved " + std::to_string(reports) + (reports == 1 ? " report" : " reports") + " to " +
+         path;
+}
+
 }  // namespace
 
 AnalysisSteps DefaultAnalysisSteps() {
@@ -209,6 +239,14 @@ void TForm1::RunTest() {
   }
   if (w_.settings.OptSave) {
     const bool saved = Saveto(kLogFileName);
+    // An unattended save says where it went, on the error stream, which
+    // stays free of the report.
+    if (saved) {
+      w_.platform->ErrorLine(
+          "torvacin: " +
+          SavedText(WindowProcs(),
+                    VisibleText(PathInFolder(w_.platform->CurrentDirectory(), kLogFileName))));
+    }
     EndProgram(!saved ? kExitFailure : Incomplete ? kExitIncomplete : 0);
     return;
   }
@@ -217,6 +255,13 @@ void TForm1::RunTest() {
     return;
   }
   SetEnabled(Ctl::sDetails, TestProc(1));
+  // The first report on a processor outside the family ends in a refusal,
+  // which looks like a failure: once, the note says what the report holds.
+  if (!started_ && (lastExit_ == kExitNotP6 || lastExit_ == kExitNoCpuid)) {
+    note_ = NoRegisterAnalysisNote(lastExit_ == kExitNotP6);
+    view_.Repaint();
+  }
+  started_ = true;
   // Buttons of processors that do not exist; nothing enables them again.
   for (int p = 2; p <= kMaxWindowProcs; ++p) {
     if (p > w_.shell.ProcessorCount) SetEnabled(kProcButtons[p - 1], false);
@@ -225,6 +270,7 @@ void TForm1::RunTest() {
 
 bool TForm1::TestProc(std::int32_t arg) {
   ReportClear(w_.report);
+  note_.clear();
   const int proc = arg & 31;
   std::uint32_t exitCode = 0;
   bool repeated = false;
@@ -234,6 +280,7 @@ bool TForm1::TestProc(std::int32_t arg) {
     const int bindTo = bindsHost_ ? proc : 0;
     const bool ran = w_.platform->RunBoundThread(
         bindTo, [&] { return steps_.Worker(w_, arg); }, exitCode);
+    lastExit_ = ran ? exitCode : kExitFinished;
     // A register failure ended the worker: shown here, then the end.
     EndFatally(w_.ForDriver());
     if (!ran) {
@@ -416,7 +463,12 @@ void TForm1::saveClick() {
       showWarning("The file " + ShownName(name) + " exists already. Replace it?") != kIdOk) {
     return;
   }
-  Saveto(name);
+  view_.SetStatus("");
+  if (Saveto(name)) {
+    std::string shown = SavedText(WindowProcs(), ShownName(name));
+    shown[0] = 'S';
+    view_.SetStatus(shown);
+  }
 }
 
 void TForm1::EndProgram(int code) {

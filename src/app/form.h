@@ -71,6 +71,9 @@ class FormView {
   virtual int WindowWidth() { return kFormWidth; }
   // Ends the window's message loop (the program ends afterwards).
   virtual void Close() = 0;
+  // A line under the buttons that says what the last action did ("Saved 2
+  // reports to ..."); not part of the report. A view without one ignores it.
+  virtual void SetStatus(std::string_view) {}
 };
 
 // The analysis steps a run is built from; tests may replace them to drive
@@ -117,7 +120,7 @@ class TForm1 {
   // as it was.
   bool Saveto(std::string_view fileName);
   // Asks for a file name, which is used whole; an existing file is replaced
-  // only after "OK".
+  // only after "OK". A save that worked says so in the status line.
   void saveClick();
   // A press of button `c`: the handler above that belongs to it; the switch
   // field and the list box have none.
@@ -125,6 +128,12 @@ class TForm1 {
 
   const ControlState& Control(Ctl c) const { return controls_[static_cast<int>(c)]; }
   const std::string& Caption() const { return caption_; }
+  // Lines about the report, outside it: after the start-up's analysis of a
+  // processor that gets no register analysis, what the report holds and how
+  // to see a full analysis. The window shows them below the report's lines,
+  // console mode on standard error after the report; they are never saved,
+  // and the next analysis clears them. Empty when there is nothing to say.
+  const std::vector<std::string>& Note() const { return note_; }
 
   ListBox ListBox1;
   // The file system calls of saving (tests make one of them fail).
@@ -153,6 +162,11 @@ class TForm1 {
   std::string caption_;
   bool bindsHost_ = true;
   bool destroyed_ = false;
+  // The exit code of the last analysis's worker.
+  std::uint32_t lastExit_ = 0;
+  // Whether the start-up's analysis has run (the note is shown once).
+  bool started_ = false;
+  std::vector<std::string> note_;
 };
 
 // A view without a window, for console mode: it keeps the caption and

@@ -154,9 +154,16 @@ int RunConsole(World& w, const std::vector<std::string>& args, ConsoleOutput& ou
     }
   }
   form.formDestroy();
-  return out.Finish(form.Ended ? form.ExitCode
-                              : (form.Incomplete ? kExitIncomplete : 0),
-                    err);
+  const int status =
+      out.Finish(form.Ended ? form.ExitCode : (form.Incomplete ? kExitIncomplete : 0), err);
+  // The note about the report, after it and apart from it: one line.
+  if (!form.Ended && !form.Note().empty()) {
+    std::string note = "torvacin:";
+    for (const std::string& line : form.Note()) note += " " + line;
+    std::fprintf(err, "%s\n", note.c_str());
+    std::fflush(err);
+  }
+  return status;
 }
 
 }  // namespace torv

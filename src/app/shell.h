@@ -60,7 +60,8 @@ void NameIgnoredSwitches(const std::vector<std::string>& args, std::FILE* err);
 // Start-up without a window: the analysis of processor 1 (or the /SAVE and
 // /Q runs), then its report lines on `out` in UTF-8, control bytes shown as
 // "?". Each ignored argument that starts with "/" or "-" is named on `err`
-// first. Returns the exit status.
+// first; the form's note on the report (a processor without register
+// analysis) follows it there in one line. Returns the exit status.
 int RunConsole(World& w, const std::vector<std::string>& args, std::FILE* out);
 int RunConsole(World& w, const std::vector<std::string>& args, ConsoleOutput& out, std::FILE* err);
 

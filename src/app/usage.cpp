@@ -96,6 +96,13 @@ constexpr std::string_view kRest =
     "  128+n  signal n came while the cache controller was changed; its registers\n"
     "     were put back first (SIGINT 130, SIGTERM 143)\n";
 
+constexpr std::string_view kLicenceLines =
+    "Copyright (C) 2026 The Torvacin developers\n"
+    "License GPL-2.0-or-later: GNU GPL version 2 or later\n"
+    "<https://www.gnu.org/licenses/old-licenses/gpl-2.0.html>.\n"
+    "This is free software: you are free to change and redistribute it.\n"
+    "There is NO WARRANTY, to the extent permitted by law.\n";
+
 }  // namespace
 
 std::span<const KnownSwitch> KnownSwitches() {
@@ -155,6 +162,7 @@ std::string VersionText() {
   std::string text = "torvacin ";
   text += kVersion;
   text += '\n';
+  text += kLicenceLines;
   return text;
 }
 

@@ -38,7 +38,8 @@ inline constexpr std::string_view kVersion = "1.6";
 // encoding, the exit statuses. Plain ASCII lines ended by "\n".
 std::string UsageText();
 
-// "torvacin 1.6" and a line end.
+// "torvacin 1.6", then the copyright, the licence (GPL-2.0-or-later) and
+// the absence of warranty; each line ended by "\n".
 std::string VersionText();
 
 }  // namespace torv

@@ -272,6 +272,11 @@ LRESULT Win32View::Handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         DestroyWindow(hwnd);
       }
       return 0;
+    case WM_ENDSESSION:
+      // The session ends (logging off, shutting down) and the system ends
+      // the program after this message: the driver's service goes now.
+      if (wp != FALSE && form_ != nullptr) form_->formDestroy();
+      return 0;
     case WM_DESTROY:
       window_ = nullptr;
       controls_.fill(nullptr);

@@ -158,6 +158,13 @@ bool IsCyrix(const CpuContext& ctx) {
 }
 
 bool IdentifyCyrix(const CpuContext& ctx) {
+  // The port requests that follow are this identification's.
+  if (ctx.machine) {
+    SequencePlan plan;
+    plan.Kind = SequenceKind::CyrixIdentification;
+    plan.Cpu = ctx.hw.CurrentCpu;
+    ctx.machine->Expect(plan);
+  }
   TCpuInfo& ci = ctx.cpu.CpuInfo;
   const bool knownCyrix =
       ci.CpuidOk && (ci.VendorCode == kVendorIbm || ci.VendorCode == kVendorCyrix);

@@ -41,6 +41,8 @@ struct DriverContext {
 // other analysis of this computer's registers out until the scope ends. While
 // another analysis holds it, one line on the error stream says so and the
 // session waits; after kLockWaitMs the program ends with kExitLockTimeout.
+// The caller announces the analysis to the back-end (Machine::Expect) before
+// the session begins.
 class RegisterSession {
  public:
   explicit RegisterSession(const DriverContext& ctx);

@@ -54,9 +54,12 @@ void ReportFatal(const DriverContext& ctx, const char* action, std::uint32_t reg
   }
 }
 
-// The one place where the program ends abruptly. In the window the user may
-// see no terminal: the reason in a box first.
+// The one place where the program ends abruptly. The driver's service goes
+// first (Windows NT), as at every end: the box may stay open for as long as
+// the user leaves it. In the window the user may see no terminal: the reason
+// in a box.
 [[noreturn]] void ShowAndEnd(const DriverContext& ctx, int code) {
+  DrvUnload(ctx);
   if (ctx.platform.BoxesInWindow() && !ctx.hw.FatalText.empty()) {
     ctx.platform.MessageBox("Error", ctx.hw.FatalText, BoxButtons::Ok);
   }

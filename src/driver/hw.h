@@ -130,7 +130,8 @@ inline constexpr int kExitMsrRead = 8;
 // failed register access, a signal after the restore, the lock's timeout. On
 // an analysis thread the code is kept and the thread ends (its stack
 // unwinds, so that what it holds is released); the main thread then ends the
-// program in EndFatally. On the main thread the program ends here, after an
+// program in EndFatally. On the main thread the program ends here: the
+// driver unloaded (DrvUnload: on Windows NT its service removed), then an
 // "Error" box with HwState::FatalText in the window (none when it is empty).
 [[noreturn]] void AbruptEnd(const DriverContext& ctx, int code);
 // Called by the main thread after an analysis thread has ended: a register

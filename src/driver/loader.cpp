@@ -132,6 +132,14 @@ void LoadWin98(const DriverContext& ctx, const Preparation& p, std::uint32_t req
   }
 }
 
+// Whether this user may install and remove services: an administrator.
+bool MayControlServices(Platform& os) {
+  const std::uintptr_t scm = os.OpenSCManager(kScManagerAllAccess);
+  if (scm == 0) return os.LastError() != kErrorAccessDenied;
+  os.CloseServiceHandle(scm);
+  return true;
+}
+
 void LoadWinNT(const DriverContext& ctx, const Preparation& p, std::uint32_t requiredVersion,
                std::uint32_t& errorCode) {
   const std::string& name = ctx.drv.DrvFileName;
@@ -165,13 +173,17 @@ void LoadWinNT(const DriverContext& ctx, const Preparation& p, std::uint32_t req
     workPresent = false;
   }
   std::uint32_t failure = 0;
-  if (InstallDriverNT(ctx, "", requiredVersion, failure) == kNtInstalled) return;
+  std::uint32_t res = InstallDriverNT(ctx, "", requiredVersion, failure);
+  if (res == kNtInstalled) return;
   constexpr std::uint32_t kNoCandidate = 1;
-  std::uint32_t res = kNoCandidate;
+  if (res != kNtRefused) res = kNoCandidate;
   // A candidate whose driver is too old passes on to the next one; a failure
-  // to install or to open ends the search.
+  // to install or to open ends the search, and so does a running driver that
+  // another program holds: its service is that program's.
   const auto next = [&] { return res == kNoCandidate || res == kNtTooOld; };
-  if (workPresent && !p.OnNetwork) res = InstallDriverNT(ctx, p.WorkFile.Path, requiredVersion, failure);
+  if (next() && workPresent && !p.OnNetwork) {
+    res = InstallDriverNT(ctx, p.WorkFile.Path, requiredVersion, failure);
+  }
   if (next() && sysPresent) res = InstallDriverNT(ctx, p.SysFile.Path, requiredVersion, failure);
   if (next() && p.WinFile.Present()) {
     res = InstallDriverNT(ctx, p.WinFile.Path, requiredVersion, failure);
@@ -187,6 +199,9 @@ void LoadWinNT(const DriverContext& ctx, const Preparation& p, std::uint32_t req
       break;
     case kNtOpenFailed:
       errorCode = kDrvErrOpening;
+      break;
+    case kNtRefused:
+      errorCode = MayControlServices(ctx.platform) ? kDrvErrInUse : kDrvErrPermission;
       break;
     default:
       // The service could not be installed. Any reason but the two known
@@ -329,6 +344,10 @@ bool InstallService(const DriverContext& ctx, std::string_view serviceName, std:
   const std::uintptr_t created = os.CreateService(scm, config);
   if (created != 0) {
     os.CloseServiceHandle(created);
+    // From here every end of the program removes the service: its own
+    // (DrvUnload), and one that the system brings about (a console control
+    // event), for which the platform keeps this.
+    os.SetEndCleanup([&os, name = config.Name] { RemoveService(os, name); });
   } else {
     failure = os.LastError();
   }
@@ -353,8 +372,7 @@ bool InstallService(const DriverContext& ctx, std::string_view serviceName, std:
   return result;
 }
 
-bool RemoveService(const DriverContext& ctx, std::string_view serviceName) {
-  Platform& os = ctx.platform;
+bool RemoveService(Platform& os, std::string_view serviceName) {
   const std::uintptr_t scm = os.OpenSCManager(kScManagerAllAccess);
   if (scm == 0) return false;
   bool result = false;
@@ -378,12 +396,19 @@ std::uint32_t InstallDriverNT(const DriverContext& ctx, std::string_view binaryP
   } else if (DrvOpen(ctx, kOsWinNT, kNtDevice)) {
     if (ctx.drv.DrvVersion < requiredVersion) code = kNtTooOld;
   } else {
-    code = kNtOpenFailed;
+    code = ctx.drv.DrvRefused ? kNtRefused : kNtOpenFailed;
   }
-  // A refused driver leaves neither an open device nor a service behind.
+  // A refused driver leaves neither an open device nor a service behind;
+  // a driver that another program holds keeps its service. The driver in
+  // use is removed at every end, also when it was running already.
+  Platform& os = ctx.platform;
   if (code != kNtInstalled) {
     CloseDevice(ctx);
-    RemoveService(ctx, kNtServiceName);
+    if (code != kNtRefused) RemoveService(os, kNtServiceName);
+    os.SetEndCleanup(nullptr);
+  } else {
+    ctx.drv.NtServiceOwned = true;
+    os.SetEndCleanup([&os] { RemoveService(os, kNtServiceName); });
   }
   return code;
 }
@@ -422,10 +447,14 @@ std::string DrvErrorText(const DriverContext& ctx, std::uint32_t code) {
 // service would stay behind marked for deletion, refusing the next start.
 // Elsewhere nothing is done: the Windows 95/98 driver goes when its handle
 // closes at the end, and on Linux nothing runs outside the program.
+// Only the program's own service goes: a second instance that found the
+// driver held by another leaves that one's service running.
 void DrvUnload(const DriverContext& ctx) {
   if (ctx.OsKind != kOsWinNT || ctx.machine) return;
   CloseDevice(ctx);
-  RemoveService(ctx, kNtServiceName);
+  if (ctx.drv.NtServiceOwned) RemoveService(ctx.platform, kNtServiceName);
+  ctx.drv.NtServiceOwned = false;
+  ctx.platform.SetEndCleanup(nullptr);
 }
 
 }  // namespace torv

@@ -12,6 +12,7 @@ namespace torv {
 struct DriverContext;
 class Device;
 class Machine;
+class Platform;
 class RegisterLock;
 
 // Error codes of LoadDriver.
@@ -38,6 +39,10 @@ enum : std::uint32_t {
   kNtServiceFailed = 0x10,
   kNtOpenFailed = 0x20,
   kNtTooOld = 0x30,
+  // The driver runs, but its device refused this program (access denied):
+  // another program holds it, or this user may not open it. Its service is
+  // left alone.
+  kNtRefused = 0x40,
 };
 
 inline constexpr const char* kNtServiceName = "KelvorNT";
@@ -69,6 +74,7 @@ struct LinuxStart {
 void LoadDriver(const DriverContext& ctx, std::uint8_t kind, std::string_view fileName,
                 std::uint32_t requiredVersion, std::uint32_t& errorCode, const LinuxStart& start);
 std::string DrvErrorText(const DriverContext& ctx, std::uint32_t code);
+// Also on every abrupt end (see AbruptEnd); a second call does nothing.
 void DrvUnload(const DriverContext& ctx);
 // Before the first register request of an analysis of this computer (Linux):
 // as root, when /dev/cpu/0/msr is missing, the kernel's msr module is loaded
@@ -81,7 +87,8 @@ void LoadMsrModuleOnce(const DriverContext& ctx);
 // value of the step that failed (0 when none did).
 bool InstallService(const DriverContext& ctx, std::string_view serviceName, std::string_view binaryPath,
                     std::uint32_t& failure);
-bool RemoveService(const DriverContext& ctx, std::string_view serviceName);
+// Stops the service and deletes it; false when there is no such service.
+bool RemoveService(Platform& os, std::string_view serviceName);
 // One NT installation attempt: kNtInstalled, kNtServiceFailed, kNtOpenFailed
 // or kNtTooOld. An empty path only tries the driver already running.
 std::uint32_t InstallDriverNT(const DriverContext& ctx, std::string_view binaryPath, std::uint32_t requiredVersion,

@@ -68,10 +68,14 @@ bool DrvOpen(const DriverContext& ctx, std::uint8_t osKind, std::string_view dev
   std::uint8_t version[8] = {};
   bool identOk = false;
   bool versionOk = false;
+  std::uint32_t identError = 0;
   if (opened) {
     identOk = DrvControl(ctx, ReqIdentify, 0, 0, 0, ident, sizeof ident);
+    identError = ctx.drv.DrvLastError;
     versionOk = DrvControl(ctx, ReqVersion, 0, 0, 0, version, sizeof version);
   }
+  ctx.drv.DrvRefused = opened ? !identOk && identError == kErrorAccessDenied
+                            : openError == kErrorAccessDenied;
   if ((GetWord(ident) >> 16) != 0x1234u) identOk = false;
   const bool result = opened && identOk;
 

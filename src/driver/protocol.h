@@ -55,6 +55,16 @@ struct DriverState {
   std::uint32_t DrvLastError = 0;
   std::uint32_t DrvVersion = 0;
   std::string DrvFileName;  // short string, cut to 255
+  // The last DrvOpen found the device but was refused with access denied:
+  // the open itself, or (where the system opens before it asks the driver,
+  // as Wine does) its identity request. Another program holds the device,
+  // or this user may not open it.
+  bool DrvRefused = false;
+  // Windows NT: the KelvorNT service is this program's (it installed it, or
+  // took over one that a killed run left), so that the program's end removes
+  // it. A service that another running program holds is never this
+  // program's.
+  bool NtServiceOwned = false;
   // The lock of the registers the driver reaches, shared with other programs
   // (null: none is needed, as for a simulated machine). Set by LoadDriver.
   std::shared_ptr<RegisterLock> Lock;

@@ -1,28 +1,38 @@
-// torvacin-access: the small privileged helper that serves an unprivileged
-// Torvacin the model-specific registers and ports of its analysis, and the
+// torvacin-access: the small privileged helper that carries out the program's
+// own register and port sequences for an unprivileged Torvacin, and the
 // program's side of it.
 //
-// The helper answers one request a line on its standard input with one answer
-// a line on its standard output:
-//   rdmsr CPU REG          -> ok HI LO
-//   wrmsr CPU REG HI LO    -> ok
-//   inb PORT               -> ok VAL
-//   outb PORT VAL          -> ok
-//   lock                   -> ok | busy
-//   unlock                 -> ok
-// Numbers are hexadecimal without prefix, CPU is decimal from 0. A request
-// outside the allow-list answers "denied", one the kernel refuses
-// "error ERRNO TEXT", a malformed or oversized line "bad"; none of them ends
-// the helper, which ends when its input closes. "lock" takes the analysis
-// lock (flock on /dev/cpu/0/msr) without waiting, "unlock" gives it back; the
-// helper's end gives it back too.
+// The helper answers one request a line on its standard input with one
+// answer a line on its standard output. A request names one of the
+// program's sequences and the processor it runs on (decimal, from 0);
+// nothing else, no register, value, command or address, can be asked for:
+//   probe CPU                    the register analysis of the processor, with
+//                                the ECC presence test of its cache
+//   probe CPU nol2               the same without the ECC presence test
+//   ecc CPU off|on|force         the analysis and then the ECC pass: ECC
+//   ecc CPU off|on|force nol2    checking off, on (only where the test
+//                                found ECC) or forced on (processors 0-3)
+//   cyrix CPU                    the Cyrix identification through the
+//                                configuration registers (ports 22h, 23h)
+// The helper runs the sequence whole with the program's own code (p2 and
+// cpu) and answers "ok" followed by every register and port access it made,
+// in order, one word each (see AccessStep). The register sequences hold the
+// analysis lock (flock on /dev/cpu/0/msr) from their first access to their
+// last, taken without waiting: "busy" while another analysis holds it. A
+// processor the sequence is not for answers "denied" (registers: GenuineIntel
+// with the P6 cache controller; ports: a processor without CPUID or a
+// CyrixInstead), a malformed or oversized line "bad"; none of them ends the
+// helper, which ends when its input closes.
+//
+// The program's side (MakeAccessClient) asks for the sequence the analysis
+// announces (Machine::Expect) and answers the analysis's register and port
+// requests from the helper's record, in order; a request that is not the
+// record's next one is refused.
 #pragma once
 
+#include <array>
 #include <cstdint>
-#include <istream>
-#include <map>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,59 +43,72 @@ namespace torv {
 
 // Longest request line read; a longer line is answered "bad" and skipped.
 inline constexpr std::size_t kAccessMaxLine = 64;
-// Highest processor number a request may name.
-inline constexpr std::uint32_t kAccessMaxCpu = 4095;
+// Highest processor number a request may name: the analysis names
+// processors 1 to 15 (0 to 14 here), its ECC pass 1 to 4.
+inline constexpr std::uint32_t kAccessMaxCpu = 14;
+inline constexpr std::uint32_t kAccessMaxEccCpu = 3;
+// Longest answer line the program takes from the helper.
+inline constexpr std::size_t kAccessMaxAnswer = 1 << 20;
 
-enum class AccessOp : std::uint8_t { ReadMsr, WriteMsr, PortIn, PortOut };
+enum class AccessOp : std::uint8_t { Probe, EccPass, Cyrix };
 
 struct AccessRequest {
-  AccessOp Op = AccessOp::ReadMsr;
-  std::uint32_t Cpu = 0;  // 0-based, register requests only
-  std::uint32_t Reg = 0;  // register number, or port
-  std::uint32_t Hi = 0;   // wrmsr high half
-  std::uint32_t Lo = 0;   // wrmsr low half, or outb value
+  AccessOp Op = AccessOp::Probe;
+  std::uint32_t Cpu = 0;     // 0-based
+  bool EccTest = true;       // Probe, EccPass: the ECC presence test runs
+  std::uint8_t EccMode = 0;  // EccPass: 0 off, 1 on, 2 forced on
 };
 
 // Parses one line without its line end. False for anything malformed.
 bool ParseAccessRequest(std::string_view line, AccessRequest& out);
+// The request line of `r`.
+std::string FormatAccessRequest(const AccessRequest& r);
 
-// The allow-list: exactly the registers and ports the analysis uses.
-bool AccessAllowed(AccessOp op, std::uint32_t regOrPort);
+// One access of a sequence as the helper made it, written as one word:
+//   RREG:VALUE          register REG read, giving VALUE
+//   WREG:VALUE          register REG written with VALUE
+//   IPORT:VALUE         port PORT read, giving VALUE
+//   OPORT:VALUE         port PORT written with VALUE
+//   CLEAF:EAX.EBX.ECX.EDX  CPUID leaf LEAF (only within the Cyrix
+//                       identification, where it depends on the ports)
+// and a failed access with "!ERRNO" in place of the value read, or after the
+// value written (RREG!ERRNO, WREG:VALUE!ERRNO). Numbers are hexadecimal
+// without prefix, ERRNO decimal.
+struct AccessStep {
+  enum Kind : char { ReadMsr = 'R', WriteMsr = 'W', PortIn = 'I', PortOut = 'O', Cpuid = 'C' };
+  char What = ReadMsr;
+  std::uint32_t Reg = 0;                // register, port or leaf
+  std::uint64_t Value = 0;              // value read or written
+  std::array<std::uint32_t, 4> Regs{};  // CPUID: EAX, EBX, ECX, EDX
+  int Error = 0;                        // errno of a failed access; 0: it worked
+  bool operator==(const AccessStep&) const = default;
+};
+std::string FormatAccessSteps(const std::vector<AccessStep>& steps);
+// The words after "ok"; false when any is malformed.
+bool ParseAccessSteps(std::string_view text, std::vector<AccessStep>& out);
+
+// The errno that stands for a back-end's last-error value in the helper's
+// answers (a kernel error itself; a processor that cannot be reached ENXIO,
+// a refused access EPERM, anything else EIO).
+int AccessErrno(std::uint32_t lastError);
 
 // Whether CPUID leaf 0 (vendor in EBX, EDX, ECX) and leaf 1 EAX describe a
-// processor the helper serves registers on: GenuineIntel with the P6 cache
-// controller (HasP6CacheController: family 6, models 0-8, 0Ah, 0Bh).
+// processor the helper runs register sequences on: GenuineIntel with the P6
+// cache controller (HasP6CacheController: family 6, models 0-8, 0Ah, 0Bh).
 bool AccessServesProcessor(std::uint32_t ebx, std::uint32_t edx, std::uint32_t ecx,
                            std::uint32_t eax1);
-
-// The helper's request handling over a Machine (processors 1-based there).
-class AccessServer {
- public:
-  explicit AccessServer(Machine& machine) : machine_(machine) {}
-  // The answer to one request line (without its line end).
-  std::string Answer(std::string_view line);
-  // Answers every line of `in` on `out`, flushing after each, until the end
-  // of `in` or a failed write. Lines longer than kAccessMaxLine are answered
-  // "bad" without being kept.
-  void Serve(std::istream& in, std::ostream& out);
-
- private:
-  // Checks processor `cpu` (0-based) once; later requests use the verdict.
-  bool Serves(std::uint32_t cpu);
-  std::string KernelError(std::uint32_t lastError) const;
-  std::string LockAnswer(bool lock);
-
-  Machine& machine_;
-  std::unique_ptr<RegisterLock> lock_;    // made at the first "lock"
-  std::map<std::uint32_t, bool> served_;  // by processor, once checked
-};
+// Whether the helper runs the Cyrix identification's port sequence on a
+// processor: one without CPUID (`hasCpuid` false), or one whose vendor text
+// (leaf 0 EBX, EDX, ECX) is CyrixInstead.
+bool AccessServesPorts(bool hasCpuid, std::uint32_t ebx, std::uint32_t edx, std::uint32_t ecx);
 
 // ---- The helper process on this computer ----
 
 // This computer's registers and ports as the helper holds them: the msr and
 // cpuid devices of every processor opened once, and the ports 21h to 23h
 // granted to the calling thread, before the privileges are given up. Register
-// requests use the open devices, so they need no privilege afterwards.
+// requests use the open devices, so they need no privilege afterwards. Its
+// analysis lock is a flock on its own /dev/cpu/0/msr descriptor.
 std::shared_ptr<Machine> OpenAccessDevices();
 
 // Gives up every privilege: no new privileges, an empty capability bounding
@@ -105,11 +128,27 @@ std::vector<std::string> AccessHelperCommand();
 // to). Empty when the program is not in such a folder.
 std::string InstalledAccessHelper(std::string_view program);
 
+// The connection to the helper: one request line, one answer line.
+class AccessLink {
+ public:
+  virtual ~AccessLink() = default;
+  // False with `failure` set when there is no helper to answer: it could not
+  // be started, its authorisation was refused, or it has gone away. Once
+  // false, always false with the same reason.
+  virtual bool Exchange(const std::string& request, std::string& answer, std::string& failure) = 0;
+};
+
+// The helper started with `command` (through pkexec) at the first exchange,
+// connected by its standard input and output.
+std::unique_ptr<AccessLink> MakeSpawnedAccessLink(std::vector<std::string> command);
+
 // A back-end that answers CPUID, the clock and the flag test from `local` and
-// sends register and port requests to the helper, started with `command` on
-// the first such request. A helper that cannot be started, or whose
-// authorisation is refused, fails every request with kErrAccessDenied and
-// that reason.
+// the register and port requests of each announced sequence from the
+// helper's record of it, the helper asked on the first of them. A helper
+// that cannot be started, or whose authorisation is refused, fails every
+// request with kErrAccessDenied and that reason.
+std::shared_ptr<Machine> MakeAccessClient(std::shared_ptr<Machine> local,
+                                          std::unique_ptr<AccessLink> link);
 std::shared_ptr<Machine> MakeAccessClient(std::shared_ptr<Machine> local,
                                           std::vector<std::string> command);
 

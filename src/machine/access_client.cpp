@@ -1,7 +1,10 @@
 // The program's side of torvacin-access: CPUID, the clock and the flag test
-// stay in the program, unprivileged; register and port requests go as lines
-// to the helper, which is started through pkexec on the first of them, so
-// that an analysis that needs no register asks for no authorisation.
+// stay in the program, unprivileged. The register and port requests of each
+// sequence that the analysis announces (Machine::Expect) are answered from
+// the helper's record of that sequence, which the helper carries out whole
+// when the first of them comes (the analysis lock's attempt, for a register
+// analysis); the helper is started through pkexec then, so that an analysis
+// that needs no register asks for no authorisation.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -12,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -39,198 +43,34 @@ namespace torv {
 
 namespace {
 
-// The longest answer line kept; the helper's answers are far shorter.
-constexpr std::size_t kMaxAnswer = 256;
-
 std::string Hex(std::uint32_t v) {
   char buf[12];
   std::snprintf(buf, sizeof buf, "%X", static_cast<unsigned>(v));
   return buf;
 }
 
-bool ParseHexWord(const std::string& s, std::uint32_t& out) {
-  if (s.empty() || s.size() > 8) return false;
-  std::uint32_t v = 0;
-  for (char c : s) {
-    int d;
-    if (c >= '0' && c <= '9') {
-      d = c - '0';
-    } else if (c >= 'A' && c <= 'F') {
-      d = c - 'A' + 10;
-    } else {
-      return false;
-    }
-    v = v << 4 | static_cast<std::uint32_t>(d);
-  }
-  out = v;
-  return true;
-}
-
-class AccessClient : public Machine, public std::enable_shared_from_this<AccessClient> {
+// The helper as a child process: its standard input and output are one end
+// of a socket pair. A socket rather than a pipe: a helper that has gone away
+// makes a send fail instead of raising SIGPIPE in the program.
+class SpawnedLink : public AccessLink {
  public:
-  AccessClient(std::shared_ptr<Machine> local, std::vector<std::string> command)
-      : local_(std::move(local)), command_(std::move(command)) {}
-
-  ~AccessClient() override {
+  explicit SpawnedLink(std::vector<std::string> command) : command_(std::move(command)) {}
+  ~SpawnedLink() override {
     // Closing the connection ends the helper; collect it.
     if (fd_ >= 0) close(fd_);
     if (pid_ > 0) waitpid(pid_, nullptr, 0);
   }
+  SpawnedLink(const SpawnedLink&) = delete;
+  SpawnedLink& operator=(const SpawnedLink&) = delete;
 
-  AccessClient(const AccessClient&) = delete;
-  AccessClient& operator=(const AccessClient&) = delete;
-
-  std::string Name() const override { return local_->Name(); }
-  std::string Description() const override { return local_->Description(); }
-  int ProcessorCount() const override { return local_->ProcessorCount(); }
-
-  std::uint32_t Cpuid(int cpu, std::uint32_t leaf, std::uint32_t& eax, std::uint32_t& ebx,
-                      std::uint32_t& ecx, std::uint32_t& edx) override {
-    return local_->Cpuid(cpu, leaf, eax, ebx, ecx, edx);
-  }
-
-  std::uint32_t ReadMsr(int cpu, std::uint32_t reg, std::uint64_t& value) override {
-    if (cpu < 1) return kErrCpuUnreachable;
-    std::vector<std::string> words;
-    const std::uint32_t e =
-        Ask("rdmsr " + std::to_string(cpu - 1) + " " + Hex(reg), 2, words, "register " + Hex(reg));
-    if (e != 0) return e;
-    std::uint32_t hi = 0, lo = 0;
-    if (!ParseHexWord(words[0], hi) || !ParseHexWord(words[1], lo)) return Garbled();
-    value = static_cast<std::uint64_t>(hi) << 32 | lo;
-    return 0;
-  }
-
-  std::uint32_t WriteMsr(int cpu, std::uint32_t reg, std::uint64_t value) override {
-    if (cpu < 1) return kErrCpuUnreachable;
-    std::vector<std::string> words;
-    return Ask("wrmsr " + std::to_string(cpu - 1) + " " + Hex(reg) + " " +
-                   Hex(static_cast<std::uint32_t>(value >> 32)) + " " +
-                   Hex(static_cast<std::uint32_t>(value)),
-               0, words, "register " + Hex(reg));
-  }
-
-  std::uint32_t PortIn(std::uint16_t port, std::uint8_t& value) override {
-    std::vector<std::string> words;
-    const std::uint32_t e = Ask("inb " + Hex(port), 1, words, "port " + Hex(port));
-    if (e != 0) return e;
-    std::uint32_t v = 0;
-    if (!ParseHexWord(words[0], v) || v > 0xFF) return Garbled();
-    value = static_cast<std::uint8_t>(v);
-    return 0;
-  }
-
-  std::uint32_t PortOut(std::uint16_t port, std::uint8_t value) override {
-    std::vector<std::string> words;
-    return Ask("outb " + Hex(port) + " " + Hex(value), 0, words, "port " + Hex(port));
-  }
-
-  std::uint32_t ClockCount(int cpu, std::uint32_t& cycles) override {
-    return local_->ClockCount(cpu, cycles);
-  }
-  bool DivisionLeavesFlags(int cpu) override { return local_->DivisionLeavesFlags(cpu); }
-  bool BindsHostThreads() const override { return local_->BindsHostThreads(); }
-
-  std::string DescribeError(std::uint32_t lastError) const override {
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      if (lastError != 0 && lastError == lastCode_) return lastReason_;
-    }
-    return local_->DescribeError(lastError);
-  }
-
-  std::unique_ptr<RegisterLock> AnalysisLock() override;
-
-  // The analysis lock, which the helper takes on its /dev/cpu/0/msr: "lock"
-  // answers "ok" or "busy" at once; a helper that cannot be started or
-  // takes no lock leaves the analysis to go on without one.
-  RegisterLock::Attempt Lock(std::string& reason) {
-    std::string answer;
-    if (!Exchange("lock", answer, reason)) return RegisterLock::Attempt::Unavailable;
-    if (answer == "ok") return RegisterLock::Attempt::Held;
-    if (answer == "busy") return RegisterLock::Attempt::Busy;
-    reason = "torvacin-access takes no lock: " + answer;
-    return RegisterLock::Attempt::Unavailable;
-  }
-  void Unlock() {
-    std::string answer, reason;
-    Exchange("unlock", answer, reason);
-  }
-
- private:
-  // One request line and its answer line, the helper started if need be;
-  // false with `reason` when there is no helper to ask.
-  bool Exchange(const std::string& request, std::string& answer, std::string& reason) {
-    std::lock_guard<std::mutex> lock(mu_);
+  bool Exchange(const std::string& request, std::string& answer, std::string& failure) override {
     if (failure_.empty() && fd_ < 0) Start();
     if (failure_.empty() && !(Send(request + "\n") && Receive(answer))) Ended();
-    reason = failure_;
+    failure = failure_;
     return failure_.empty();
   }
 
-  std::uint32_t Remember(std::uint32_t code, std::string reason) {
-    lastCode_ = code;
-    lastReason_ = std::move(reason);
-    return code;
-  }
-
-  std::uint32_t Garbled() {
-    return Remember(kErrInvalidParameter, "torvacin-access gave an answer that is not understood");
-  }
-
-  // Sends one request and reads its answer; on "ok" `words` holds the
-  // `expect` numbers after it. Returns a last-error value.
-  std::uint32_t Ask(const std::string& request, std::size_t expect,
-                    std::vector<std::string>& words, const std::string& what) {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (!failure_.empty()) return Remember(kErrAccessDenied, failure_);
-    if (fd_ < 0 && !Start()) return Remember(kErrAccessDenied, failure_);
-    std::string answer;
-    if (!Send(request + "\n") || !Receive(answer)) {
-      Ended();
-      return Remember(kErrAccessDenied, failure_);
-    }
-    words.clear();
-    std::size_t start = 0;
-    for (std::size_t i = 0; i <= answer.size(); ++i) {
-      if (i == answer.size() || answer[i] == ' ') {
-        words.push_back(answer.substr(start, i - start));
-        start = i + 1;
-      }
-    }
-    if (words[0] == "ok" && words.size() == expect + 1) {
-      words.erase(words.begin());
-      return 0;
-    }
-    if (answer == "denied") {
-      return Remember(kErrAccessDenied,
-                      "torvacin-access does not serve " + what + " on this processor");
-    }
-    if (words[0] == "error" && words.size() >= 2) {
-      int e = 0;
-      for (char c : words[1]) {
-        if (c < '0' || c > '9' || e > 0xFFFF) return Garbled();
-        e = e * 10 + (c - '0');
-      }
-      if (e <= 0 || e > 0xFFFF) return Garbled();
-      const std::string text = answer.size() > 7 + words[1].size()
-                                    ? answer.substr(7 + words[1].size())
-                                    : std::string(std::strerror(e));
-      // Without the msr module the helper has no register device to open.
-      const bool noDevice = e == ENOENT && what.rfind("register", 0) == 0;
-      return Remember(kErrOsBase | static_cast<std::uint32_t>(e),
-                      "torvacin-access: " + what + ": " + text +
-                          (noDevice ? " (no msr device: modprobe msr)" : ""));
-    }
-    if (answer == "bad") {
-      return Remember(kErrInvalidParameter, "torvacin-access did not understand the request");
-    }
-    return Garbled();
-  }
-
-  // Starts the helper with its ends of a socket pair as standard input and
-  // output. A socket rather than a pipe: a helper that has gone away makes
-  // a send fail instead of raising SIGPIPE in the program.
+ private:
   bool Start() {
     if (command_.empty()) {
       failure_ = "no command to start torvacin-access";
@@ -280,15 +120,17 @@ class AccessClient : public Machine, public std::enable_shared_from_this<AccessC
 
   // One answer line; bytes after it stay in `pending_`.
   bool Receive(std::string& line) {
+    std::size_t searched = 0;
     for (;;) {
-      const std::size_t end = pending_.find('\n');
+      const std::size_t end = pending_.find('\n', searched);
       if (end != std::string::npos) {
         line = pending_.substr(0, end);
         pending_.erase(0, end + 1);
         return true;
       }
-      if (pending_.size() > kMaxAnswer) return false;
-      char buf[128];
+      searched = pending_.size();
+      if (pending_.size() > kAccessMaxAnswer) return false;
+      char buf[4096];
       const ssize_t n = recv(fd_, buf, sizeof buf, 0);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return false;
@@ -312,8 +154,7 @@ class AccessClient : public Machine, public std::enable_shared_from_this<AccessC
     } else if (WIFEXITED(status) && WEXITSTATUS(status) == 126) {
       failure_ = "authorisation for torvacin-access was refused";
     } else if (WIFEXITED(status) && WEXITSTATUS(status) == 127) {
-      failure_ =
-          "torvacin-access could not be run: not authorised, or pkexec could not start it";
+      failure_ = "torvacin-access could not be run: not authorised, or pkexec could not start it";
     } else if (WIFEXITED(status)) {
       failure_ = "torvacin-access ended with status " + std::to_string(WEXITSTATUS(status));
     } else if (WIFSIGNALED(status)) {
@@ -323,18 +164,271 @@ class AccessClient : public Machine, public std::enable_shared_from_this<AccessC
     }
   }
 
-  std::shared_ptr<Machine> local_;
   std::vector<std::string> command_;
-  mutable std::mutex mu_;
   int fd_ = -1;
   pid_t pid_ = -1;
   std::string pending_;
+  std::string failure_;  // why the helper is not available; empty until then
+};
+
+// The helper's record of one sequence, served in order.
+struct Script {
+  SequencePlan Plan;
+  std::vector<AccessStep> Steps;
+  std::size_t Next = 0;
+  // Why every request of the sequence fails (kErrAccessDenied or another
+  // last-error value with its reason) when the helper did not run it.
+  std::uint32_t RefusalCode = 0;
+  std::string Refusal;
+};
+
+class AccessClient : public Machine, public std::enable_shared_from_this<AccessClient> {
+ public:
+  AccessClient(std::shared_ptr<Machine> local, std::unique_ptr<AccessLink> link)
+      : local_(std::move(local)), link_(std::move(link)) {}
+
+  std::string Name() const override { return local_->Name(); }
+  std::string Description() const override { return local_->Description(); }
+  int ProcessorCount() const override { return local_->ProcessorCount(); }
+
+  void Expect(const SequencePlan& plan) override {
+    std::lock_guard<std::mutex> lock(mu_);
+    planned_ = plan;
+    // A sequence that begins ends whatever was left of the one before.
+    script_.reset();
+  }
+
+  // Within the Cyrix identification, the CPUID requests that its port
+  // accesses switch on or off are the record's; all others are the
+  // program's own.
+  std::uint32_t Cpuid(int cpu, std::uint32_t leaf, std::uint32_t& eax, std::uint32_t& ebx,
+                      std::uint32_t& ecx, std::uint32_t& edx) override {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (script_ && script_->Plan.Kind == SequenceKind::CyrixIdentification &&
+          script_->Plan.Cpu == cpu && script_->Next < script_->Steps.size()) {
+        const AccessStep& s = script_->Steps[script_->Next];
+        if (s.What == AccessStep::Cpuid && s.Reg == leaf) {
+          ++script_->Next;
+          if (s.Error != 0) return Failed(s, "CPUID leaf " + Hex(leaf));
+          eax = s.Regs[0];
+          ebx = s.Regs[1];
+          ecx = s.Regs[2];
+          edx = s.Regs[3];
+          return 0;
+        }
+      }
+    }
+    return local_->Cpuid(cpu, leaf, eax, ebx, ecx, edx);
+  }
+
+  std::uint32_t ReadMsr(int cpu, std::uint32_t reg, std::uint64_t& value) override {
+    std::lock_guard<std::mutex> lock(mu_);
+    const AccessStep* s = nullptr;
+    const std::uint32_t e = Take(SequenceKind::Analysis, cpu, {AccessStep::ReadMsr, reg}, s);
+    if (e != 0 || s == nullptr) return e;
+    value = s->Value;
+    return 0;
+  }
+
+  std::uint32_t WriteMsr(int cpu, std::uint32_t reg, std::uint64_t value) override {
+    std::lock_guard<std::mutex> lock(mu_);
+    const AccessStep* s = nullptr;
+    AccessStep want{AccessStep::WriteMsr, reg};
+    want.Value = value;
+    return Take(SequenceKind::Analysis, cpu, want, s);
+  }
+
+  std::uint32_t PortIn(std::uint16_t port, std::uint8_t& value) override {
+    std::lock_guard<std::mutex> lock(mu_);
+    const AccessStep* s = nullptr;
+    const std::uint32_t e =
+        Take(SequenceKind::CyrixIdentification, 0, {AccessStep::PortIn, port}, s);
+    if (e != 0 || s == nullptr) return e;
+    value = static_cast<std::uint8_t>(s->Value);
+    return 0;
+  }
+
+  std::uint32_t PortOut(std::uint16_t port, std::uint8_t value) override {
+    std::lock_guard<std::mutex> lock(mu_);
+    const AccessStep* s = nullptr;
+    AccessStep want{AccessStep::PortOut, port};
+    want.Value = value;
+    return Take(SequenceKind::CyrixIdentification, 0, want, s);
+  }
+
+  std::uint32_t ClockCount(int cpu, std::uint32_t& cycles) override {
+    return local_->ClockCount(cpu, cycles);
+  }
+  bool DivisionLeavesFlags(int cpu) override { return local_->DivisionLeavesFlags(cpu); }
+  bool BindsHostThreads() const override { return local_->BindsHostThreads(); }
+
+  std::string DescribeError(std::uint32_t lastError) const override {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (lastError != 0 && lastError == lastCode_) return lastReason_;
+    }
+    return local_->DescribeError(lastError);
+  }
+
+  std::unique_ptr<RegisterLock> AnalysisLock() override;
+
+  // The analysis lock's attempt: the helper runs the announced analysis
+  // whole, under its lock, or answers "busy" while another analysis holds
+  // it. A helper that cannot be started leaves the analysis to go on
+  // without a lock, and its first register request says why.
+  RegisterLock::Attempt Lock(std::string& reason) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!planned_ || planned_->Kind != SequenceKind::Analysis) {
+      script_ = Script{};
+      script_->Plan.Cpu = 0;
+      script_->RefusalCode = kErrAccessDenied;
+      script_->Refusal = "torvacin-access serves only an analysis that the program announced";
+      return RegisterLock::Attempt::Held;
+    }
+    const SequencePlan plan = *planned_;
+    AccessRequest r;
+    r.Op = plan.EccMode == kNoEccPass ? AccessOp::Probe : AccessOp::EccPass;
+    r.Cpu = static_cast<std::uint32_t>(plan.Cpu - 1);
+    r.EccTest = plan.EccTest;
+    r.EccMode = plan.EccMode == kNoEccPass ? 0 : plan.EccMode;
+    std::string answer;
+    if (!link_->Exchange(FormatAccessRequest(r), answer, failure_)) {
+      reason = failure_;
+      return RegisterLock::Attempt::Unavailable;
+    }
+    if (answer == "busy") return RegisterLock::Attempt::Busy;
+    script_ = Run(plan, answer, "the registers of processor " + std::to_string(plan.Cpu));
+    return RegisterLock::Attempt::Held;
+  }
+
+  // The analysis is over: nothing of its record is served any more.
+  void Unlock() {
+    std::lock_guard<std::mutex> lock(mu_);
+    script_.reset();
+    planned_.reset();
+  }
+
+ private:
+  std::uint32_t Remember(std::uint32_t code, std::string reason) {
+    lastCode_ = code;
+    lastReason_ = std::move(reason);
+    return code;
+  }
+
+  // A script from the helper's answer to `plan`'s request.
+  static Script Run(const SequencePlan& plan, const std::string& answer, const std::string& what) {
+    Script s;
+    s.Plan = plan;
+    if (answer == "ok" || answer.rfind("ok ", 0) == 0) {
+      if (ParseAccessSteps(answer.size() > 3 ? std::string_view(answer).substr(3) : "", s.Steps)) {
+        return s;
+      }
+    } else if (answer == "denied") {
+      s.RefusalCode = kErrAccessDenied;
+      s.Refusal = "torvacin-access does not serve " + what + ": not a processor of its sequences";
+      return s;
+    } else if (answer == "bad") {
+      s.RefusalCode = kErrInvalidParameter;
+      s.Refusal = "torvacin-access did not understand the request";
+      return s;
+    } else if (answer.rfind("error ", 0) == 0) {
+      int e = 0;
+      std::size_t i = 6;
+      for (; i < answer.size() && answer[i] >= '0' && answer[i] <= '9' && e <= 0xFFFF; ++i) {
+        e = e * 10 + (answer[i] - '0');
+      }
+      if (e > 0 && e <= 0xFFFF && i > 6) {
+        s.RefusalCode = kErrOsBase | static_cast<std::uint32_t>(e);
+        s.Refusal = "torvacin-access: " +
+                    (i + 1 < answer.size() ? answer.substr(i + 1) : std::string(std::strerror(e)));
+        return s;
+      }
+    }
+    s.Steps.clear();
+    s.RefusalCode = kErrInvalidParameter;
+    s.Refusal = "torvacin-access gave an answer that is not understood";
+    return s;
+  }
+
+  // The last-error value of a step the helper's access failed, with its reason.
+  std::uint32_t Failed(const AccessStep& s, const std::string& what) {
+    const int e = s.Error;
+    // Without the msr module the helper has no register device to open.
+    const bool noDevice =
+        e == ENOENT && (s.What == AccessStep::ReadMsr || s.What == AccessStep::WriteMsr);
+    return Remember(kErrOsBase | static_cast<std::uint32_t>(e),
+                    "torvacin-access: " + what + ": " + std::strerror(e) +
+                        (noDevice ? " (no msr device: modprobe msr)" : ""));
+  }
+
+  // The next step of the current sequence, which must be `want` (its kind,
+  // register or port, and a written value) of a sequence of kind `kind` on
+  // processor `cpu` (0: any, for ports). Returns a last-error value; `step`
+  // is the record's step when it served.
+  std::uint32_t Take(SequenceKind kind, int cpu, const AccessStep& want, const AccessStep*& step) {
+    const bool port = want.What == AccessStep::PortIn || want.What == AccessStep::PortOut;
+    const std::string what = (port ? "port " : "register ") + Hex(want.Reg);
+    if (!script_ && port && planned_ && planned_->Kind == SequenceKind::CyrixIdentification) {
+      // The Cyrix identification's first port request: the helper runs it.
+      AccessRequest r;
+      r.Op = AccessOp::Cyrix;
+      r.Cpu = static_cast<std::uint32_t>(planned_->Cpu - 1);
+      std::string answer;
+      if (!link_->Exchange(FormatAccessRequest(r), answer, failure_)) {
+        return Remember(kErrAccessDenied, failure_);
+      }
+      script_ = Run(*planned_, answer, "the ports of processor " + std::to_string(planned_->Cpu));
+      planned_.reset();
+    }
+    if (!script_) {
+      if (!failure_.empty()) return Remember(kErrAccessDenied, failure_);
+      return Remember(kErrAccessDenied, "torvacin-access serves " + what +
+                                            " only within a sequence the program announced");
+    }
+    Script& s = *script_;
+    if (s.RefusalCode != 0) return Remember(s.RefusalCode, s.Refusal);
+    const bool fits = s.Plan.Kind == kind && (cpu == 0 || s.Plan.Cpu == cpu) &&
+                      s.Next < s.Steps.size() && s.Steps[s.Next].What == want.What &&
+                      s.Steps[s.Next].Reg == want.Reg &&
+                      (want.What != AccessStep::WriteMsr && want.What != AccessStep::PortOut
+                           ? true
+                           : s.Steps[s.Next].Value == want.Value);
+    if (!fits) {
+      // Whatever follows is no longer the helper's sequence.
+      script_.reset();
+      return Remember(kErrAccessDenied, "torvacin-access did not make this request (" +
+                                            std::string(want.What == AccessStep::ReadMsr ||
+                                                                want.What == AccessStep::PortIn
+                                                            ? "reading "
+                                                            : "writing ") +
+                                            what + ") in the sequence it ran");
+    }
+    step = &s.Steps[s.Next++];
+    const std::uint32_t e = step->Error != 0 ? Failed(*step, what) : 0;
+    // A Cyrix identification is over with its last port request.
+    if (s.Plan.Kind == SequenceKind::CyrixIdentification && s.Next == s.Steps.size()) {
+      // The step stays valid for the caller until it returns: keep it.
+      finished_ = *step;
+      step = &finished_;
+      script_.reset();
+    }
+    return e;
+  }
+
+  std::shared_ptr<Machine> local_;
+  std::unique_ptr<AccessLink> link_;
+  mutable std::mutex mu_;
+  std::optional<SequencePlan> planned_;
+  std::optional<Script> script_;
+  AccessStep finished_;
   std::string failure_;  // why the helper is not available; empty until then
   std::uint32_t lastCode_ = 0;
   std::string lastReason_;
 };
 
-// The analysis lock through the helper; it keeps the helper's connection.
+// The analysis lock through the helper: each attempt asks it for the whole
+// announced analysis. It keeps the helper's connection.
 class HelperLock : public RegisterLock {
  public:
   explicit HelperLock(std::shared_ptr<AccessClient> client) : client_(std::move(client)) {}
@@ -383,9 +477,18 @@ std::vector<std::string> AccessHelperCommand() {
   return {TORV_PKEXEC, TORV_ACCESS_HELPER};
 }
 
+std::unique_ptr<AccessLink> MakeSpawnedAccessLink(std::vector<std::string> command) {
+  return std::make_unique<SpawnedLink>(std::move(command));
+}
+
+std::shared_ptr<Machine> MakeAccessClient(std::shared_ptr<Machine> local,
+                                          std::unique_ptr<AccessLink> link) {
+  return std::make_shared<AccessClient>(std::move(local), std::move(link));
+}
+
 std::shared_ptr<Machine> MakeAccessClient(std::shared_ptr<Machine> local,
                                           std::vector<std::string> command) {
-  return std::make_shared<AccessClient>(std::move(local), std::move(command));
+  return MakeAccessClient(std::move(local), MakeSpawnedAccessLink(std::move(command)));
 }
 
 std::shared_ptr<Machine> MakeHostMachine() {

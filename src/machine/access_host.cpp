@@ -46,8 +46,9 @@ std::uint32_t OsCode(int e) {
 }
 
 // The analysis lock on the helper's own /dev/cpu/0/msr descriptor, opened
-// while it was privileged: flock needs no privilege. Released with "unlock"
-// and when the helper ends. The reason of a failed attempt is "ERRNO TEXT".
+// while it was privileged: flock needs no privilege. Held for one register
+// sequence at a time, and released when the helper ends. The reason of a
+// failed attempt is "ERRNO TEXT".
 class DescriptorLock : public RegisterLock {
  public:
   DescriptorLock(int fd, int openErrno) : fd_(fd), openErrno_(openErrno) {}
@@ -114,9 +115,15 @@ class AccessDevices : public Machine {
   AccessDevices(const AccessDevices&) = delete;
   AccessDevices& operator=(const AccessDevices&) = delete;
 
-  std::string Name() const override { return "torvacin-access"; }
-  std::string Description() const override { return "this computer through torvacin-access"; }
-  int ProcessorCount() const override { return static_cast<int>(cpus_.size()); }
+  std::string Name() const override {
+    return "torvacin-access";
+  }
+  std::string Description() const override {
+    return "this computer through torvacin-access";
+  }
+  int ProcessorCount() const override {
+    return static_cast<int>(cpus_.size());
+  }
 
   std::uint32_t Cpuid(int cpu, std::uint32_t leaf, std::uint32_t& eax, std::uint32_t& ebx,
                       std::uint32_t& ecx, std::uint32_t& edx) override {
@@ -124,7 +131,8 @@ class AccessDevices : public Machine {
     if (c == nullptr) return kErrCpuUnreachable;
     std::uint32_t r[4] = {};
     if (c->Cpuid >= 0) {
-      if (pread(c->Cpuid, r, sizeof r, static_cast<off_t>(leaf)) != static_cast<ssize_t>(sizeof r)) {
+      if (pread(c->Cpuid, r, sizeof r, static_cast<off_t>(leaf)) !=
+          static_cast<ssize_t>(sizeof r)) {
         return OsCode(errno);
       }
     } else if (!CpuidOnThread(cpu - 1, leaf, r)) {
@@ -174,10 +182,22 @@ class AccessDevices : public Machine {
     return std::make_unique<DescriptorLock>(cpus_[0].Msr, cpus_[0].MsrErrno);
   }
 
-  // The helper measures no clock and runs no flag test.
-  std::uint32_t ClockCount(int, std::uint32_t&) override { return kErrInvalidFunction; }
-  bool DivisionLeavesFlags(int) override { return false; }
-  bool BindsHostThreads() const override { return true; }
+  // The helper measures no clock. The flag test runs on a thread bound to
+  // the processor, as the program's analysis thread is: the Cyrix
+  // identification takes its port path only where the program does.
+  std::uint32_t ClockCount(int, std::uint32_t&) override {
+    return kErrInvalidFunction;
+  }
+  bool DivisionLeavesFlags(int cpu) override {
+    bool leaves = false;
+    int err = 0;
+    return RunPinned(
+               cpu - 1, [&] { leaves = DivisionLeavesFlagsHere(); }, err) &&
+           leaves;
+  }
+  bool BindsHostThreads() const override {
+    return true;
+  }
   std::string DescribeError(std::uint32_t lastError) const override {
     if (lastError > kErrOsBase && lastError < kErrOsBase + 0x10000u) {
       return std::strerror(static_cast<int>(lastError - kErrOsBase));

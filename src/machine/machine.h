@@ -24,6 +24,25 @@ inline constexpr std::uint32_t kErrInvalidParameter = 87;  // parameter out of r
 inline constexpr std::uint32_t kErrL2Busy = 1460;          // cache controller stays busy
 inline constexpr std::uint32_t kErrNoCpuid = 0xC000001Du;  // CPUID is an invalid opcode
 
+// The program's own sequences of register and port requests. The analysis
+// announces each to its back-end before the first request of it
+// (Machine::Expect): a back-end that carries sequences out whole elsewhere
+// (torvacin-access, see machine/access.h) needs to know which one follows.
+enum class SequenceKind : std::uint8_t {
+  Analysis,             // a processor's register analysis, with its ECC pass
+  CyrixIdentification,  // the Cyrix configuration registers (ports 22h, 23h)
+};
+inline constexpr std::uint8_t kNoEccPass = 0xFF;
+struct SequencePlan {
+  SequenceKind Kind = SequenceKind::Analysis;
+  int Cpu = 1;  // the processor, 1-based
+  // Analysis: whether the ECC presence test runs (not with /NOL2), and the
+  // ECC pass that follows: 0 ECC checking off, 1 on where the test found
+  // ECC, 2 forced on; kNoEccPass for none.
+  bool EccTest = true;
+  std::uint8_t EccMode = kNoEccPass;
+};
+
 class Machine {
  public:
   virtual ~Machine() = default;
@@ -52,6 +71,9 @@ class Machine {
   // RegisterLock); null when none is needed, as on a simulated machine,
   // whose registers no other program reaches.
   virtual std::unique_ptr<RegisterLock> AnalysisLock() { return nullptr; }
+  // The sequence whose requests follow (see SequencePlan); a back-end that
+  // serves requests one by one has nothing to do.
+  virtual void Expect(const SequencePlan&) {}
 };
 
 // Serves the driver protocol on a Machine, as the kernel driver would.

@@ -334,18 +334,29 @@ std::uint64_t MhzInText(std::string_view s) {
   return hz;
 }
 
+// The settings' names; "l2reg" and "cyrix" take a register after the name.
+constexpr std::string_view kSettingNames[] = {
+    "name",   "processors", "clock",     "l2reg",    "l2ecc", "l2busy", "l2delay",
+    "cyrix",  "cpuid",      "cpuidfail", "divflags", "pic",   "msraccess",
+};
+bool TakesRegister(std::string_view name) {
+  return name == "l2reg" || name == "cyrix";
+}
+
 // A setting's name in any case: "Clock = ..." is a mistyped setting, not a
 // dump's header line.
 bool IsSettingName(std::string_view key) {
   std::string lower;
   for (char c : key) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  for (std::string_view k : {"name", "processors", "clock", "l2ecc", "l2busy", "l2delay",
-                             "divflags", "pic", "msraccess", "cpuid", "cpuidfail"}) {
-    if (lower == k) return true;
-  }
-  // "l2reg 2", "cyrix C3"; "Cyrix CPU Revision" is a dump's header.
-  for (std::string_view k : {"l2reg ", "cyrix "}) {
-    if (StartsWith(lower, k) && Trim(lower.substr(k.size())).find(' ') == std::string::npos) {
+  for (std::string_view k : kSettingNames) {
+    if (!TakesRegister(k)) {
+      if (lower == k) return true;
+      continue;
+    }
+    // "l2reg 2", "cyrix C3"; "Cyrix CPU Revision" is a dump's header.
+    const std::string prefix = std::string(k) + " ";
+    if (StartsWith(lower, prefix) &&
+        Trim(lower.substr(prefix.size())).find(' ') == std::string::npos) {
       return true;
     }
   }
@@ -920,6 +931,10 @@ class Parser {
 };
 
 }  // namespace
+
+std::span<const std::string_view> ProfileSettingNames() {
+  return kSettingNames;
+}
 
 bool ParseProfile(std::string_view text, std::string_view source, SimProfile& out,
                   std::string& error) {

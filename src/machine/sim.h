@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -84,6 +85,11 @@ struct SimProfile {
   // processors of a dump beyond the ones a simulated machine holds.
   std::string Note;
 };
+
+// The names of the settings a profile line can make ("name", "clock", ...;
+// "l2reg" and "cyrix" followed by a register). In any case such a name is a
+// setting, never a dump's header line.
+std::span<const std::string_view> ProfileSettingNames();
 
 // Reads a profile text. `source` names it in error messages
 // ("source:line: what is wrong"). False with `error` set on the first fault.

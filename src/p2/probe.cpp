@@ -7,6 +7,7 @@
 
 #include "cpu/cpuinfo.h"
 #include "driver/hw.h"
+#include "machine/machine.h"
 #include "p2/p2info.h"
 #include "p2/p2text.h"
 
@@ -17,7 +18,6 @@ namespace {
 using p2text::HasEccEntry;
 
 constexpr std::uint32_t kCtl3EccBit = 1u << kCtl3Ecc.Lsb;  // BBL_CR_CTL3: ECC checking on
-constexpr std::uint8_t kEccModeNotGiven = 0xFF;
 
 // One simulated configuration: the fields that differ from the common ones
 // (kKeep: the common value stays).
@@ -182,8 +182,20 @@ std::uint32_t WorkerThread(const P2Context& ctx, std::int32_t arg) {
   const bool pentiumII = info.Cpu.ClassCode == kClassPentiumII;
   if (!pentiumII && info.Cpu.ClassCode != kClassPPro) return kExitNotP6;
 
+  // ECC on/off pass. Only a Pentium II family processor has a BBL_CR_CTL3
+  // value read from the chip to write back (the Pentium Pro record holds a
+  // made-up 0), and only processors 1 to 4 have an /ECC= entry.
+  const bool eccAsked =
+      eccPass && HasEccEntry(proc) && ctx.settings.EccMode[proc] != kNoEccPass;
+
   // From the first register read to the last write, this computer's
-  // registers are this analysis's alone.
+  // registers are this analysis's alone. The back-end learns first which
+  // sequence follows (torvacin-access carries it out whole).
+  SequencePlan plan;
+  plan.Cpu = proc;
+  plan.EccTest = !ctx.settings.OptNoL2;
+  plan.EccMode = eccAsked ? ctx.settings.EccMode[proc] : kNoEccPass;
+  if (ctx.machine) ctx.machine->Expect(plan);
   const RegisterSession session(ctx);
   ReadMsr(ctx, kMsrPowerOn, info.PowerOnLo, info.PowerOnHi);
   ReadMsr(ctx, kMsr1E0, info.Msr1E0Lo, info.Msr1E0Hi);
@@ -195,11 +207,6 @@ std::uint32_t WorkerThread(const P2Context& ctx, std::int32_t arg) {
   }
   ReadMtrrs(ctx);
 
-  // ECC on/off pass. Only a Pentium II family processor has a BBL_CR_CTL3
-  // value read from the chip to write back (the Pentium Pro record holds a
-  // made-up 0), and only processors 1 to 4 have an /ECC= entry.
-  const bool eccAsked =
-      eccPass && HasEccEntry(proc) && ctx.settings.EccMode[proc] != kEccModeNotGiven;
   if (eccAsked && !pentiumII) ctx.p2.EccSkipped = EccPassSkip::PentiumPro;
   if (eccAsked && pentiumII && !info.L2Present) ctx.p2.EccSkipped = EccPassSkip::NoCache;
   if (eccAsked && pentiumII && info.L2Present) {

@@ -93,6 +93,10 @@ std::shared_ptr<Device> FakePlatform::Resolve(const std::string& path, std::uint
   if (rest == "Dev_KelvorNT") {
     for (const auto& [name, service] : Services) {
       if (!service.Running) continue;
+      if (NtDeviceHeld) {
+        lastError = kErrorAccessDenied;
+        return nullptr;
+      }
       const auto f = Files.find(service.Config.BinaryPath);
       if (f != Files.end()) return std::make_shared<FakeDriverDevice>(f->second, true);
     }

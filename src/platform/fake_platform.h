@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -71,6 +72,12 @@ class FakePlatform : public Platform {
   std::map<std::string, FakeService> Services;
   std::vector<std::string> ScmLog;  // "create NAME PATH", "start NAME", "stop NAME", "delete NAME"
   int OpenScHandles = 0;            // manager and service handles not yet closed
+
+  // Another program holds the NT driver's device: opening it is refused
+  // with access denied.
+  bool NtDeviceHeld = false;
+  // What the program asked to be done at an end the system brings about.
+  std::function<void()> EndCleanup;
 
   // A Windows 95/98 driver already loaded ("\\.\kelvor95").
   std::optional<FakeDriverFile> LoadedVxd;
@@ -135,6 +142,7 @@ class FakePlatform : public Platform {
     SignalDuringHold = {};
     return s;
   }
+  void SetEndCleanup(std::function<void()> cleanup) override { EndCleanup = std::move(cleanup); }
 
  private:
   std::shared_ptr<Device> Resolve(const std::string& path, std::uint32_t& lastError);

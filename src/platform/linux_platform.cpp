@@ -163,6 +163,15 @@ void LinuxPlatform::ErrorLine(std::string_view text) {
   std::fflush(stderr);
 }
 
+std::string LinuxPlatform::CurrentDirectory() {
+  // getcwd with a null buffer allocates one as long as the path needs.
+  char* dir = getcwd(nullptr, 0);
+  if (dir == nullptr) return "";
+  std::string result(dir);
+  std::free(dir);
+  return result;
+}
+
 void LinuxPlatform::HoldSignals() {
   const sigset_t ending = EndingSignals();
   pthread_sigmask(SIG_BLOCK, &ending, &blockedBefore_);

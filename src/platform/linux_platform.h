@@ -37,6 +37,7 @@ class LinuxPlatform : public Platform {
   bool PathExists(const std::string& path) override;
   int RunProgram(const std::vector<std::string>& argv) override;
   void ErrorLine(std::string_view text) override;
+  std::string CurrentDirectory() override;
   void HoldSignals() override;
   HeldSignal ReleaseSignals() override;
 

@@ -170,6 +170,13 @@ class Platform {
   // they act as always. Not nested.
   virtual void HoldSignals() {}
   virtual HeldSignal ReleaseSignals() { return {}; }
+  // What an end of the program that the system brings about must still do:
+  // remove the driver service that the program started (Windows: a console
+  // control event outside the held section; the platform closes its devices
+  // first and then lets the system end the program). The driver's loader
+  // sets it when the service runs and clears it (null) when the service is
+  // gone. Where the system brings about no such end, it is never called.
+  virtual void SetEndCleanup(std::function<void()> cleanup) { (void)cleanup; }
 
   // The system's last-error value, left by the calls below.
   virtual std::uint32_t LastError() { return lastError_; }

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "platform/console_box.h"
@@ -35,15 +36,91 @@ std::string PathFrom(Call call) {
   return std::string(buf, n);
 }
 
+}  // namespace
+
+// The devices the platform opened, and the gate of their requests: one
+// request at a time, and none any more once the system ends the program
+// (EndAll). Also the cleanup that such an end must still do.
+class Win32DeviceGate {
+ public:
+  Win32DeviceGate() { InitializeCriticalSection(&lock_); }
+  ~Win32DeviceGate() { DeleteCriticalSection(&lock_); }
+  Win32DeviceGate(const Win32DeviceGate&) = delete;
+  Win32DeviceGate& operator=(const Win32DeviceGate&) = delete;
+
+  void Enter() { EnterCriticalSection(&lock_); }
+  void Leave() { LeaveCriticalSection(&lock_); }
+
+  // A handle that the gate closes at such an end (null once closed).
+  void Add(HANDLE* handle) {
+    Enter();
+    open_.push_back(handle);
+    Leave();
+  }
+  void Remove(HANDLE* handle) {
+    Enter();
+    for (auto it = open_.begin(); it != open_.end(); ++it) {
+      if (*it == handle) {
+        open_.erase(it);
+        break;
+      }
+    }
+    Leave();
+  }
+
+  void SetCleanup(std::function<void()> cleanup) {
+    Enter();
+    cleanup_ = std::move(cleanup);
+    Leave();
+  }
+
+  // Whether such an end has anything to do: a device open or a cleanup.
+  bool Holds() {
+    Enter();
+    const bool holds = !open_.empty() || static_cast<bool>(cleanup_);
+    Leave();
+    return holds;
+  }
+
+  // The end the system brings about: a request under way is waited for,
+  // every device closed (so that a driver can stop), the cleanup done. The
+  // gate stays shut: no request of another thread runs any more before the
+  // system ends the program.
+  void EndAll() {
+    Enter();
+    for (HANDLE* h : open_) {
+      if (*h != nullptr) CloseHandle(*h);
+      *h = nullptr;
+    }
+    if (cleanup_) cleanup_();
+    cleanup_ = nullptr;
+  }
+
+ private:
+  CRITICAL_SECTION lock_;
+  std::vector<HANDLE*> open_;
+  std::function<void()> cleanup_;
+};
+
+namespace {
+
 // A driver's device opened with CreateFile. A request goes down as one input
 // buffer: the 16-byte request block, then the block it refers to, so that the
 // driver never has to read memory at an address the caller names. The handle
 // is closed with the device (Windows 95/98 then unload a driver that was
-// loaded by opening it).
+// loaded by opening it), or by the gate at an end the system brings about.
 class Win32Device : public Device {
  public:
-  explicit Win32Device(HANDLE handle) : handle_(handle) {}
-  ~Win32Device() override { CloseHandle(handle_); }
+  Win32Device(HANDLE handle, Win32DeviceGate& gate) : handle_(handle), gate_(gate) {
+    gate_.Add(&handle_);
+  }
+  ~Win32Device() override {
+    gate_.Enter();
+    if (handle_ != nullptr) CloseHandle(handle_);
+    handle_ = nullptr;
+    gate_.Leave();
+    gate_.Remove(&handle_);
+  }
   Win32Device(const Win32Device&) = delete;
   Win32Device& operator=(const Win32Device&) = delete;
 
@@ -54,11 +131,17 @@ class Win32Device : public Device {
       const auto* a = static_cast<const std::uint8_t*>(attached);
       buffer.insert(buffer.end(), a, a + attachedLen);
     }
+    gate_.Enter();
     DWORD returned = 0;
-    const BOOL ok = DeviceIoControl(handle_, ioctlCode, buffer.data(),
-                                    static_cast<DWORD>(buffer.size()), out, outLen, &returned,
-                                    nullptr);
-    return {ok != FALSE, ok != FALSE ? 0u : static_cast<std::uint32_t>(GetLastError())};
+    BOOL ok = FALSE;
+    DWORD error = ERROR_INVALID_HANDLE;
+    if (handle_ != nullptr) {
+      ok = DeviceIoControl(handle_, ioctlCode, buffer.data(), static_cast<DWORD>(buffer.size()),
+                           out, outLen, &returned, nullptr);
+      error = ok != FALSE ? 0 : GetLastError();
+    }
+    gate_.Leave();
+    return {ok != FALSE, static_cast<std::uint32_t>(error)};
   }
 
   // The system's own words for the error, without the line end it adds.
@@ -77,6 +160,7 @@ class Win32Device : public Device {
 
  private:
   HANDLE handle_;
+  Win32DeviceGate& gate_;
 };
 
 // Wine playing Windows 95 or 98 has no driver loader: "\\.\C:\path" is the
@@ -89,7 +173,8 @@ bool UnderWine() {
 // Opens "\\.\name". Windows 95 and 98 load a dynamic driver by this open
 // and unload it when the handle closes (FILE_FLAG_DELETE_ON_CLOSE); NT opens
 // the device of a started driver service.
-std::shared_ptr<Device> OpenDevice(const std::string& path, std::uint32_t& lastError) {
+std::shared_ptr<Device> OpenDevice(const std::string& path, std::uint32_t& lastError,
+                                   Win32DeviceGate& gate) {
   HANDLE h;
   if (IsWin9x()) {
     const DWORD unload = UnderWine() ? 0 : FILE_FLAG_DELETE_ON_CLOSE;
@@ -103,7 +188,7 @@ std::shared_ptr<Device> OpenDevice(const std::string& path, std::uint32_t& lastE
     return nullptr;
   }
   lastError = 0;
-  return std::make_shared<Win32Device>(h);
+  return std::make_shared<Win32Device>(h, gate);
 }
 
 struct BoundCall {
@@ -119,26 +204,39 @@ DWORD WINAPI BoundThreadMain(LPVOID arg) {
   }
 }
 
-// The held state of the console control events. The handler is called by
-// the system on a thread of its own and gets no context, so this one value is
-// shared process-wide: kHeld while an analysis changes registers, with the
-// number of the event that came meanwhile in the low byte.
-constexpr int kHeld = 0x1000;
-std::atomic<int> heldControl{0};
+// The one piece of process-wide state: the console control handler is
+// called by the system on a thread of its own and gets no context, so it
+// reaches the platform through this pointer, set while the platform exists.
+std::atomic<Win32Platform*> consolePlatform{nullptr};
 
-// The event's number as the program ends with it (128 + number): Ctrl+C as
-// SIGINT, Ctrl+Break as SIGQUIT, a closed console as SIGHUP.
-int ControlNumber(unsigned long type) {
-  switch (type) {
-    case CTRL_C_EVENT:
-      return 2;
-    case CTRL_BREAK_EVENT:
-      return 3;
-    case CTRL_CLOSE_EVENT:
-      return 1;
-    default:
-      return 0;
+// The held state (Win32Platform::held_): kHeld while an analysis changes
+// registers, with the event that came meanwhile in the low byte (its type +
+// 1); kEnding once an event ends the program.
+constexpr int kHeld = 0x1000;
+constexpr int kEnding = 0x2000;
+
+// The events the handler takes: the number the program ends with after the
+// restore (128 + number) and the name it gives. Ctrl+C as SIGINT,
+// Ctrl+Break as SIGQUIT, a closed console and logging off as SIGHUP, a
+// shutdown as SIGTERM.
+struct ControlEvent {
+  unsigned long Type;
+  int Number;
+  const char* Name;
+};
+constexpr ControlEvent kControlEvents[] = {
+    {CTRL_C_EVENT, 2, "Ctrl+C"},
+    {CTRL_BREAK_EVENT, 3, "Ctrl+Break"},
+    {CTRL_CLOSE_EVENT, 1, "closing the console"},
+    {CTRL_LOGOFF_EVENT, 1, "logging off"},
+    {CTRL_SHUTDOWN_EVENT, 15, "shutting down"},
+};
+
+const ControlEvent* FindEvent(unsigned long type) {
+  for (const ControlEvent& e : kControlEvents) {
+    if (e.Type == type) return &e;
   }
+  return nullptr;
 }
 
 BOOL WINAPI OnConsoleControl(DWORD type) {
@@ -197,31 +295,59 @@ std::uintptr_t Handle(SC_HANDLE h) { return reinterpret_cast<std::uintptr_t>(h);
 }  // namespace
 
 bool Win32ConsoleControl(unsigned long type) {
-  const int number = ControlNumber(type);
-  if (number == 0) return false;
-  int state = heldControl.load();
+  Win32Platform* p = consolePlatform.load();
+  return p != nullptr && p->ConsoleControl(type);
+}
+
+bool Win32Platform::ConsoleControl(unsigned long type) {
+  const ControlEvent* event = FindEvent(type);
+  if (event == nullptr) return false;
+  const bool ends = type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT;
+  int state = held_.load();
   for (;;) {
-    if ((state & kHeld) == 0) return false;  // not held: the program ends as always
-    if ((state & 0xFF) != 0) break;          // one came already; that one counts
-    if (heldControl.compare_exchange_weak(state, state | number)) break;
+    if ((state & kEnding) != 0) return true;  // the first event ends it
+    if ((state & kHeld) == 0) {
+      // Not held. With nothing of the program's to close or remove, the
+      // system's default ends it as always.
+      if (!gate_->Holds()) return false;
+      if (!held_.compare_exchange_weak(state, kEnding)) continue;
+      // No analysis changes registers from here (HoldSignals waits): the
+      // devices are closed and the driver's service removed, then the
+      // system's default ends the program.
+      gate_->EndAll();
+      return false;
+    }
+    if ((state & 0xFF) != 0) break;  // one came already; that one counts
+    if (held_.compare_exchange_weak(state, state | static_cast<int>(type + 1))) break;
   }
-  if (type == CTRL_CLOSE_EVENT) {
+  if (ends) {
     // The system ends the program when the handler returns: not before the
     // registers are put back, and then the program ends itself with its
-    // status (the grace time bounds the wait should it not).
-    while ((heldControl.load() & kHeld) != 0) ::Sleep(10);
+    // status, its service removed (the grace time bounds the wait should it
+    // not).
+    while ((held_.load() & kHeld) != 0) ::Sleep(10);
     ::Sleep(2000);
   }
   return true;
 }
 
-Win32Platform::Win32Platform() {
-  devices_.SetResolver(OpenDevice);
+Win32Platform::Win32Platform() : gate_(std::make_unique<Win32DeviceGate>()) {
+  Win32DeviceGate* gate = gate_.get();
+  devices_.SetResolver([gate](const std::string& path, std::uint32_t& lastError) {
+    return OpenDevice(path, lastError, *gate);
+  });
+  consolePlatform.store(this);
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
 Win32Platform::~Win32Platform() {
   SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+  Win32Platform* self = this;
+  consolePlatform.compare_exchange_strong(self, nullptr);
+}
+
+void Win32Platform::SetEndCleanup(std::function<void()> cleanup) {
+  gate_->SetCleanup(std::move(cleanup));
 }
 
 std::unique_ptr<RegisterLock> Win32Platform::AnalysisLock() {
@@ -229,21 +355,22 @@ std::unique_ptr<RegisterLock> Win32Platform::AnalysisLock() {
 }
 
 void Win32Platform::HoldSignals() {
-  heldControl.store(kHeld);
+  int state = 0;
+  while (!held_.compare_exchange_weak(state, kHeld)) {
+    // An event is ending the program: no register is changed any more.
+    if ((state & kEnding) != 0) {
+      for (;;) ::Sleep(INFINITE);
+    }
+    state = 0;
+  }
 }
 
 HeldSignal Win32Platform::ReleaseSignals() {
-  const int state = heldControl.exchange(0);
-  switch (state & 0xFF) {
-    case 2:
-      return {2, "Ctrl+C"};
-    case 3:
-      return {3, "Ctrl+Break"};
-    case 1:
-      return {1, "closing the console"};
-    default:
-      return {};
-  }
+  const int state = held_.exchange(0);
+  const int type = (state & 0xFF) - 1;
+  const ControlEvent* e = type >= 0 ? FindEvent(static_cast<unsigned long>(type)) : nullptr;
+  if (e == nullptr) return {};
+  return {e->Number, e->Name};
 }
 
 std::uint8_t Win32Platform::GetWinVersion() {

@@ -7,12 +7,16 @@
 // mode).
 #pragma once
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/platform.h"
 
 namespace torv {
+
+class Win32DeviceGate;
 
 class Win32Platform : public Platform {
  public:
@@ -36,10 +40,17 @@ class Win32Platform : public Platform {
   // The named mutex "Global\TorvacinRegisters" (plain "TorvacinRegisters"
   // where the system has no global names), shared by every instance.
   std::unique_ptr<RegisterLock> AnalysisLock() override;
-  // Ctrl+C, Ctrl+Break and closing the console wait while held (the console
-  // control handler below); closing the console waits for the release.
+  // Ctrl+C, Ctrl+Break, closing the console, logging off and shutting down
+  // wait while held (the console control handler below); the last three
+  // wait for the release.
   void HoldSignals() override;
   HeldSignal ReleaseSignals() override;
+  // Done by the console control handler when an event ends the program
+  // outside the held section, after every device is closed.
+  void SetEndCleanup(std::function<void()> cleanup) override;
+  // The console control handler's decision for an event (see
+  // Win32ConsoleControl).
+  bool ConsoleControl(unsigned long type);
 
   std::string ProgramFile() override;
   std::string CurrentDirectory() override;
@@ -66,12 +77,20 @@ class Win32Platform : public Platform {
  private:
   BoxPresenter* presenter_ = nullptr;
   std::function<bool(std::string&)> saveDialog_;
-  DeviceTable devices_;
+  std::unique_ptr<Win32DeviceGate> gate_;
+  DeviceTable devices_;  // declared after the gate: its devices go first
+  std::atomic<int> held_{0};
 };
 
-// The console control handler's decision for a control event (CTRL_C_EVENT
-// and so on): true when it is taken (held), false when the system's default
-// (ending the program) applies. A closed console is held until the release.
+// The console control handler's decision for a control event (CTRL_C_EVENT,
+// CTRL_BREAK_EVENT, CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT, CTRL_SHUTDOWN_EVENT)
+// on the platform that exists: true when it is taken, false when the
+// system's default (ending the program) applies. While held, the event
+// waits for the release, and the program then ends itself (the last three
+// are held until the release). Outside, the platform's devices are closed
+// and its end cleanup done (the driver's service removed) before the
+// default applies; with nothing to close or remove the default applies at
+// once.
 bool Win32ConsoleControl(unsigned long type);
 
 }  // namespace torv

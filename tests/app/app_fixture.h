@@ -74,6 +74,7 @@ class FakeView : public FormView {
   int WindowHeight() override { return Height; }
   int WindowWidth() override { return Width; }
   void Close() override { ++Closes; }
+  void SetStatus(std::string_view text) override { Status = text; }
 
   std::vector<std::string> Captions;
   int EditShown = 0;
@@ -82,6 +83,7 @@ class FakeView : public FormView {
   int Height = kFormHeight;
   int Width = kFormWidth;
   int Closes = 0;
+  std::string Status;
 };
 
 // Exit codes for the workers in order (0 once used up), and what ran.

@@ -29,11 +29,14 @@ std::string Slurp(const fs::path& p) {
   return s.str();
 }
 
-// A file of this test process's own: each test runs as a process of its own,
-// several at a time, and they share the temporary folder.
+// A file of the running test's own: the suite runs its tests as processes
+// side by side, which share the temporary folder but must not share their
+// captured output or profiles.
 fs::path TestFile(const std::string& name) {
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::string owner = test != nullptr ? std::string(test->name()) + "-" : "";
   return fs::path(::testing::TempDir()) /
-         ("torv-dump-" + std::to_string(getpid()) + "-" + name);
+         ("torv-dump-" + std::to_string(getpid()) + "-" + owner + name);
 }
 
 struct Outcome {

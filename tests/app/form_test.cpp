@@ -2,11 +2,16 @@
 // hidden switch field, Details, ECC passes, the layout and failures.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include "app_fixture.h"
 
 namespace torv::test {
 namespace {
 
+namespace fs = std::filesystem;
 using Form = FormFixture;
 
 struct ButtonCase {
@@ -183,6 +188,53 @@ TEST_F(Form, DetailsFollowTheWorkersExitCode) {
     // The report is built whatever the code.
     ASSERT_FALSE(f.ListBox1.Items.empty());
     EXPECT_EQ(f.ListBox1.Items.front(), " report of processor 1");
+  }
+}
+
+// The note beside the report: only after the start-up's analysis of a
+// processor that gets no register analysis (with or without a measured
+// clock), gone with the next analysis, never part of the report or the log.
+TEST_F(Form, NoteOnAProcessorWithoutRegisterAnalysisComesOnceAndStaysOutOfTheReport) {
+  struct NoteCase {
+    std::uint32_t Code;
+    const char* Says;  // a phrase of the note, or null for none
+  };
+  for (const NoteCase& c : {NoteCase{0, nullptr}, NoteCase{1, nullptr},
+                            NoteCase{2, "its identification is shown above."},
+                            NoteCase{3, "its identification and clock"}, NoteCase{6, nullptr},
+                            NoteCase{8, nullptr}}) {
+    SCOPED_TRACE(c.Code);
+    FakePlatform p;
+    World world(p);
+    FakeView v;
+    Script s;
+    world.machine = std::make_shared<TestMachine>(1, true);
+    s.Codes = {c.Code, c.Code};
+    TForm1 f(world, v, ScriptedSteps(s));
+    f.formcreate({});
+    std::string note;
+    for (const std::string& line : f.Note()) note += line + " ";
+    if (c.Says == nullptr) {
+      EXPECT_EQ(note, "");
+      continue;
+    }
+    EXPECT_NE(note.find(c.Says), std::string::npos) << note;
+    EXPECT_NE(note.find("torvacin /SIM=p2-450"), std::string::npos) << note;
+    for (const std::string& line : f.ListBox1.Items) {
+      EXPECT_EQ(line.find("register analysis"), std::string::npos) << line;
+    }
+    const fs::path log = fs::path(::testing::TempDir()) / "note-test.log";
+    ASSERT_TRUE(f.Saveto(log.string()));
+    {
+      // Closed before the removal, which Windows refuses for an open file.
+      std::ifstream in(log, std::ios::binary);
+      const std::string saved((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+      EXPECT_EQ(saved.find("register analysis"), std::string::npos);
+    }
+    fs::remove(log);
+    f.Proc1Click();
+    EXPECT_TRUE(f.Note().empty()) << "the same refusal again needs no note";
   }
 }
 

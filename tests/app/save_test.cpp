@@ -209,7 +209,13 @@ TEST_F(Save, DialogNameIsSavedAndCancelSavesNothing) {
     f.saveClick();
     EXPECT_EQ(Read(chosen), " report of processor 1\r\n end of report 1\r\n details\r\n");
     EXPECT_TRUE(platform.Boxes.empty()) << "a new file needs no question";
+    EXPECT_EQ(view.Status.rfind("Saved 1 report to ", 0), 0u) << view.Status;
+    EXPECT_EQ(view.Status.back(), chosen.string().back()) << "the name's end is shown";
   }
+  // A save that fails takes the last confirmation away.
+  platform.SaveDialogName = (dir / "no such folder" / "x.log").string();
+  f.saveClick();
+  EXPECT_EQ(view.Status, "");
   EXPECT_EQ(std::distance(fs::directory_iterator(deep), fs::directory_iterator()), 1);
 }
 
@@ -237,9 +243,11 @@ TEST_F(Save, DialogAsksBeforeReplacingAFile) {
     EXPECT_EQ(p.Boxes[0].Text, "The file " + file.string() + " exists already. Replace it?");
     if (answer == kIdOk) {
       EXPECT_EQ(Read(file), " report of processor 1\r\n end of report 1\r\n details\r\n");
+      EXPECT_EQ(v.Status, "Saved 1 report to " + file.string());
     } else {
       EXPECT_EQ(Read(file), "keep me\r\n");
       EXPECT_EQ(s.WorkerArgs.size(), runs);
+      EXPECT_EQ(v.Status, "");
     }
   }
 }

@@ -474,16 +474,19 @@ TEST(RegisterSessionDeathTest, GivesUpAfter30SecondsWithStatus5) {
   auto lock = std::make_shared<ScriptedLock>();
   lock->BusyFor = 1'000'000;
   t.w.drv.Lock = lock;
-  EXPECT_EXIT({ const RegisterSession session(t.w.ForDriver()); }, ::testing::ExitedWithCode(kExitLockTimeout),
-              "");
+  EXPECT_EXIT({ const RegisterSession session(t.w.ForDriver()); },
+              ::testing::ExitedWithCode(kExitLockTimeout), "");
   // On an analysis thread the main thread ends the program, with the reason
   // in an "Error" box in the window.
   t.platform.Window = true;
   std::uint32_t exit = 0;
-  ASSERT_TRUE(t.platform.RunBoundThread(1, [&] {
-    const RegisterSession session(t.w.ForDriver());
-    return 0u;
-  }, exit));
+  ASSERT_TRUE(t.platform.RunBoundThread(
+      1,
+      [&] {
+        const RegisterSession session(t.w.ForDriver());
+        return 0u;
+      },
+      exit));
   EXPECT_EQ(t.w.hw.FatalCode, kExitLockTimeout);
   EXPECT_EQ(t.platform.ErrorLines.back(),
             "torvacin: another analysis of this computer's processor registers did not end "

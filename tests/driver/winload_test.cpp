@@ -3,11 +3,13 @@
 // control manager.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/world.h"
+#include "driver/hw.h"
 #include "driver/loader.h"
 #include "machine/machine.h"
 #include "platform/fake_platform.h"
@@ -180,6 +182,97 @@ TEST(NtLoad, RunningDriverIsUsedAndAStoppedOneReplaced) {
   u.os.Services["KelvorNT"].Config.BinaryPath = kWinDir + kNt;
   EXPECT_EQ(u.Load(kOsWinNT), 0u);
   EXPECT_EQ(u.ServicePath(), kProgDir + kNt);
+}
+
+// A driver that another program holds (its device refuses the open, or on
+// a system that opens first, the identity request) is that program's: its
+// service is neither stopped nor deleted, nor replaced by a candidate, and
+// the start ends with "already in use" (an administrator) or "not allowed"
+// (anyone else); its end leaves the service alone as well.
+TEST(NtLoad, ADriverAnotherProgramHoldsIsLeftAlone) {
+  for (const bool admin : {true, false}) {
+    SCOPED_TRACE(admin ? "administrator" : "user");
+    WinWorld t(kOsWinNT);
+    t.Put(kProgDir + kNt, {kNew, 0x103});
+    t.os.Services["KelvorNT"].Config.BinaryPath = kProgDir + kNt;
+    t.os.Services["KelvorNT"].Running = true;
+    t.os.NtDeviceHeld = true;
+    t.os.ScmDenied = !admin;
+    EXPECT_EQ(t.Load(kOsWinNT), admin ? 262u : 263u);
+    EXPECT_TRUE(t.os.ScmLog.empty());
+    EXPECT_TRUE(t.os.Services.at("KelvorNT").Running);
+    EXPECT_FALSE(t.os.Services.at("KelvorNT").MarkedForDelete);
+    EXPECT_EQ(t.os.Devices().OpenCount(), 0u);
+    EXPECT_EQ(t.os.OpenScHandles, 0);
+    EXPECT_FALSE(t.os.EndCleanup) << "nothing of the other program's to remove at this end";
+    // The end of this second program leaves the service running too.
+    DrvUnload(t.w.ForDriver());
+    EXPECT_TRUE(t.os.ScmLog.empty());
+    EXPECT_TRUE(t.os.Services.at("KelvorNT").Running);
+  }
+}
+
+// A service left running by an earlier run that was killed is found and
+// used, and removed at the end like the program's own; whatever ends the
+// program from outside removes it too (the cleanup the platform keeps).
+TEST(NtLoad, EveryEndRemovesTheService) {
+  WinWorld t(kOsWinNT);
+  t.Put(kProgDir + kNt, {kNew, 0x103});
+  t.os.Services["KelvorNT"].Config.BinaryPath = kProgDir + kNt;
+  t.os.Services["KelvorNT"].Running = true;
+  ASSERT_EQ(t.Load(kOsWinNT), 0u);
+  ASSERT_TRUE(t.os.EndCleanup);
+  DrvUnload(t.w.ForDriver());
+  EXPECT_TRUE(t.os.Services.empty());
+  EXPECT_FALSE(t.os.EndCleanup);
+  DrvUnload(t.w.ForDriver());  // a second end does nothing more
+  EXPECT_EQ(t.os.ScmLog, (std::vector<std::string>{"stop KelvorNT", "delete KelvorNT"}));
+
+  WinWorld u(kOsWinNT);
+  u.Put(kProgDir + kNt, {kNew, 0x103});
+  ASSERT_EQ(u.Load(kOsWinNT), 0u);
+  ASSERT_TRUE(u.os.EndCleanup);
+  u.w.platform->Devices().Close(u.w.drv.DrvHandle);  // the platform closes its devices first
+  u.os.EndCleanup();
+  EXPECT_TRUE(u.os.Services.empty());
+  EXPECT_EQ(u.os.OpenScHandles, 0);
+}
+
+// A platform that writes the service manager's log to standard error as the
+// process ends, so that a death test sees what the end did.
+class EndingPlatform : public FakePlatform {
+ public:
+  [[noreturn]] void ExitProcess(int code) override {
+    for (const std::string& l : ScmLog) std::fprintf(stderr, "[%s]", l.c_str());
+    std::fprintf(stderr, "[services left: %zu]\n", Services.size());
+    FakePlatform::ExitProcess(code);
+  }
+};
+
+void FailAnAnalysisWithTheDriverLoaded(bool window) {
+  EndingPlatform os;
+  os.Kind = kOsWinNT;
+  os.Window = window;
+  os.Files[kProgDir + kNt] = {kNew, 0x103, 0x12340000};
+  World w{os};
+  w.shell.OsKind = kOsWinNT;
+  std::uint32_t code = 99;
+  LoadDriver(w.ForDriver(), kOsWinNT, kNt, 0x0103, code);
+  // A register write failed on the analysis thread: it ends the thread,
+  // and the main thread then the program.
+  w.hw.FatalText = "Writing model-specific register 0000011E failed";
+  std::uint32_t exit = 0;
+  os.RunBoundThread(1, [&]() -> std::uint32_t { MsrFailureEnd(w.ForDriver(), kExitMsrWrite); }, exit);
+  EndFatally(w.ForDriver());
+}
+
+TEST(NtLoadDeathTest, ARegisterFailureEndsWithTheServiceRemoved) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  for (const bool window : {false, true}) {
+    EXPECT_EXIT(FailAnAnalysisWithTheDriverLoaded(window), ::testing::ExitedWithCode(7),
+                "\\[create KelvorNT C:.TORVACIN.KELVORNT.SYS\\]\\[start KelvorNT\\]\\[stop "
+                "KelvorNT\\]\\[delete KelvorNT\\]\\[services left: 0\\]");
+  }
 }
 
 TEST(NtLoad, DeviceFailingTheIdentityCheckIsClosed) {

@@ -1,3 +1,5 @@
+#include "machine/access.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -12,7 +14,6 @@
 #include "app/world.h"
 #include "driver/hw.h"
 #include "driver/loader.h"
-#include "machine/access.h"
 #include "machine/machine.h"
 #include "machine/sim.h"
 #include "platform/fake_platform.h"
@@ -24,49 +25,6 @@
 
 namespace torv {
 namespace {
-
-constexpr auto R = AccessOp::ReadMsr;
-constexpr auto W = AccessOp::WriteMsr;
-constexpr auto I = AccessOp::PortIn;
-constexpr auto O = AccessOp::PortOut;
-
-TEST(AccessFilter, AllowsExactlyTheRegistersAndPortsOfTheAnalysis) {
-  struct Case {
-    AccessOp Op;
-    std::uint32_t Reg;
-    bool Allowed;
-  };
-  const Case cases[] = {
-      // Reads: every listed register and its neighbours.
-      {R, 0x29, false}, {R, 0x2A, true}, {R, 0x2B, false},
-      {R, 0x1DF, false}, {R, 0x1E0, true}, {R, 0x1E1, false},
-      {R, 0xFD, false}, {R, 0xFE, true}, {R, 0xFF, false},
-      {R, 0x11D, false}, {R, 0x11E, true}, {R, 0x11F, false},
-      {R, 0x1FF, false}, {R, 0x200, true}, {R, 0x20F, true}, {R, 0x210, false},
-      {R, 0x87, false}, {R, 0x88, true}, {R, 0x8B, true}, {R, 0x8C, false},
-      {R, 0x115, false}, {R, 0x116, true}, {R, 0x117, false},
-      {R, 0x118, true}, {R, 0x11B, true}, {R, 0x11C, false},
-      // Registers no analysis reads: time-stamp counter, APIC base,
-      // microcode, the extended feature register, a high number.
-      {R, 0x10, false}, {R, 0x1B, false}, {R, 0x8B + 0x100, false},
-      {R, 0xC0000080u, false}, {R, 0x2A + 0x10000u, false},
-      // Writes: only the cache controller and BBL_CR_CTL3.
-      {W, 0x87, false}, {W, 0x88, true}, {W, 0x8B, true}, {W, 0x8C, false},
-      {W, 0x115, false}, {W, 0x116, true}, {W, 0x117, false},
-      {W, 0x118, true}, {W, 0x119, true}, {W, 0x11A, true}, {W, 0x11B, false},
-      {W, 0x11D, false}, {W, 0x11E, true}, {W, 0x11F, false},
-      {W, 0x2A, false}, {W, 0x1E0, false}, {W, 0xFE, false}, {W, 0x200, false},
-      {W, 0x20F, false}, {W, 0x10, false}, {W, 0x1B, false},
-      // Ports: the interrupt mask and the configuration index and data.
-      {I, 0x20, false}, {I, 0x21, true}, {I, 0x22, true}, {I, 0x23, true}, {I, 0x24, false},
-      {O, 0x20, false}, {O, 0x21, true}, {O, 0x22, true}, {O, 0x23, true}, {O, 0x24, false},
-      {I, 0x80, false}, {O, 0xCF8, false}, {O, 0x2A, false},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(AccessAllowed(c.Op, c.Reg), c.Allowed)
-        << "op " << static_cast<int>(c.Op) << " register/port " << std::hex << c.Reg;
-  }
-}
 
 TEST(AccessFilter, ServesOnlyGenuineIntelWithTheP6CacheController) {
   constexpr std::uint32_t kIntel[3] = {0x756E6547u, 0x49656E69u, 0x6C65746Eu};  // EBX EDX ECX
@@ -100,47 +58,83 @@ TEST(AccessFilter, ServesOnlyGenuineIntelWithTheP6CacheController) {
   }
 }
 
-TEST(AccessParser, ReadsTheFourRequestsAndNothingElse) {
+TEST(AccessFilter, PortsOnlyWithoutCpuidOrOnACyrix) {
+  constexpr std::uint32_t kCyrix[3] = {0x69727943u, 0x736E4978u, 0x64616574u};  // EBX EDX ECX
+  constexpr std::uint32_t kIntel[3] = {0x756E6547u, 0x49656E69u, 0x6C65746Eu};
+  constexpr std::uint32_t kNexGen[3] = {0x4778654Eu, 0x72446E65u, 0x6E657669u};
+  EXPECT_TRUE(AccessServesPorts(true, kCyrix[0], kCyrix[1], kCyrix[2]));
+  EXPECT_TRUE(AccessServesPorts(false, 0, 0, 0));
+  EXPECT_FALSE(AccessServesPorts(true, kIntel[0], kIntel[1], kIntel[2]));
+  EXPECT_FALSE(AccessServesPorts(true, kNexGen[0], kNexGen[1], kNexGen[2]));
+  EXPECT_FALSE(AccessServesPorts(true, kCyrix[0], kCyrix[2], kCyrix[1]));
+}
+
+// The requests: a sequence, a processor and the sequence's own choices,
+// nothing else; the raw requests of old are not requests any more.
+TEST(AccessParser, ReadsTheSequencesAndNothingElse) {
+  constexpr auto P = AccessOp::Probe;
+  constexpr auto E = AccessOp::EccPass;
+  constexpr auto C = AccessOp::Cyrix;
   struct Case {
     std::string Line;
     bool Ok;
-    AccessOp Op;
-    std::uint32_t Cpu, Reg, Hi, Lo;
+    AccessOp Op = P;
+    std::uint32_t Cpu = 0;
+    bool EccTest = true;
+    std::uint8_t EccMode = 0;
   };
   const Case cases[] = {
-      {"rdmsr 0 2A", true, R, 0, 0x2A, 0, 0},
-      {"rdmsr 4095 2a", true, R, 4095, 0x2A, 0, 0},
-      {"rdmsr 1 0000002A", true, R, 1, 0x2A, 0, 0},
-      {"rdmsr 0 FFFFFFFF", true, R, 0, 0xFFFFFFFFu, 0, 0},
-      {"wrmsr 3 11E 1 C0004527", true, W, 3, 0x11E, 1, 0xC0004527u},
-      {"inb 21", true, I, 0, 0x21, 0, 0},
-      {"inb FFFF", true, I, 0, 0xFFFF, 0, 0},
-      {"outb 22 C0", true, O, 0, 0x22, 0, 0xC0},
-      {"", false, R, 0, 0, 0, 0},
-      {"xyz", false, R, 0, 0, 0, 0},
-      {"rdmsr", false, R, 0, 0, 0, 0},
-      {"rdmsr 0", false, R, 0, 0, 0, 0},
-      {"rdmsr 0 2A 0", false, R, 0, 0, 0, 0},
-      {"rdmsr 0  2A", false, R, 0, 0, 0, 0},
-      {" rdmsr 0 2A", false, R, 0, 0, 0, 0},
-      {"rdmsr 0 2A ", false, R, 0, 0, 0, 0},
-      {"rdmsr 0 2A\r", false, R, 0, 0, 0, 0},
-      {"rdmsr\t0 2A", false, R, 0, 0, 0, 0},
-      {"RDMSR 0 2A", false, R, 0, 0, 0, 0},
-      {"rdmsr 0 0x2A", false, R, 0, 0, 0, 0},
-      {"rdmsr 0 12345678A", false, R, 0, 0, 0, 0},
-      {"rdmsr -1 2A", false, R, 0, 0, 0, 0},
-      {"rdmsr +1 2A", false, R, 0, 0, 0, 0},
-      {"rdmsr 4096 2A", false, R, 0, 0, 0, 0},
-      {"rdmsr 00001 2A", false, R, 0, 0, 0, 0},
-      {"rdmsr A 2A", false, R, 0, 0, 0, 0},
-      {std::string("rdmsr 0\0 2A", 11), false, R, 0, 0, 0, 0},
-      {"wrmsr 0 11E 4527", false, R, 0, 0, 0, 0},
-      {"wrmsr 0 11E 0 100000000", false, R, 0, 0, 0, 0},
-      {"inb 10000", false, R, 0, 0, 0, 0},
-      {"inb 21 0", false, R, 0, 0, 0, 0},
-      {"outb 21 100", false, R, 0, 0, 0, 0},
-      {"outb 21", false, R, 0, 0, 0, 0},
+      {"probe 0", true, P, 0},
+      {"probe 14", true, P, 14},
+      {"probe 3 nol2", true, P, 3, false},
+      {"ecc 0 off", true, E, 0, true, 0},
+      {"ecc 3 on", true, E, 3, true, 1},
+      {"ecc 1 force nol2", true, E, 1, false, 2},
+      {"cyrix 0", true, C, 0},
+      {"cyrix 14", true, C, 14},
+      // Processors the analysis never names.
+      {"probe 15", false},
+      {"probe 4095", false},
+      {"ecc 4 on", false},
+      {"cyrix 15", false},
+      // Other forms of the numbers and words.
+      {"probe 00", false},
+      {"probe 01", false},
+      {"probe -1", false},
+      {"probe +1", false},
+      {"probe A", false},
+      {"probe 99999999999", false},
+      {"PROBE 0", false},
+      {"ecc 0 ON", false},
+      {"ecc 0 1", false},
+      {"ecc 0 forced", false},
+      {"probe 0 NOL2", false},
+      // Words missing, doubled, in the wrong place, or of other requests.
+      {"", false},
+      {"probe", false},
+      {"ecc 0", false},
+      {"ecc on 0", false},
+      {"ecc 0 nol2 on", false},
+      {"ecc 0 on off", false},
+      {"probe 0 nol2 nol2", false},
+      {"probe 0 on", false},
+      {"cyrix 0 nol2", false},
+      {"cyrix", false},
+      {"probe  0", false},
+      {" probe 0", false},
+      {"probe 0 ", false},
+      {"probe 0\r", false},
+      {"probe\t0", false},
+      {std::string("probe 0\0", 8), false},
+      {std::string("probe\0 0", 8), false},
+      // The raw requests and the lock of old.
+      {"rdmsr 0 2A", false},
+      {"wrmsr 0 11E 0 4527", false},
+      {"wrmsr 0 119 0 1F", false},
+      {"inb 21", false},
+      {"outb 21 FF", false},
+      {"lock", false},
+      {"unlock", false},
   };
   for (const Case& c : cases) {
     AccessRequest r;
@@ -148,9 +142,74 @@ TEST(AccessParser, ReadsTheFourRequestsAndNothingElse) {
     if (!c.Ok) continue;
     EXPECT_EQ(r.Op, c.Op) << c.Line;
     EXPECT_EQ(r.Cpu, c.Cpu) << c.Line;
-    EXPECT_EQ(r.Reg, c.Reg) << c.Line;
-    EXPECT_EQ(r.Hi, c.Hi) << c.Line;
-    EXPECT_EQ(r.Lo, c.Lo) << c.Line;
+    EXPECT_EQ(r.EccTest, c.EccTest) << c.Line;
+    if (r.Op == E) {
+      EXPECT_EQ(r.EccMode, c.EccMode) << c.Line;
+    }
+    // The program writes each request as it is read.
+    EXPECT_EQ(FormatAccessRequest(r), c.Line);
+  }
+}
+
+// The words of a record: each kind of access with its value or its error,
+// and malformed words refused.
+TEST(AccessRecord, WordsOfEachAccess) {
+  using S = AccessStep;
+  const auto step = [](char what, std::uint32_t reg, std::uint64_t value, int error) {
+    S s{what, reg};
+    s.Value = value;
+    s.Error = error;
+    return s;
+  };
+  S cpuid{S::Cpuid, 1};
+  cpuid.Regs = {0x543, 0, 0, 0x8001BF};
+  S cpuidFailed{S::Cpuid, 0};
+  cpuidFailed.Error = 5;
+  const std::vector<S> steps = {
+      step(S::ReadMsr, 0x2A, 0xC1800000, 0),
+      step(S::ReadMsr, 0x11E, 0, 5),
+      step(S::WriteMsr, 0x11E, 0x100044406ull, 0),
+      step(S::WriteMsr, 0x119, 0x1C, 1),
+      step(S::ReadMsr, 0x200, 0xFFFFFFFFFFFFFFFFull, 0),
+      step(S::PortIn, 0x23, 0xFF, 0),
+      step(S::PortIn, 0x21, 0, 1),
+      step(S::PortOut, 0x22, 0xC3, 0),
+      step(S::PortOut, 0x23, 0, 22),
+      cpuid,
+      cpuidFailed,
+  };
+  const std::string words =
+      "R2A:C1800000 R11E!5 W11E:100044406 W119:1C!1 R200:FFFFFFFFFFFFFFFF I23:FF I21!1 O22:C3 "
+      "O23:0!22 C1:543.0.0.8001BF C0!5";
+  EXPECT_EQ(FormatAccessSteps(steps), words);
+  std::vector<S> back;
+  ASSERT_TRUE(ParseAccessSteps(words, back));
+  EXPECT_EQ(back, steps);
+  EXPECT_TRUE(ParseAccessSteps("", back));
+  EXPECT_TRUE(back.empty());
+  for (const char* bad : {" ",
+                          "R2A",
+                          "R2A:",
+                          "R2A:1 ",
+                          " R2A:1",
+                          "R2A:1  R1E0:0",
+                          "X2A:1",
+                          "r2a:1",
+                          "R2A:10000000000000000",
+                          "R123456789:0",
+                          "R2A:1!5",
+                          "W11E!5",
+                          "W11E:1!0",
+                          "W11E:1!",
+                          "R2A!x",
+                          "R2A!05",
+                          "I21:100",
+                          "I10000:0",
+                          "C1:1.2.3",
+                          "C1:1.2.3.4.5",
+                          "C1:1..3.4",
+                          "R2A:0x1"}) {
+    EXPECT_FALSE(ParseAccessSteps(bad, back)) << '"' << bad << '"';
   }
 }
 
@@ -164,181 +223,6 @@ std::shared_ptr<Machine> Sim(const std::string& nameOrText) {
   SimProfile p;
   EXPECT_TRUE(ParseProfile(nameOrText, "test.profile", p, error)) << error;
   return MakeSimMachine(p);
-}
-
-// A Klamath whose model-specific registers the kernel refuses.
-constexpr const char* kRefusing = R"(name = refusing
-CPUID 00000000: 00000002-756E6547-6C65746E-49656E69
-CPUID 00000001: 00000633-00000000-00000000-0080FBFF
-MSR 0000002A: 0000-0000-C180-0000
-msraccess = denied
-)";
-
-// Processor 1 a Klamath, processor 2 a modern family-6 part.
-constexpr const char* kMixed = R"(name = mixed
-processors = 2
-CPUID 00000000: 00000002-756E6547-6C65746E-49656E69
-CPUID 00000001: 00000633-00000000-00000000-0080FBFF
-MSR 0000002A: 0000-0000-C180-0000
-[processor 2]
-CPUID 00000001: 000506E3-00000000-00000000-0080FBFF
-)";
-
-TEST(AccessServer, AnswersEachLineOverASimulatedMachine) {
-  const std::string longLine(kAccessMaxLine + 1, 'a');
-  const std::string longRequest = "rdmsr 0 2A" + std::string(200, ' ');
-  struct Case {
-    const char* Machine;
-    std::string In;
-    std::string Out;
-  };
-  const Case cases[] = {
-      {"p2-300", "rdmsr 0 2A\n", "ok 0 C1800000\n"},
-      {"p2-300", "rdmsr 0 10\nrdmsr 0 2A\n", "denied\nok 0 C1800000\n"},
-      {"p2-300", "xyz\n\nrdmsr 0 2A\n", "bad\nbad\nok 0 C1800000\n"},
-      {"p2-300", "wrmsr 0 11E 1 4507\nrdmsr 0 11E\n", "ok\nok 1 4507\n"},
-      {"p2-300", "wrmsr 0 2A 0 0\nwrmsr 0 11B 0 0\nrdmsr 0 2A\n", "denied\ndenied\nok 0 C1800000\n"},
-      {"p2-300", "inb 21\noutb 21 FF\ninb 21\ninb 20\noutb 60 0\n", "ok B8\nok\nok FF\ndenied\ndenied\n"},
-      // Oversized lines are answered once and do not disturb the next one.
-      {"p2-300", longLine + "\nrdmsr 0 2A\n", "bad\nok 0 C1800000\n"},
-      {"p2-300", longRequest + "\n" + longRequest + longRequest + "\nrdmsr 0 FE\n",
-       "bad\nbad\nok 0 508\n"},
-      // A last line without its end is answered; an empty input answers nothing.
-      {"p2-300", "rdmsr 0 2A", "ok 0 C1800000\n"},
-      {"p2-300", "", ""},
-      {"p2-300", std::string("rdmsr 0 2A\0\n", 12), "bad\n"},
-      // The kernel refuses: an error with its number, and the helper goes on.
-      {kRefusing, "rdmsr 0 2A\ninb 21\n", "error 1 Operation not permitted\nok B8\n"},
-      // A foreign processor gets no register request, but the ports.
-      {"k6-2", "rdmsr 0 2A\nwrmsr 0 11E 0 0\ninb 21\n", "denied\ndenied\nok B8\n"},
-      {kMixed, "rdmsr 1 2A\nrdmsr 0 2A\nrdmsr 1 2A\nrdmsr 7 2A\n",
-       "denied\nok 0 C1800000\ndenied\ndenied\n"},
-  };
-  for (const Case& c : cases) {
-    std::shared_ptr<Machine> m = Sim(c.Machine);
-    ASSERT_TRUE(m);
-    AccessServer server(*m);
-    std::istringstream in(c.In);
-    std::ostringstream out;
-    server.Serve(in, out);
-    EXPECT_EQ(out.str(), c.Out) << "input \"" << c.In.substr(0, 40) << "\"";
-  }
-}
-
-// A machine that passes everything on to a simulated one; tests override
-// what they watch or play.
-class Forwarding : public Machine {
- public:
-  explicit Forwarding(std::shared_ptr<Machine> m) : m_(std::move(m)) {}
-  std::string Name() const override { return m_->Name(); }
-  std::string Description() const override { return m_->Description(); }
-  int ProcessorCount() const override { return m_->ProcessorCount(); }
-  std::uint32_t Cpuid(int cpu, std::uint32_t leaf, std::uint32_t& a, std::uint32_t& b,
-                      std::uint32_t& c, std::uint32_t& d) override {
-    return m_->Cpuid(cpu, leaf, a, b, c, d);
-  }
-  std::uint32_t ReadMsr(int cpu, std::uint32_t reg, std::uint64_t& v) override {
-    return m_->ReadMsr(cpu, reg, v);
-  }
-  std::uint32_t WriteMsr(int cpu, std::uint32_t reg, std::uint64_t v) override {
-    return m_->WriteMsr(cpu, reg, v);
-  }
-  std::uint32_t PortIn(std::uint16_t p, std::uint8_t& v) override { return m_->PortIn(p, v); }
-  std::uint32_t PortOut(std::uint16_t p, std::uint8_t v) override { return m_->PortOut(p, v); }
-  std::uint32_t ClockCount(int cpu, std::uint32_t& c) override { return m_->ClockCount(cpu, c); }
-  bool DivisionLeavesFlags(int cpu) override { return m_->DivisionLeavesFlags(cpu); }
-  bool BindsHostThreads() const override { return false; }
-  std::string DescribeError(std::uint32_t e) const override { return m_->DescribeError(e); }
-
- private:
-  std::shared_ptr<Machine> m_;
-};
-
-TEST(AccessServer, ChecksEachProcessorOnceBeforeItsFirstRegister) {
-  // Counts CPUID requests of a simulated machine.
-  class Counting : public Forwarding {
-   public:
-    using Forwarding::Forwarding;
-    std::uint32_t Cpuid(int cpu, std::uint32_t leaf, std::uint32_t& a, std::uint32_t& b,
-                        std::uint32_t& c, std::uint32_t& d) override {
-      ++Cpuids;
-      return Forwarding::Cpuid(cpu, leaf, a, b, c, d);
-    }
-    std::uint32_t ReadMsr(int cpu, std::uint32_t reg, std::uint64_t& v) override {
-      ++Registers;
-      return Forwarding::ReadMsr(cpu, reg, v);
-    }
-    std::uint32_t WriteMsr(int cpu, std::uint32_t reg, std::uint64_t v) override {
-      ++Registers;
-      return Forwarding::WriteMsr(cpu, reg, v);
-    }
-    int Cpuids = 0;
-    int Registers = 0;
-  };
-  Counting m(Sim(kMixed));
-  AccessServer server(m);
-  EXPECT_EQ(server.Answer("inb 21"), "ok B8");
-  EXPECT_EQ(server.Answer("rdmsr 0 10"), "denied");
-  EXPECT_EQ(m.Cpuids, 0) << "requests outside the list and ports need no check";
-  EXPECT_EQ(server.Answer("rdmsr 0 2A"), "ok 0 C1800000");
-  EXPECT_EQ(server.Answer("rdmsr 0 2A"), "ok 0 C1800000");
-  EXPECT_EQ(server.Answer("rdmsr 1 2A"), "denied");
-  EXPECT_EQ(server.Answer("wrmsr 1 11E 0 0"), "denied");
-  EXPECT_EQ(m.Cpuids, 4) << "leaves 0 and 1, once per processor";
-  EXPECT_EQ(m.Registers, 2) << "the foreign processor's registers are never touched";
-}
-
-// "lock" and "unlock" over a machine whose lock the test plays: taken
-// without waiting, "busy" while someone else holds it, the reason when there
-// is none; a simulated machine has no lock to take.
-TEST(AccessServer, TakesAndGivesBackTheAnalysisLock) {
-  struct Shared {
-    bool OtherHolds = false;
-    bool Missing = false;
-    bool Held = false;
-  };
-  class Lock : public RegisterLock {
-   public:
-    explicit Lock(Shared& s) : s_(s) {}
-    Attempt TryLock(std::string& reason) override {
-      if (s_.Missing) {
-        reason = "2 No such\nfile or directory";
-        return Attempt::Unavailable;
-      }
-      if (s_.OtherHolds) return Attempt::Busy;
-      s_.Held = true;
-      return Attempt::Held;
-    }
-    void Unlock() override { s_.Held = false; }
-
-   private:
-    Shared& s_;
-  };
-  class Locking : public Forwarding {
-   public:
-    Locking(std::shared_ptr<Machine> m, Shared& s) : Forwarding(std::move(m)), s_(s) {}
-    std::unique_ptr<RegisterLock> AnalysisLock() override { return std::make_unique<Lock>(s_); }
-
-   private:
-    Shared& s_;
-  };
-  Shared state;
-  Locking m(Sim("p2-300"), state);
-  AccessServer server(m);
-  state.OtherHolds = true;
-  EXPECT_EQ(server.Answer("lock"), "busy");
-  state.OtherHolds = false;
-  EXPECT_EQ(server.Answer("lock"), "ok");
-  EXPECT_TRUE(state.Held);
-  EXPECT_EQ(server.Answer("rdmsr 0 2A"), "ok 0 C1800000");
-  EXPECT_EQ(server.Answer("unlock"), "ok");
-  EXPECT_FALSE(state.Held);
-  EXPECT_EQ(server.Answer("lock 0"), "bad");
-  state.Missing = true;
-  EXPECT_EQ(server.Answer("lock"), "error 2 No such?file or directory");
-  std::shared_ptr<Machine> sim = Sim("p2-300");
-  AccessServer plain(*sim);
-  EXPECT_EQ(plain.Answer("lock"), "error 38 Function not implemented");
 }
 
 // The lock on a file: exclusive between holders, shared with a shell's
@@ -365,84 +249,202 @@ TEST(FileLock, ExclusiveAndSharedWithTheFlockCommand) {
   EXPECT_NE(reason.find("missing: No such file or directory"), std::string::npos) << reason;
 }
 
-// The program's side, with shell scripts standing in for pkexec and the
-// helper.
-std::shared_ptr<Machine> Client(const std::string& script) {
-  return MakeAccessClient(Sim("p2-300"), {"/bin/sh", "-c", script});
+// The program's side, with the test standing in for pkexec and the helper.
+// A helper played by the test: its answers by request line, the requests
+// kept.
+class PlayedLink : public AccessLink {
+ public:
+  PlayedLink(std::vector<std::pair<std::string, std::string>> answers,
+             std::shared_ptr<std::vector<std::string>> requests)
+      : answers_(std::move(answers)), requests_(std::move(requests)) {}
+  bool Exchange(const std::string& request, std::string& answer, std::string&) override {
+    requests_->push_back(request);
+    for (auto it = answers_.begin(); it != answers_.end(); ++it) {
+      if (it->first == request) {
+        answer = it->second;
+        answers_.erase(it);  // each answer once, in order
+        return true;
+      }
+    }
+    answer = "bad";
+    return true;
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::string>> answers_;
+  std::shared_ptr<std::vector<std::string>> requests_;
+};
+
+using Answers = std::vector<std::pair<std::string, std::string>>;
+
+struct Played {
+  std::shared_ptr<std::vector<std::string>> Requests = std::make_shared<std::vector<std::string>>();
+  std::shared_ptr<Machine> M;
+  explicit Played(std::vector<std::pair<std::string, std::string>> answers)
+      : M(MakeAccessClient(Sim("p2-300"),
+                           std::make_unique<PlayedLink>(std::move(answers), Requests))) {}
+};
+
+SequencePlan Analysis(int cpu, bool eccTest = true, std::uint8_t eccMode = kNoEccPass) {
+  SequencePlan p;
+  p.Cpu = cpu;
+  p.EccTest = eccTest;
+  p.EccMode = eccMode;
+  return p;
 }
 
-TEST(AccessClient, SendsRequestLinesAndReadsTheAnswers) {
-  // Answers only the exact lines the program must send.
-  std::shared_ptr<Machine> m = Client(
-      "while read -r l; do case \"$l\" in"
-      " 'rdmsr 0 2A') echo 'ok 1 C1800000';;"
-      " 'wrmsr 1 11E 0 4527') echo ok;;"
-      " 'inb 21') echo 'ok B8';;"
-      " 'outb 22 C0') echo ok;;"
-      " 'rdmsr 0 10') echo denied;;"
-      " 'rdmsr 0 11E') echo 'error 5 Input/output error';;"
-      " 'rdmsr 0 FE') echo bad;;"
-      " 'rdmsr 0 1E0') echo 'error 2 No such file or directory';;"
-      " *) echo 'ok ZZ';; esac; done");
+// The analysis's requests answered from the record, in order: reads give
+// the values read, writes must be the ones made; a failed access fails
+// with the helper's reason; the lock's attempt asks for the announced
+// analysis, "busy" until the other analysis ends.
+TEST(AccessClient, AnswersTheAnalysisFromTheHelpersRecord) {
+  Played p(Answers{{"ecc 1 force nol2", "busy"},
+                   {"ecc 1 force nol2", "ok R2A:1C1800000 W11E:4507 R11E!5 R1E0!2 W119:0!1"}});
+  p.M->Expect(Analysis(2, false, 2));
+  std::unique_ptr<RegisterLock> lock = p.M->AnalysisLock();
+  std::string reason;
+  EXPECT_EQ(lock->TryLock(reason), RegisterLock::Attempt::Busy);
+  EXPECT_EQ(lock->TryLock(reason), RegisterLock::Attempt::Held);
   std::uint64_t v = 0;
-  EXPECT_EQ(m->ReadMsr(1, 0x2A, v), 0u);
+  EXPECT_EQ(p.M->ReadMsr(2, 0x2A, v), 0u);
   EXPECT_EQ(v, 0x1C1800000u);
-  EXPECT_EQ(m->WriteMsr(2, 0x11E, 0x4527), 0u);
-  std::uint8_t b = 0;
-  EXPECT_EQ(m->PortIn(0x21, b), 0u);
-  EXPECT_EQ(b, 0xB8);
-  EXPECT_EQ(m->PortOut(0x22, 0xC0), 0u);
+  EXPECT_EQ(p.M->WriteMsr(2, 0x11E, 0x4507), 0u);
+  EXPECT_EQ(p.M->ReadMsr(2, 0x11E, v), kErrOsBase | 5);
+  EXPECT_EQ(p.M->DescribeError(kErrOsBase | 5),
+            "torvacin-access: register 11E: Input/output error");
+  EXPECT_EQ(p.M->ReadMsr(2, 0x1E0, v), kErrOsBase | 2);
+  EXPECT_EQ(p.M->DescribeError(kErrOsBase | 2),
+            "torvacin-access: register 1E0: No such file or directory (no msr device: modprobe "
+            "msr)");
+  EXPECT_EQ(p.M->WriteMsr(2, 0x119, 0), kErrOsBase | 1);
+  // Beyond the record: refused.
+  EXPECT_EQ(p.M->ReadMsr(2, 0x2A, v), kErrAccessDenied);
+  lock->Unlock();
+  EXPECT_EQ(*p.Requests, (std::vector<std::string>{"ecc 1 force nol2", "ecc 1 force nol2"}));
+  // CPUID and the clock stay in the program.
+  std::uint32_t a = 0, b = 0, c = 0, d = 0;
+  EXPECT_EQ(p.M->Cpuid(1, 1, a, b, c, d), 0u);
+  EXPECT_EQ(a, 0x633u);
+}
 
+// Whatever is not the record's next request is refused, and nothing of the
+// record is served after that, nor outside the analysis, nor after its end.
+TEST(AccessClient, RefusesEveryRequestOutsideTheRecord) {
+  const std::string record = "ok R2A:0 W11E:4507 R1E0:0";
   struct Case {
-    std::uint32_t Reg;
+    const char* Name;
+    std::function<std::uint32_t(Machine&)> First;  // the request that is refused
+  };
+  const Case cases[] = {
+      {"another register",
+       [](Machine& m) {
+         std::uint64_t v;
+         return m.ReadMsr(1, 0x10, v);
+       }},
+      {"another processor",
+       [](Machine& m) {
+         std::uint64_t v;
+         return m.ReadMsr(2, 0x2A, v);
+       }},
+      {"a write first", [](Machine& m) { return m.WriteMsr(1, 0x2A, 0); }},
+      {"a port", [](Machine& m) { return m.PortOut(0x21, 0xFF); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Played p(Answers{{"probe 0", record}});
+    p.M->Expect(Analysis(1));
+    std::string reason;
+    std::unique_ptr<RegisterLock> lock = p.M->AnalysisLock();
+    ASSERT_EQ(lock->TryLock(reason), RegisterLock::Attempt::Held);
+    EXPECT_EQ(c.First(*p.M), kErrAccessDenied);
+    std::uint64_t v = 0;
+    EXPECT_EQ(p.M->ReadMsr(1, 0x2A, v), kErrAccessDenied) << "the record is dropped";
+  }
+  Played p(Answers{{"probe 0", record}, {"probe 0", record}});
+  std::uint64_t v = 0;
+  EXPECT_EQ(p.M->ReadMsr(1, 0x2A, v), kErrAccessDenied) << "no analysis announced";
+  EXPECT_EQ(p.M->DescribeError(kErrAccessDenied),
+            "torvacin-access serves register 2A only within a sequence the program announced");
+  p.M->Expect(Analysis(1));
+  std::string reason;
+  std::unique_ptr<RegisterLock> lock = p.M->AnalysisLock();
+  ASSERT_EQ(lock->TryLock(reason), RegisterLock::Attempt::Held);
+  EXPECT_EQ(p.M->ReadMsr(1, 0x2A, v), 0u);
+  EXPECT_EQ(p.M->WriteMsr(1, 0x11E, 0x4527), kErrAccessDenied) << "another value";
+  EXPECT_EQ(p.M->DescribeError(kErrAccessDenied),
+            "torvacin-access did not make this request (writing register 11E) in the sequence it "
+            "ran");
+  p.M->Expect(Analysis(1));
+  ASSERT_EQ(lock->TryLock(reason), RegisterLock::Attempt::Held);
+  EXPECT_EQ(p.M->ReadMsr(1, 0x2A, v), 0u);
+  lock->Unlock();
+  EXPECT_EQ(p.M->WriteMsr(1, 0x11E, 0x4507), kErrAccessDenied) << "after the analysis";
+}
+
+// What the helper refused or did not understand fails each request of the
+// analysis with its reason.
+TEST(AccessClient, AnAnalysisTheHelperRefusedFailsWithItsReason) {
+  struct Case {
+    const char* Answer;
     std::uint32_t Error;
     const char* Reason;
   };
   const Case cases[] = {
-      {0x10, kErrAccessDenied, "torvacin-access does not serve register 10 on this processor"},
-      {0x11E, kErrOsBase | 5, "torvacin-access: register 11E: Input/output error"},
-      {0xFE, kErrInvalidParameter, "torvacin-access did not understand the request"},
-      {0x1E0, kErrOsBase | 2,
-       "torvacin-access: register 1E0: No such file or directory (no msr device: modprobe msr)"},
-      {0x200, kErrInvalidParameter, "torvacin-access gave an answer that is not understood"},
+      {"denied", kErrAccessDenied,
+       "torvacin-access does not serve the registers of processor 1: not a processor of its "
+       "sequences"},
+      {"bad", kErrInvalidParameter, "torvacin-access did not understand the request"},
+      {"error 2 No such file or directory", kErrOsBase | 2,
+       "torvacin-access: No such file or directory"},
+      {"ok R2A", kErrInvalidParameter, "torvacin-access gave an answer that is not understood"},
+      {"okay", kErrInvalidParameter, "torvacin-access gave an answer that is not understood"},
+      {"error x", kErrInvalidParameter, "torvacin-access gave an answer that is not understood"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(m->ReadMsr(1, c.Reg, v), c.Error) << std::hex << c.Reg;
-    EXPECT_EQ(m->DescribeError(c.Error), c.Reason);
+    SCOPED_TRACE(c.Answer);
+    Played p(Answers{{"probe 0", c.Answer}});
+    p.M->Expect(Analysis(1));
+    std::string reason;
+    EXPECT_EQ(p.M->AnalysisLock()->TryLock(reason), RegisterLock::Attempt::Held);
+    std::uint64_t v = 0;
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(p.M->ReadMsr(1, 0x2A, v), c.Error);
+      EXPECT_EQ(p.M->DescribeError(c.Error), c.Reason);
+    }
   }
-  // The connection survives every refusal.
-  EXPECT_EQ(m->ReadMsr(1, 0x2A, v), 0u);
 }
 
-// The analysis lock through the helper: "busy" until the other analysis ends,
-// then held; "unlock" gives it back. A helper that takes no lock, or none at
-// all, leaves the analysis to go on without one.
-TEST(AccessClient, AnalysisLockThroughTheHelper) {
-  torv::test::TempDir dir;
-  const std::string log = (dir.path() / "requests").string();
-  std::shared_ptr<Machine> m = Client(
-      "n=0; while read -r l; do echo \"$l\" >>'" + log + "'; case \"$l\" in"
-      " lock) n=$((n+1)); if [ $n -lt 3 ]; then echo busy; else echo ok; fi;;"
-      " unlock) echo ok;; *) echo 'ok 0 0';; esac; done");
-  std::unique_ptr<RegisterLock> lock = m->AnalysisLock();
-  ASSERT_NE(lock, nullptr);
-  std::string reason;
-  EXPECT_EQ(lock->TryLock(reason), RegisterLock::Attempt::Busy);
-  EXPECT_EQ(lock->TryLock(reason), RegisterLock::Attempt::Busy);
-  EXPECT_EQ(lock->TryLock(reason), RegisterLock::Attempt::Held);
-  std::uint64_t v = 0;
-  EXPECT_EQ(m->ReadMsr(1, 0x2A, v), 0u);
-  lock->Unlock();
-  lock.reset();
-  m.reset();  // ends the helper
-  EXPECT_EQ(torv::test::ReadFile(log), "lock\nlock\nlock\nrdmsr 0 2A\nunlock\n");
-
-  std::shared_ptr<Machine> old = Client("while read -r l; do echo bad; done");
-  EXPECT_EQ(old->AnalysisLock()->TryLock(reason), RegisterLock::Attempt::Unavailable);
-  EXPECT_EQ(reason, "torvacin-access takes no lock: bad");
-  std::shared_ptr<Machine> gone = Client("exit 126");
-  EXPECT_EQ(gone->AnalysisLock()->TryLock(reason), RegisterLock::Attempt::Unavailable);
-  EXPECT_EQ(reason, "authorisation for torvacin-access was refused");
+// The Cyrix identification: its first port request asks the helper, the
+// CPUID requests between its port requests are the record's, and the
+// identification ends with the record.
+TEST(AccessClient, AnswersTheCyrixIdentificationFromTheRecord) {
+  Played p(Answers{{"cyrix 0", "ok O22:C3 I23:10 C1:540.0.0.0 O22:C3 O23:0!1"}});
+  SequencePlan plan;
+  plan.Kind = SequenceKind::CyrixIdentification;
+  plan.Cpu = 1;
+  std::uint32_t a = 0, b = 0, c = 0, d = 0;
+  EXPECT_EQ(p.M->Cpuid(1, 1, a, b, c, d), 0u);
+  EXPECT_EQ(a, 0x633u) << "before the identification: the program's own";
+  p.M->Expect(plan);
+  EXPECT_TRUE(p.Requests->empty()) << "the helper is asked at the first port request";
+  std::uint8_t v = 0;
+  EXPECT_EQ(p.M->PortOut(0x22, 0xC3), 0u);
+  EXPECT_EQ(p.M->PortIn(0x23, v), 0u);
+  EXPECT_EQ(v, 0x10);
+  EXPECT_EQ(p.M->Cpuid(1, 1, a, b, c, d), 0u);
+  EXPECT_EQ(a, 0x540u) << "within it: the record's";
+  EXPECT_EQ(p.M->PortOut(0x22, 0xC3), 0u);
+  EXPECT_EQ(p.M->PortOut(0x23, 0), kErrOsBase | 1);
+  EXPECT_EQ(p.M->DescribeError(kErrOsBase | 1),
+            "torvacin-access: port 23: Operation not permitted");
+  EXPECT_EQ(p.M->PortIn(0x23, v), kErrAccessDenied) << "the identification is over";
+  EXPECT_EQ(*p.Requests, std::vector<std::string>{"cyrix 0"});
+  Played denied(Answers{{"cyrix 0", "denied"}});
+  denied.M->Expect(plan);
+  EXPECT_EQ(denied.M->PortIn(0x21, v), kErrAccessDenied);
+  EXPECT_EQ(denied.M->DescribeError(kErrAccessDenied),
+            "torvacin-access does not serve the ports of processor 1: not a processor of its "
+            "sequences");
 }
 
 // The helper installed with the program is found from the program's own
@@ -489,16 +491,53 @@ TEST(AccessClient, AHelperThatCannotStartOrIsRefusedGivesItsReason) {
     EXPECT_EQ(a, 0x633u);
     std::uint32_t cycles = 0;
     EXPECT_EQ(m->ClockCount(1, cycles), 0u);
-    // Every register and port request fails with the reason, the second
-    // without a second attempt to start the helper.
+    // The analysis goes on without a lock, and every register and port
+    // request fails with the reason, without a second attempt to start the
+    // helper.
+    m->Expect(Analysis(1));
+    std::string reason;
+    EXPECT_EQ(m->AnalysisLock()->TryLock(reason), RegisterLock::Attempt::Unavailable);
+    EXPECT_EQ(reason, c.Reason);
     std::uint64_t v = 0;
     for (int i = 0; i < 2; ++i) {
       EXPECT_EQ(m->ReadMsr(1, 0x2A, v), kErrAccessDenied);
       EXPECT_EQ(m->DescribeError(kErrAccessDenied), c.Reason) << c.Command.back();
     }
+    SequencePlan cyrix;
+    cyrix.Kind = SequenceKind::CyrixIdentification;
+    m->Expect(cyrix);
     std::uint8_t port = 0;
     EXPECT_EQ(m->PortIn(0x21, port), kErrAccessDenied);
+    EXPECT_EQ(m->DescribeError(kErrAccessDenied), c.Reason);
   }
+}
+
+// The helper as a process: request lines on its standard input, answer
+// lines on its standard output, the connection kept from one sequence to
+// the next.
+TEST(AccessClient, TalksToTheHelperThroughItsInputAndOutput) {
+  torv::test::TempDir dir;
+  const std::string log = (dir.path() / "requests").string();
+  std::shared_ptr<Machine> m = MakeAccessClient(
+      Sim("p2-300"), {"/bin/sh", "-c",
+                      "n=0; while read -r l; do echo \"$l\" >>'" + log +
+                          "'; n=$((n+1)); case $n in"
+                          " 1) echo busy;; *) echo 'ok R2A:C1800000';; esac; done"});
+  std::unique_ptr<RegisterLock> lock = m->AnalysisLock();
+  std::string reason;
+  std::uint64_t v = 0;
+  m->Expect(Analysis(1, false));
+  EXPECT_EQ(lock->TryLock(reason), RegisterLock::Attempt::Busy);
+  EXPECT_EQ(lock->TryLock(reason), RegisterLock::Attempt::Held);
+  EXPECT_EQ(m->ReadMsr(1, 0x2A, v), 0u);
+  EXPECT_EQ(v, 0xC1800000u);
+  lock->Unlock();
+  m->Expect(Analysis(2, true, 0));
+  EXPECT_EQ(lock->TryLock(reason), RegisterLock::Attempt::Held);
+  lock->Unlock();
+  lock.reset();
+  m.reset();  // ends the helper
+  EXPECT_EQ(torv::test::ReadFile(log), "probe 0 nol2\nprobe 0 nol2\necc 1 off\n");
 }
 
 // A window's platform: its boxes are written to standard error when the
@@ -508,7 +547,8 @@ class WindowPlatform : public FakePlatform {
   bool Window = false;
   bool BoxesInWindow() const override { return Window; }
   [[noreturn]] void ExitProcess(int code) override {
-    for (const RecordedBox& b : Boxes) std::fprintf(stderr, "[%s: %s]\n", b.Title.c_str(), b.Text.c_str());
+    for (const RecordedBox& b : Boxes)
+      std::fprintf(stderr, "[%s: %s]\n", b.Title.c_str(), b.Text.c_str());
     FakePlatform::ExitProcess(code);
   }
 };
@@ -522,6 +562,8 @@ void RefusedRead(bool window) {
   std::uint32_t code = 1;
   LoadDriver(w.ForDriver(), kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code);
   DrvSetCpu(w.ForDriver(), 1);
+  w.machine->Expect(Analysis(1));
+  const RegisterSession session(w.ForDriver());
   std::uint32_t lo = 0, hi = 0;
   ReadMsr(w.ForDriver(), kMsrPowerOn, lo, hi);
 }
@@ -549,37 +591,49 @@ std::string RunHelper(const std::string& args, const std::string& input, int& st
   return out;
 }
 
+// The helper itself on this computer: the raw requests of old are not
+// understood, and on a processor that is not one of its sequences' it
+// touches nothing. (On a Pentium II or a Cyrix part the sequences would run
+// for real; they are not asked for there.)
 TEST(AccessHelper, AnswersOnThisComputerAndEndsWithItsInput) {
-  bool p6 = false;
+  bool p6 = true;
+  bool cyrix = true;
 #if defined(__x86_64__) || defined(__i386__)
   unsigned a0 = 0, b0 = 0, c0 = 0, d0 = 0, a1 = 0, b1 = 0, c1 = 0, d1 = 0;
   __cpuid(0, a0, b0, c0, d0);
   __cpuid(1, a1, b1, c1, d1);
   p6 = AccessServesProcessor(b0, d0, c0, a1);
+  cyrix = AccessServesPorts(true, b0, d0, c0);
 #endif
-  int status = -1;
-  const std::string out = RunHelper("", "rdmsr 0 2A\\nxyz\\nrdmsr 0 10\\n", status);
-  EXPECT_EQ(status, 0);
-  if (p6) {
-    // Served: the register's value, or the kernel's refusal without the
-    // msr device or as an ordinary user.
-    EXPECT_TRUE(out.rfind("ok ", 0) == 0 || out.rfind("error ", 0) == 0) << out;
-    EXPECT_NE(out.find("\nbad\ndenied\n"), std::string::npos) << out;
-  } else {
-    EXPECT_EQ(out, "denied\nbad\ndenied\n");
+  std::string in = "rdmsr 0 2A\\nwrmsr 0 11E 0 0\\ninb 21\\nlock\\nprobe 15\\n";
+  std::string want = "bad\nbad\nbad\nbad\nbad\n";
+  if (!p6) {
+    in += "probe 0\\necc 0 force\\n";
+    want += "denied\ndenied\n";
   }
+  if (!cyrix) {
+    in += "cyrix 0\\n";
+    want += "denied\n";
+  }
+  int status = -1;
+  EXPECT_EQ(RunHelper("", in, status), want);
+  EXPECT_EQ(status, 0);
   // The program's back-end over the real helper, connected as pkexec
   // connects it: its standard input and output.
-  std::shared_ptr<Machine> m = MakeAccessClient(MakeLinuxMachine(), {TORV_ACCESS_BINARY});
-  std::uint64_t v = 0;
-  EXPECT_EQ(m->ReadMsr(1, 0x10, v), kErrAccessDenied) << "the time-stamp counter is not served";
   if (!p6) {
+    std::shared_ptr<Machine> m = MakeAccessClient(MakeLinuxMachine(), {TORV_ACCESS_BINARY});
+    m->Expect(Analysis(1));
+    std::string reason;
+    std::unique_ptr<RegisterLock> lock = m->AnalysisLock();
+    EXPECT_EQ(lock->TryLock(reason), RegisterLock::Attempt::Held);
+    std::uint64_t v = 0;
     EXPECT_EQ(m->ReadMsr(1, kMsrPowerOn, v), kErrAccessDenied);
     EXPECT_EQ(m->DescribeError(kErrAccessDenied),
-              "torvacin-access does not serve register 2A on this processor");
+              "torvacin-access does not serve the registers of processor 1: not a processor of "
+              "its sequences");
   }
   // No argument is taken, so none can widen what it does.
-  const std::string refused = RunHelper(" --allow-all", "rdmsr 0 2A\\n", status);
+  const std::string refused = RunHelper(" --allow-all", "probe 0\\n", status);
   EXPECT_EQ(refused, "");
   EXPECT_NE(status, 0);
 }

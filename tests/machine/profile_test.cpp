@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -9,6 +10,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <set>
+#include <span>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -197,6 +202,81 @@ INSTANTIATE_TEST_SUITE_P(
                 "p.profile:1: bad value '53h' for 'Cyrix CPU Revision' (want XXYYh)"},
         BadLine{"------[ Logical CPU #0 ]------\nprocessors = 2",
                 "p.profile:2: 'processors' belongs before the first [processor] section"}));
+
+// The settings as README.md and the manual page list them, from the one file
+// both are checked against: the reader takes each with every word listed
+// for it (a word in capitals stands for a value), answers any other word
+// with the listed ones, takes a capitalised name as a mistyped setting, and
+// has no setting beyond the file's.
+TEST(Profile, SettingsAsTheDocumentsListThem) {
+  std::ifstream in(std::filesystem::path(TORV_SOURCE_DIR) / "data" / "profile-settings");
+  ASSERT_TRUE(in) << "data/profile-settings";
+  const std::map<std::string, std::string> example = {
+      {"TEXT", "A machine"}, {"N", "2"},   {"HZ", "300000000"}, {"R", "2"},
+      {"XX", "C3"},          {"YY", "10"}, {"MS", "5"},
+  };
+  auto accepts = [](const std::string& text, std::string& error) {
+    SimProfile p;
+    return ParseProfile("processors = 2\n" + text + "\n", "p", p, error);
+  };
+  // A line with each word in capitals replaced by its example value.
+  auto filled = [&](const std::string& text) {
+    std::istringstream words(text);
+    std::string word, out;
+    while (words >> word) {
+      const auto e = example.find(word);
+      out += (out.empty() ? "" : " ") + (e != example.end() ? e->second : word);
+    }
+    return out;
+  };
+  std::set<std::string> listed;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    SCOPED_TRACE(line);
+    std::string error;
+    if (line.front() == '[') {
+      std::string header(1, '[');
+      header += filled(line.substr(1, line.size() - 2));
+      header += ']';
+      EXPECT_TRUE(accepts(header, error)) << error;
+      continue;
+    }
+    const auto eq = line.find(" = ");
+    ASSERT_NE(eq, std::string::npos);
+    const std::string key = filled(line.substr(0, eq));
+    const std::string value = line.substr(eq + 3);
+    listed.insert(key.substr(0, key.find(' ')));
+    if (value.find('|') == std::string::npos) {
+      EXPECT_TRUE(accepts(key + " = " + filled(value), error)) << error;
+    } else {
+      std::istringstream words(value);
+      std::string word;
+      while (std::getline(words, word, '|')) {
+        EXPECT_TRUE(accepts(key + " = " + word, error)) << error;
+      }
+      // The refusal names the words the reader takes: "(want a, b or c)".
+      EXPECT_FALSE(accepts(key + " = bogus", error));
+      const auto want = error.find("(want ");
+      ASSERT_NE(want, std::string::npos) << error;
+      const std::string list = error.substr(want + 6, error.rfind(')') - want - 6);
+      std::string taken;
+      for (std::size_t i = 0; i < list.size();) {
+        const std::size_t sep = list.compare(i, 2, ", ") == 0     ? 2
+                                : list.compare(i, 4, " or ") == 0 ? 4
+                                                                  : 0;
+        taken += sep != 0 ? '|' : list[i];
+        i += sep != 0 ? sep : 1;
+      }
+      EXPECT_EQ(taken, value);
+    }
+    std::string capitalised = key;
+    capitalised[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(capitalised[0])));
+    EXPECT_FALSE(accepts(capitalised + " = " + filled(value.substr(0, value.find('|'))), error));
+  }
+  const std::span<const std::string_view> names = ProfileSettingNames();
+  EXPECT_EQ(listed, std::set<std::string>(names.begin(), names.end()));
+}
 
 // An EVEREST report as published: sections, header lines, one part per
 // processor and a register section that applies to every processor.

@@ -291,17 +291,25 @@ TEST_F(Win32PlatformTest, AnalysisLockIsOneHolderAtATime) {
   EXPECT_EQ(other, RegisterLock::Attempt::Held);
 }
 
-// The system's call of the handler for a closed console, on a thread of its own.
-DWORD WINAPI CloseConsoleEvent(LPVOID handled) {
-  *static_cast<bool*>(handled) = Win32ConsoleControl(CTRL_CLOSE_EVENT);
+// The system's call of the handler for an event, on a thread of its own.
+struct EventCall {
+  unsigned long Type;
+  bool Handled = false;
+};
+DWORD WINAPI ConsoleEvent(LPVOID arg) {
+  auto* call = static_cast<EventCall*>(arg);
+  call->Handled = Win32ConsoleControl(call->Type);
   return 0;
 }
 
 // Ctrl+C and Ctrl+Break wait while held and are handed over at the release;
-// outside they end the program as always (the handler leaves them to the
-// system). Closing the console waits for the release.
+// closing the console, logging off and shutting down wait for the release
+// itself, since the system ends the program when the handler returns.
+// Outside, with nothing of the program's open, they end the program as
+// always (the handler leaves them to the system).
 TEST_F(Win32PlatformTest, ConsoleControlWaitsWhileHeld) {
   EXPECT_FALSE(Win32ConsoleControl(CTRL_C_EVENT));
+  EXPECT_FALSE(Win32ConsoleControl(CTRL_SHUTDOWN_EVENT));
   const struct {
     unsigned long Type;
     int Number;
@@ -316,26 +324,58 @@ TEST_F(Win32PlatformTest, ConsoleControlWaitsWhileHeld) {
     EXPECT_EQ(s.Number, c.Number);
     EXPECT_EQ(s.Name, c.Name);
   }
-  os_.HoldSignals();
-  EXPECT_FALSE(Win32ConsoleControl(CTRL_LOGOFF_EVENT));
-  EXPECT_EQ(os_.ReleaseSignals().Number, 0);
+  const struct {
+    unsigned long Type;
+    int Number;
+    const char* Name;
+  } ending[] = {{CTRL_CLOSE_EVENT, 1, "closing the console"},
+                {CTRL_LOGOFF_EVENT, 1, "logging off"},
+                {CTRL_SHUTDOWN_EVENT, 15, "shutting down"}};
+  for (const auto& c : ending) {
+    SCOPED_TRACE(c.Name);
+    os_.HoldSignals();
+    EventCall call{c.Type};
+    DWORD released = 0;
+    DWORD returned = 0;
+    ASSERT_TRUE(RunOnNewThread([&] {
+      HANDLE t = CreateThread(nullptr, 0, ConsoleEvent, &call, 0, nullptr);
+      ::Sleep(200);
+      released = GetTickCount();
+      const HeldSignal s = os_.ReleaseSignals();
+      EXPECT_EQ(s.Number, c.Number);
+      EXPECT_EQ(s.Name, c.Name);
+      WaitForSingleObject(t, INFINITE);
+      returned = GetTickCount();
+      CloseHandle(t);
+    }));
+    EXPECT_TRUE(call.Handled);
+    EXPECT_GE(returned - released, 1000u) << "the handler returned before the release";
+  }
+}
 
-  os_.HoldSignals();
-  bool handled = false;
-  DWORD released = 0;
-  DWORD returned = 0;
-  ASSERT_TRUE(RunOnNewThread([&] {
-    HANDLE t = CreateThread(nullptr, 0, CloseConsoleEvent, &handled, 0, nullptr);
-    ::Sleep(200);
-    released = GetTickCount();
-    const HeldSignal s = os_.ReleaseSignals();
-    EXPECT_EQ(s.Number, 1);
-    WaitForSingleObject(t, INFINITE);
-    returned = GetTickCount();
-    CloseHandle(t);
-  }));
-  EXPECT_TRUE(handled);
-  EXPECT_GE(returned - released, 1000u) << "the handler returned before the release";
+// An event outside the held section while the program holds a device: the
+// request under way is waited for, every device closed and the end cleanup
+// done (the driver's service removed) before the system's default ends the
+// program; no other request reaches a device any more, and a second event
+// is taken while the first ends it.
+TEST_F(Win32PlatformTest, ConsoleControlOutsideClosesTheDevicesAndCleansUp) {
+  DeviceTable& devices = os_.Devices();
+  const std::string path = Write("HELD.BIN", "data");
+  std::uint32_t error = 0;
+  const std::uint32_t h = devices.Open("\\\\.\\" + path, error);
+  ASSERT_NE(h, kInvalidHandle) << error;
+  int cleanups = 0;
+  os_.SetEndCleanup([&] { ++cleanups; });
+  EXPECT_FALSE(Win32ConsoleControl(CTRL_BREAK_EVENT)) << "the system ends the program";
+  EXPECT_EQ(cleanups, 1);
+  EXPECT_TRUE(DeleteFileA(path.c_str()) != FALSE) << "the handle was closed: " << GetLastError();
+  const std::uint8_t in[16] = {1};
+  std::uint32_t out[2] = {};
+  const DevResult r = devices.Get(h)->Control(0x9C406000u, in, nullptr, 0, out, sizeof out);
+  EXPECT_FALSE(r.Ok);
+  EXPECT_EQ(r.LastError, static_cast<std::uint32_t>(ERROR_INVALID_HANDLE));
+  EXPECT_TRUE(Win32ConsoleControl(CTRL_C_EVENT));
+  EXPECT_EQ(cleanups, 1);
 }
 
 }  // namespace

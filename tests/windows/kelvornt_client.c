@@ -4,6 +4,14 @@
  *   kelvornt_client busy            the device cannot be used (another
  *                                   process holds it): exit status 0
  *   kelvornt_client absent          the device is gone
+ *   kelvornt_client interrupt MS OUT EXE ARGS...
+ *                                   starts EXE ARGS on a console of its own
+ *                                   with its output in the file OUT, waits
+ *                                   until the KelvorNT service runs and MS
+ *                                   milliseconds more, sends it Ctrl+C and
+ *                                   prints its exit status ("exit XXXXXXXX";
+ *                                   "exit none" when it did not end within
+ *                                   a minute)
  * No register or port access reaches the hardware (in Wine's kernel-driver
  * host it would end the driver): the ones sent are those the driver refuses
  * on this processor, which is not one it serves. */
@@ -278,7 +286,82 @@ static int CheckDriver(DWORD version) {
   return failures != 0;
 }
 
+/* The program started on a console of this client's own, its output in
+ * `output`: Ctrl+C, sent to every process of that console (Wine sends no
+ * Ctrl+Break to a process group), reaches it and not this client. */
+static int Interrupt(DWORD delay, const char* output, int argc, char** argv) {
+  char command[4096] = "";
+  size_t used = 0;
+  int i;
+  char line[64];
+  DWORD n = 0, waited, code = 0;
+  STARTUPINFOA si;
+  PROCESS_INFORMATION pi;
+  SECURITY_ATTRIBUTES sa;
+  SC_HANDLE scm, service = NULL;
+  SERVICE_STATUS status;
+  HANDLE out;
+  /* The result goes where this client's output went before the console. */
+  const HANDLE result = GetStdHandle(STD_OUTPUT_HANDLE);
+  for (i = 0; i < argc; ++i) {
+    const size_t len = strlen(argv[i]);
+    if (used + len + 4 >= sizeof command) return 2;
+    used += (size_t)sprintf(command + used, "%s\"%s\"", i > 0 ? " " : "", argv[i]);
+  }
+  FreeConsole();
+  AllocConsole();
+  memset(&sa, 0, sizeof sa);
+  sa.nLength = sizeof sa;
+  sa.bInheritHandle = TRUE;
+  out = CreateFileA(output, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    &sa, CREATE_ALWAYS, 0, NULL);
+  memset(&si, 0, sizeof si);
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = NULL;
+  si.hStdOutput = out;
+  si.hStdError = out;
+  if (out == INVALID_HANDLE_VALUE ||
+      !CreateProcessA(NULL, command, NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
+    sprintf(line, "FAILED: no start (%lu)\n", GetLastError());
+    WriteFile(result, line, (DWORD)strlen(line), &n, NULL);
+    return 1;
+  }
+  CloseHandle(out);
+  SetConsoleCtrlHandler(NULL, TRUE);
+  scm = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+  for (waited = 0; scm != NULL && waited < 20000; ++waited) {
+    if (service == NULL) service = OpenServiceA(scm, "KelvorNT", SERVICE_QUERY_STATUS);
+    if (service != NULL && QueryServiceStatus(service, &status) &&
+        status.dwCurrentState == SERVICE_RUNNING) {
+      break;
+    }
+    if (WaitForSingleObject(pi.hProcess, 1) == WAIT_OBJECT_0) break;
+  }
+  if (service != NULL) CloseServiceHandle(service);
+  if (scm != NULL) CloseServiceHandle(scm);
+  Sleep(delay);
+  if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {
+    sprintf(line, "FAILED: no Ctrl+C sent (%lu)\n", GetLastError());
+    WriteFile(result, line, (DWORD)strlen(line), &n, NULL);
+  }
+  if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) {
+    sprintf(line, "exit none\n");
+    TerminateProcess(pi.hProcess, 1);
+  } else {
+    GetExitCodeProcess(pi.hProcess, &code);
+    sprintf(line, "exit %08lX\n", (unsigned long)code);
+  }
+  WriteFile(result, line, (DWORD)strlen(line), &n, NULL);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc >= 5 && strcmp(argv[1], "interrupt") == 0) {
+    return Interrupt((DWORD)strtoul(argv[2], NULL, 10), argv[3], argc - 4, argv + 4);
+  }
   if (argc == 3 && strcmp(argv[1], "check") == 0) {
     return CheckDriver((DWORD)strtoul(argv[2], NULL, 16));
   }
@@ -291,6 +374,6 @@ int main(int argc, char** argv) {
     if (dev != INVALID_HANDLE_VALUE) CloseHandle(dev);
     return failures != 0;
   }
-  fprintf(stderr, "usage: kelvornt_client check VERSION | busy | absent\n");
+  fprintf(stderr, "usage: kelvornt_client check VERSION | busy | absent | interrupt MS OUT EXE ARGS\n");
   return 2;
 }

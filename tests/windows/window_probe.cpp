@@ -351,11 +351,22 @@ int main(int argc, char** argv) {
     Check(WaitFor([&] { return !IsWindow(w); }, 10000), "the close box closes the window");
     return failures;
   }
+  if (command == "endsession") {
+    // The session ends: the system asks, then tells the window; the window
+    // stays (the system would end the program after this).
+    HWND w = WaitWindow();
+    if (w == nullptr) return 1;
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutA(w, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 10000, &answer);
+    Check(answer != 0, "the window agrees to the end of the session");
+    SendMessageTimeoutA(w, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 10000, &answer);
+    return failures;
+  }
   if (command == "wait") {
     HWND w = WaitWindow();
     if (w != nullptr) Sleep(500);  // let it paint
     return w != nullptr ? 0 : 1;
   }
-  std::fprintf(stderr, "usage: window_probe session <log> <German log> | closebox | wait\n");
+  std::fprintf(stderr, "usage: window_probe session <log> <German log> | closebox | endsession | wait\n");
   return 2;
 }

@@ -1,7 +1,9 @@
-// torvacin-access: serves Torvacin's register and port requests, one a line
-// on standard input, one answer a line on standard output, until the input
-// ends. Run as root through pkexec; it takes no argument and reads no
-// environment, opens its devices, gives up every privilege and then serves.
+// torvacin-access: carries out Torvacin's own register and port sequences,
+// one request a line on standard input, one answer a line on standard
+// output, until the input ends (see machine/access.h). Run as root through
+// pkexec; it takes no argument and reads no environment, opens its devices,
+// gives up every privilege and then serves.
+#include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <string>
 
 #include "machine/access.h"
+#include "p2/access_server.h"
 
 int main(int argc, char** argv) {
   (void)argv;
@@ -35,6 +38,14 @@ int main(int argc, char** argv) {
   if (!torv::DropAccessPrivileges(error)) {
     std::fprintf(stderr, "torvacin-access: %s\n", error.c_str());
     return 3;
+  }
+  // The sequences are the program's own code, which tells the program's user
+  // on its error stream when a register access fails: here the record
+  // carries the failure to the program, which says so itself.
+  const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (quiet >= 0) {
+    dup2(quiet, STDERR_FILENO);
+    close(quiet);
   }
   std::ios::sync_with_stdio(false);
   torv::AccessServer server(*machine);

@@ -1,0 +1,44 @@
+// torvacin-access's request handling: each request runs one of the
+// program's own sequences whole (the analysis of p2, the Cyrix
+// identification of cpu) on the helper's machine and answers with the
+// record of its accesses (see machine/access.h for the protocol).
+#pragma once
+
+#include <istream>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "machine/access.h"
+#include "machine/machine.h"
+
+namespace torv {
+
+class AccessServer {
+ public:
+  // The helper's machine (processors 1-based there).
+  explicit AccessServer(Machine& machine) : machine_(machine) {}
+  AccessServer(const AccessServer&) = delete;
+  AccessServer& operator=(const AccessServer&) = delete;
+
+  // The answer to one request line (without its line end).
+  std::string Answer(std::string_view line);
+  // Answers every line of `in` on `out`, flushing after each, until the end
+  // of `in` or a failed write. Lines longer than kAccessMaxLine are answered
+  // "bad" without being kept. The signals that end the helper (SIGINT,
+  // SIGTERM, SIGHUP, SIGQUIT: a Ctrl+C in the program's terminal reaches the
+  // helper too) wait from each request until its answer is written.
+  void Serve(std::istream& in, std::ostream& out);
+
+ private:
+  // The record of a sequence; false when the processor is not one of the
+  // sequence's (the answer is then "denied").
+  bool RunAnalysis(const AccessRequest& r, std::string& answer);
+  bool RunCyrix(const AccessRequest& r, std::string& answer);
+
+  Machine& machine_;
+  std::unique_ptr<RegisterLock> lock_;  // made at the first register sequence
+};
+
+}  // namespace torv
