@@ -19,8 +19,12 @@
 //   p2        P2State (below). Its functions take a P2Context: a CpuContext
 //             plus P2State, the Settings (the analysis writes EccWas), the
 //             UtilityState and whether the machine has several processors.
+//             torvacin-access's sequences (access_server.cpp) keep the
+//             same state structs of their own, one set a request, and build
+//             these contexts over them.
 //   app       World: all of the above, the switches and the window's
-//             state; ForDriver, ForCpu and ForP2 build the contexts.
+//             state; ForDriver, ForCpu and ForP2 build the contexts. The
+//             mains stand here too, torvacin-access's (app/access) as well.
 //
 // The flow, one way:
 //   probe   (probe.cpp, ecctest.cpp)  the worker thread reads CPUID, the clock
