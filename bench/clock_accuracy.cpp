@@ -10,9 +10,10 @@
 
 #include "driver/hw.h"
 #include "driver/loader.h"
+#include "machine/machine.h"
 #include "machine/tsc_clock.h"
 #include "platform/linux_platform.h"
-#include "world.h"
+#include "app/world.h"
 
 namespace {
 
@@ -38,17 +39,17 @@ int main() {
   World w(platform);
   w.shell.OsKind = kOsLinux;
   std::uint32_t code = 0;
-  LoadDriver(w, kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code);
+  LoadDriver(w.ForDriver(), kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code);
   if (code != 0) {
-    std::fprintf(stderr, "clock-accuracy: %s\n", DrvErrorText(w, code).c_str());
+    std::fprintf(stderr, "clock-accuracy: %s\n", DrvErrorText(w.ForDriver(), code).c_str());
     return 1;
   }
-  DrvSetCpu(w, 1);
+  DrvSetCpu(w.ForDriver(), 1);
 
   std::vector<double> hz, ms;
   for (int i = 0; i < kRuns; ++i) {
     const auto t0 = std::chrono::steady_clock::now();
-    MeasureClock(w);
+    MeasureClock(w.ForDriver());
     const auto t1 = std::chrono::steady_clock::now();
     if (w.hw.CpuClockHz <= 0) {
       std::fprintf(stderr, "clock-accuracy: the measurement failed\n");

@@ -29,7 +29,7 @@
 #include "app/shell.h"
 #include "machine/machine.h"
 #include "platform/linux_platform.h"
-#include "world.h"
+#include "app/world.h"
 
 extern char** environ;
 

@@ -38,7 +38,7 @@ std::vector<CpuidAnswer> ReadLeaves(World& w, bool allLeaves) {
   auto read = [&](std::uint32_t leaf, bool keep) {
     CpuidRegs r;
     bool ok = false;
-    DrvCpuid(w, leaf, r, ok);
+    DrvCpuid(w.ForDriver(), leaf, r, ok);
     if (keep) answers.push_back({leaf, ok, {r.Eax, r.Ebx, r.Ecx, r.Edx}});
     return ok ? r.Eax : 0u;
   };
@@ -187,9 +187,9 @@ int RunDump(World& w, const std::vector<std::string>& args, ConsoleOutput& out, 
     r.Ran = w.platform->RunBoundThread(
         simulated ? 0 : proc,
         [&] {
-          DrvSetCpu(w, static_cast<std::uint32_t>(proc));
+          DrvSetCpu(w.ForDriver(), static_cast<std::uint32_t>(proc));
           r.Leaves = ReadLeaves(w, allLeaves);
-          return WorkerThread(w, proc);
+          return WorkerThread(w.ForP2(), proc);
         },
         r.ExitCode);
     r.Identity = w.cpu.Readings;

@@ -13,7 +13,7 @@
 #include "driver/hw.h"
 #include "machine/sim.h"
 #include "p2/p2info.h"
-#include "world.h"
+#include "app/world.h"
 
 namespace torv {
 

@@ -18,7 +18,7 @@
 #include "app/form.h"
 #include "platform/linux_platform.h"
 #include "report/language.h"
-#include "world.h"
+#include "app/world.h"
 
 namespace torv {
 

@@ -121,9 +121,9 @@ std::string SavedText(int reports, const std::string& path) {
 
 AnalysisSteps DefaultAnalysisSteps() {
   AnalysisSteps s;
-  s.Worker = [](World& w, std::int32_t arg) { return WorkerThread(w, arg); };
-  s.Report = [](World& w, int proc) { return P2Report(w, proc); };
-  s.Details = [](World& w) { P2Details(w); };
+  s.Worker = [](World& w, std::int32_t arg) { return WorkerThread(w.ForP2(), arg); };
+  s.Report = [](World& w, int proc) { return P2Report(w.ForP2(), proc); };
+  s.Details = [](World& w) { P2Details(w.ForP2()); };
   return s;
 }
 
@@ -202,9 +202,9 @@ void TForm1::InitDrv() {
       return;
   }
   std::uint32_t error = 0;
-  LoadDriver(w_, kind, fileName, version, error);
+  LoadDriver(w_.ForDriver(), kind, fileName, version, error);
   if (error != 0) {
-    Showerror(DrvErrorText(w_, error));
+    Showerror(DrvErrorText(w_.ForDriver(), error));
     EndProgram(kExitFailure);
     return;
   }
@@ -282,7 +282,7 @@ bool TForm1::TestProc(std::int32_t arg) {
         bindTo, [&] { return steps_.Worker(w_, arg); }, exitCode);
     lastExit_ = ran ? exitCode : kExitFinished;
     // A register failure ended the worker: shown here, then the end.
-    EndFatally(w_);
+    EndFatally(w_.ForDriver());
     if (!ran) {
       ReportWriteLn(w_.report, " Processor " + DecStr(proc) +
                                    " could not be reached: the analysis thread could not be "
@@ -366,7 +366,7 @@ void TForm1::OnEditKey(int key, unsigned) {
   const std::string text = Cut(view_.EditText());
   if (UpperStr(text).find("/DEB") != std::string::npos) {
     w_.settings.DriverDebug = true;
-    DrvUnload(w_);
+    DrvUnload(w_.ForDriver());
     InitDrv();
     if (Ended) return;
   } else {
@@ -408,7 +408,7 @@ void TForm1::okexit() {
 void TForm1::formDestroy() {
   if (destroyed_) return;
   destroyed_ = true;
-  DrvUnload(w_);
+  DrvUnload(w_.ForDriver());
 }
 
 void TForm1::Showerror(std::string_view text) {

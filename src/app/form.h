@@ -13,7 +13,7 @@
 
 #include "platform/files.h"
 #include "report/language.h"
-#include "world.h"
+#include "app/world.h"
 
 namespace torv {
 

@@ -9,7 +9,7 @@
 #include "app/shell.h"
 #include "platform/files.h"
 #include "platform/linux_platform.h"
-#include "world.h"
+#include "app/world.h"
 
 #ifdef TORV_GUI
 #include "app/fltk_view.h"

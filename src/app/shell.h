@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "world.h"
+#include "app/world.h"
 
 namespace torv {
 

@@ -18,7 +18,7 @@
 #include "app/shell.h"
 #include "app/win32_view.h"
 #include "platform/win32_platform.h"
-#include "world.h"
+#include "app/world.h"
 
 int main(int argc, char** argv) {
   // The report's bytes as they are: the C runtime's text mode would turn

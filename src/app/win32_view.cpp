@@ -15,7 +15,7 @@
 #include "app/form.h"
 #include "app/win32_picture.h"
 #include "platform/win32_platform.h"
-#include "world.h"
+#include "app/world.h"
 
 namespace torv {
 

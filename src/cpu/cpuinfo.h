@@ -8,11 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "driver/context.h"
 #include "report/shortstr.h"
 
 namespace torv {
-
-struct World;
 
 struct TCpuInfo {
   bool CpuidOk = false;
@@ -84,9 +83,14 @@ struct CpuState {
   IdentityReadings Readings;  // of the last identification
 };
 
-void IdentifyCpu(World& w, TCpuInfo& info);
-bool IdentifyByCpuid(World& w);
-void ReadVendor(World& w, PStr<12>& vendor, std::uint8_t& vendorCode);
+// What the identification sees: the driver's context and its own state.
+struct CpuContext : DriverContext {
+  CpuState& cpu;
+};
+
+void IdentifyCpu(const CpuContext& ctx, TCpuInfo& info);
+bool IdentifyByCpuid(const CpuContext& ctx);
+void ReadVendor(const CpuContext& ctx, PStr<12>& vendor, std::uint8_t& vendorCode);
 
 // Naming (family dispatch on the global record).
 void NameByFamily(TCpuInfo& ci);
@@ -94,9 +98,9 @@ void Name486(TCpuInfo& ci, std::string_view baseName, const std::uint8_t (&codes
 std::string JoinSteppings(std::string_view a, std::string_view b);
 
 // Identification without CPUID (Cyrix designs).
-std::uint8_t ReadCyrixReg(World& w, std::uint8_t index);
-void WriteCyrixReg(World& w, std::uint8_t index, std::uint8_t value);
-bool IsCyrix(World& w);
-bool IdentifyCyrix(World& w);
+std::uint8_t ReadCyrixReg(const CpuContext& ctx, std::uint8_t index);
+void WriteCyrixReg(const CpuContext& ctx, std::uint8_t index, std::uint8_t value);
+bool IsCyrix(const CpuContext& ctx);
+bool IdentifyCyrix(const CpuContext& ctx);
 
 }  // namespace torv

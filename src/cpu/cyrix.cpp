@@ -7,7 +7,6 @@
 #include "driver/hw.h"
 #include "machine/machine.h"
 #include "report/utility.h"
-#include "world.h"
 
 namespace torv {
 
@@ -109,40 +108,40 @@ std::uint8_t FamilyFromName(std::string_view name) {
 
 }  // namespace
 
-std::uint8_t ReadCyrixReg(World& w, std::uint8_t index) {
-  PortOut(w, kCyrixIndex, index);
-  const std::uint8_t value = PortIn(w, kCyrixData);
-  w.cpu.Readings.CyrixRegs.emplace(index, value);  // the first reading is the one found
+std::uint8_t ReadCyrixReg(const CpuContext& ctx, std::uint8_t index) {
+  PortOut(ctx, kCyrixIndex, index);
+  const std::uint8_t value = PortIn(ctx, kCyrixData);
+  ctx.cpu.Readings.CyrixRegs.emplace(index, value);  // the first reading is the one found
   return value;
 }
 
-void WriteCyrixReg(World& w, std::uint8_t index, std::uint8_t value) {
-  PortOut(w, kCyrixIndex, index);
-  PortOut(w, kCyrixData, value);
+void WriteCyrixReg(const CpuContext& ctx, std::uint8_t index, std::uint8_t value) {
+  PortOut(ctx, kCyrixIndex, index);
+  PortOut(ctx, kCyrixData, value);
 }
 
-bool IsCyrix(World& w) {
+bool IsCyrix(const CpuContext& ctx) {
   // Cyrix designs leave the arithmetic flags alone on a division.
-  if (w.machine) {
-    const bool leaves = w.machine->DivisionLeavesFlags(w.hw.CurrentCpu);
-    w.cpu.Readings.DivisionLeavesFlags = leaves;
+  if (ctx.machine) {
+    const bool leaves = ctx.machine->DivisionLeavesFlags(ctx.hw.CurrentCpu);
+    ctx.cpu.Readings.DivisionLeavesFlags = leaves;
     if (leaves) return true;
   }
 
   // On some boards ports 22h and 23h are copies of the interrupt controller's
   // 20h and 21h: port 23h then shows the interrupt mask, and follows it.
-  const std::uint8_t savedMask = PortIn(w, kPicMask);
-  PortOut(w, kCyrixIndex, kCcr0);
+  const std::uint8_t savedMask = PortIn(ctx, kPicMask);
+  PortOut(ctx, kCyrixIndex, kCcr0);
   SettleDelay();
-  if (PortIn(w, kCyrixData) == savedMask) {
-    PortOut(w, kPicMask, 0xFF);
+  if (PortIn(ctx, kCyrixData) == savedMask) {
+    PortOut(ctx, kPicMask, 0xFF);
     SettleDelay();
-    PortOut(w, kCyrixIndex, kCcr0);
+    PortOut(ctx, kCyrixIndex, kCcr0);
     SettleDelay();
-    const std::uint8_t again = PortIn(w, kCyrixData);
-    PortOut(w, kPicMask, savedMask);
+    const std::uint8_t again = PortIn(ctx, kCyrixData);
+    PortOut(ctx, kPicMask, savedMask);
     if (again == 0xFF) {
-      w.cpu.Readings.PicMirrored = true;
+      ctx.cpu.Readings.PicMirrored = true;
       return false;
     }
   }
@@ -151,45 +150,45 @@ bool IsCyrix(World& w) {
   // FFh.
   int count = 0;
   for (int index = kCcr0; index <= 0xCF; ++index) {
-    const std::uint8_t v = ReadCyrixReg(w, static_cast<std::uint8_t>(index));
+    const std::uint8_t v = ReadCyrixReg(ctx, static_cast<std::uint8_t>(index));
     if (v != 0x00 && v != 0xFF) ++count;
   }
-  PortOut(w, kPicMask, savedMask);
+  PortOut(ctx, kPicMask, savedMask);
   return count > 3;
 }
 
-bool IdentifyCyrix(World& w) {
+bool IdentifyCyrix(const CpuContext& ctx) {
   // The port requests that follow are this identification's.
-  if (w.machine) {
+  if (ctx.machine) {
     SequencePlan plan;
     plan.Kind = SequenceKind::CyrixIdentification;
-    plan.Cpu = w.hw.CurrentCpu;
-    w.machine->Expect(plan);
+    plan.Cpu = ctx.hw.CurrentCpu;
+    ctx.machine->Expect(plan);
   }
-  TCpuInfo& ci = w.cpu.CpuInfo;
+  TCpuInfo& ci = ctx.cpu.CpuInfo;
   const bool knownCyrix =
       ci.CpuidOk && (ci.VendorCode == kVendorIbm || ci.VendorCode == kVendorCyrix);
-  if (!knownCyrix && !IsCyrix(w)) return false;
+  if (!knownCyrix && !IsCyrix(ctx)) return false;
 
-  const std::uint8_t dir0 = ReadCyrixReg(w, kDir0);
-  const std::uint8_t dir1 = ReadCyrixReg(w, kDir1);
-  const std::uint8_t ccr3 = ReadCyrixReg(w, kCcr3);
+  const std::uint8_t dir0 = ReadCyrixReg(ctx, kDir0);
+  const std::uint8_t dir1 = ReadCyrixReg(ctx, kDir1);
+  const std::uint8_t ccr3 = ReadCyrixReg(ctx, kCcr3);
 
   if (dir0 >= 0x28) {
     // Open CCR4/CCR5, switch CPUID on for one more CPUID identification, then
     // put CCR4 back and close the registers again.
-    WriteCyrixReg(w, kCcr3, static_cast<std::uint8_t>(ccr3 | kCcr3Mapen));
-    const std::uint8_t ccr4 = ReadCyrixReg(w, kCcr4);
-    const std::uint8_t ccr5 = ReadCyrixReg(w, kCcr5);
+    WriteCyrixReg(ctx, kCcr3, static_cast<std::uint8_t>(ccr3 | kCcr3Mapen));
+    const std::uint8_t ccr4 = ReadCyrixReg(ctx, kCcr4);
+    const std::uint8_t ccr5 = ReadCyrixReg(ctx, kCcr5);
     ci.Ccr4 = ccr4;
     ci.Ccr5 = ccr5;
-    w.cpu.CpuidWasEnabled = ccr4 >= kCcr4Cpuid;
-    if (!w.cpu.CpuidWasEnabled) {
-      WriteCyrixReg(w, kCcr4, static_cast<std::uint8_t>(ccr4 | kCcr4Cpuid));
+    ctx.cpu.CpuidWasEnabled = ccr4 >= kCcr4Cpuid;
+    if (!ctx.cpu.CpuidWasEnabled) {
+      WriteCyrixReg(ctx, kCcr4, static_cast<std::uint8_t>(ccr4 | kCcr4Cpuid));
     }
-    IdentifyByCpuid(w);
-    if (!w.cpu.CpuidWasEnabled) WriteCyrixReg(w, kCcr4, ccr4);
-    WriteCyrixReg(w, kCcr3, static_cast<std::uint8_t>(ccr3 & ~kCcr3Mapen));
+    IdentifyByCpuid(ctx);
+    if (!ctx.cpu.CpuidWasEnabled) WriteCyrixReg(ctx, kCcr4, ccr4);
+    WriteCyrixReg(ctx, kCcr3, static_cast<std::uint8_t>(ccr3 & ~kCcr3Mapen));
   }
 
   ci.NameSuffix = "";

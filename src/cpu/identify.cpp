@@ -6,7 +6,6 @@
 #include "cpu/cpuinfo.h"
 #include "driver/hw.h"
 #include "report/utility.h"
-#include "world.h"
 
 namespace torv {
 
@@ -86,21 +85,21 @@ void AppendRegBytes(std::string& s, std::uint32_t r) {
 
 // One CPUID request. A failed request leaves the record at zero, so that
 // nothing of an earlier answer is taken for this one.
-CpuidRegs Cpuid(World& w, std::uint32_t leaf, bool& ok) {
+CpuidRegs Cpuid(const CpuContext& ctx, std::uint32_t leaf, bool& ok) {
   CpuidRegs regs;
-  DrvCpuid(w, leaf, regs, ok);
+  DrvCpuid(ctx, leaf, regs, ok);
   if (!ok) regs = {};
-  w.cpu.Readings.Cpuid.push_back({leaf, ok, {regs.Eax, regs.Ebx, regs.Ecx, regs.Edx}});
+  ctx.cpu.Readings.Cpuid.push_back({leaf, ok, {regs.Eax, regs.Ebx, regs.Ecx, regs.Edx}});
   return regs;
 }
 
 }  // namespace
 
-void ReadVendor(World& w, PStr<12>& vendor, std::uint8_t& vendorCode) {
+void ReadVendor(const CpuContext& ctx, PStr<12>& vendor, std::uint8_t& vendorCode) {
   vendorCode = kVendorNone;
   vendor = "None";
   bool ok = false;
-  const CpuidRegs r = Cpuid(w, 0, ok);
+  const CpuidRegs r = Cpuid(ctx, 0, ok);
   if (!ok) return;
   // Built byte for byte: zero bytes and characters outside ASCII stay as the
   // processor gave them.
@@ -118,12 +117,12 @@ void ReadVendor(World& w, PStr<12>& vendor, std::uint8_t& vendorCode) {
   }
 }
 
-bool IdentifyByCpuid(World& w) {
-  TCpuInfo& ci = w.cpu.CpuInfo;
+bool IdentifyByCpuid(const CpuContext& ctx) {
+  TCpuInfo& ci = ctx.cpu.CpuInfo;
   ci.NameSuffix = "";
 
   bool ok = false;
-  Cpuid(w, 0, ok);
+  Cpuid(ctx, 0, ok);
   ci.CpuidOk = ok;
   const bool result = ok;
   ci.Identified = ok;
@@ -135,10 +134,10 @@ bool IdentifyByCpuid(World& w) {
     return false;
   }
 
-  ReadVendor(w, ci.Vendor, ci.VendorCode);
+  ReadVendor(ctx, ci.Vendor, ci.VendorCode);
   if (ci.VendorCode == kVendorNone) ci.ClassCode = 0;
 
-  const CpuidRegs l1 = Cpuid(w, 1, ok);
+  const CpuidRegs l1 = Cpuid(ctx, 1, ok);
   ci.CpuidOk = ok;
   ci.Stepping = static_cast<std::uint8_t>(Bits(l1.Eax, kSigStepping));
   ci.Model = static_cast<std::uint8_t>(Bits(l1.Eax, kSigModel));
@@ -153,7 +152,7 @@ bool IdentifyByCpuid(World& w) {
 
   ci.TlbA = ci.TlbB = ci.L2KB = ci.L1CodeKB = ci.L1DataKB = 0xFFFF;
 
-  const CpuidRegs l2 = Cpuid(w, 2, ok);
+  const CpuidRegs l2 = Cpuid(ctx, 2, ok);
   ci.CpuidOk = ok;
   // Only the one-request form (low byte of EAX exactly 1) is decoded, and of
   // it only the descriptors in EDX.
@@ -163,7 +162,7 @@ bool IdentifyByCpuid(World& w) {
     ci.CacheInfoValid = false;
   }
 
-  NameByFamily(w.cpu.CpuInfo);
+  NameByFamily(ctx.cpu.CpuInfo);
   // A processor newer than the P6 generation: its MSRs are not the Pentium
   // II's, so it is never analysed as one, whatever class an earlier run left
   // in the record.
@@ -171,16 +170,16 @@ bool IdentifyByCpuid(World& w) {
   return result;
 }
 
-void IdentifyCpu(World& w, TCpuInfo& info) {
-  w.cpu.Readings = IdentityReadings{};
-  const bool byCpuid = IdentifyByCpuid(w);
+void IdentifyCpu(const CpuContext& ctx, TCpuInfo& info) {
+  ctx.cpu.Readings = IdentityReadings{};
+  const bool byCpuid = IdentifyByCpuid(ctx);
   // Cyrix designs without CPUID, and Cyrix parts that answer it, are examined
   // through their configuration registers; not when the driver could not
   // reach the requested processor at all.
-  if ((!byCpuid || w.cpu.CpuInfo.VendorCode == kVendorCyrix) && !w.hw.CpuidFault) {
-    IdentifyCyrix(w);
+  if ((!byCpuid || ctx.cpu.CpuInfo.VendorCode == kVendorCyrix) && !ctx.hw.CpuidFault) {
+    IdentifyCyrix(ctx);
   }
-  info = w.cpu.CpuInfo;
+  info = ctx.cpu.CpuInfo;
 }
 
 }  // namespace torv

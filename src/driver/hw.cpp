@@ -9,8 +9,8 @@
 #include <string>
 
 #include "driver/loader.h"
-#include "machine/machine.h"
-#include "world.h"
+#include "driver/context.h"
+#include "report/utility.h"
 
 namespace torv {
 
@@ -33,24 +33,24 @@ std::string TraceLine(char kind, std::uint32_t reg, std::uint32_t lo, std::uint3
 // register, and why, in the words of the device that refused it. The same
 // words are kept for the "Error" box of the window, which the main thread
 // shows before the program ends (the first failure is the one told).
-void ReportFatal(World& w, const char* action, std::uint32_t reg) {
+void ReportFatal(const DriverContext& ctx, const char* action, std::uint32_t reg) {
   std::string reason;
-  if (const Device* dev = w.platform->Devices().Get(w.drv.DrvHandle)) {
-    reason = dev->DescribeError(w.drv.DrvLastError);
+  if (const Device* dev = ctx.platform.Devices().Get(ctx.drv.DrvHandle)) {
+    reason = dev->DescribeError(ctx.drv.DrvLastError);
   }
   if (reason.empty()) {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "error %08X", static_cast<unsigned>(w.drv.DrvLastError));
+    std::snprintf(buf, sizeof buf, "error %08X", static_cast<unsigned>(ctx.drv.DrvLastError));
     reason = buf;
   }
   std::fprintf(stderr, "torvacin: %s model-specific register %08X failed: %s\n", action,
                static_cast<unsigned>(reg), reason.c_str());
   std::fflush(stderr);
-  if (w.hw.FatalText.empty()) {
+  if (ctx.hw.FatalText.empty()) {
     std::string text =
         std::string(action) + " model-specific register " + HexDword(reg) + " failed: " + reason;
     text[0] = static_cast<char>(text[0] - 'a' + 'A');
-    w.hw.FatalText = Cut(text);
+    ctx.hw.FatalText = Cut(text);
   }
 }
 
@@ -58,12 +58,12 @@ void ReportFatal(World& w, const char* action, std::uint32_t reg) {
 // first (Windows NT), as at every end: the box may stay open for as long as
 // the user leaves it. In the window the user may see no terminal: the reason
 // in a box.
-[[noreturn]] void ShowAndEnd(World& w, int code) {
-  DrvUnload(w);
-  if (w.platform->BoxesInWindow() && !w.hw.FatalText.empty()) {
-    w.platform->MessageBox("Error", w.hw.FatalText, BoxButtons::Ok);
+[[noreturn]] void ShowAndEnd(const DriverContext& ctx, int code) {
+  DrvUnload(ctx);
+  if (ctx.platform.BoxesInWindow() && !ctx.hw.FatalText.empty()) {
+    ctx.platform.MessageBox("Error", ctx.hw.FatalText, BoxButtons::Ok);
   }
-  w.platform->ExitProcess(code);
+  ctx.platform.ExitProcess(code);
   std::abort();  // not reached: ExitProcess does not come back
 }
 
@@ -72,21 +72,21 @@ void ReportFatal(World& w, const char* action, std::uint32_t reg) {
 // Every system kind reaches the ports through the driver: Linux like Windows
 // NT, and the Windows 95/98 kinds as well, since this program executes no
 // port instruction of its own.
-std::uint8_t PortIn(World& w, std::uint16_t port) {
+std::uint8_t PortIn(const DriverContext& ctx, std::uint16_t port) {
   std::uint8_t reply[4] = {};
-  if (!DrvControl(w, ReqPortIn, port, 0, 0, reply, 1)) return 0xFF;
+  if (!DrvControl(ctx, ReqPortIn, port, 0, 0, reply, 1)) return 0xFF;
   return reply[0];
 }
 
-void PortOut(World& w, std::uint16_t port, std::uint8_t value) {
+void PortOut(const DriverContext& ctx, std::uint16_t port, std::uint8_t value) {
   std::uint8_t scratch[4];
-  DrvControl(w, ReqPortOut, port, value, 0, scratch, 0);
+  DrvControl(ctx, ReqPortOut, port, value, 0, scratch, 0);
 }
 
-void ReadMsrRaw(World& w, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& hi,
+void ReadMsrRaw(const DriverContext& ctx, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& hi,
                 std::uint32_t& status) {
   std::uint8_t reply[8] = {};
-  if (DrvControl(w, ReqMsrRead, reg, 0, 0, reply, sizeof reply)) {
+  if (DrvControl(ctx, ReqMsrRead, reg, 0, 0, reply, sizeof reply)) {
     lo = GetWord(reply);
     hi = GetWord(reply + 4);
     status = 0;
@@ -96,16 +96,16 @@ void ReadMsrRaw(World& w, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& h
   }
 }
 
-void WriteMsrRaw(World& w, std::uint32_t reg, std::uint32_t lo, std::uint32_t hi,
+void WriteMsrRaw(const DriverContext& ctx, std::uint32_t reg, std::uint32_t lo, std::uint32_t hi,
                  std::uint32_t& status) {
   std::uint8_t scratch[4];
-  status = DrvControl(w, ReqMsrWrite, reg, lo, hi, scratch, 0) ? 0 : 1;
+  status = DrvControl(ctx, ReqMsrWrite, reg, lo, hi, scratch, 0) ? 0 : 1;
 }
 
-void DrvCpuid(World& w, std::uint32_t leaf, CpuidRegs& regs, bool& ok) {
+void DrvCpuid(const DriverContext& ctx, std::uint32_t leaf, CpuidRegs& regs, bool& ok) {
   std::uint8_t reply[16] = {};
-  ok = DrvControl(w, ReqCpuid, leaf, 0, 0, reply, sizeof reply);
-  w.hw.CpuidFault = !ok && w.drv.DrvLastError == kErrCpuUnreachable;
+  ok = DrvControl(ctx, ReqCpuid, leaf, 0, 0, reply, sizeof reply);
+  ctx.hw.CpuidFault = !ok && ctx.drv.DrvLastError == kErrCpuUnreachable;
   if (!ok) {
     regs = {};
     return;
@@ -116,78 +116,77 @@ void DrvCpuid(World& w, std::uint32_t leaf, CpuidRegs& regs, bool& ok) {
   regs.Edx = GetWord(reply + 12);
 }
 
-bool DrvSetCpu(World& w, std::uint32_t proc) {
-  w.hw.CurrentCpu = static_cast<int>(proc);
+bool DrvSetCpu(const DriverContext& ctx, std::uint32_t proc) {
+  ctx.hw.CurrentCpu = static_cast<int>(proc);
   std::uint8_t scratch[4];
-  return DrvControl(w, ReqSetCpu, proc, 0, 0, scratch, 0);
+  return DrvControl(ctx, ReqSetCpu, proc, 0, 0, scratch, 0);
 }
 
-std::uint32_t DrvClockCount(World& w, std::uint16_t selector) {
+std::uint32_t DrvClockCount(const DriverContext& ctx, std::uint16_t selector) {
   std::uint8_t reply[8] = {};
-  if (!DrvControl(w, ReqClockCount, selector, 0, 0, reply, sizeof reply)) return 0;
+  if (!DrvControl(ctx, ReqClockCount, selector, 0, 0, reply, sizeof reply)) return 0;
   return GetWord(reply);
 }
 
-std::uint32_t L2Request(World& w, std::uint32_t command, std::uint32_t way, const void* block,
+std::uint32_t L2Request(const DriverContext& ctx, std::uint32_t command, std::uint32_t way, const void* block,
                         bool& ok) {
   std::uint8_t reply[8] = {};
   // The driver is told the block's address; on this system the block itself
   // travels with the request, since 32 bits cannot carry an address here.
   const auto address = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(block));
-  ok = DrvControl(w, ReqL2Transaction, command, way, address, reply, sizeof reply, block, 16);
+  ok = DrvControl(ctx, ReqL2Transaction, command, way, address, reply, sizeof reply, block, 16);
   return ok ? GetWord(reply) : 0;
 }
 
-bool ReadMsrChecked(World& w, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& hi) {
-  ReadMsrRaw(w, reg, lo, hi, w.hw.MsrStatus);
-  if (w.settings.OptLog) ReportWriteLn(w.report, TraceLine('2', reg, lo, hi, w.hw.MsrStatus));
-  if (w.hw.MsrStatus == 0) return true;
-  ReportFatal(w, "reading", reg);
+bool ReadMsrChecked(const DriverContext& ctx, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& hi) {
+  ReadMsrRaw(ctx, reg, lo, hi, ctx.hw.MsrStatus);
+  if (ctx.OptLog) ReportWriteLn(ctx.report, TraceLine('2', reg, lo, hi, ctx.hw.MsrStatus));
+  if (ctx.hw.MsrStatus == 0) return true;
+  ReportFatal(ctx, "reading", reg);
   return false;
 }
 
-bool WriteMsrChecked(World& w, std::uint32_t reg, std::uint32_t lo, std::uint32_t hi) {
-  if (w.settings.OptLog) ReportWriteLn(w.report, TraceLine('1', reg, lo, hi, w.hw.MsrStatus));
-  WriteMsrRaw(w, reg, lo, hi, w.hw.MsrStatus);
-  if (w.settings.OptLog) {
-    ReportWriteLn(w.report, HexWord(static_cast<std::uint16_t>(w.hw.MsrStatus)) + "    ");
+bool WriteMsrChecked(const DriverContext& ctx, std::uint32_t reg, std::uint32_t lo, std::uint32_t hi) {
+  if (ctx.OptLog) ReportWriteLn(ctx.report, TraceLine('1', reg, lo, hi, ctx.hw.MsrStatus));
+  WriteMsrRaw(ctx, reg, lo, hi, ctx.hw.MsrStatus);
+  if (ctx.OptLog) {
+    ReportWriteLn(ctx.report, HexWord(static_cast<std::uint16_t>(ctx.hw.MsrStatus)) + "    ");
   }
-  if (w.hw.MsrStatus == 0) return true;
-  ReportFatal(w, "writing", reg);
+  if (ctx.hw.MsrStatus == 0) return true;
+  ReportFatal(ctx, "writing", reg);
   return false;
 }
 
 // On an analysis thread the failure is recorded and the thread ends: the
 // main thread, which waits for it, shows the box and ends the program
 // (EndFatally). On the main thread both happen here.
-void AbruptEnd(World& w, int code) {
-  if (w.platform->OnWorkerThread()) {
-    if (w.hw.FatalCode == 0) w.hw.FatalCode = code;
-    w.platform->EndThread();
+void AbruptEnd(const DriverContext& ctx, int code) {
+  if (ctx.platform.OnWorkerThread()) {
+    if (ctx.hw.FatalCode == 0) ctx.hw.FatalCode = code;
+    ctx.platform.EndThread();
   }
-  ShowAndEnd(w, code);
+  ShowAndEnd(ctx, code);
 }
 
-void MsrFailureEnd(World& w, int code) {
-  AbruptEnd(w, code);
+void MsrFailureEnd(const DriverContext& ctx, int code) {
+  AbruptEnd(ctx, code);
 }
 
-RegisterSession::RegisterSession(World& w, const SequencePlan& plan) : w_(w) {
-  LoadMsrModuleOnce(w);
-  if (w.machine) w.machine->Expect(plan);
-  RegisterLock* lock = w.drv.Lock.get();
+RegisterSession::RegisterSession(const DriverContext& ctx) : ctx_(ctx) {
+  LoadMsrModuleOnce(ctx);
+  RegisterLock* lock = ctx.drv.Lock.get();
   if (lock == nullptr) return;
   std::string reason;
   RegisterLock::Attempt a = lock->TryLock(reason);
   if (a == RegisterLock::Attempt::Busy) {
-    w.platform->ErrorLine(
+    ctx.platform.ErrorLine(
         "torvacin: another analysis of this computer's processor registers is running; waiting "
         "for it to end (at most " +
         std::to_string(kLockWaitMs / 1000) + " s)");
     // The time is counted in the pauses; an attempt itself takes next to none.
     for (int waited = 0; a == RegisterLock::Attempt::Busy && waited < kLockWaitMs;
          waited += kLockPollMs) {
-      w.platform->Sleep(kLockPollMs);
+      ctx.platform.Sleep(kLockPollMs);
       a = lock->TryLock(reason);
     }
   }
@@ -199,58 +198,58 @@ RegisterSession::RegisterSession(World& w, const SequencePlan& plan) : w_(w) {
     std::string text =
         "another analysis of this computer's processor registers did not end within " +
         std::to_string(kLockWaitMs / 1000) + " s: gave up";
-    w.platform->ErrorLine("torvacin: " + text + " (exit status " +
+    ctx.platform.ErrorLine("torvacin: " + text + " (exit status " +
                           std::to_string(kExitLockTimeout) + ")");
     text[0] = 'A';  // the box's sentence
-    if (w.hw.FatalText.empty()) w.hw.FatalText = Cut(text);
-    AbruptEnd(w, kExitLockTimeout);
+    if (ctx.hw.FatalText.empty()) ctx.hw.FatalText = Cut(text);
+    AbruptEnd(ctx, kExitLockTimeout);
   }
   // No lock to be had here: the analysis goes on, and a register that
   // cannot be reached says so itself.
 }
 
 RegisterSession::~RegisterSession() {
-  if (held_) w_.drv.Lock->Unlock();
+  if (held_) ctx_.drv.Lock->Unlock();
 }
 
-HeldSection::HeldSection(World& w) : w_(w) {
-  w.platform->HoldSignals();
+HeldSection::HeldSection(const DriverContext& ctx) : ctx_(ctx) {
+  ctx.platform.HoldSignals();
 }
 
 HeldSection::~HeldSection() {
-  if (open_) w_.platform->ReleaseSignals();
+  if (open_) ctx_.platform.ReleaseSignals();
 }
 
 void HeldSection::End() {
   if (!open_) return;
   open_ = false;
-  const HeldSignal s = w_.platform->ReleaseSignals();
+  const HeldSignal s = ctx_.platform.ReleaseSignals();
   if (s.Number == 0) return;
   const int code = 128 + s.Number;
-  w_.platform->ErrorLine("torvacin: interrupted by " + s.Name +
+  ctx_.platform.ErrorLine("torvacin: interrupted by " + s.Name +
                          " while the cache controller was changed: its registers were put "
                          "back as found first; ending with status " +
                          std::to_string(code));
-  AbruptEnd(w_, code);
+  AbruptEnd(ctx_, code);
 }
 
-void EndFatally(World& w) {
-  if (w.hw.FatalCode != 0) ShowAndEnd(w, w.hw.FatalCode);
+void EndFatally(const DriverContext& ctx) {
+  if (ctx.hw.FatalCode != 0) ShowAndEnd(ctx, ctx.hw.FatalCode);
 }
 
-void ReadMsr(World& w, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& hi) {
-  if (!ReadMsrChecked(w, reg, lo, hi)) MsrFailureEnd(w, kExitMsrRead);
+void ReadMsr(const DriverContext& ctx, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& hi) {
+  if (!ReadMsrChecked(ctx, reg, lo, hi)) MsrFailureEnd(ctx, kExitMsrRead);
 }
 
-void WriteMsr(World& w, std::uint32_t reg, std::uint32_t lo, std::uint32_t hi) {
-  if (!WriteMsrChecked(w, reg, lo, hi)) MsrFailureEnd(w, kExitMsrWrite);
+void WriteMsr(const DriverContext& ctx, std::uint32_t reg, std::uint32_t lo, std::uint32_t hi) {
+  if (!WriteMsrChecked(ctx, reg, lo, hi)) MsrFailureEnd(ctx, kExitMsrWrite);
 }
 
-void MeasureClock(World& w) {
-  w.hw.CpuClockHz = DrvClockCount(w, 0) * 18.206;
+void MeasureClock(const DriverContext& ctx) {
+  ctx.hw.CpuClockHz = DrvClockCount(ctx, 0) * 18.206;
 }
 
-std::uint32_t L2Transaction(World& w, std::uint32_t command, std::uint32_t way,
+std::uint32_t L2Transaction(const DriverContext& ctx, std::uint32_t command, std::uint32_t way,
                             std::uint32_t address, std::uint32_t addressHigh, std::uint32_t dataLow,
                             std::uint32_t dataHigh, bool& ok) {
   std::uint8_t block[16];
@@ -258,11 +257,11 @@ std::uint32_t L2Transaction(World& w, std::uint32_t command, std::uint32_t way,
   PutWord(block + 4, addressHigh);
   PutWord(block + 8, dataLow);
   PutWord(block + 12, dataHigh);
-  return L2Request(w, command, way, block, ok);
+  return L2Request(ctx, command, way, block, ok);
 }
 
-std::uint8_t ReadL2Config(World& w, std::uint32_t reg, bool& ok) {
-  const std::uint32_t v = L2Transaction(w, 2, 0, reg * 32, 0, 0, 0, ok);
+std::uint8_t ReadL2Config(const DriverContext& ctx, std::uint32_t reg, bool& ok) {
+  const std::uint32_t v = L2Transaction(ctx, 2, 0, reg * 32, 0, 0, 0, ok);
   return static_cast<std::uint8_t>(v >> 21);
 }
 

@@ -6,8 +6,7 @@
 
 namespace torv {
 
-struct World;
-struct SequencePlan;
+struct DriverContext;
 
 struct HwState {
   std::uint32_t MsrStatus = 0;
@@ -95,16 +94,16 @@ inline constexpr std::uint32_t kMsr1E0 = 0x1E0;
 inline constexpr std::uint32_t kMsrMtrrBase0 = 0x200;  // 200h + 2i base, 201h + 2i mask
 inline constexpr int kL2BusyPolls = 273;
 
-std::uint8_t PortIn(World& w, std::uint16_t port);
-void PortOut(World& w, std::uint16_t port, std::uint8_t value);
-void ReadMsrRaw(World& w, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& hi,
+std::uint8_t PortIn(const DriverContext& ctx, std::uint16_t port);
+void PortOut(const DriverContext& ctx, std::uint16_t port, std::uint8_t value);
+void ReadMsrRaw(const DriverContext& ctx, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& hi,
                 std::uint32_t& status);
-void WriteMsrRaw(World& w, std::uint32_t reg, std::uint32_t lo, std::uint32_t hi,
+void WriteMsrRaw(const DriverContext& ctx, std::uint32_t reg, std::uint32_t lo, std::uint32_t hi,
                  std::uint32_t& status);
-void DrvCpuid(World& w, std::uint32_t leaf, CpuidRegs& regs, bool& ok);
-bool DrvSetCpu(World& w, std::uint32_t proc);
-std::uint32_t DrvClockCount(World& w, std::uint16_t selector);
-std::uint32_t L2Request(World& w, std::uint32_t command, std::uint32_t way, const void* block,
+void DrvCpuid(const DriverContext& ctx, std::uint32_t leaf, CpuidRegs& regs, bool& ok);
+bool DrvSetCpu(const DriverContext& ctx, std::uint32_t proc);
+std::uint32_t DrvClockCount(const DriverContext& ctx, std::uint16_t selector);
+std::uint32_t L2Request(const DriverContext& ctx, std::uint32_t command, std::uint32_t way, const void* block,
                         bool& ok);
 
 // Exit status when another analysis kept the registers for kLockWaitMs.
@@ -112,56 +111,21 @@ inline constexpr int kExitLockTimeout = 5;
 inline constexpr int kLockWaitMs = 30'000;
 inline constexpr int kLockPollMs = 100;
 
-// One processor's registers for one analysis, from its first register read to
-// its last write: the kernel's msr module loaded where it must be (Linux, as
-// root, the first time), the analysis `plan` announced to the back-end
-// (Machine::Expect), then the lock (DriverState::Lock) that keeps every
-// other analysis of this computer's registers out until the scope ends. While
-// another analysis holds it, one line on the error stream says so and the
-// session waits; after kLockWaitMs the program ends with kExitLockTimeout.
-class RegisterSession {
- public:
-  RegisterSession(World& w, const SequencePlan& plan);
-  ~RegisterSession();
-  RegisterSession(const RegisterSession&) = delete;
-  RegisterSession& operator=(const RegisterSession&) = delete;
-
- private:
-  World& w_;
-  bool held_ = false;
-};
-
-// The changes of the cache controller: the requests that end the program
-// (signals; Ctrl+C on Windows) wait from here until End(), which is called
-// once the registers are put back and then ends the program as a request
-// that came asks: status 128 + its number, after one line on the error
-// stream that the registers were put back. A scope left otherwise (a
-// register failure that ends the thread) releases them without acting.
-class HeldSection {
- public:
-  explicit HeldSection(World& w);
-  ~HeldSection();
-  void End();
-  HeldSection(const HeldSection&) = delete;
-  HeldSection& operator=(const HeldSection&) = delete;
-
- private:
-  World& w_;
-  bool open_ = true;
-};
+// RegisterSession and HeldSection, the scopes of an analysis, are declared
+// with DriverContext (driver/context.h), which they keep.
 
 // Register read and write with the /LOG trace; a failure ends the program
 // with exit code 8 (read) or 7 (write).
-void ReadMsr(World& w, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& hi);
-void WriteMsr(World& w, std::uint32_t reg, std::uint32_t lo, std::uint32_t hi);
+void ReadMsr(const DriverContext& ctx, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& hi);
+void WriteMsr(const DriverContext& ctx, std::uint32_t reg, std::uint32_t lo, std::uint32_t hi);
 // The same with the trace and the line on the error stream, but a failure
 // comes back as false, for a caller that must put registers back before the
 // program ends; MsrFailureEnd then ends it with the code of the failed access.
-bool ReadMsrChecked(World& w, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& hi);
-bool WriteMsrChecked(World& w, std::uint32_t reg, std::uint32_t lo, std::uint32_t hi);
+bool ReadMsrChecked(const DriverContext& ctx, std::uint32_t reg, std::uint32_t& lo, std::uint32_t& hi);
+bool WriteMsrChecked(const DriverContext& ctx, std::uint32_t reg, std::uint32_t lo, std::uint32_t hi);
 inline constexpr int kExitMsrWrite = 7;
 inline constexpr int kExitMsrRead = 8;
-[[noreturn]] void MsrFailureEnd(World& w, int code);
+[[noreturn]] void MsrFailureEnd(const DriverContext& ctx, int code);
 // Every end of the program other than its orderly one goes through here: a
 // failed register access, a signal after the restore, the lock's timeout. On
 // an analysis thread the code is kept and the thread ends (its stack
@@ -169,15 +133,15 @@ inline constexpr int kExitMsrRead = 8;
 // program in EndFatally. On the main thread the program ends here: the
 // driver unloaded (DrvUnload: on Windows NT its service removed), then an
 // "Error" box with HwState::FatalText in the window (none when it is empty).
-[[noreturn]] void AbruptEnd(World& w, int code);
+[[noreturn]] void AbruptEnd(const DriverContext& ctx, int code);
 // Called by the main thread after an analysis thread has ended: a register
 // failure that ended that thread is shown ("Error" box in the window) and
 // ends the program with its code. Does nothing when there was none.
-void EndFatally(World& w);
-void MeasureClock(World& w);
-std::uint32_t L2Transaction(World& w, std::uint32_t command, std::uint32_t way,
+void EndFatally(const DriverContext& ctx);
+void MeasureClock(const DriverContext& ctx);
+std::uint32_t L2Transaction(const DriverContext& ctx, std::uint32_t command, std::uint32_t way,
                             std::uint32_t address, std::uint32_t addressHigh, std::uint32_t dataLow,
                             std::uint32_t dataHigh, bool& ok);
-std::uint8_t ReadL2Config(World& w, std::uint32_t reg, bool& ok);
+std::uint8_t ReadL2Config(const DriverContext& ctx, std::uint32_t reg, bool& ok);
 
 }  // namespace torv

@@ -8,9 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "world.h"
-#include "machine/access.h"
-#include "machine/machine.h"
+#include "driver/context.h"
 
 namespace torv {
 
@@ -19,18 +17,18 @@ namespace {
 const std::string kDevicePrefix = "\\\\.\\";
 
 // Closes the device the last DrvOpen left open, if any.
-void CloseDevice(World& w) {
-  if (w.drv.DrvHandle != 0 && w.drv.DrvHandle != kInvalidHandle) {
-    w.platform->Devices().Close(w.drv.DrvHandle);
+void CloseDevice(const DriverContext& ctx) {
+  if (ctx.drv.DrvHandle != 0 && ctx.drv.DrvHandle != kInvalidHandle) {
+    ctx.platform.Devices().Close(ctx.drv.DrvHandle);
   }
-  w.drv.DrvHandle = 0;
+  ctx.drv.DrvHandle = 0;
 }
 
 // DrvOpen that leaves no handle behind when the device is refused: a device
 // that opened but failed the identity check is closed before the next try.
-bool TryOpen(World& w, std::uint8_t kind, const std::string& path) {
-  if (DrvOpen(w, kind, path)) return true;
-  CloseDevice(w);
+bool TryOpen(const DriverContext& ctx, std::uint8_t kind, const std::string& path) {
+  if (DrvOpen(ctx, kind, path)) return true;
+  CloseDevice(ctx);
   return false;
 }
 
@@ -55,10 +53,10 @@ struct Candidate {
   bool OlderThan(const Candidate& other) const { return Date < other.Date; }
 };
 
-Candidate Look(World& w, const std::string& folder, const std::string& name) {
+Candidate Look(const DriverContext& ctx, const std::string& folder, const std::string& name) {
   Candidate c;
   c.Path = InFolder(folder, name);
-  c.Date = w.platform->FileAge(c.Path);
+  c.Date = ctx.platform.FileAge(c.Path);
   return c;
 }
 
@@ -73,17 +71,17 @@ struct Preparation {
 // working directory: the driver ships beside the program, and the network
 // rule below then judges the very file that would be installed, whatever
 // folder the program was started from.
-Preparation Prepare(World& w, const std::string& name) {
+Preparation Prepare(const DriverContext& ctx, const std::string& name) {
   Preparation p;
-  Platform& os = *w.platform;
+  Platform& os = ctx.platform;
   p.ProgramPath = Cut(os.ProgramFile());
   const std::string programFolder =
       p.ProgramPath.empty() ? os.CurrentDirectory() : FolderOf(p.ProgramPath);
   p.SysDir = os.SystemDirectory();
   p.WinDir = os.WindowsDirectory();
-  p.WorkFile = Look(w, programFolder, name);
-  p.SysFile = Look(w, p.SysDir, name);
-  p.WinFile = Look(w, p.WinDir, name);
+  p.WorkFile = Look(ctx, programFolder, name);
+  p.SysFile = Look(ctx, p.SysDir, name);
+  p.WinFile = Look(ctx, p.WinDir, name);
   p.OnNetwork = !p.ProgramPath.empty() && os.UniversalName(p.ProgramPath) != p.ProgramPath;
   return p;
 }
@@ -92,20 +90,20 @@ std::string ReplaceQuestion(const std::string& name, const std::string& folder) 
   return "Old Version of " + name + " in " + folder + " detected, replace?";
 }
 
-void LoadWin95(World& w, const Preparation& p, std::uint32_t requiredVersion,
+void LoadWin95(const DriverContext& ctx, const Preparation& p, std::uint32_t requiredVersion,
                std::uint32_t& errorCode) {
-  const std::string& name = w.drv.DrvFileName;
-  if (!TryOpen(w, kOsWin95, kDevicePrefix + p.WorkFile.Path) &&
-      !TryOpen(w, kOsWin95, kDevicePrefix + name)) {
+  const std::string& name = ctx.drv.DrvFileName;
+  if (!TryOpen(ctx, kOsWin95, kDevicePrefix + p.WorkFile.Path) &&
+      !TryOpen(ctx, kOsWin95, kDevicePrefix + name)) {
     errorCode = kDrvErrNotFound;
-  } else if (w.drv.DrvVersion < requiredVersion) {
+  } else if (ctx.drv.DrvVersion < requiredVersion) {
     errorCode = kDrvErrTooOld;
   }
 }
 
-void LoadWin98(World& w, const Preparation& p, std::uint32_t requiredVersion,
+void LoadWin98(const DriverContext& ctx, const Preparation& p, std::uint32_t requiredVersion,
                std::uint32_t& errorCode) {
-  const std::string& name = w.drv.DrvFileName;
+  const std::string& name = ctx.drv.DrvFileName;
   const Candidate* target = nullptr;
   const std::string* folder = nullptr;
   if (p.WorkFile.Present() && p.WinFile.Present()) {
@@ -118,18 +116,18 @@ void LoadWin98(World& w, const Preparation& p, std::uint32_t requiredVersion,
     folder = &p.SysDir;
   }
   if (target != nullptr) {
-    if (DrvAsk(w, Cut(ReplaceQuestion(name, *folder))) != kIdOk) {
+    if (DrvAsk(ctx, Cut(ReplaceQuestion(name, *folder))) != kIdOk) {
       errorCode = kDrvErrBreak;
       return;
     }
     // A failed replacement only warns: the older copy is used.
-    if (!w.platform->CopyFile(p.WorkFile.Path, target->Path, false)) {
-      DrvAsk(w, "Error, can't replace");
+    if (!ctx.platform.CopyFile(p.WorkFile.Path, target->Path, false)) {
+      DrvAsk(ctx, "Error, can't replace");
     }
   }
-  if (!TryOpen(w, kOsWin98, kDevicePrefix + name)) {
+  if (!TryOpen(ctx, kOsWin98, kDevicePrefix + name)) {
     errorCode = kDrvErrNotFound;
-  } else if (w.drv.DrvVersion < requiredVersion) {
+  } else if (ctx.drv.DrvVersion < requiredVersion) {
     errorCode = kDrvErrTooOld;
   }
 }
@@ -142,9 +140,9 @@ bool MayControlServices(Platform& os) {
   return true;
 }
 
-void LoadWinNT(World& w, const Preparation& p, std::uint32_t requiredVersion,
+void LoadWinNT(const DriverContext& ctx, const Preparation& p, std::uint32_t requiredVersion,
                std::uint32_t& errorCode) {
-  const std::string& name = w.drv.DrvFileName;
+  const std::string& name = ctx.drv.DrvFileName;
   bool workPresent = p.WorkFile.Present();
   bool sysPresent = p.SysFile.Present();
   // A driver is not started from a network drive: it is copied to the
@@ -153,19 +151,19 @@ void LoadWinNT(World& w, const Preparation& p, std::uint32_t requiredVersion,
     bool copyOk = true;
     if (sysPresent) {
       if (p.SysFile.OlderThan(p.WorkFile)) {
-        if (DrvAsk(w, Cut(ReplaceQuestion(name, p.SysDir))) != kIdOk) {
+        if (DrvAsk(ctx, Cut(ReplaceQuestion(name, p.SysDir))) != kIdOk) {
           errorCode = kDrvErrBreak;
           return;
         }
-        copyOk = w.platform->CopyFile(p.WorkFile.Path, p.SysFile.Path, false);
+        copyOk = ctx.platform.CopyFile(p.WorkFile.Path, p.SysFile.Path, false);
       }
     } else {
-      if (DrvAsk(w, Cut("can't use driver " + name + " on a network drive, copy driver to " +
+      if (DrvAsk(ctx, Cut("can't use driver " + name + " on a network drive, copy driver to " +
                         p.SysDir + "?")) != kIdOk) {
         errorCode = kDrvErrBreak;
         return;
       }
-      copyOk = w.platform->CopyFile(p.WorkFile.Path, p.SysFile.Path, true);
+      copyOk = ctx.platform.CopyFile(p.WorkFile.Path, p.SysFile.Path, true);
     }
     if (!copyOk) {
       errorCode = kDrvErrCopying;
@@ -175,7 +173,7 @@ void LoadWinNT(World& w, const Preparation& p, std::uint32_t requiredVersion,
     workPresent = false;
   }
   std::uint32_t failure = 0;
-  std::uint32_t res = InstallDriverNT(w, "", requiredVersion, failure);
+  std::uint32_t res = InstallDriverNT(ctx, "", requiredVersion, failure);
   if (res == kNtInstalled) return;
   constexpr std::uint32_t kNoCandidate = 1;
   if (res != kNtRefused) res = kNoCandidate;
@@ -184,11 +182,11 @@ void LoadWinNT(World& w, const Preparation& p, std::uint32_t requiredVersion,
   // another program holds: its service is that program's.
   const auto next = [&] { return res == kNoCandidate || res == kNtTooOld; };
   if (next() && workPresent && !p.OnNetwork) {
-    res = InstallDriverNT(w, p.WorkFile.Path, requiredVersion, failure);
+    res = InstallDriverNT(ctx, p.WorkFile.Path, requiredVersion, failure);
   }
-  if (next() && sysPresent) res = InstallDriverNT(w, p.SysFile.Path, requiredVersion, failure);
+  if (next() && sysPresent) res = InstallDriverNT(ctx, p.SysFile.Path, requiredVersion, failure);
   if (next() && p.WinFile.Present()) {
-    res = InstallDriverNT(w, p.WinFile.Path, requiredVersion, failure);
+    res = InstallDriverNT(ctx, p.WinFile.Path, requiredVersion, failure);
   }
   switch (res) {
     case kNtInstalled:
@@ -203,7 +201,7 @@ void LoadWinNT(World& w, const Preparation& p, std::uint32_t requiredVersion,
       errorCode = kDrvErrOpening;
       break;
     case kNtRefused:
-      errorCode = MayControlServices(*w.platform) ? kDrvErrInUse : kDrvErrPermission;
+      errorCode = MayControlServices(ctx.platform) ? kDrvErrInUse : kDrvErrPermission;
       break;
     default:
       // The service could not be installed. Any reason but the two known
@@ -219,8 +217,8 @@ void LoadWinNT(World& w, const Preparation& p, std::uint32_t requiredVersion,
 // load it, running modprobe directly (no shell, no search of PATH) with fixed
 // arguments. Without modprobe there is nothing to run; a register read then
 // names the missing device.
-void LoadMsrModule(World& w) {
-  Platform& os = *w.platform;
+void LoadMsrModule(const DriverContext& ctx) {
+  Platform& os = ctx.platform;
   std::string modprobe;
   for (const char* p : {"/sbin/modprobe", "/usr/sbin/modprobe"}) {
     if (os.PathExists(p)) {
@@ -243,59 +241,58 @@ void LoadMsrModule(World& w) {
   os.ErrorLine(line);
 }
 
-void LoadLinux(World& w, std::uint32_t requiredVersion, std::uint32_t& errorCode,
+void LoadLinux(const DriverContext& ctx, std::uint32_t requiredVersion, std::uint32_t& errorCode,
                const LinuxStart& start) {
-  if (!w.machine) {
+  if (!ctx.machine) {
     // This computer: the msr module, if missing, waits for the first
     // register request of an analysis. Not root and no msr device to open:
     // registers and ports go through torvacin-access.
-    w.drv.MsrModulePending = true;
+    ctx.drv.MsrModulePending = true;
     std::uint32_t why = 0;
-    if (start.MakeHost) w.machine = start.MakeHost(why);
-    if (!w.machine) {
+    if (start.MakeHost) ctx.machine = start.MakeHost(why);
+    if (!ctx.machine) {
       errorCode = why == kErrorAccessDenied ? kDrvErrPermission : kDrvErrNotFound;
       return;
     }
   }
   // CPUID and the clock need no privilege; a missing or closed msr device
   // shows only when a register is asked for, with its reason.
-  const std::string path = kDevicePrefix + w.machine->Name();
-  w.platform->Devices().Register(path,
-                                 std::make_shared<MachineDevice>(w.machine, kLinuxDriverVersion));
-  if (!TryOpen(w, kOsLinux, path)) {
+  const std::string path = kDevicePrefix + start.Name(*ctx.machine);
+  ctx.platform.Devices().Register(path, start.Serve(ctx.machine, kLinuxDriverVersion));
+  if (!TryOpen(ctx, kOsLinux, path)) {
     errorCode = kDrvErrNotFound;
-  } else if (w.drv.DrvVersion < requiredVersion) {
+  } else if (ctx.drv.DrvVersion < requiredVersion) {
     errorCode = kDrvErrTooOld;
   }
 }
 
 // The start on the system `kind`, without the steps common to all.
-void LoadDriverFor(World& w, std::uint8_t kind, std::uint32_t requiredVersion,
+void LoadDriverFor(const DriverContext& ctx, std::uint8_t kind, std::uint32_t requiredVersion,
                    std::uint32_t& errorCode, const LinuxStart& start) {
   // A simulated machine (/SIM) answers through its own device on every
   // system: no driver is looked for, copied or installed for it.
-  if (kind == kOsLinux || w.machine) {
-    LoadLinux(w, requiredVersion, errorCode, start);
+  if (kind == kOsLinux || ctx.machine) {
+    LoadLinux(ctx, requiredVersion, errorCode, start);
     return;
   }
   // A Windows 95/98 driver that is already loaded is used as it is; an older
   // one cannot be replaced while it is loaded.
   if (kind == kOsWin95 || kind == kOsWin98) {
-    if (TryOpen(w, kind, kVxdDevice)) {
-      if (w.drv.DrvVersion < requiredVersion) errorCode = kDrvErrInUse;
+    if (TryOpen(ctx, kind, kVxdDevice)) {
+      if (ctx.drv.DrvVersion < requiredVersion) errorCode = kDrvErrInUse;
       return;
     }
   }
-  const Preparation p = Prepare(w, w.drv.DrvFileName);
+  const Preparation p = Prepare(ctx, ctx.drv.DrvFileName);
   switch (kind) {
     case kOsWin95:
-      LoadWin95(w, p, requiredVersion, errorCode);
+      LoadWin95(ctx, p, requiredVersion, errorCode);
       break;
     case kOsWin98:
-      LoadWin98(w, p, requiredVersion, errorCode);
+      LoadWin98(ctx, p, requiredVersion, errorCode);
       break;
     case kOsWinNT:
-      LoadWinNT(w, p, requiredVersion, errorCode);
+      LoadWinNT(ctx, p, requiredVersion, errorCode);
       break;
     default:
       errorCode = kDrvErrNotFound;
@@ -305,44 +302,30 @@ void LoadDriverFor(World& w, std::uint8_t kind, std::uint32_t requiredVersion,
 
 }  // namespace
 
-LinuxStart DefaultLinuxStart() {
-  LinuxStart s;
-  // CPUID and the clock need no privilege, so this computer's back-end is
-  // always there; a register that this user may not read is refused on its
-  // own, with its reason.
-  s.MakeHost = [](std::uint32_t&) { return MakeHostMachine(); };
-  return s;
+void LoadMsrModuleOnce(const DriverContext& ctx) {
+  if (!ctx.drv.MsrModulePending) return;
+  ctx.drv.MsrModulePending = false;
+  if (ctx.platform.IsRoot() && !ctx.platform.PathExists(kMsrDevice)) LoadMsrModule(ctx);
 }
 
-void LoadDriver(World& w, std::uint8_t kind, std::string_view fileName,
-                std::uint32_t requiredVersion, std::uint32_t& errorCode) {
-  LoadDriver(w, kind, fileName, requiredVersion, errorCode, DefaultLinuxStart());
-}
-
-void LoadMsrModuleOnce(World& w) {
-  if (!w.drv.MsrModulePending) return;
-  w.drv.MsrModulePending = false;
-  if (w.platform->IsRoot() && !w.platform->PathExists(kMsrDevice)) LoadMsrModule(w);
-}
-
-void LoadDriver(World& w, std::uint8_t kind, std::string_view fileName,
+void LoadDriver(const DriverContext& ctx, std::uint8_t kind, std::string_view fileName,
                 std::uint32_t requiredVersion, std::uint32_t& errorCode, const LinuxStart& start) {
   errorCode = 0;
-  w.drv.DrvFileName = Cut(fileName);
-  w.drv.Lock.reset();
-  w.drv.MsrModulePending = false;
-  LoadDriverFor(w, kind, requiredVersion, errorCode, start);
+  ctx.drv.DrvFileName = Cut(fileName);
+  ctx.drv.Lock.reset();
+  ctx.drv.MsrModulePending = false;
+  LoadDriverFor(ctx, kind, requiredVersion, errorCode, start);
   // The lock of the registers this driver reaches: the register back-end's
   // own on Linux (none for a simulated machine), the system's on Windows.
   if (errorCode == 0) {
-    w.drv.Lock = w.machine ? std::shared_ptr<RegisterLock>(w.machine->AnalysisLock())
-                           : std::shared_ptr<RegisterLock>(w.platform->AnalysisLock());
+    ctx.drv.Lock = ctx.machine ? std::shared_ptr<RegisterLock>(start.Lock(*ctx.machine))
+                           : std::shared_ptr<RegisterLock>(ctx.platform.AnalysisLock());
   }
 }
 
-bool InstallService(World& w, std::string_view serviceName, std::string_view binaryPath,
+bool InstallService(const DriverContext& ctx, std::string_view serviceName, std::string_view binaryPath,
                     std::uint32_t& failure) {
-  Platform& os = *w.platform;
+  Platform& os = ctx.platform;
   failure = 0;
   const std::uintptr_t scm = os.OpenSCManager(kScManagerAllAccess);
   if (scm == 0) {
@@ -404,39 +387,39 @@ bool RemoveService(Platform& os, std::string_view serviceName) {
   return result;
 }
 
-std::uint32_t InstallDriverNT(World& w, std::string_view binaryPath, std::uint32_t requiredVersion,
+std::uint32_t InstallDriverNT(const DriverContext& ctx, std::string_view binaryPath, std::uint32_t requiredVersion,
                               std::uint32_t& failure) {
   std::uint32_t code = kNtInstalled;
   failure = 0;
-  if (!binaryPath.empty() && !InstallService(w, kNtServiceName, binaryPath, failure)) {
+  if (!binaryPath.empty() && !InstallService(ctx, kNtServiceName, binaryPath, failure)) {
     code = kNtServiceFailed;
-  } else if (DrvOpen(w, kOsWinNT, kNtDevice)) {
-    if (w.drv.DrvVersion < requiredVersion) code = kNtTooOld;
+  } else if (DrvOpen(ctx, kOsWinNT, kNtDevice)) {
+    if (ctx.drv.DrvVersion < requiredVersion) code = kNtTooOld;
   } else {
-    code = w.drv.DrvRefused ? kNtRefused : kNtOpenFailed;
+    code = ctx.drv.DrvRefused ? kNtRefused : kNtOpenFailed;
   }
   // A refused driver leaves neither an open device nor a service behind;
   // a driver that another program holds keeps its service. The driver in
   // use is removed at every end, also when it was running already.
-  Platform& os = *w.platform;
+  Platform& os = ctx.platform;
   if (code != kNtInstalled) {
-    CloseDevice(w);
+    CloseDevice(ctx);
     if (code != kNtRefused) RemoveService(os, kNtServiceName);
     os.SetEndCleanup(nullptr);
   } else {
-    w.drv.NtServiceOwned = true;
+    ctx.drv.NtServiceOwned = true;
     os.SetEndCleanup([&os] { RemoveService(os, kNtServiceName); });
   }
   return code;
 }
 
-int DrvAsk(World& w, std::string_view text) {
-  return w.platform->MessageBox("Warning", text, BoxButtons::OkCancel);
+int DrvAsk(const DriverContext& ctx, std::string_view text) {
+  return ctx.platform.MessageBox("Warning", text, BoxButtons::OkCancel);
 }
 
-std::string DrvErrorText(World& w, std::uint32_t code) {
-  const LangRec& m = w.Msg();
-  const std::string name = w.drv.DrvFileName;
+std::string DrvErrorText(const DriverContext& ctx, std::uint32_t code) {
+  const LangRec& m = ctx.Msg();
+  const std::string name = ctx.drv.DrvFileName;
   switch (code) {
     case 0:
       return "";
@@ -466,12 +449,12 @@ std::string DrvErrorText(World& w, std::uint32_t code) {
 // closes at the end, and on Linux nothing runs outside the program.
 // Only the program's own service goes: a second instance that found the
 // driver held by another leaves that one's service running.
-void DrvUnload(World& w) {
-  if (w.shell.OsKind != kOsWinNT || w.machine) return;
-  CloseDevice(w);
-  if (w.drv.NtServiceOwned) RemoveService(*w.platform, kNtServiceName);
-  w.drv.NtServiceOwned = false;
-  w.platform->SetEndCleanup(nullptr);
+void DrvUnload(const DriverContext& ctx) {
+  if (ctx.OsKind != kOsWinNT || ctx.machine) return;
+  CloseDevice(ctx);
+  if (ctx.drv.NtServiceOwned) RemoveService(ctx.platform, kNtServiceName);
+  ctx.drv.NtServiceOwned = false;
+  ctx.platform.SetEndCleanup(nullptr);
 }
 
 }  // namespace torv

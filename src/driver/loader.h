@@ -9,9 +9,11 @@
 
 namespace torv {
 
-struct World;
+struct DriverContext;
+class Device;
 class Machine;
 class Platform;
+class RegisterLock;
 
 // Error codes of LoadDriver.
 enum : std::uint32_t {
@@ -48,40 +50,50 @@ inline constexpr const char* kNtDevice = "\\\\.\\Dev_KelvorNT";
 inline constexpr const char* kVxdDevice = "\\\\.\\kelvor95";
 inline constexpr const char* kMsrDevice = "/dev/cpu/0/msr";
 
-// What the Linux start needs besides the platform: the back-end for this
-// computer. Null when there is none; `why` is then kErrorAccessDenied when
-// this user may not reach the processor's registers at all.
+// How the loader reaches the back-ends that the program serves as its own
+// driver: this computer on Linux, a simulated machine on any system. The
+// machine layer gives the usual one (DefaultLinuxStart in machine/machine.h,
+// with the LoadDriver that uses it); a test may give its own.
 struct LinuxStart {
+  // This computer's back-end. Null when there is none; `why` is then
+  // kErrorAccessDenied when this user may not reach the processor's
+  // registers at all.
   std::function<std::shared_ptr<Machine>(std::uint32_t& why)> MakeHost;
+  // The name of a back-end's device and the device that serves the driver
+  // protocol on it, as the kernel driver would, with the given version.
+  std::function<std::string(const Machine&)> Name;
+  std::function<std::shared_ptr<Device>(const std::shared_ptr<Machine>&, std::uint16_t version)>
+      Serve;
+  // The lock that keeps every other analysis out of a back-end's registers
+  // (null: none is needed).
+  std::function<std::unique_ptr<RegisterLock>(Machine&)> Lock;
 };
-LinuxStart DefaultLinuxStart();
 
-void LoadDriver(World& w, std::uint8_t kind, std::string_view fileName,
-                std::uint32_t requiredVersion, std::uint32_t& errorCode);
-// The same with the Linux back-end chosen by the caller.
-void LoadDriver(World& w, std::uint8_t kind, std::string_view fileName,
+// Starts the driver; on Linux and for a simulated machine the back-end is
+// reached through `start`.
+void LoadDriver(const DriverContext& ctx, std::uint8_t kind, std::string_view fileName,
                 std::uint32_t requiredVersion, std::uint32_t& errorCode, const LinuxStart& start);
-std::string DrvErrorText(World& w, std::uint32_t code);
+std::string DrvErrorText(const DriverContext& ctx, std::uint32_t code);
 // Also on every abrupt end (see AbruptEnd); a second call does nothing.
-void DrvUnload(World& w);
+void DrvUnload(const DriverContext& ctx);
 // Before the first register request of an analysis of this computer (Linux):
 // as root, when /dev/cpu/0/msr is missing, the kernel's msr module is loaded
 // with modprobe, one line on the error stream saying so in console mode.
 // Tried once per program; never for a simulated machine, /TEST= or a
 // processor that gets no register analysis, since only an analysis asks.
-void LoadMsrModuleOnce(World& w);
+void LoadMsrModuleOnce(const DriverContext& ctx);
 
 // The NT service control steps. `failure` receives the system's last-error
 // value of the step that failed (0 when none did).
-bool InstallService(World& w, std::string_view serviceName, std::string_view binaryPath,
+bool InstallService(const DriverContext& ctx, std::string_view serviceName, std::string_view binaryPath,
                     std::uint32_t& failure);
 // Stops the service and deletes it; false when there is no such service.
 bool RemoveService(Platform& os, std::string_view serviceName);
 // One NT installation attempt: kNtInstalled, kNtServiceFailed, kNtOpenFailed
 // or kNtTooOld. An empty path only tries the driver already running.
-std::uint32_t InstallDriverNT(World& w, std::string_view binaryPath, std::uint32_t requiredVersion,
+std::uint32_t InstallDriverNT(const DriverContext& ctx, std::string_view binaryPath, std::uint32_t requiredVersion,
                               std::uint32_t& failure);
 // A question in a "Warning" box with OK and Cancel; 1 means OK.
-int DrvAsk(World& w, std::string_view text);
+int DrvAsk(const DriverContext& ctx, std::string_view text);
 
 }  // namespace torv

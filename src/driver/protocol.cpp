@@ -3,7 +3,8 @@
 // checks.
 #include "driver/protocol.h"
 
-#include "world.h"
+#include "driver/context.h"
+#include "report/utility.h"
 
 namespace torv {
 
@@ -36,7 +37,7 @@ RequestBlock DecodeRequest(const std::uint8_t (&in)[16]) {
   return r;
 }
 
-bool DrvControl(World& w, std::uint32_t func, std::uint32_t p1, std::uint32_t p2, std::uint32_t p3,
+bool DrvControl(const DriverContext& ctx, std::uint32_t func, std::uint32_t p1, std::uint32_t p2, std::uint32_t p3,
                 void* outBuf, std::uint32_t outLen, const void* attached, std::size_t attachedLen) {
   std::uint8_t block[16];
   EncodeRequest(RequestBlock{func, p1, p2, p3}, block);
@@ -46,22 +47,22 @@ bool DrvControl(World& w, std::uint32_t func, std::uint32_t p1, std::uint32_t p2
     outBuf = scratch;
     outLen = 0;
   }
-  w.drv.DrvLastError = 0;
+  ctx.drv.DrvLastError = 0;
   DevResult res{false, kErrInvalidHandle};
-  if (Device* dev = w.platform->Devices().Get(w.drv.DrvHandle)) {
-    res = dev->Control(w.drv.DrvIoctlCode, block, attached, attachedLen, outBuf, outLen);
+  if (Device* dev = ctx.platform.Devices().Get(ctx.drv.DrvHandle)) {
+    res = dev->Control(ctx.drv.DrvIoctlCode, block, attached, attachedLen, outBuf, outLen);
   }
-  w.drv.DrvLastError = res.LastError;
+  ctx.drv.DrvLastError = res.LastError;
   return res.Ok;
 }
 
-bool DrvOpen(World& w, std::uint8_t osKind, std::string_view devicePath) {
-  w.drv.DrvHandle = 0;
+bool DrvOpen(const DriverContext& ctx, std::uint8_t osKind, std::string_view devicePath) {
+  ctx.drv.DrvHandle = 0;
   std::uint32_t openError = 0;
-  w.drv.DrvHandle = w.platform->Devices().Open(std::string(devicePath), openError);
-  w.drv.DrvIoctlCode = kDrvIoctlCode;
-  const bool opened = w.drv.DrvHandle != kInvalidHandle;
-  w.platform->Sleep(100);
+  ctx.drv.DrvHandle = ctx.platform.Devices().Open(std::string(devicePath), openError);
+  ctx.drv.DrvIoctlCode = kDrvIoctlCode;
+  const bool opened = ctx.drv.DrvHandle != kInvalidHandle;
+  ctx.platform.Sleep(100);
 
   std::uint8_t ident[12] = {};
   std::uint8_t version[8] = {};
@@ -69,30 +70,30 @@ bool DrvOpen(World& w, std::uint8_t osKind, std::string_view devicePath) {
   bool versionOk = false;
   std::uint32_t identError = 0;
   if (opened) {
-    identOk = DrvControl(w, ReqIdentify, 0, 0, 0, ident, sizeof ident);
-    identError = w.drv.DrvLastError;
-    versionOk = DrvControl(w, ReqVersion, 0, 0, 0, version, sizeof version);
+    identOk = DrvControl(ctx, ReqIdentify, 0, 0, 0, ident, sizeof ident);
+    identError = ctx.drv.DrvLastError;
+    versionOk = DrvControl(ctx, ReqVersion, 0, 0, 0, version, sizeof version);
   }
-  w.drv.DrvRefused = opened ? !identOk && identError == kErrorAccessDenied
+  ctx.drv.DrvRefused = opened ? !identOk && identError == kErrorAccessDenied
                             : openError == kErrorAccessDenied;
   if ((GetWord(ident) >> 16) != 0x1234u) identOk = false;
   const bool result = opened && identOk;
 
-  w.drv.DrvVersion = 0;
-  if (versionOk) w.drv.DrvVersion = GetWord(version) << 8 | GetWord(version + 4);
+  ctx.drv.DrvVersion = 0;
+  if (versionOk) ctx.drv.DrvVersion = GetWord(version) << 8 | GetWord(version + 4);
   if (result && UsesNtForm(osKind)) {
-    if (versionOk) w.drv.DrvVersion = GetWord(version);
-    DrvControl(w, ReqSignature, kDrvSignature, 0, 0, nullptr, 0);
+    if (versionOk) ctx.drv.DrvVersion = GetWord(version);
+    DrvControl(ctx, ReqSignature, kDrvSignature, 0, 0, nullptr, 0);
   }
 
-  if (w.settings.DriverDebug) {
+  if (ctx.DriverDebug) {
     std::string text(devicePath);
-    text += ", " + HexDword(w.drv.DrvHandle);
+    text += ", " + HexDword(ctx.drv.DrvHandle);
     text += ", found=" + BoolWord(opened) + ":" + HexDword(openError);
-    text += ", " + BoolWord(identOk) + ":" + HexDword(w.drv.DrvLastError);
-    text += ", " + BoolWord(versionOk) + ":" + HexDword(w.drv.DrvLastError);
-    text += ",Vers:" + HexWord(static_cast<std::uint16_t>(w.drv.DrvVersion));
-    w.platform->MessageBox("DRVdebug", Cut(text), BoxButtons::Ok);
+    text += ", " + BoolWord(identOk) + ":" + HexDword(ctx.drv.DrvLastError);
+    text += ", " + BoolWord(versionOk) + ":" + HexDword(ctx.drv.DrvLastError);
+    text += ",Vers:" + HexWord(static_cast<std::uint16_t>(ctx.drv.DrvVersion));
+    ctx.platform.MessageBox("DRVdebug", Cut(text), BoxButtons::Ok);
   }
   return result;
 }

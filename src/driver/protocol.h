@@ -9,7 +9,7 @@
 
 namespace torv {
 
-struct World;
+struct DriverContext;
 class RegisterLock;
 
 inline constexpr std::uint32_t kDrvIoctlCode = 0x9C406000u;
@@ -75,12 +75,12 @@ struct DriverState {
 
 // Sends one request on DrvHandle. `attached` travels with the request (the
 // cache transaction block). True exactly when the device accepted it.
-bool DrvControl(World& w, std::uint32_t func, std::uint32_t p1, std::uint32_t p2, std::uint32_t p3,
+bool DrvControl(const DriverContext& ctx, std::uint32_t func, std::uint32_t p1, std::uint32_t p2, std::uint32_t p3,
                 void* outBuf, std::uint32_t outLen, const void* attached = nullptr,
                 std::size_t attachedLen = 0);
 
 // Opens a driver device and checks its identity and version. `osKind` (kOsWin9x,
 // kOsWinNT, kOsLinux) decides the form of the version reply.
-bool DrvOpen(World& w, std::uint8_t osKind, std::string_view devicePath);
+bool DrvOpen(const DriverContext& ctx, std::uint8_t osKind, std::string_view devicePath);
 
 }  // namespace torv

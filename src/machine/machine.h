@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/loader.h"
 #include "platform/platform.h"
 
 namespace torv {
@@ -95,6 +96,13 @@ class MachineDevice : public Device {
   std::uint16_t version_;
   int cpu_ = 1;
 };
+
+// The loader's way to the back-ends: this computer's (MakeHostMachine), each
+// served by a MachineDevice under its name, with its own analysis lock.
+LinuxStart DefaultLinuxStart();
+// LoadDriver with DefaultLinuxStart.
+void LoadDriver(const DriverContext& ctx, std::uint8_t kind, std::string_view fileName,
+                std::uint32_t requiredVersion, std::uint32_t& errorCode);
 
 // This computer through /dev/cpu/N/cpuid and /dev/cpu/N/msr. Its analysis
 // lock is MakeFileLock("/dev/cpu/0/msr").

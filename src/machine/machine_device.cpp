@@ -5,6 +5,7 @@
 
 #include "driver/hw.h"
 #include "driver/protocol.h"
+#include "machine/access.h"
 #include "machine/machine.h"
 
 namespace torv {
@@ -220,6 +221,25 @@ std::string MachineDevice::DescribeError(std::uint32_t lastError) const {
     default:
       return "";
   }
+}
+
+LinuxStart DefaultLinuxStart() {
+  LinuxStart s;
+  // CPUID and the clock need no privilege, so this computer's back-end is
+  // always there; a register that this user may not read is refused on its
+  // own, with its reason.
+  s.MakeHost = [](std::uint32_t&) { return MakeHostMachine(); };
+  s.Name = [](const Machine& m) { return m.Name(); };
+  s.Serve = [](const std::shared_ptr<Machine>& m, std::uint16_t version) -> std::shared_ptr<Device> {
+    return std::make_shared<MachineDevice>(m, version);
+  };
+  s.Lock = [](Machine& m) { return m.AnalysisLock(); };
+  return s;
+}
+
+void LoadDriver(const DriverContext& ctx, std::uint8_t kind, std::string_view fileName,
+                std::uint32_t requiredVersion, std::uint32_t& errorCode) {
+  LoadDriver(ctx, kind, fileName, requiredVersion, errorCode, DefaultLinuxStart());
 }
 
 }  // namespace torv

@@ -1,5 +1,5 @@
 // torvacin-access's request handling. A request runs one of the program's
-// own sequences with the program's own code, on a world of its own whose
+// own sequences with the program's own code, on state of its own whose
 // driver device is the helper's machine, and every register and port access
 // the sequence makes is recorded for the answer. So the helper can do
 // nothing but what an analysis of the program does, and the program, which
@@ -14,10 +14,12 @@
 #include <vector>
 
 #include "cpu/cpuinfo.h"
+#include "driver/context.h"
 #include "driver/hw.h"
 #include "driver/protocol.h"
 #include "p2/p2info.h"
-#include "world.h"
+#include "report/language.h"
+#include "report/utility.h"
 
 namespace torv {
 
@@ -128,21 +130,37 @@ class SequencePlatform : public Platform {
   DeviceTable devices_;
 };
 
-// A world for one sequence on processor `cpu` (1-based) of the recorder.
-struct SequenceWorld {
+// The state of one sequence on processor `cpu` (1-based) of the recorder:
+// the helper's own, apart from any other sequence's, and the contexts that
+// the program's code takes built over it.
+struct SequenceState {
   SequencePlatform platform;
-  World w{platform};
+  Settings settings;
+  ReportState report;
+  UtilityState util;
+  DriverState drv;
+  HwState hw;
+  CpuState cpu;
+  P2State p2;
+  std::uint8_t OsKind = kOsLinux;
+  bool MultiProc = false;
+  std::shared_ptr<Machine> machine;
 
-  SequenceWorld(const std::shared_ptr<Recorder>& recorder, int cpu) {
+  SequenceState(const std::shared_ptr<Recorder>& recorder, int cpu) : machine(recorder) {
     const std::string path = "\\\\.\\torvacin-access";
     platform.Devices().Register(path, std::make_shared<MachineDevice>(recorder, 0x0103));
     std::uint32_t error = 0;
-    w.drv.DrvHandle = platform.Devices().Open(path, error);
-    w.drv.DrvIoctlCode = kDrvIoctlCode;
-    w.shell.OsKind = kOsLinux;
-    w.machine = recorder;
-    DrvSetCpu(w, static_cast<std::uint32_t>(cpu));
+    drv.DrvHandle = platform.Devices().Open(path, error);
+    drv.DrvIoctlCode = kDrvIoctlCode;
+    DrvSetCpu(ForDriver(), static_cast<std::uint32_t>(cpu));
   }
+
+  DriverContext ForDriver() {
+    return DriverContext{platform, drv, hw, report, settings.OptLog, settings.DriverDebug,
+                         OsKind,   machine};
+  }
+  CpuContext ForCpu() { return CpuContext{ForDriver(), cpu}; }
+  P2Context ForP2() { return P2Context{ForCpu(), p2, settings, util, MultiProc}; }
 };
 
 // The machine's CPUID leaf 0 and leaf 1 EAX of processor `proc`; false when
@@ -197,15 +215,15 @@ bool AccessServer::RunAnalysis(const AccessRequest& r, std::string& answer) {
   }
   auto recorder = std::make_shared<Recorder>(machine_);
   {
-    SequenceWorld s(recorder, proc);
-    s.w.settings.OptNoL2 = !r.EccTest;
+    SequenceState s(recorder, proc);
+    s.settings.OptNoL2 = !r.EccTest;
     std::int32_t arg = proc;
     if (r.Op == AccessOp::EccPass) {
-      s.w.settings.EccMode[static_cast<std::size_t>(proc)] = r.EccMode;
+      s.settings.EccMode[static_cast<std::size_t>(proc)] = r.EccMode;
       arg += 128;
     }
     try {
-      WorkerThread(s.w, arg);
+      WorkerThread(s.ForP2(), arg);
     } catch (const SequenceEnded&) {
       // Recorded up to the access that ended it, and what it put back.
     }
@@ -227,10 +245,10 @@ bool AccessServer::RunCyrix(const AccessRequest& r, std::string& answer) {
   if (!AccessServesPorts(hasCpuid, leaf0[1], leaf0[3], leaf0[2])) return false;
   auto recorder = std::make_shared<Recorder>(machine_);
   {
-    SequenceWorld s(recorder, proc);
+    SequenceState s(recorder, proc);
     try {
       TCpuInfo info;
-      IdentifyCpu(s.w, info);
+      IdentifyCpu(s.ForCpu(), info);
     } catch (const SequenceEnded&) {
     }
   }

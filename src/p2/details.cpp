@@ -10,7 +10,6 @@
 #include "p2/p2info.h"
 #include "p2/p2text.h"
 #include "report/utility.h"
-#include "world.h"
 
 namespace torv {
 
@@ -57,9 +56,9 @@ std::string Associativity(std::uint8_t v) {
 
 }  // namespace
 
-void L2RegReport(World& w) {
-  P2State& p = w.p2;
-  const bool exx = w.settings.OptExx;
+void L2RegReport(const P2Context& ctx) {
+  P2State& p = ctx.p2;
+  const bool exx = ctx.settings.OptExx;
   for (int r = 0; r <= 8; ++r) {
     if (IsExtOnlyReg(r) && !exx) continue;
     const std::uint8_t v = p.P2Info.L2Regs[r];
@@ -93,33 +92,33 @@ void L2RegReport(World& w) {
         text += HexByte(v);
         break;
     }
-    Line(w, text);
+    Line(ctx, text);
   }
 }
 
-void P2Details(World& w) {
-  const TP2Info& info = w.p2.P2Info;
-  const bool read = RegistersRead(w.p2);
+void P2Details(const P2Context& ctx) {
+  const TP2Info& info = ctx.p2.P2Info;
+  const bool read = RegistersRead(ctx.p2);
   if (info.Cpu.ClassCode == kClassPentiumII) {
     // Registers an early end left unread are not decoded: what the record
     // holds there belongs to an earlier run.
     if (read) {
-      L2RegReport(w);
+      L2RegReport(ctx);
     } else {
-      Line(w, Cat(" L2\t:", w.Msg().L2RegsNotRead));
+      Line(ctx, Cat(" L2\t:", ctx.Msg().L2RegsNotRead));
     }
-    Line(w, Cat(" L2 Latency\t: ",
+    Line(ctx, Cat(" L2 Latency\t: ",
                 DecStr(static_cast<std::int32_t>(Bits(info.Ctl3Lo, kCtl3Latency)))));
   }
-  Line(w, Cat(" In Order Queue Depth\t:", DecStrW(w.p2.IoqDepth, 2)));
+  Line(ctx, Cat(" In Order Queue Depth\t:", DecStrW(ctx.p2.IoqDepth, 2)));
   // Bit 2 of MSR 1E0h set means fast strings are off.
-  Line(w, Cat(" Fast Strings\t:", BoolWord(!Bit(info.Msr1E0Lo, 2))));
-  if (w.settings.OptExx) {
-    Line(w, Cat(" 2A:", HexDword(info.PowerOnLo), " 11E:", HexDword(info.Ctl3Lo),
+  Line(ctx, Cat(" Fast Strings\t:", BoolWord(!Bit(info.Msr1E0Lo, 2))));
+  if (ctx.settings.OptExx) {
+    Line(ctx, Cat(" 2A:", HexDword(info.PowerOnLo), " 11E:", HexDword(info.Ctl3Lo),
                 " 1E0:", HexDword(info.Msr1E0Lo)));
   }
   // The memory type ranges are read after the cache registers.
-  if (read) MtrrReport(w);
+  if (read) MtrrReport(ctx);
 }
 
 }  // namespace torv

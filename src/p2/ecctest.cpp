@@ -5,7 +5,6 @@
 
 #include "driver/hw.h"
 #include "p2/p2info.h"
-#include "world.h"
 
 namespace torv {
 
@@ -23,31 +22,31 @@ constexpr std::uint32_t kCmdReadLine = 0x0E;
 
 }  // namespace
 
-bool L2EccTest(World& w, bool& ok) {
+bool L2EccTest(const P2Context& ctx, bool& ok) {
   // Both cache control registers are read before anything is changed, so
   // that every way out can put back what was found. A failed read here ends
   // the program with nothing changed yet.
   std::uint32_t saved3Lo = 0, saved3Hi = 0;
   std::uint32_t savedCtlLo = 0, savedCtlHi = 0;
-  ReadMsr(w, kMsrBblCtl3, saved3Lo, saved3Hi);
-  ReadMsr(w, kMsrBblCtl, savedCtlLo, savedCtlHi);
+  ReadMsr(ctx, kMsrBblCtl3, saved3Lo, saved3Hi);
+  ReadMsr(ctx, kMsrBblCtl, savedCtlLo, savedCtlHi);
 
   // A register access that fails from here on ends the program, but only
   // after the restore below: its exit code waits here.
   int fatal = 0;
   std::uint32_t readLo = 0, readHi = 0;
-  if (!WriteMsrChecked(w, kMsrBblCtl3, (saved3Lo & kCtl3KeepMask) | kCtl3TestBits, saved3Hi)) {
+  if (!WriteMsrChecked(ctx, kMsrBblCtl3, (saved3Lo & kCtl3KeepMask) | kCtl3TestBits, saved3Hi)) {
     fatal = kExitMsrWrite;
   } else {
-    ReadL2Config(w, 0, ok);
+    ReadL2Config(ctx, 0, ok);
     if (ok) {
-      if (!WriteMsrChecked(w, kMsrBblCtl, savedCtlLo | kCtlBit18, savedCtlHi) ||
-          !WriteMsrChecked(w, kMsrBblDecc, kDeccPattern, 0)) {
+      if (!WriteMsrChecked(ctx, kMsrBblCtl, savedCtlLo | kCtlBit18, savedCtlHi) ||
+          !WriteMsrChecked(ctx, kMsrBblDecc, kDeccPattern, 0)) {
         fatal = kExitMsrWrite;
       } else {
-        L2Transaction(w, kCmdWriteLine, 0, 0, 0, kDataPattern, kDataPattern, ok);
-        if (ok) L2Transaction(w, kCmdReadLine, 0, 0, 0, 0, 0, ok);
-        if (ok && !ReadMsrChecked(w, kMsrBblDecc, readLo, readHi)) fatal = kExitMsrRead;
+        L2Transaction(ctx, kCmdWriteLine, 0, 0, 0, kDataPattern, kDataPattern, ok);
+        if (ok) L2Transaction(ctx, kCmdReadLine, 0, 0, 0, 0, 0, ok);
+        if (ok && !ReadMsrChecked(ctx, kMsrBblDecc, readLo, readHi)) fatal = kExitMsrRead;
       }
     }
   }
@@ -55,13 +54,13 @@ bool L2EccTest(World& w, bool& ok) {
   // Leave the cache controller as it was found, on every way out. Each
   // register is written back once; a restore that fails has its line on the
   // error stream and ends the program like any failed write.
-  const bool ctlBack = WriteMsrChecked(w, kMsrBblCtl, savedCtlLo, savedCtlHi);
-  const bool ctl3Back = WriteMsrChecked(w, kMsrBblCtl3, saved3Lo, saved3Hi);
+  const bool ctlBack = WriteMsrChecked(ctx, kMsrBblCtl, savedCtlLo, savedCtlHi);
+  const bool ctl3Back = WriteMsrChecked(ctx, kMsrBblCtl3, saved3Lo, saved3Hi);
   if (fatal == 0 && !(ctlBack && ctl3Back)) fatal = kExitMsrWrite;
-  if (fatal != 0) MsrFailureEnd(w, fatal);
+  if (fatal != 0) MsrFailureEnd(ctx, fatal);
   if (!ok) return false;
 
-  w.p2.EccReadBack = readLo;
+  ctx.p2.EccReadBack = readLo;
   return readLo == kDeccPattern;
 }
 

@@ -6,7 +6,6 @@
 #include "p2/p2info.h"
 #include "p2/p2text.h"
 #include "report/utility.h"
-#include "world.h"
 
 namespace torv {
 
@@ -26,13 +25,13 @@ std::string MtrrTypeName(std::uint8_t type) {
   return type <= 6 ? kMtrrTypeNames[type] : "??";
 }
 
-void MtrrLine(World& w, std::uint16_t i, const TMtrrPair& pair) {
+void MtrrLine(const P2Context& ctx, std::uint16_t i, const TMtrrPair& pair) {
   if ((pair.MaskLo & kMtrrValid) == 0) return;
   const auto type = static_cast<std::uint8_t>(pair.BaseLo & 0x0F);
   const std::uint32_t mask = pair.MaskLo & kPageMask;
   const std::uint32_t start = (pair.BaseLo & kPageMask) & mask;
   // The last valid range decides; the memory type is not consulted.
-  w.p2.LfbWc = i > 0 && start >= 0x80000000u;
+  ctx.p2.LfbWc = i > 0 && start >= 0x80000000u;
 
   // Size: the lowest mask bit at or above bit 12. A mask without such a bit
   // leaves size 0: the whole 4 GB, printed with the end bound start - 1 and
@@ -57,19 +56,19 @@ void MtrrLine(World& w, std::uint16_t i, const TMtrrPair& pair) {
           "\t: ", MtrrTypeName(type), DecStrW(static_cast<std::int32_t>(start >> 20), 5), " MB .. ",
           DecStrW(static_cast<std::int32_t>(end >> 20), 5), " MB ", HexDword(mask));
   if (wrap) text += " ## wraparound ##";
-  Line(w, text);
+  Line(ctx, text);
 }
 
-void MtrrReport(World& w) {
-  if (w.settings.TestNo != 0) return;
-  const TP2Info& info = w.p2.P2Info;
+void MtrrReport(const P2Context& ctx) {
+  if (ctx.settings.TestNo != 0) return;
+  const TP2Info& info = ctx.p2.P2Info;
   const std::uint32_t n = info.MtrrCapLo & 0x0F;
   for (std::uint32_t i = 0; i < n; ++i) {
-    MtrrLine(w, static_cast<std::uint16_t>(i), info.VarMtrr[i]);
+    MtrrLine(ctx, static_cast<std::uint16_t>(i), info.VarMtrr[i]);
   }
-  const LangRec& m = w.Msg();
-  if (!w.p2.LfbWc) Write(w, m.No);
-  Line(w, Cat(" Write Combining", m.For, " LFB (Linear Frame Buffer)", m.Supported));
+  const LangRec& m = ctx.Msg();
+  if (!ctx.p2.LfbWc) Write(ctx, m.No);
+  Line(ctx, Cat(" Write Combining", m.For, " LFB (Linear Frame Buffer)", m.Supported));
 }
 
 }  // namespace torv

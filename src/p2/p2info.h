@@ -1,6 +1,31 @@
 // The Pentium II analysis: register probe, report, verdict, cache details and
 // the memory type range listing.
 //
+// Who owns what, bottom up. Each layer includes only its own headers and those
+// below it; the application's World owns every state struct and hands each
+// layer a context of references to the part it may see:
+//   report    ReportState (report screen, language), UtilityState (number
+//             format); its functions take those structs themselves.
+//   platform  the system's services behind Platform; no program state.
+//   driver    DriverState (the open driver), HwState (register requests, the
+//             clock, a fatal end). Its functions take a DriverContext: the
+//             Platform, both states, the ReportState that takes the /LOG
+//             trace, the /LOG and driver-debug (/DEB) switches, the
+//             system's kind and the back-end (World::machine).
+//   machine   the back-ends behind the driver protocol; they keep their own
+//             state and never see a context.
+//   cpu       CpuState (the identification record and what it read). Its
+//             functions take a CpuContext: a DriverContext plus CpuState.
+//   p2        P2State (below). Its functions take a P2Context: a CpuContext
+//             plus P2State, the Settings (the analysis writes EccWas), the
+//             UtilityState and whether the machine has several processors.
+//             torvacin-access's sequences (access_server.cpp) keep the
+//             same state structs of their own, one set a request, and build
+//             these contexts over them.
+//   app       World: all of the above, the switches and the window's
+//             state; ForDriver, ForCpu and ForP2 build the contexts. The
+//             mains stand here too, torvacin-access's (app/access) as well.
+//
 // The flow, one way:
 //   probe   (probe.cpp, ecctest.cpp)  the worker thread reads CPUID, the clock
 //           and the registers through the driver protocol into the record,
@@ -27,10 +52,10 @@
 
 #include "cpu/cpuinfo.h"
 #include "report/shortstr.h"
+#include "report/utility.h"
+#include "settings_data.h"
 
 namespace torv {
-
-struct World;
 
 struct TMtrrPair {
   std::uint32_t BaseLo = 0, BaseHi = 0, MaskLo = 0, MaskHi = 0;
@@ -118,19 +143,30 @@ inline bool RegistersRead(const P2State& p) {
   return p.ProbeEnded == ProbeEnd::Complete;
 }
 
+// What the Pentium II analysis sees: the identification's context, its own
+// state, the switches that steer it (it keeps the ECC state it found in
+// Settings::EccWas), the number format of the report and whether the machine
+// has more than one processor.
+struct P2Context : CpuContext {
+  P2State& p2;
+  Settings& settings;
+  const UtilityState& util;
+  const bool& MultiProc;
+};
+
 // The analysis thread's body; returns the exit code.
-std::uint32_t WorkerThread(World& w, std::int32_t arg);
-void LoadTestCase(World& w);
+std::uint32_t WorkerThread(const P2Context& ctx, std::int32_t arg);
+void LoadTestCase(const P2Context& ctx);
 
-bool P2Report(World& w, int proc);
-void Verdict(World& w);  // the closing verdict of P2Report
+bool P2Report(const P2Context& ctx, int proc);
+void Verdict(const P2Context& ctx);  // the closing verdict of P2Report
 
-bool L2EccTest(World& w, bool& ok);
-void P2Details(World& w);
-void L2RegReport(World& w);
+bool L2EccTest(const P2Context& ctx, bool& ok);
+void P2Details(const P2Context& ctx);
+void L2RegReport(const P2Context& ctx);
 
-void MtrrReport(World& w);
-void MtrrLine(World& w, std::uint16_t i, const TMtrrPair& pair);
+void MtrrReport(const P2Context& ctx);
+void MtrrLine(const P2Context& ctx, std::uint16_t i, const TMtrrPair& pair);
 std::string MtrrTypeName(std::uint8_t type);
 
 }  // namespace torv

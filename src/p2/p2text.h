@@ -8,7 +8,6 @@
 #include "p2/facts.h"
 #include "p2/p2info.h"
 #include "report/language.h"
-#include "world.h"
 
 namespace torv::p2text {
 
@@ -20,14 +19,14 @@ std::string Cat(const A&... a) {
   return s;
 }
 
-inline void Write(World& w, std::string_view text) {
-  ReportWrite(w.report, text);
+inline void Write(const P2Context& ctx, std::string_view text) {
+  ReportWrite(ctx.report, text);
 }
-inline void Line(World& w, std::string_view text) {
-  ReportWriteLn(w.report, text);
+inline void Line(const P2Context& ctx, std::string_view text) {
+  ReportWriteLn(ctx.report, text);
 }
-inline void EndLine(World& w) {
-  ReportWriteLn(w.report, "");
+inline void EndLine(const P2Context& ctx) {
+  ReportWriteLn(ctx.report, "");
 }
 
 // EccMode and EccWas have entries for processors 1 to 4 only.

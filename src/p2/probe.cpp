@@ -10,7 +10,6 @@
 #include "machine/machine.h"
 #include "p2/p2info.h"
 #include "p2/p2text.h"
-#include "world.h"
 
 namespace torv {
 
@@ -54,15 +53,15 @@ static_assert(std::size(kTestCases) == 8, "one case per /TEST=1..8");
 // the same quietly, as far as the driver takes it.
 class CacheControllerRestore {
  public:
-  explicit CacheControllerRestore(World& w) : w_(w) {
-    for (Saved& s : saved_) ReadMsr(w_, s.Reg, s.Lo, s.Hi);
+  explicit CacheControllerRestore(const P2Context& ctx) : ctx_(ctx) {
+    for (Saved& s : saved_) ReadMsr(ctx_, s.Reg, s.Lo, s.Hi);
   }
   ~CacheControllerRestore() {
     if (done_) return;
     for (const Saved& s : saved_) {
       std::uint32_t lo = 0, hi = 0, status = 0;
-      ReadMsrRaw(w_, s.Reg, lo, hi, status);
-      if (status != 0 || lo != s.Lo || hi != s.Hi) WriteMsrRaw(w_, s.Reg, s.Lo, s.Hi, status);
+      ReadMsrRaw(ctx_, s.Reg, lo, hi, status);
+      if (status != 0 || lo != s.Lo || hi != s.Hi) WriteMsrRaw(ctx_, s.Reg, s.Lo, s.Hi, status);
     }
   }
   CacheControllerRestore(const CacheControllerRestore&) = delete;
@@ -75,13 +74,13 @@ class CacheControllerRestore {
     int fatal = 0;
     for (const Saved& s : saved_) {
       std::uint32_t lo = 0, hi = 0;
-      if (!ReadMsrChecked(w_, s.Reg, lo, hi)) {
+      if (!ReadMsrChecked(ctx_, s.Reg, lo, hi)) {
         if (fatal == 0) fatal = kExitMsrRead;
-      } else if ((lo != s.Lo || hi != s.Hi) && !WriteMsrChecked(w_, s.Reg, s.Lo, s.Hi)) {
+      } else if ((lo != s.Lo || hi != s.Hi) && !WriteMsrChecked(ctx_, s.Reg, s.Lo, s.Hi)) {
         if (fatal == 0) fatal = kExitMsrWrite;
       }
     }
-    if (fatal != 0) MsrFailureEnd(w_, fatal);
+    if (fatal != 0) MsrFailureEnd(ctx_, fatal);
   }
 
  private:
@@ -89,7 +88,7 @@ class CacheControllerRestore {
     std::uint32_t Reg;
     std::uint32_t Lo = 0, Hi = 0;
   };
-  World& w_;
+  P2Context ctx_;
   Saved saved_[7] = {{kMsrBblAddr},   {kMsrBblD0},   {kMsrBblD0 + 1}, {kMsrBblD0 + 2},
                      {kMsrBblD0 + 3}, {kMsrBblDecc}, {kMsrBblCtl}};
   bool done_ = false;
@@ -98,18 +97,18 @@ class CacheControllerRestore {
 // Pentium II family: BBL_CR_CTL3, the ECC presence test, the ratio and bus
 // setting, and the nine cache configuration registers. Returns the exit code
 // of an early end, or kExitFinished to go on.
-std::uint32_t ProbePentiumII(World& w) {
-  TP2Info& info = w.p2.P2Info;
-  ReadMsr(w, kMsrBblCtl3, info.Ctl3Lo, info.Ctl3Hi);
+std::uint32_t ProbePentiumII(const P2Context& ctx) {
+  TP2Info& info = ctx.p2.P2Info;
+  ReadMsr(ctx, kMsrBblCtl3, info.Ctl3Lo, info.Ctl3Hi);
   info.L2Present = Bits(info.Ctl3Lo, kCtl3L2Disabled) == 0;
   info.EccEnabled = Bits(info.Ctl3Lo, kCtl3Ecc) != 0;
   // From here until the cache controller is as it was found, a signal that
   // would end the program waits; every way out puts the registers back.
-  HeldSection held(w);
-  CacheControllerRestore restore(w);
-  w.p2.L2AccessOk = true;
-  if (info.L2Present && !w.settings.OptNoL2) {
-    info.EccPresent = L2EccTest(w, w.p2.L2AccessOk);
+  HeldSection held(ctx);
+  CacheControllerRestore restore(ctx);
+  ctx.p2.L2AccessOk = true;
+  if (info.L2Present && !ctx.settings.OptNoL2) {
+    info.EccPresent = L2EccTest(ctx, ctx.p2.L2AccessOk);
   } else {
     info.EccPresent = false;
   }
@@ -118,15 +117,15 @@ std::uint32_t ProbePentiumII(World& w) {
   info.Bus133 = static_cast<std::uint8_t>(Bits(info.PowerOnLo, kPowerOnBus133));
   info.RatioPlus4 = static_cast<std::uint8_t>(Bits(info.PowerOnLo, kPowerOnRatioPlus4));
   std::uint32_t code = kExitFinished;
-  if (!w.p2.L2AccessOk) {
-    w.p2.ProbeEnded = ProbeEnd::EccTestFailed;
+  if (!ctx.p2.L2AccessOk) {
+    ctx.p2.ProbeEnded = ProbeEnd::EccTestFailed;
     code = kExitL2Access;
   } else {
     // Read whether or not a cache is present.
     for (std::uint32_t r = 0; r <= 8; ++r) {
-      info.L2Regs[r] = ReadL2Config(w, r, w.p2.L2ReadOk);
-      if (!w.p2.L2ReadOk) {
-        w.p2.ProbeEnded = ProbeEnd::L2ConfigFailed;
+      info.L2Regs[r] = ReadL2Config(ctx, r, ctx.p2.L2ReadOk);
+      if (!ctx.p2.L2ReadOk) {
+        ctx.p2.ProbeEnded = ProbeEnd::L2ConfigFailed;
         code = kExitL2Config;
         break;
       }
@@ -138,78 +137,81 @@ std::uint32_t ProbePentiumII(World& w) {
 }
 
 // Pentium Pro: no BBL_CR_CTL3 to read; a fixed picture of its cache.
-void ProbePentiumPro(World& w) {
-  TP2Info& info = w.p2.P2Info;
+void ProbePentiumPro(const P2Context& ctx) {
+  TP2Info& info = ctx.p2.P2Info;
   info.L2Present = true;
   info.Ctl3Lo = 0;
   info.L2Regs[3] = 3;
-  w.settings.VerdictOn = false;
+  ctx.settings.VerdictOn = false;
   info.RatioCode = 1;
   info.RatioPlus4 = 0;
   info.Bus133 = 0;
 }
 
-void ReadMtrrs(World& w) {
-  TP2Info& info = w.p2.P2Info;
-  ReadMsr(w, kMsrMtrrCap, info.MtrrCapLo, info.MtrrCapHi);
+void ReadMtrrs(const P2Context& ctx) {
+  TP2Info& info = ctx.p2.P2Info;
+  ReadMsr(ctx, kMsrMtrrCap, info.MtrrCapLo, info.MtrrCapHi);
   const std::uint32_t n = Bits(info.MtrrCapLo, kMtrrCapCount);
   for (std::uint32_t i = 0; i < n; ++i) {
     TMtrrPair& p = info.VarMtrr[i];
-    ReadMsr(w, kMsrMtrrBase0 + 2 * i, p.BaseLo, p.BaseHi);
-    ReadMsr(w, kMsrMtrrBase0 + 2 * i + 1, p.MaskLo, p.MaskHi);
+    ReadMsr(ctx, kMsrMtrrBase0 + 2 * i, p.BaseLo, p.BaseHi);
+    ReadMsr(ctx, kMsrMtrrBase0 + 2 * i + 1, p.MaskLo, p.MaskHi);
   }
 }
 
 }  // namespace
 
-std::uint32_t WorkerThread(World& w, std::int32_t arg) {
+std::uint32_t WorkerThread(const P2Context& ctx, std::int32_t arg) {
   const int proc = static_cast<int>(static_cast<std::uint32_t>(arg) & 0x0F);
   const bool eccPass = arg >= 128;
-  DrvSetCpu(w, static_cast<std::uint32_t>(proc));
-  w.p2.ProbeEnded = ProbeEnd::Complete;
-  w.p2.EccSkipped = EccPassSkip::None;
-  if (w.settings.TestNo >= 1 && w.settings.TestNo <= 8) {
-    LoadTestCase(w);
+  DrvSetCpu(ctx, static_cast<std::uint32_t>(proc));
+  ctx.p2.ProbeEnded = ProbeEnd::Complete;
+  ctx.p2.EccSkipped = EccPassSkip::None;
+  if (ctx.settings.TestNo >= 1 && ctx.settings.TestNo <= 8) {
+    LoadTestCase(ctx);
     return kExitFinished;
   }
-  w.platform->Sleep(10);
+  ctx.platform.Sleep(10);
 
-  TP2Info& info = w.p2.P2Info;
-  IdentifyCpu(w, info.Cpu);
-  if (w.hw.CpuidFault) return kExitCpuidFault;
+  TP2Info& info = ctx.p2.P2Info;
+  IdentifyCpu(ctx, info.Cpu);
+  if (ctx.hw.CpuidFault) return kExitCpuidFault;
   if (!info.Cpu.CpuidOk || Bits(info.Cpu.Features, kFeatTsc) == 0) return kExitNoCpuid;
-  MeasureClock(w);
-  info.CoreClock = w.hw.CpuClockHz;
+  MeasureClock(ctx);
+  info.CoreClock = ctx.hw.CpuClockHz;
   const bool pentiumII = info.Cpu.ClassCode == kClassPentiumII;
   if (!pentiumII && info.Cpu.ClassCode != kClassPPro) return kExitNotP6;
 
   // ECC on/off pass. Only a Pentium II family processor has a BBL_CR_CTL3
   // value read from the chip to write back (the Pentium Pro record holds a
   // made-up 0), and only processors 1 to 4 have an /ECC= entry.
-  const bool eccAsked = eccPass && HasEccEntry(proc) && w.settings.EccMode[proc] != kNoEccPass;
+  const bool eccAsked =
+      eccPass && HasEccEntry(proc) && ctx.settings.EccMode[proc] != kNoEccPass;
 
   // From the first register read to the last write, this computer's
-  // registers are this analysis's alone.
+  // registers are this analysis's alone. The back-end learns first which
+  // sequence follows (torvacin-access carries it out whole).
   SequencePlan plan;
   plan.Cpu = proc;
-  plan.EccTest = !w.settings.OptNoL2;
-  plan.EccMode = eccAsked ? w.settings.EccMode[proc] : kNoEccPass;
-  const RegisterSession session(w, plan);
-  ReadMsr(w, kMsrPowerOn, info.PowerOnLo, info.PowerOnHi);
-  ReadMsr(w, kMsr1E0, info.Msr1E0Lo, info.Msr1E0Hi);
+  plan.EccTest = !ctx.settings.OptNoL2;
+  plan.EccMode = eccAsked ? ctx.settings.EccMode[proc] : kNoEccPass;
+  if (ctx.machine) ctx.machine->Expect(plan);
+  const RegisterSession session(ctx);
+  ReadMsr(ctx, kMsrPowerOn, info.PowerOnLo, info.PowerOnHi);
+  ReadMsr(ctx, kMsr1E0, info.Msr1E0Lo, info.Msr1E0Hi);
   if (pentiumII) {
-    const std::uint32_t code = ProbePentiumII(w);
+    const std::uint32_t code = ProbePentiumII(ctx);
     if (code != kExitFinished) return code;
   } else {
-    ProbePentiumPro(w);
+    ProbePentiumPro(ctx);
   }
-  ReadMtrrs(w);
+  ReadMtrrs(ctx);
 
-  if (eccAsked && !pentiumII) w.p2.EccSkipped = EccPassSkip::PentiumPro;
-  if (eccAsked && pentiumII && !info.L2Present) w.p2.EccSkipped = EccPassSkip::NoCache;
+  if (eccAsked && !pentiumII) ctx.p2.EccSkipped = EccPassSkip::PentiumPro;
+  if (eccAsked && pentiumII && !info.L2Present) ctx.p2.EccSkipped = EccPassSkip::NoCache;
   if (eccAsked && pentiumII && info.L2Present) {
-    const std::uint8_t mode = w.settings.EccMode[proc];
-    w.settings.EccWas[proc] = info.EccEnabled ? 1 : 0;
+    const std::uint8_t mode = ctx.settings.EccMode[proc];
+    ctx.settings.EccWas[proc] = info.EccEnabled ? 1 : 0;
     if (mode == 1 && !info.EccPresent) return kExitEccMissing;
     if (mode == 1 || mode == 2) {
       info.Ctl3Lo |= kCtl3EccBit;
@@ -217,16 +219,16 @@ std::uint32_t WorkerThread(World& w, std::int32_t arg) {
       info.Ctl3Lo &= ~kCtl3EccBit;
     }
     // The high half is written as zero, not as read.
-    WriteMsr(w, kMsrBblCtl3, info.Ctl3Lo, 0);
+    WriteMsr(ctx, kMsrBblCtl3, info.Ctl3Lo, 0);
     info.EccEnabled = Bits(info.Ctl3Lo, kCtl3Ecc) != 0;
   }
   return kExitFinished;
 }
 
-void LoadTestCase(World& w) {
-  const std::uint8_t n = w.settings.TestNo;
+void LoadTestCase(const P2Context& ctx) {
+  const std::uint8_t n = ctx.settings.TestNo;
   if (n < 1 || n > 8) return;
-  TP2Info& info = w.p2.P2Info;
+  TP2Info& info = ctx.p2.P2Info;
   info = TP2Info{};
   info.Msr1E0Lo = 0;
   info.Ctl3Lo = 0x4501;
@@ -249,7 +251,7 @@ void LoadTestCase(World& w) {
   cpu.ClassCode = kClassPentiumII;
 
   const TestCase& c = kTestCases[n - 1];
-  w.hw.CpuClockHz = c.ClockHz;
+  ctx.hw.CpuClockHz = c.ClockHz;
   if (c.Model != kKeep) cpu.Model = static_cast<std::uint8_t>(c.Model);
   if (c.Stepping != kKeep) cpu.Stepping = static_cast<std::uint8_t>(c.Stepping);
   if (c.L2KB != kKeep) cpu.L2KB = static_cast<std::uint16_t>(c.L2KB);

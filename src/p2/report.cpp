@@ -10,7 +10,6 @@
 #include "p2/p2info.h"
 #include "p2/p2text.h"
 #include "report/utility.h"
-#include "world.h"
 
 namespace torv {
 
@@ -25,82 +24,82 @@ using p2text::HasEccEntry;
 using p2text::Line;
 using p2text::Write;
 
-std::string Mhz(const World& w, double hz) {
-  return RealStr(w.util, hz * 1e-6, 1);
+std::string Mhz(const P2Context& ctx, double hz) {
+  return RealStr(ctx.util, hz * 1e-6, 1);
 }
 
 // The processor line after its label, up to and including its line end.
-void ProcessorLine(World& w) {
-  const TP2Info& info = w.p2.P2Info;
+void ProcessorLine(const P2Context& ctx) {
+  const TP2Info& info = ctx.p2.P2Info;
   const TCpuInfo& cpu = info.Cpu;
   if (cpu.ClassCode == kClassPentiumII) {
-    w.p2.FlagOverdrive = cpu.CpuType == 1;
-    Write(w, w.p2.FlagOverdrive ? "PPRo-Overdrive, " : "Pentium II, ");
+    ctx.p2.FlagOverdrive = cpu.CpuType == 1;
+    Write(ctx, ctx.p2.FlagOverdrive ? "PPRo-Overdrive, " : "Pentium II, ");
     // Cache register 0 left over from an earlier run says nothing.
-    w.p2.IsCsram = RegistersRead(w.p2) && Bit(info.L2Regs[0], 5);
-    if (cpu.Model == 3) Write(w, "Klamath");
-    if (cpu.Model == 5) Write(w, "Deschutes");
-    if (cpu.CpuType == 0 && cpu.Model == 5 && cpu.Stepping >= 2 && w.p2.IsCsram) {
-      Write(w, ",Xeon");
+    ctx.p2.IsCsram = RegistersRead(ctx.p2) && Bit(info.L2Regs[0], 5);
+    if (cpu.Model == 3) Write(ctx, "Klamath");
+    if (cpu.Model == 5) Write(ctx, "Deschutes");
+    if (cpu.CpuType == 0 && cpu.Model == 5 && cpu.Stepping >= 2 && ctx.p2.IsCsram) {
+      Write(ctx, ",Xeon");
     }
-    if (cpu.Model > 5) Write(w, "> Deschutes (Katmai? Williamette?)");
+    if (cpu.Model > 5) Write(ctx, "> Deschutes (Katmai? Williamette?)");
   } else {
-    Line(w, "PPro");
+    Line(ctx, "PPro");
   }
-  if (Bit(info.Ctl3Lo, 25)) Write(w, ", L2 1:1 clock");
-  if (Bit(info.Ctl3Lo, 23)) Write(w, ", Celeron");
-  EndLine(w);
+  if (Bit(info.Ctl3Lo, 25)) Write(ctx, ", L2 1:1 clock");
+  if (Bit(info.Ctl3Lo, 23)) Write(ctx, ", Celeron");
+  EndLine(ctx);
 }
 
-void CacheLines(World& w) {
-  const TCpuInfo& cpu = w.p2.P2Info.Cpu;
-  const LangRec& m = w.Msg();
-  Write(w, Cat(" L1 Data Cache\t:", DecStrW(cpu.L1DataKB, 4)));
-  Line(w, Cat(cpu.L1DataKB == 8 ? " KB, 2" : " KB, 4", m.WayAssociative));
-  Write(w, Cat(" L1 Code Cache\t:", DecStrW(cpu.L1CodeKB, 4), " KB, 4", m.WayAssociative));
-  EndLine(w);
-  Write(w, " L2 Cache:\t:");
+void CacheLines(const P2Context& ctx) {
+  const TCpuInfo& cpu = ctx.p2.P2Info.Cpu;
+  const LangRec& m = ctx.Msg();
+  Write(ctx, Cat(" L1 Data Cache\t:", DecStrW(cpu.L1DataKB, 4)));
+  Line(ctx, Cat(cpu.L1DataKB == 8 ? " KB, 2" : " KB, 4", m.WayAssociative));
+  Write(ctx, Cat(" L1 Code Cache\t:", DecStrW(cpu.L1CodeKB, 4), " KB, 4", m.WayAssociative));
+  EndLine(ctx);
+  Write(ctx, " L2 Cache:\t:");
   if (cpu.L2KB == 0) {
-    Line(w, m.Disabled);
+    Line(ctx, m.Disabled);
   } else {
-    Line(w, Cat(DecStrW(cpu.L2KB, 4), " KB, 4", m.WayAssociative));
+    Line(ctx, Cat(DecStrW(cpu.L2KB, 4), " KB, 4", m.WayAssociative));
   }
 }
 
-void CacheableArea(World& w) {
-  const TP2Info& info = w.p2.P2Info;
+void CacheableArea(const P2Context& ctx) {
+  const TP2Info& info = ctx.p2.P2Info;
   if (!info.L2Present) {
-    Line(w, Cat(" L2\t:", w.Msg().NotPresentOrDisabled));
+    Line(ctx, Cat(" L2\t:", ctx.Msg().NotPresentOrDisabled));
     return;
   }
-  Write(w, " L2 Cacheable Area\t:");
-  const std::uint32_t mbyte = w.p2.CacheableMByte;
+  Write(ctx, " L2 Cacheable Area\t:");
+  const std::uint32_t mbyte = ctx.p2.CacheableMByte;
   if (mbyte < 1024) {
-    Line(w, " 512 MByte");
+    Line(ctx, " 512 MByte");
   } else {
-    Line(w, Cat(DecStrW(static_cast<std::int32_t>(mbyte / 1024), 4), " GByte"));
+    Line(ctx, Cat(DecStrW(static_cast<std::int32_t>(mbyte / 1024), 4), " GByte"));
   }
 }
 
-void EccLines(World& w, int proc) {
-  const TP2Info& info = w.p2.P2Info;
-  const LangRec& m = w.Msg();
-  Write(w, " L2 ECC\t:");
-  if (w.settings.OptNoL2) {
-    Write(w, " ECC Presence not tested");
-    Line(w, info.EccEnabled ? ", ECC enabled" : ", ECC not enabled");
-  } else if (!EccResultRead(w.p2)) {
-    Line(w, m.EccTestFailed);
+void EccLines(const P2Context& ctx, int proc) {
+  const TP2Info& info = ctx.p2.P2Info;
+  const LangRec& m = ctx.Msg();
+  Write(ctx, " L2 ECC\t:");
+  if (ctx.settings.OptNoL2) {
+    Write(ctx, " ECC Presence not tested");
+    Line(ctx, info.EccEnabled ? ", ECC enabled" : ", ECC not enabled");
+  } else if (!EccResultRead(ctx.p2)) {
+    Line(ctx, m.EccTestFailed);
   } else if (info.EccPresent) {
-    Write(w, m.Present);
-    Line(w, info.EccEnabled ? Cat(m.And, m.Enabled) : Cat(",", m.But, m.Not, m.Enabled));
+    Write(ctx, m.Present);
+    Line(ctx, info.EccEnabled ? Cat(m.And, m.Enabled) : Cat(",", m.But, m.Not, m.Enabled));
   } else {
-    Write(w, Cat(m.Not, m.Present));
-    Line(w, info.EccEnabled ? Cat(",", m.But, m.Enabled) : Cat(m.And, m.Not, m.Enabled));
+    Write(ctx, Cat(m.Not, m.Present));
+    Line(ctx, info.EccEnabled ? Cat(",", m.But, m.Enabled) : Cat(m.And, m.Not, m.Enabled));
   }
   // The state an ECC pass found before it changed anything.
-  if (HasEccEntry(proc) && w.settings.EccWas[proc] != 0xFF) {
-    Line(w, Cat("\t:", m.Was, w.settings.EccWas[proc] != 0 ? m.Enabled : m.Disabled));
+  if (HasEccEntry(proc) && ctx.settings.EccWas[proc] != 0xFF) {
+    Line(ctx, Cat("\t:", m.Was, ctx.settings.EccWas[proc] != 0 ? m.Enabled : m.Disabled));
   }
 }
 
@@ -119,75 +118,75 @@ const char* BusText(Bus bus) {
   return " ??";
 }
 
-void ClockLines(World& w) {
-  const TP2Info& info = w.p2.P2Info;
-  const LangRec& m = w.Msg();
+void ClockLines(const P2Context& ctx) {
+  const TP2Info& info = ctx.p2.P2Info;
+  const LangRec& m = ctx.Msg();
   // A clock of 0 was not measured: the word for an error stands for it.
-  const bool measured = w.hw.CpuClockHz != 0.0;
+  const bool measured = ctx.hw.CpuClockHz != 0.0;
   if (measured) {
-    Line(w, Cat(m.ActualClock, "\t: ", Mhz(w, w.hw.CpuClockHz), " MHz"));
+    Line(ctx, Cat(m.ActualClock, "\t: ", Mhz(ctx, ctx.hw.CpuClockHz), " MHz"));
   } else {
-    Line(w, m.Error);
+    Line(ctx, m.Error);
   }
   if (!info.L2Present) {
     // Without a second-level cache the ratio cannot be read.
-    Line(w, Cat(m.SystemClock, "\t:", m.NotOnCeleron));
+    Line(ctx, Cat(m.SystemClock, "\t:", m.NotOnCeleron));
   } else {
-    Write(w, Cat(m.SystemClock, "\t:", m.Default, ":"));
-    Write(w, BusText(BusSetting(info)));
-    Line(w, measured ? Cat(",", m.Measured, ":", Mhz(w, w.p2.SysClockHz), " MHz")
+    Write(ctx, Cat(m.SystemClock, "\t:", m.Default, ":"));
+    Write(ctx, BusText(BusSetting(info)));
+    Line(ctx, measured ? Cat(",", m.Measured, ":", Mhz(ctx, ctx.p2.SysClockHz), " MHz")
                      : Cat(",", m.Measured, ":", m.Error));
-    Line(w, Cat(m.Ratio, " (cpu/syst)", "\t: ", RealStr(w.util, w.p2.BusRatio, 1)));
+    Line(ctx, Cat(m.Ratio, " (cpu/syst)", "\t: ", RealStr(ctx.util, ctx.p2.BusRatio, 1)));
   }
-  EndLine(w);
+  EndLine(ctx);
 }
 
 }  // namespace
 
-bool P2Report(World& w, int proc) {
-  const TP2Info& info = w.p2.P2Info;
+bool P2Report(const P2Context& ctx, int proc) {
+  const TP2Info& info = ctx.p2.P2Info;
   const TCpuInfo& cpu = info.Cpu;
-  const LangRec& m = w.Msg();
+  const LangRec& m = ctx.Msg();
 
-  if (w.shell.MultiProc) {
-    Line(w, Cat(m.Processor, "\t: ", DecStr(proc)));
-    if (w.hw.CpuidFault) {
+  if (ctx.MultiProc) {
+    Line(ctx, Cat(m.Processor, "\t: ", DecStr(proc)));
+    if (ctx.hw.CpuidFault) {
       // The same line in every language; 81h is the OEM code of the u-umlaut.
-      Line(w, "Fehler beim Einloggen der gew\x81nschten CPU");
+      Line(ctx, "Fehler beim Einloggen der gew\x81nschten CPU");
       return false;
     }
   }
 
   if (cpu.CpuidOk) {
-    Line(w, Cat(" CPUID\t: ", cpu.Vendor, ", Typ=", DecStr(cpu.CpuType),
+    Line(ctx, Cat(" CPUID\t: ", cpu.Vendor, ", Typ=", DecStr(cpu.CpuType),
                 ", Family=", DecStr(cpu.Family), ", Model=", DecStr(cpu.Model),
                 ", Step=", DecStr(cpu.Stepping)));
-    Write(w, Cat(m.ProcessorCore, "\t: "));
+    Write(ctx, Cat(m.ProcessorCore, "\t: "));
   } else {
-    Line(w, "CPUID-Error");
+    Line(ctx, "CPUID-Error");
   }
 
   const bool p6 = cpu.ClassCode == kClassPPro || cpu.ClassCode == kClassPentiumII;
-  if (!p6 && w.settings.TestNo == 0) {
-    Line(w, Cut(Cat(cpu.CpuName, cpu.NameSuffix), 61));
-    if (w.hw.CpuClockHz == 0.0) {
-      Line(w, m.Error);
+  if (!p6 && ctx.settings.TestNo == 0) {
+    Line(ctx, Cut(Cat(cpu.CpuName, cpu.NameSuffix), 61));
+    if (ctx.hw.CpuClockHz == 0.0) {
+      Line(ctx, m.Error);
     } else {
-      Line(w, Cat(m.ActualClock, "\t: ", Mhz(w, w.hw.CpuClockHz), " MHz"));
+      Line(ctx, Cat(m.ActualClock, "\t: ", Mhz(ctx, ctx.hw.CpuClockHz), " MHz"));
     }
-    Line(w, Cat(m.Error, m.No, " Pentium II", "=>", m.Break));
+    Line(ctx, Cat(m.Error, m.No, " Pentium II", "=>", m.Break));
     return false;
   }
 
-  StoreFacts(w.p2, WorkOutFacts(info, RegistersRead(w.p2), w.hw.CpuClockHz, FactsOf(w.p2)));
-  ProcessorLine(w);
-  if (cpu.CacheInfoValid) CacheLines(w);
-  CacheableArea(w);
+  StoreFacts(ctx.p2, WorkOutFacts(info, RegistersRead(ctx.p2), ctx.hw.CpuClockHz, FactsOf(ctx.p2)));
+  ProcessorLine(ctx);
+  if (cpu.CacheInfoValid) CacheLines(ctx);
+  CacheableArea(ctx);
 
-  if (info.L2Present) EccLines(w, proc);
-  ClockLines(w);
-  Verdict(w);
-  if (w.settings.OptExt) P2Details(w);
+  if (info.L2Present) EccLines(ctx, proc);
+  ClockLines(ctx);
+  Verdict(ctx);
+  if (ctx.settings.OptExt) P2Details(ctx);
   return true;
 }
 

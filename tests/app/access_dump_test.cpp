@@ -17,7 +17,7 @@
 #include "machine/machine.h"
 #include "platform/fake_platform.h"
 #include "support/server_link.h"
-#include "world.h"
+#include "app/world.h"
 
 namespace torv::test {
 namespace {

@@ -15,7 +15,7 @@
 #include "platform/fake_platform.h"
 #include "report/language.h"
 #include "report/utility.h"
-#include "world.h"
+#include "app/world.h"
 
 namespace torv::test {
 

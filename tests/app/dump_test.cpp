@@ -3,6 +3,7 @@
 #include "app/dump.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -28,12 +29,14 @@ std::string Slurp(const fs::path& p) {
   return s.str();
 }
 
-// A file of the running test: the suite runs its tests as processes side by
-// side, which must not share their captured output or profiles.
+// A file of the running test's own: the suite runs its tests as processes
+// side by side, which share the temporary folder but must not share their
+// captured output or profiles.
 fs::path TestFile(const std::string& name) {
   const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
   const std::string owner = test != nullptr ? std::string(test->name()) + "-" : "";
-  return fs::path(::testing::TempDir()) / ("torv-dump-" + owner + name);
+  return fs::path(::testing::TempDir()) /
+         ("torv-dump-" + std::to_string(getpid()) + "-" + owner + name);
 }
 
 struct Outcome {

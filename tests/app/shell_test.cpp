@@ -14,7 +14,7 @@
 #include "app/settings.h"
 #include "app/usage.h"
 #include "platform/fake_platform.h"
-#include "world.h"
+#include "app/world.h"
 
 namespace torv {
 namespace {

@@ -9,7 +9,7 @@
 #include "app/settings.h"
 #include "platform/fake_platform.h"
 #include "report/torvlan.h"
-#include "world.h"
+#include "app/world.h"
 
 namespace torv {
 namespace {

@@ -12,7 +12,7 @@
 #include "driver/protocol.h"
 #include "machine/machine.h"
 #include "platform/fake_platform.h"
-#include "world.h"
+#include "app/world.h"
 
 namespace torv {
 namespace {
@@ -85,12 +85,12 @@ TEST(IdentificationCatalogueTest, EachMachineIsIdentifiedThroughTheDriverProtoco
     w.shell.OsKind = kOsLinux;
     const std::string path = std::string("\\\\.\\") + e.Name;
     platform.Devices().Register(path, std::make_shared<MachineDevice>(machine, 0x0103));
-    ASSERT_TRUE(DrvOpen(w, w.shell.OsKind, path));
+    ASSERT_TRUE(DrvOpen(w.ForDriver(), w.shell.OsKind, path));
     w.machine = machine;
-    DrvSetCpu(w, 1);
+    DrvSetCpu(w.ForDriver(), 1);
 
     TCpuInfo ci;
-    IdentifyCpu(w, ci);
+    IdentifyCpu(w.ForCpu(), ci);
 
     const Expected& x = ExpectedNames().at(e.Name);
     EXPECT_EQ(ci.CpuName.view(), x.Name);
@@ -115,16 +115,16 @@ TEST(IdentificationCatalogueTest, RepeatedRunsGiveTheSameNames) {
     World w{platform};
     w.shell.OsKind = kOsLinux;
     platform.Devices().Register("sim", std::make_shared<MachineDevice>(machine, 0x0103));
-    ASSERT_TRUE(DrvOpen(w, w.shell.OsKind, "sim"));
+    ASSERT_TRUE(DrvOpen(w.ForDriver(), w.shell.OsKind, "sim"));
     w.machine = machine;
-    DrvSetCpu(w, 1);
+    DrvSetCpu(w.ForDriver(), 1);
 
     std::uint8_t maskBefore = 0;
     machine->PortIn(0x21, maskBefore);
     TCpuInfo first;
-    IdentifyCpu(w, first);
+    IdentifyCpu(w.ForCpu(), first);
     TCpuInfo second;
-    IdentifyCpu(w, second);
+    IdentifyCpu(w.ForCpu(), second);
     std::uint8_t maskAfter = 0;
     machine->PortIn(0x21, maskAfter);
 

@@ -154,8 +154,8 @@ TEST_F(CyrixTest, IbmVendorIsTakenAsCyrixDesignWithoutTest) {
   // The Cyrix methods run from IdentifyCpu only for vendor code 5; called
   // directly on an IBM record they skip the presence test, which would read
   // the interrupt mask first.
-  IdentifyByCpuid(w);
-  EXPECT_TRUE(IdentifyCyrix(w));
+  IdentifyByCpuid(w.ForCpu());
+  EXPECT_TRUE(IdentifyCyrix(w.ForCpu()));
 
   for (const PortAccess& p : Ports()) EXPECT_NE(p.Port, kPortPicMask);
   EXPECT_EQ(w.cpu.CpuInfo.CpuName.view(), "Cx486DX4");
@@ -208,7 +208,7 @@ TEST_P(RegisterCountTest, MoreThanThreeVariedRegistersMakeACyrix) {
   DivisionLeavesFlags(false);
   Start();
 
-  EXPECT_EQ(IsCyrix(w), GetParam().Cyrix);
+  EXPECT_EQ(IsCyrix(w.ForCpu()), GetParam().Cyrix);
   EXPECT_EQ(PicMask(), kSimPicMask);
 }
 
@@ -242,7 +242,7 @@ TEST_F(CyrixTest, MirroredInterruptControllerIsNotACyrix) {
     Start();
     SetPicMask(mask);
 
-    EXPECT_FALSE(IsCyrix(w));
+    EXPECT_FALSE(IsCyrix(w.ForCpu()));
     EXPECT_EQ(PicMask(), mask);
     const std::vector<PortAccess> ports = Ports();
     ASSERT_FALSE(ports.empty());
@@ -261,7 +261,7 @@ TEST_F(CyrixTest, CcrThatEqualsTheMaskByChanceStillCounts) {
   Start();
   SetPicMask(0xC0);  // CCR0 holds C0h as well
 
-  EXPECT_TRUE(IsCyrix(w));
+  EXPECT_TRUE(IsCyrix(w.ForCpu()));
   EXPECT_EQ(PicMask(), 0xC0);
 }
 
@@ -274,9 +274,9 @@ TEST_F(CyrixTest, DivisionFlagsDecideWithoutPortAccess) {
 
   for (std::uint32_t cpu : {3u, 1u}) {
     SCOPED_TRACE(cpu);
-    DrvSetCpu(w, cpu);
+    DrvSetCpu(w.ForDriver(), cpu);
     dev->Requests.clear();
-    EXPECT_EQ(IsCyrix(w), cpu == 3);
+    EXPECT_EQ(IsCyrix(w.ForCpu()), cpu == 3);
     EXPECT_EQ(Ports().empty(), cpu == 3);
   }
 }
@@ -288,7 +288,7 @@ TEST_F(CyrixTest, NoMachineFallsBackToThePorts) {
   Start();
   w.machine = nullptr;  // the driver stays open on the machine
 
-  EXPECT_TRUE(IsCyrix(w));
+  EXPECT_TRUE(IsCyrix(w.ForCpu()));
   EXPECT_FALSE(Ports().empty());
 }
 
@@ -296,8 +296,8 @@ TEST_F(CyrixTest, RegisterAccessIsIndexThenData) {
   SetCyrixReg(0xFE, 0x31);
   Start();
 
-  EXPECT_EQ(ReadCyrixReg(w, 0xFE), 0x31);
-  WriteCyrixReg(w, 0xC3, 0x10);
+  EXPECT_EQ(ReadCyrixReg(w.ForCpu(), 0xFE), 0x31);
+  WriteCyrixReg(w.ForCpu(), 0xC3, 0x10);
 
   const std::vector<PortAccess> ports = Ports();
   ASSERT_EQ(ports.size(), 4u);

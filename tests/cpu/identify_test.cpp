@@ -92,7 +92,7 @@ TEST_P(VendorTest, CodeFromTheFirstThreeLettersWhateverTheirCase) {
 
   PStr<12> vendor;
   std::uint8_t code = 99;
-  ReadVendor(w, vendor, code);
+  ReadVendor(w.ForCpu(), vendor, code);
 
   EXPECT_EQ(code, c.Code);
   // Every byte as the processor gave it, zero bytes included.
@@ -225,7 +225,7 @@ TEST_F(CpuTest, UnreachableProcessorSkipsTheCyrixMethods) {
   Cpu().DivFlagsUnchanged = true;
   SetCyrixReg(0xFE, 0x31);
   Start();
-  EXPECT_FALSE(DrvSetCpu(w, 2));
+  EXPECT_FALSE(DrvSetCpu(w.ForDriver(), 2));
   dev->Requests.clear();
 
   const TCpuInfo ci = Identify();
@@ -257,7 +257,7 @@ TEST_F(CpuTest, CallerReceivesACopyOfTheRecord) {
   SetSignature(0x0526);
   Start();
   TCpuInfo info;
-  IdentifyCpu(w, info);
+  IdentifyCpu(w.ForCpu(), info);
   info.CpuName = "changed";
   EXPECT_EQ(w.cpu.CpuInfo.CpuName.view(), "Pentium");
 }

@@ -19,7 +19,7 @@
 #include "platform/fake_platform.h"
 #include "report/utility.h"
 #include "support/kelvornt_device.h"
-#include "world.h"
+#include "app/world.h"
 
 namespace torv {
 namespace {
@@ -83,12 +83,12 @@ Outcome Identify(const std::string& machine, bool throughDriver) {
   if (!m) return {};
   auto dev = std::make_shared<Counting>(test::DeviceFor(m, throughDriver));
   platform.Devices().Register("\\\\.\\Dev_KelvorNT", dev);
-  EXPECT_TRUE(DrvOpen(w, kOsWinNT, "\\\\.\\Dev_KelvorNT"));
+  EXPECT_TRUE(DrvOpen(w.ForDriver(), kOsWinNT, "\\\\.\\Dev_KelvorNT"));
   // No machine in the world, as on Windows: a Cyrix part is found by its
   // ports, not by the simulated division.
-  DrvSetCpu(w, 1);
+  DrvSetCpu(w.ForDriver(), 1);
   TCpuInfo ci;
-  IdentifyCpu(w, ci);
+  IdentifyCpu(w.ForCpu(), ci);
   platform.Devices().Close(w.drv.DrvHandle);
   Outcome o;
   o.Name = std::string(ci.CpuName.view());

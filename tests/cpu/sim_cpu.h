@@ -22,7 +22,7 @@
 #include "machine/sim.h"
 #include "platform/fake_platform.h"
 #include "support/recording_device.h"
-#include "world.h"
+#include "app/world.h"
 
 namespace torv::test {
 
@@ -85,9 +85,9 @@ struct SimCpu {
     const std::string path = "/dev/sim" + std::to_string(++starts_);
     platform.Devices().Register(path, dev);
     w.shell.OsKind = kOsLinux;
-    ASSERT_TRUE(DrvOpen(w, w.shell.OsKind, path));
+    ASSERT_TRUE(DrvOpen(w.ForDriver(), w.shell.OsKind, path));
     w.machine = machine;
-    DrvSetCpu(w, 1);
+    DrvSetCpu(w.ForDriver(), 1);
     dev->Requests.clear();
   }
 
@@ -95,7 +95,7 @@ struct SimCpu {
   TCpuInfo Identify() {
     if (!machine) Start();
     TCpuInfo info;
-    IdentifyCpu(w, info);
+    IdentifyCpu(w.ForCpu(), info);
     return info;
   }
 

@@ -56,7 +56,7 @@ TEST(L2Transaction, SendsTheBlockWithTheRequest) {
   DriverWorld t;
   t.dev->Answers[ReqL2Transaction] = Answer{true, 0, {0x00000020, 0}};
   bool ok = false;
-  EXPECT_EQ(L2Transaction(t.w, 0x1C, 0, 0, 0, 0x7A766B20, 0x12345678, ok), 0x20u);
+  EXPECT_EQ(L2Transaction(t.w.ForDriver(), 0x1C, 0, 0, 0, 0x7A766B20, 0x12345678, ok), 0x20u);
   EXPECT_TRUE(ok);
   ASSERT_EQ(t.dev->Requests.size(), 1u);
   const auto& r = t.dev->Requests[0];
@@ -75,7 +75,7 @@ TEST(L2Transaction, RefusedRequestGivesOkFalse) {
   DriverWorld t;
   t.dev->Answers[ReqL2Transaction] = Answer{false, kErrL2Busy, {0xFFFFFFFF}};
   bool ok = true;
-  L2Transaction(t.w, 0x0E, 0, 0, 0, 0, 0, ok);
+  L2Transaction(t.w.ForDriver(), 0x0E, 0, 0, 0, 0, 0, ok);
   EXPECT_FALSE(ok);
 }
 
@@ -89,7 +89,7 @@ TEST(ReadL2Config, TakesBits21To28OfTheAddress) {
     DriverWorld t;
     t.dev->Answers[ReqL2Transaction] = Answer{true, 0, {c.Addr, 0}};
     bool ok = false;
-    EXPECT_EQ(ReadL2Config(t.w, 3, ok), c.Value) << std::hex << c.Addr;
+    EXPECT_EQ(ReadL2Config(t.w.ForDriver(), 3, ok), c.Value) << std::hex << c.Addr;
     EXPECT_TRUE(ok);
     EXPECT_EQ(t.dev->Requests[0].Req.P1, 2u);
     EXPECT_EQ(AttachedWord(t.dev->Requests[0], 0), 3u * 32);
@@ -101,7 +101,7 @@ TEST(DrvCpuid, RecordOrderAndFaultFlag) {
   t.dev->Answers[ReqCpuid] = Answer{true, 0, {2, 0x756E6547, 0x6C65746E, 0x49656E69}};
   CpuidRegs regs;
   bool ok = false;
-  DrvCpuid(t.w, 0, regs, ok);
+  DrvCpuid(t.w.ForDriver(), 0, regs, ok);
   EXPECT_TRUE(ok);
   EXPECT_EQ(regs.Eax, 2u);
   EXPECT_EQ(regs.Ebx, 0x756E6547u);  // "Genu"
@@ -116,15 +116,15 @@ TEST(DrvCpuid, RecordOrderAndFaultFlag) {
   for (const Case c : {Case{kErrCpuUnreachable, true}, Case{kErrNoCpuid, false},
                        Case{kErrInvalidFunction, false}}) {
     t.dev->Answers[ReqCpuid] = Answer{false, c.LastError, {}};
-    DrvCpuid(t.w, 1, regs, ok);
+    DrvCpuid(t.w.ForDriver(), 1, regs, ok);
     EXPECT_FALSE(ok);
     EXPECT_EQ(t.w.hw.CpuidFault, c.Fault) << std::hex << c.LastError;
   }
   t.dev->Answers[ReqCpuid] = Answer{false, kErrCpuUnreachable, {}};
-  DrvCpuid(t.w, 1, regs, ok);
+  DrvCpuid(t.w.ForDriver(), 1, regs, ok);
   ASSERT_TRUE(t.w.hw.CpuidFault);
   t.dev->Answers[ReqCpuid] = Answer{true, 0, {0x652, 0, 0, 0}};
-  DrvCpuid(t.w, 1, regs, ok);
+  DrvCpuid(t.w.ForDriver(), 1, regs, ok);
   EXPECT_FALSE(t.w.hw.CpuidFault);
 }
 
@@ -134,18 +134,18 @@ TEST(Primitives, RequestsAndReplies) {
   t.dev->Answers[ReqMsrRead] = Answer{true, 0, {0x1A400000, 0x00000001}};
   t.dev->Answers[ReqClockCount] = Answer{true, 0, {16500000, 99}};
 
-  EXPECT_EQ(PortIn(t.w, 0x22), 0x5A);
-  PortOut(t.w, 0x23, 0xC3);
+  EXPECT_EQ(PortIn(t.w.ForDriver(), 0x22), 0x5A);
+  PortOut(t.w.ForDriver(), 0x23, 0xC3);
   std::uint32_t lo = 0, hi = 0, status = 7;
-  ReadMsrRaw(t.w, 0x2A, lo, hi, status);
+  ReadMsrRaw(t.w.ForDriver(), 0x2A, lo, hi, status);
   EXPECT_EQ(lo, 0x1A400000u);
   EXPECT_EQ(hi, 1u);
   EXPECT_EQ(status, 0u);
-  WriteMsrRaw(t.w, 0x11E, 0x4527, 0x0, status);
+  WriteMsrRaw(t.w.ForDriver(), 0x11E, 0x4527, 0x0, status);
   EXPECT_EQ(status, 0u);
-  EXPECT_TRUE(DrvSetCpu(t.w, 2));
+  EXPECT_TRUE(DrvSetCpu(t.w.ForDriver(), 2));
   EXPECT_EQ(t.w.hw.CurrentCpu, 2);
-  MeasureClock(t.w);
+  MeasureClock(t.w.ForDriver());
   EXPECT_DOUBLE_EQ(t.w.hw.CpuClockHz, 16500000 * 18.206);
 
   struct Want {
@@ -171,16 +171,16 @@ TEST(Primitives, FailuresGiveTheirNeutralResults) {
   for (std::uint32_t f : {ReqPortIn, ReqMsrRead, ReqMsrWrite, ReqClockCount, ReqSetCpu}) {
     t.dev->Answers[f] = Answer{false, 5, {0x12, 0x34}};
   }
-  EXPECT_EQ(PortIn(t.w, 0x21), 0xFF);
+  EXPECT_EQ(PortIn(t.w.ForDriver(), 0x21), 0xFF);
   std::uint32_t lo = 1, hi = 1, status = 0;
-  ReadMsrRaw(t.w, 0x2A, lo, hi, status);
+  ReadMsrRaw(t.w.ForDriver(), 0x2A, lo, hi, status);
   EXPECT_EQ(status, 1u);
-  WriteMsrRaw(t.w, 0x2A, 0, 0, status);
+  WriteMsrRaw(t.w.ForDriver(), 0x2A, 0, 0, status);
   EXPECT_EQ(status, 1u);
-  EXPECT_FALSE(DrvSetCpu(t.w, 3));
+  EXPECT_FALSE(DrvSetCpu(t.w.ForDriver(), 3));
   EXPECT_EQ(t.w.hw.CurrentCpu, 3);
-  EXPECT_EQ(DrvClockCount(t.w, 0), 0u);
-  MeasureClock(t.w);
+  EXPECT_EQ(DrvClockCount(t.w.ForDriver(), 0), 0u);
+  MeasureClock(t.w.ForDriver());
   EXPECT_EQ(t.w.hw.CpuClockHz, 0.0);
 }
 
@@ -190,8 +190,8 @@ TEST(Primitives, PortsGoThroughTheDriverOnEveryKind) {
     DriverWorld t;
     t.w.shell.OsKind = kind;
     t.dev->Answers[ReqPortIn] = Answer{true, 0, {0x31}};
-    EXPECT_EQ(PortIn(t.w, 0x23), 0x31) << int(kind);
-    PortOut(t.w, 0x22, 0xFE);
+    EXPECT_EQ(PortIn(t.w.ForDriver(), 0x23), 0x31) << int(kind);
+    PortOut(t.w.ForDriver(), 0x22, 0xFE);
     ASSERT_EQ(t.dev->Requests.size(), 2u);
     EXPECT_EQ(t.dev->Requests[1].Req.Func, static_cast<std::uint32_t>(ReqPortOut));
   }
@@ -202,14 +202,14 @@ TEST(MsrTrace, ReadAndWriteLines) {
   t.w.settings.OptLog = true;
   t.dev->Answers[ReqMsrRead] = Answer{true, 0, {0x1A400000, 0}};
   std::uint32_t lo = 0, hi = 0;
-  ReadMsr(t.w, 0x2A, lo, hi);
+  ReadMsr(t.w.ForDriver(), 0x2A, lo, hi);
   EXPECT_EQ(lo, 0x1A400000u);
   EXPECT_EQ(t.w.hw.MsrStatus, 0u);
-  WriteMsr(t.w, 0x11E, 0x4527, 0);
+  WriteMsr(t.w.ForDriver(), 0x11E, 0x4527, 0);
   // No trace without /LOG.
   t.w.settings.OptLog = false;
-  ReadMsr(t.w, 0x2A, lo, hi);
-  WriteMsr(t.w, 0x11E, 0x4527, 0);
+  ReadMsr(t.w.ForDriver(), 0x2A, lo, hi);
+  WriteMsr(t.w.ForDriver(), 0x11E, 0x4527, 0);
   EXPECT_EQ(t.dev->Requests.size(), 4u);
 
   const std::vector<std::string> want = {"20000002A  1A400000  00000000  0000",
@@ -222,7 +222,7 @@ TEST(MsrTrace, WriteShowsThePreviousStatusFirst) {
   DriverWorld t;
   t.w.settings.OptLog = true;
   t.w.hw.MsrStatus = 1;  // left by an earlier access
-  WriteMsr(t.w, 0x119, 0x40000, 0);
+  WriteMsr(t.w.ForDriver(), 0x119, 0x40000, 0);
   EXPECT_EQ(t.w.hw.MsrStatus, 0u);
   const std::vector<std::string> want = {"100000119  00040000  00000000  0001", "0000"};
   EXPECT_EQ(t.Lines(), want);
@@ -239,14 +239,14 @@ void FailingRead() {
   t.dev->Reason = "/dev/cpu/0/msr: No such file or directory";
   std::uint32_t lo = 0;
   std::uint32_t hi = 0;
-  ReadMsr(t.w, 0x2A, lo, hi);
+  ReadMsr(t.w.ForDriver(), 0x2A, lo, hi);
 }
 
 void FailingWrite() {
   DriverWorld t;
   t.dev->Answers[ReqMsrWrite] = Answer{false, kErrAccessDenied, {}};
   t.dev->Reason = "register access denied (run as root)";
-  WriteMsr(t.w, 0x11E, 0, 0);
+  WriteMsr(t.w.ForDriver(), 0x11E, 0, 0);
 }
 
 // A platform that shows the report's lines on the error stream as the
@@ -277,7 +277,7 @@ void FailingTracedRead() {
   w.settings.OptLog = true;
   std::uint32_t lo = 0;
   std::uint32_t hi = 0;
-  ReadMsr(w, 0x2A, lo, hi);
+  ReadMsr(w.ForDriver(), 0x2A, lo, hi);
 }
 
 class MsrFatal : public ::testing::Test {
@@ -333,9 +333,9 @@ TEST(MsrFailureOnWorker, RecordedAndTheThreadEnds) {
         [&]() -> std::uint32_t {
           std::uint32_t lo = 0, hi = 0;
           if (c.Write) {
-            WriteMsr(t.w, 0x11E, 0, 0);
+            WriteMsr(t.w.ForDriver(), 0x11E, 0, 0);
           } else {
-            ReadMsr(t.w, 0x2A, lo, hi);
+            ReadMsr(t.w.ForDriver(), 0x2A, lo, hi);
           }
           after = true;
           return 0;
@@ -376,12 +376,12 @@ void WorkerFailsThenMainEnds(bool window) {
       1,
       [&]() -> std::uint32_t {
         std::uint32_t lo = 0, hi = 0;
-        ReadMsr(w, kMsrPowerOn, lo, hi);
+        ReadMsr(w.ForDriver(), kMsrPowerOn, lo, hi);
         return 0;
       },
       code);
   std::fprintf(stderr, "[main thread]\n");
-  EndFatally(w);
+  EndFatally(w.ForDriver());
   std::fprintf(stderr, "[not reached]\n");
 }
 
@@ -400,7 +400,7 @@ TEST(MsrFailureOnWorkerDeathTest, MainThreadShowsTheBoxAndEnds) {
 
 TEST(MsrFailureOnWorker, NothingToShowAfterAGoodRun) {
   test::DriverWorld t;
-  EndFatally(t.w);  // returns: no failure was recorded
+  EndFatally(t.w.ForDriver());  // returns: no failure was recorded
   EXPECT_TRUE(t.platform.Boxes.empty());
 }
 
@@ -449,7 +449,7 @@ TEST(RegisterSession, WaitsForAnotherAnalysisAndHoldsTheLockToItsEnd) {
     lock->Unavailable = c.Unavailable;
     t.w.drv.Lock = lock;
     {
-      const RegisterSession session(t.w, SequencePlan{});
+      const RegisterSession session(t.w.ForDriver());
       EXPECT_EQ(lock->Unlocks, 0);
     }
     EXPECT_EQ(lock->Unlocks, c.Unlocks);
@@ -458,13 +458,13 @@ TEST(RegisterSession, WaitsForAnotherAnalysisAndHoldsTheLockToItsEnd) {
   }
   // No lock (a simulated machine): nothing to wait for.
   DriverWorld t;
-  { const RegisterSession session(t.w, SequencePlan{}); }
+  { const RegisterSession session(t.w.ForDriver()); }
   EXPECT_TRUE(t.platform.ErrorLines.empty());
   // The msr module, if still to be loaded, comes first.
   t.platform.Root = true;
   t.platform.ExistingPaths.insert("/sbin/modprobe");
   t.w.drv.MsrModulePending = true;
-  { const RegisterSession session(t.w, SequencePlan{}); }
+  { const RegisterSession session(t.w.ForDriver()); }
   EXPECT_EQ(t.platform.Ran, (std::vector<std::vector<std::string>>{{"/sbin/modprobe", "msr"}}));
 }
 
@@ -474,7 +474,7 @@ TEST(RegisterSessionDeathTest, GivesUpAfter30SecondsWithStatus5) {
   auto lock = std::make_shared<ScriptedLock>();
   lock->BusyFor = 1'000'000;
   t.w.drv.Lock = lock;
-  EXPECT_EXIT({ const RegisterSession session(t.w, SequencePlan{}); },
+  EXPECT_EXIT({ const RegisterSession session(t.w.ForDriver()); },
               ::testing::ExitedWithCode(kExitLockTimeout), "");
   // On an analysis thread the main thread ends the program, with the reason
   // in an "Error" box in the window.
@@ -483,7 +483,7 @@ TEST(RegisterSessionDeathTest, GivesUpAfter30SecondsWithStatus5) {
   ASSERT_TRUE(t.platform.RunBoundThread(
       1,
       [&] {
-        const RegisterSession session(t.w, SequencePlan{});
+        const RegisterSession session(t.w.ForDriver());
         return 0u;
       },
       exit));
@@ -494,7 +494,7 @@ TEST(RegisterSessionDeathTest, GivesUpAfter30SecondsWithStatus5) {
   EXPECT_EQ(t.w.hw.FatalText,
             "Another analysis of this computer's processor registers did not end within 30 s: "
             "gave up");
-  EXPECT_EXIT(EndFatally(t.w), ::testing::ExitedWithCode(kExitLockTimeout), "");
+  EXPECT_EXIT(EndFatally(t.w.ForDriver()), ::testing::ExitedWithCode(kExitLockTimeout), "");
   EXPECT_EQ(lock->Unlocks, 0);
 }
 

@@ -5,7 +5,7 @@
 #include "driver/hw.h"
 #include "machine/machine.h"
 #include "platform/fake_platform.h"
-#include "world.h"
+#include "app/world.h"
 
 namespace torv {
 namespace {
@@ -27,7 +27,7 @@ TEST(LoadDriver, OpensTheChosenMachineAsTheDriver) {
   LoaderWorld t;
   t.w.machine = Sim("p2-450");
   std::uint32_t code = 99;
-  LoadDriver(t.w, kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code);
+  LoadDriver(t.w.ForDriver(), kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code);
   EXPECT_EQ(code, 0u);
   EXPECT_EQ(t.w.drv.DrvFileName, "kelvorlx");
   EXPECT_EQ(t.w.drv.DrvVersion, 0x0103u);
@@ -35,7 +35,7 @@ TEST(LoadDriver, OpensTheChosenMachineAsTheDriver) {
   // The device answers on the machine: CPUID of processor 1.
   CpuidRegs r;
   bool ok = false;
-  DrvCpuid(t.w, 1, r, ok);
+  DrvCpuid(t.w.ForDriver(), 1, r, ok);
   EXPECT_TRUE(ok);
   EXPECT_EQ(r.Eax, 0x652u);
   // It is registered under the machine's name.
@@ -47,7 +47,7 @@ TEST(LoadDriver, TooOldForTheRequiredVersion) {
   LoaderWorld t;
   t.w.machine = Sim("p2-300");
   std::uint32_t code = 0;
-  LoadDriver(t.w, kOsLinux, kLinuxDriverName, 0x0104, code);
+  LoadDriver(t.w.ForDriver(), kOsLinux, kLinuxDriverName, 0x0104, code);
   EXPECT_EQ(code, static_cast<std::uint32_t>(kDrvErrTooOld));
 }
 
@@ -56,7 +56,7 @@ TEST(LoadDriver, TooOldForTheRequiredVersion) {
 TEST(LoadDriver, ThisComputerByDefault) {
   LoaderWorld t;
   std::uint32_t code = 99;
-  LoadDriver(t.w, kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code);
+  LoadDriver(t.w.ForDriver(), kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code);
   EXPECT_EQ(code, 0u);
   ASSERT_TRUE(t.w.machine);
   EXPECT_EQ(t.w.machine->Name(), "kelvorlx");
@@ -69,7 +69,7 @@ TEST(LoadDriver, NoDriverFileAnywhere) {
     LoaderWorld t;
     t.platform.Kind = t.w.shell.OsKind = kind;
     std::uint32_t code = 0;
-    LoadDriver(t.w, kind, "KELVORNT.SYS", 0x0103, code);
+    LoadDriver(t.w.ForDriver(), kind, "KELVORNT.SYS", 0x0103, code);
     EXPECT_EQ(code, static_cast<std::uint32_t>(kDrvErrNotFound)) << int(kind);
     EXPECT_EQ(t.w.drv.DrvFileName, "KELVORNT.SYS");
     EXPECT_TRUE(t.platform.Boxes.empty());
@@ -81,13 +81,13 @@ TEST(LoadDriver, UnloadIsHarmlessTwice) {
   LoaderWorld t;
   t.w.machine = Sim("p2-450");
   std::uint32_t code = 0;
-  LoadDriver(t.w, kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code);
-  DrvUnload(t.w);
-  DrvUnload(t.w);
+  LoadDriver(t.w.ForDriver(), kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code);
+  DrvUnload(t.w.ForDriver());
+  DrvUnload(t.w.ForDriver());
   // The device stays open: requests still work.
-  EXPECT_TRUE(DrvSetCpu(t.w, 1));
+  EXPECT_TRUE(DrvSetCpu(t.w.ForDriver(), 1));
   // Loading again (the debug switch does this) opens it anew.
-  LoadDriver(t.w, kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code);
+  LoadDriver(t.w.ForDriver(), kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code);
   EXPECT_EQ(code, 0u);
 }
 
@@ -113,7 +113,7 @@ TEST(DrvErrorText, EveryCode) {
       {0x10, " Driver Error"},
       {1, " Driver Error"},
   };
-  for (const Case& c : cases) EXPECT_EQ(DrvErrorText(t.w, c.Code), c.Text) << c.Code;
+  for (const Case& c : cases) EXPECT_EQ(DrvErrorText(t.w.ForDriver(), c.Code), c.Text) << c.Code;
 }
 
 }  // namespace
@@ -165,15 +165,15 @@ TEST_P(MsrModule, LoadedAsRootWhenTheDeviceIsMissing) {
   if (*c.Modprobe != '\0') t.platform.ExistingPaths.insert(c.Modprobe);
   t.platform.RunStatus = c.Status;
   if (c.Status == 0) t.platform.PathsAfterRun = {"/dev/cpu/0/msr"};
-  LinuxStart start;
+  LinuxStart start = DefaultLinuxStart();
   start.MakeHost = [](std::uint32_t&) { return Sim("p2-450"); };
   std::uint32_t code = 99;
-  LoadDriver(t.w, kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code, start);
+  LoadDriver(t.w.ForDriver(), kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code, start);
   EXPECT_EQ(code, 0u);
   EXPECT_TRUE(t.platform.Ran.empty());
   EXPECT_TRUE(t.platform.ErrorLines.empty());
-  LoadMsrModuleOnce(t.w);
-  LoadMsrModuleOnce(t.w);
+  LoadMsrModuleOnce(t.w.ForDriver());
+  LoadMsrModuleOnce(t.w.ForDriver());
   const std::vector<std::vector<std::string>> ran =
       c.Ran ? std::vector<std::vector<std::string>>{{c.Modprobe, "msr"}}
             : std::vector<std::vector<std::string>>{};
@@ -190,9 +190,9 @@ TEST(LoadDriver, SimulatedMachineNeverLoadsTheModule) {
   t.platform.ExistingPaths.insert("/sbin/modprobe");
   t.w.machine = Sim("p2-450");
   std::uint32_t code = 99;
-  LoadDriver(t.w, kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code);
+  LoadDriver(t.w.ForDriver(), kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code);
   EXPECT_EQ(code, 0u);
-  LoadMsrModuleOnce(t.w);
+  LoadMsrModuleOnce(t.w.ForDriver());
   EXPECT_TRUE(t.platform.Ran.empty());
   EXPECT_EQ(t.w.drv.Lock, nullptr);  // nor does it take the analysis lock
 }
@@ -209,15 +209,15 @@ TEST(LoadDriver, LinuxWithoutBackEndOrPermission) {
   };
   for (const Case& c : cases) {
     LoaderWorld t;
-    LinuxStart start;
+    LinuxStart start = DefaultLinuxStart();
     start.MakeHost = [&](std::uint32_t& why) {
       why = c.Why;
       return std::shared_ptr<Machine>();
     };
     std::uint32_t code = 0;
-    LoadDriver(t.w, kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code, start);
+    LoadDriver(t.w.ForDriver(), kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code, start);
     EXPECT_EQ(code, c.Code);
-    EXPECT_EQ(DrvErrorText(t.w, code), c.Text);
+    EXPECT_EQ(DrvErrorText(t.w.ForDriver(), code), c.Text);
     EXPECT_EQ(t.platform.Devices().OpenCount(), 0u);
   }
 }

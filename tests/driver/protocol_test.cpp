@@ -31,7 +31,7 @@ TEST(DrvControl, SendsTheBlockAndKeepsTheLastError) {
   t.dev->Answers[ReqMsrRead] = Answer{false, 0xC0000096u, {}};
   std::uint8_t reply[8] = {};
   t.w.drv.DrvLastError = 77;
-  EXPECT_FALSE(DrvControl(t.w, ReqMsrRead, 0x2A, 0, 0, reply, sizeof reply));
+  EXPECT_FALSE(DrvControl(t.w.ForDriver(), ReqMsrRead, 0x2A, 0, 0, reply, sizeof reply));
   EXPECT_EQ(t.w.drv.DrvLastError, 0xC0000096u);
   ASSERT_EQ(t.dev->Requests.size(), 1u);
   EXPECT_EQ(t.dev->Requests[0].Ioctl, kDrvIoctlCode);
@@ -40,7 +40,7 @@ TEST(DrvControl, SendsTheBlockAndKeepsTheLastError) {
   EXPECT_EQ(t.dev->Requests[0].OutLen, 8u);
 
   // An accepted request clears the last error left by the one before.
-  EXPECT_TRUE(DrvControl(t.w, ReqSetCpu, 1, 0, 0, nullptr, 0));
+  EXPECT_TRUE(DrvControl(t.w.ForDriver(), ReqSetCpu, 1, 0, 0, nullptr, 0));
   EXPECT_EQ(t.w.drv.DrvLastError, 0u);
   // A request without reply still hands over a reply area, of length 0.
   EXPECT_TRUE(t.dev->Requests[1].HadOut);
@@ -51,7 +51,7 @@ TEST(DrvControl, FailsOnAHandleThatNamesNoDevice) {
   DriverWorld t;
   t.w.drv.DrvHandle = kInvalidHandle;
   std::uint8_t reply[8];
-  EXPECT_FALSE(DrvControl(t.w, ReqVersion, 0, 0, 0, reply, sizeof reply));
+  EXPECT_FALSE(DrvControl(t.w.ForDriver(), ReqVersion, 0, 0, 0, reply, sizeof reply));
   EXPECT_EQ(t.w.drv.DrvLastError, 6u);
   EXPECT_TRUE(t.dev->Requests.empty());
 }
@@ -74,7 +74,7 @@ TEST_P(DrvOpenCases, ChecksIdentityAndVersion) {
   t.dev->Answers[ReqIdentify] = Answer{true, 0, {c.Identity, 0, 0}};
   t.dev->Answers[ReqVersion] = c.Version;
   t.w.drv.DrvHandle = 0;
-  EXPECT_EQ(DrvOpen(t.w, c.OsKind, "\\\\.\\rec"), c.Result);
+  EXPECT_EQ(DrvOpen(t.w.ForDriver(), c.OsKind, "\\\\.\\rec"), c.Result);
   EXPECT_EQ(t.w.drv.DrvVersion, c.DrvVersion);
   EXPECT_EQ(t.w.drv.DrvIoctlCode, kDrvIoctlCode);
   EXPECT_EQ(t.platform.SleptMs, 100);
@@ -113,7 +113,7 @@ TEST(DrvOpen, MissingDeviceSendsNothingAndShowsTheDebugBox) {
   t.w.shell.OsKind = kOsLinux;
   t.w.settings.DriverDebug = true;
   t.w.drv.DrvLastError = 0;
-  EXPECT_FALSE(DrvOpen(t.w, t.w.shell.OsKind, "\\\\.\\nothing"));
+  EXPECT_FALSE(DrvOpen(t.w.ForDriver(), t.w.shell.OsKind, "\\\\.\\nothing"));
   EXPECT_EQ(t.w.drv.DrvHandle, kInvalidHandle);
   EXPECT_EQ(t.w.drv.DrvVersion, 0u);
   EXPECT_EQ(t.platform.SleptMs, 100);
@@ -133,7 +133,7 @@ TEST(DrvOpen, DebugBoxShowsTheLastRequestsError) {
   t.dev->Answers[ReqIdentify] = Answer{true, 0, {0x12340001}};
   t.dev->Answers[ReqVersion] = Answer{true, 0, {0x0103}};
   t.dev->Answers[ReqSignature] = Answer{false, 87, {}};
-  EXPECT_TRUE(DrvOpen(t.w, t.w.shell.OsKind, "\\\\.\\rec"));
+  EXPECT_TRUE(DrvOpen(t.w.ForDriver(), t.w.shell.OsKind, "\\\\.\\rec"));
   ASSERT_EQ(t.platform.Boxes.size(), 1u);
   EXPECT_EQ(t.platform.Boxes[0].Text,
             "\\\\.\\rec, " + HexDword(t.w.drv.DrvHandle) +
@@ -142,7 +142,7 @@ TEST(DrvOpen, DebugBoxShowsTheLastRequestsError) {
 
 TEST(DrvOpen, NoBoxWithoutTheDebugSwitch) {
   DriverWorld t;
-  DrvOpen(t.w, t.w.shell.OsKind, "\\\\.\\nothing");
+  DrvOpen(t.w.ForDriver(), t.w.shell.OsKind, "\\\\.\\nothing");
   EXPECT_TRUE(t.platform.Boxes.empty());
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "world.h"
+#include "app/world.h"
 #include "driver/hw.h"
 #include "driver/loader.h"
 #include "machine/machine.h"
@@ -41,7 +41,7 @@ struct WinWorld {
   std::uint32_t Load(std::uint8_t kind) {
     std::uint32_t code = 99;
     const bool nt = kind == kOsWinNT;
-    LoadDriver(w, kind, nt ? kNt : kVxd, nt ? 0x0103 : 0x0101, code);
+    LoadDriver(w.ForDriver(), kind, nt ? kNt : kVxd, nt ? 0x0103 : 0x0101, code);
     return code;
   }
   std::vector<std::string> Texts() const {
@@ -158,7 +158,7 @@ TEST(NtLoad, ServiceParametersAndTheSecondAttempt) {
   EXPECT_EQ(t.os.Devices().OpenCount(), 1u);
 
   // The window's end removes the service, closing the device first.
-  DrvUnload(t.w);
+  DrvUnload(t.w.ForDriver());
   EXPECT_TRUE(t.os.Services.empty());
   EXPECT_EQ(t.os.Devices().OpenCount(), 0u);
   EXPECT_EQ(t.os.OpenScHandles, 0);
@@ -206,7 +206,7 @@ TEST(NtLoad, ADriverAnotherProgramHoldsIsLeftAlone) {
     EXPECT_EQ(t.os.OpenScHandles, 0);
     EXPECT_FALSE(t.os.EndCleanup) << "nothing of the other program's to remove at this end";
     // The end of this second program leaves the service running too.
-    DrvUnload(t.w);
+    DrvUnload(t.w.ForDriver());
     EXPECT_TRUE(t.os.ScmLog.empty());
     EXPECT_TRUE(t.os.Services.at("KelvorNT").Running);
   }
@@ -222,10 +222,10 @@ TEST(NtLoad, EveryEndRemovesTheService) {
   t.os.Services["KelvorNT"].Running = true;
   ASSERT_EQ(t.Load(kOsWinNT), 0u);
   ASSERT_TRUE(t.os.EndCleanup);
-  DrvUnload(t.w);
+  DrvUnload(t.w.ForDriver());
   EXPECT_TRUE(t.os.Services.empty());
   EXPECT_FALSE(t.os.EndCleanup);
-  DrvUnload(t.w);  // a second end does nothing more
+  DrvUnload(t.w.ForDriver());  // a second end does nothing more
   EXPECT_EQ(t.os.ScmLog, (std::vector<std::string>{"stop KelvorNT", "delete KelvorNT"}));
 
   WinWorld u(kOsWinNT);
@@ -257,13 +257,13 @@ void FailAnAnalysisWithTheDriverLoaded(bool window) {
   World w{os};
   w.shell.OsKind = kOsWinNT;
   std::uint32_t code = 99;
-  LoadDriver(w, kOsWinNT, kNt, 0x0103, code);
+  LoadDriver(w.ForDriver(), kOsWinNT, kNt, 0x0103, code);
   // A register write failed on the analysis thread: it ends the thread,
   // and the main thread then the program.
   w.hw.FatalText = "Writing model-specific register 0000011E failed";
   std::uint32_t exit = 0;
-  os.RunBoundThread(1, [&]() -> std::uint32_t { MsrFailureEnd(w, kExitMsrWrite); }, exit);
-  EndFatally(w);
+  os.RunBoundThread(1, [&]() -> std::uint32_t { MsrFailureEnd(w.ForDriver(), kExitMsrWrite); }, exit);
+  EndFatally(w.ForDriver());
 }
 
 TEST(NtLoadDeathTest, ARegisterFailureEndsWithTheServiceRemoved) {
@@ -359,7 +359,7 @@ TEST_P(VxdLoad, CodeQuestionsAndCopies) {
   }
   // Windows 95/98 has no service.
   EXPECT_TRUE(t.os.ScmLog.empty());
-  DrvUnload(t.w);
+  DrvUnload(t.w.ForDriver());
   EXPECT_EQ(t.os.Devices().OpenCount(), c.Version != 0 ? 1u : 0u);
 }
 
@@ -422,7 +422,7 @@ TEST(DriverPaths, SimulatedMachineNeedsNoDriver) {
     EXPECT_EQ(t.Load(kind), 0u) << int{kind};
     EXPECT_NE(t.w.platform->Devices().Get(t.w.drv.DrvHandle), nullptr);
     EXPECT_TRUE(t.os.Boxes.empty());
-    DrvUnload(t.w);
+    DrvUnload(t.w.ForDriver());
     EXPECT_TRUE(t.os.ScmLog.empty());
     EXPECT_EQ(t.os.OpenScHandles, 0);
   }

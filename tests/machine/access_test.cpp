@@ -11,13 +11,13 @@
 #include <utility>
 #include <vector>
 
+#include "app/world.h"
 #include "driver/hw.h"
 #include "driver/loader.h"
 #include "machine/machine.h"
 #include "machine/sim.h"
 #include "platform/fake_platform.h"
 #include "support/temp_dir.h"
-#include "world.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -560,11 +560,12 @@ void RefusedRead(bool window) {
   w.shell.OsKind = kOsLinux;
   w.machine = MakeAccessClient(Sim("p2-300"), {"/bin/sh", "-c", "exit 126"});
   std::uint32_t code = 1;
-  LoadDriver(w, kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code);
-  DrvSetCpu(w, 1);
-  const RegisterSession session(w, Analysis(1));
+  LoadDriver(w.ForDriver(), kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code);
+  DrvSetCpu(w.ForDriver(), 1);
+  w.machine->Expect(Analysis(1));
+  const RegisterSession session(w.ForDriver());
   std::uint32_t lo = 0, hi = 0;
-  ReadMsr(w, kMsrPowerOn, lo, hi);
+  ReadMsr(w.ForDriver(), kMsrPowerOn, lo, hi);
 }
 
 TEST(AccessClientDeath, ARefusedAuthorisationEndsTheAnalysisLikeADeniedRegister) {

@@ -8,7 +8,7 @@
 #include "machine/machine.h"
 #include "machine/sim.h"
 #include "platform/fake_platform.h"
-#include "world.h"
+#include "app/world.h"
 
 namespace torv {
 namespace {
@@ -29,27 +29,27 @@ struct SimWorld {
     w.shell.OsKind = kOsLinux;
     w.machine = std::move(m);
     std::uint32_t code = 1;
-    LoadDriver(w, kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code);
+    LoadDriver(w.ForDriver(), kOsLinux, kLinuxDriverName, kLinuxDriverVersion, code);
     EXPECT_EQ(code, 0u);
-    DrvSetCpu(w, 1);
+    DrvSetCpu(w.ForDriver(), 1);
   }
   explicit SimWorld(const std::string& text) : SimWorld(FromText(text)) {}
 
   std::uint64_t Msr(std::uint32_t reg) {
     std::uint32_t lo = 0, hi = 0;
-    ReadMsr(w, reg, lo, hi);
+    ReadMsr(w.ForDriver(), reg, lo, hi);
     return static_cast<std::uint64_t>(hi) << 32 | lo;
   }
 
   // The cache test of the analysis: a line written with an ECC pattern in
   // BBL_CR_DECC and read back; true when the pattern comes back.
   bool EccStored(std::uint32_t& dataBack) {
-    WriteMsr(w, kMsrBblDecc, 0x51786A77, 0);
+    WriteMsr(w.ForDriver(), kMsrBblDecc, 0x51786A77, 0);
     bool ok = false;
-    L2Transaction(w, 0x1C, 0, 0, 0, 0x7A766B20, 0x7A766B20, ok);
+    L2Transaction(w.ForDriver(), 0x1C, 0, 0, 0, 0x7A766B20, 0x7A766B20, ok);
     EXPECT_TRUE(ok);
-    WriteMsr(w, kMsrBblDecc, 0, 0);
-    L2Transaction(w, 0x0E, 0, 0, 0, 0, 0, ok);
+    WriteMsr(w.ForDriver(), kMsrBblDecc, 0, 0);
+    L2Transaction(w.ForDriver(), 0x0E, 0, 0, 0, 0, 0, ok);
     EXPECT_TRUE(ok);
     dataBack = static_cast<std::uint32_t>(Msr(kMsrBblD0 + 3));
     return static_cast<std::uint32_t>(Msr(kMsrBblDecc)) == 0x51786A77u;
@@ -68,29 +68,29 @@ TEST(SimCache, LineComesBackWithTheEccOnlyWhereTheSramsStoreIt) {
 TEST(SimCache, LinesAreKeptBySetAndWay) {
   SimWorld t("l2ecc = yes");
   bool ok = false;
-  L2Transaction(t.w, 0x1C, 0, 0x20, 0, 0x11111111, 0, ok);
-  L2Transaction(t.w, 0x1C, 1, 0x20, 0, 0x22222222, 0, ok);
-  L2Transaction(t.w, 0x0E, 0, 0x20, 0, 0, 0, ok);
+  L2Transaction(t.w.ForDriver(), 0x1C, 0, 0x20, 0, 0x11111111, 0, ok);
+  L2Transaction(t.w.ForDriver(), 0x1C, 1, 0x20, 0, 0x22222222, 0, ok);
+  L2Transaction(t.w.ForDriver(), 0x0E, 0, 0x20, 0, 0, 0, ok);
   EXPECT_EQ(t.Msr(kMsrBblD0), 0x11111111u);
-  L2Transaction(t.w, 0x0E, 1, 0x20, 0, 0, 0, ok);
+  L2Transaction(t.w.ForDriver(), 0x0E, 1, 0x20, 0, 0, 0, ok);
   EXPECT_EQ(t.Msr(kMsrBblD0), 0x22222222u);
-  L2Transaction(t.w, 0x0E, 0, 0x40, 0, 0, 0, ok);  // never written
+  L2Transaction(t.w.ForDriver(), 0x0E, 0, 0x40, 0, 0, 0, ok);  // never written
   EXPECT_EQ(t.Msr(kMsrBblD0), 0u);
 }
 
 TEST(SimCache, ConfigurationRegistersAndStuckBusy) {
   SimWorld t("l2reg 0 = 2A\nl2reg 2 = 0x09\nl2reg 8 = FFh\n");
   bool ok = false;
-  EXPECT_EQ(ReadL2Config(t.w, 0, ok), 0x2A);
+  EXPECT_EQ(ReadL2Config(t.w.ForDriver(), 0, ok), 0x2A);
   EXPECT_TRUE(ok);
-  EXPECT_EQ(ReadL2Config(t.w, 2, ok), 0x09);
-  EXPECT_EQ(ReadL2Config(t.w, 8, ok), 0xFF);
-  EXPECT_EQ(ReadL2Config(t.w, 1, ok), 0x00);
-  EXPECT_EQ(ReadL2Config(t.w, 12, ok), 0x00);  // beyond the nine
+  EXPECT_EQ(ReadL2Config(t.w.ForDriver(), 2, ok), 0x09);
+  EXPECT_EQ(ReadL2Config(t.w.ForDriver(), 8, ok), 0xFF);
+  EXPECT_EQ(ReadL2Config(t.w.ForDriver(), 1, ok), 0x00);
+  EXPECT_EQ(ReadL2Config(t.w.ForDriver(), 12, ok), 0x00);  // beyond the nine
   EXPECT_TRUE(ok);
 
   SimWorld stuck("l2busy = stuck");
-  ReadL2Config(stuck.w, 0, ok);
+  ReadL2Config(stuck.w.ForDriver(), 0, ok);
   EXPECT_FALSE(ok);
   EXPECT_EQ(stuck.w.drv.DrvLastError, kErrL2Busy);
   EXPECT_EQ(stuck.Msr(kMsrBblBusy) & 1, 1u);
@@ -107,44 +107,44 @@ TEST(SimRegisters, P6SetExistsOthersFault) {
 
   std::uint32_t lo = 0, hi = 0, status = 0;
   for (std::uint32_t reg : {0x10u, 0x210u, 0x1FFu, 0xC0000080u}) {
-    ReadMsrRaw(t.w, reg, lo, hi, status);
+    ReadMsrRaw(t.w.ForDriver(), reg, lo, hi, status);
     EXPECT_EQ(status, 1u) << std::hex << reg;
     EXPECT_EQ(t.w.drv.DrvLastError, kErrRegisterFault);
   }
   const Device* dev = t.platform.Devices().Get(t.w.drv.DrvHandle);
   EXPECT_NE(dev->DescribeError(kErrRegisterFault).find("C0000080"), std::string::npos);
   // MTRRcap is read-only.
-  WriteMsrRaw(t.w, kMsrMtrrCap, 0, 0, status);
+  WriteMsrRaw(t.w.ForDriver(), kMsrMtrrCap, 0, 0, status);
   EXPECT_EQ(status, 1u);
   // A written register keeps its value.
-  WriteMsr(t.w, 0x11E, 0x00344527, 0);
+  WriteMsr(t.w.ForDriver(), 0x11E, 0x00344527, 0);
   EXPECT_EQ(t.Msr(0x11E), 0x00344527u);
 }
 
 TEST(SimRegisters, AccessDeniedSaysSo) {
   SimWorld t("msraccess = denied");
   std::uint32_t lo = 0, hi = 0, status = 0;
-  ReadMsrRaw(t.w, 0x2A, lo, hi, status);
+  ReadMsrRaw(t.w.ForDriver(), 0x2A, lo, hi, status);
   EXPECT_EQ(status, 1u);
   EXPECT_EQ(t.w.drv.DrvLastError, kErrAccessDenied);
   const Device* dev = t.platform.Devices().Get(t.w.drv.DrvHandle);
   EXPECT_EQ(dev->DescribeError(t.w.drv.DrvLastError), "register access denied (run as root)");
   bool ok = true;
-  ReadL2Config(t.w, 0, ok);
+  ReadL2Config(t.w.ForDriver(), 0, ok);
   EXPECT_FALSE(ok);
   // CPUID and the clock still answer.
   CpuidRegs r;
-  DrvCpuid(t.w, 0, r, ok);
+  DrvCpuid(t.w.ForDriver(), 0, r, ok);
   EXPECT_TRUE(ok);
 }
 
 TEST(SimRegisters, ReadOnlyDeviceRefusesEveryWrite) {
   SimWorld t("MSR 0000011E: 0000-0000-0000-4527\nmsraccess = readonly");
   std::uint32_t lo = 0, hi = 0, status = 1;
-  ReadMsrRaw(t.w, 0x11E, lo, hi, status);
+  ReadMsrRaw(t.w.ForDriver(), 0x11E, lo, hi, status);
   EXPECT_EQ(status, 0u);
   EXPECT_EQ(lo, 0x4527u);
-  WriteMsrRaw(t.w, 0x11E, 0, 0, status);
+  WriteMsrRaw(t.w.ForDriver(), 0x11E, 0, 0, status);
   EXPECT_EQ(status, 1u);
   const Device* dev = t.platform.Devices().Get(t.w.drv.DrvHandle);
   EXPECT_EQ(dev->DescribeError(t.w.drv.DrvLastError),
@@ -152,7 +152,7 @@ TEST(SimRegisters, ReadOnlyDeviceRefusesEveryWrite) {
   EXPECT_EQ(t.Msr(0x11E), 0x4527u);
   // A cache transaction writes registers: it fails.
   bool ok = true;
-  ReadL2Config(t.w, 0, ok);
+  ReadL2Config(t.w.ForDriver(), 0, ok);
   EXPECT_FALSE(ok);
 }
 
@@ -160,16 +160,16 @@ TEST(SimCpuid, LeavesModesAndUnknownLeaves) {
   SimWorld t("CPUID 00000001: 00000652-00000000-00000000-0183FBFF\n");
   CpuidRegs r;
   bool ok = false;
-  DrvCpuid(t.w, 1, r, ok);
+  DrvCpuid(t.w.ForDriver(), 1, r, ok);
   ASSERT_TRUE(ok);
   EXPECT_EQ(r.Eax, 0x652u);
   EXPECT_EQ(r.Edx, 0x0183FBFFu);
-  DrvCpuid(t.w, 0x80000008u, r, ok);  // named by no line
+  DrvCpuid(t.w.ForDriver(), 0x80000008u, r, ok);  // named by no line
   EXPECT_TRUE(ok);
   EXPECT_EQ(r.Eax | r.Ebx | r.Ecx | r.Edx, 0u);
 
   SimWorld off("cpuid = off");
-  DrvCpuid(off.w, 0, r, ok);
+  DrvCpuid(off.w.ForDriver(), 0, r, ok);
   EXPECT_FALSE(ok);
   EXPECT_FALSE(off.w.hw.CpuidFault);
 }
@@ -185,7 +185,7 @@ TEST(SimCpuid, OneRequestFailsByItsNumber) {
     CpuidRegs r;
     bool ok = false;
     for (int request = 1; request <= 4; ++request) {
-      DrvCpuid(t.w, 0, r, ok);
+      DrvCpuid(t.w.ForDriver(), 0, r, ok);
       EXPECT_EQ(ok, answers && request != 3) << request;
       EXPECT_FALSE(t.w.hw.CpuidFault);
       if (request == 3) {
@@ -205,12 +205,12 @@ TEST(SimPorts, CyrixRegistersBehind22hAnd23h) {
       "cpuid = cyrix\ncyrix FE = 31\ncyrix FF = 17\ncyrix C2 = 22\ncyrix E8 = 00\n"
       "CPUID 00000000: 00000001-69727943-64616574-736E4978 # dumps/cyrix-6x86-0530.txt\n");
   const auto rd = [&](std::uint8_t i) {
-    PortOut(t.w, 0x22, i);
-    return PortIn(t.w, 0x23);
+    PortOut(t.w.ForDriver(), 0x22, i);
+    return PortIn(t.w.ForDriver(), 0x23);
   };
   const auto wr = [&](std::uint8_t i, std::uint8_t v) {
-    PortOut(t.w, 0x22, i);
-    PortOut(t.w, 0x23, v);
+    PortOut(t.w.ForDriver(), 0x22, i);
+    PortOut(t.w.ForDriver(), 0x23, v);
   };
   EXPECT_EQ(rd(0xFE), 0x31);
   EXPECT_EQ(rd(0xFF), 0x17);
@@ -220,44 +220,44 @@ TEST(SimPorts, CyrixRegistersBehind22hAnd23h) {
 
   CpuidRegs r;
   bool ok = true;
-  DrvCpuid(t.w, 0, r, ok);
+  DrvCpuid(t.w.ForDriver(), 0, r, ok);
   EXPECT_FALSE(ok) << "CPUID is off while CCR4 bit 7 is clear";
 
   // CCR4 is closed until CCR3 bit 4 opens it.
   wr(0xE8, 0x80);
   EXPECT_EQ(rd(0xE8), 0xFF);
-  DrvCpuid(t.w, 0, r, ok);
+  DrvCpuid(t.w.ForDriver(), 0, r, ok);
   EXPECT_FALSE(ok) << "the write to the closed CCR4 is lost";
   wr(0xC3, 0x10);
   EXPECT_EQ(rd(0xE8), 0x00);
   wr(0xE8, 0x80);
   EXPECT_EQ(rd(0xE8), 0x80);
-  DrvCpuid(t.w, 0, r, ok);
+  DrvCpuid(t.w.ForDriver(), 0, r, ok);
   EXPECT_TRUE(ok);
   EXPECT_EQ(r.Ebx, 0x69727943u);  // "Cyri"
   wr(0xC3, 0x00);
   EXPECT_EQ(rd(0xE8), 0xFF);
-  DrvCpuid(t.w, 0, r, ok);
+  DrvCpuid(t.w.ForDriver(), 0, r, ok);
   EXPECT_TRUE(ok) << "closing the bank leaves CCR4 as it is";
 }
 
 TEST(SimPorts, InterruptMaskAndItsMirror) {
   SimWorld plain("pic = normal");
-  EXPECT_EQ(PortIn(plain.w, 0x21), kSimPicMask);
-  PortOut(plain.w, 0x21, 0xFF);
-  EXPECT_EQ(PortIn(plain.w, 0x21), 0xFF);
-  PortOut(plain.w, 0x22, 0xC0);
-  EXPECT_EQ(PortIn(plain.w, 0x23), 0xFF);
-  EXPECT_EQ(PortIn(plain.w, 0x80), 0xFF);
+  EXPECT_EQ(PortIn(plain.w.ForDriver(), 0x21), kSimPicMask);
+  PortOut(plain.w.ForDriver(), 0x21, 0xFF);
+  EXPECT_EQ(PortIn(plain.w.ForDriver(), 0x21), 0xFF);
+  PortOut(plain.w.ForDriver(), 0x22, 0xC0);
+  EXPECT_EQ(PortIn(plain.w.ForDriver(), 0x23), 0xFF);
+  EXPECT_EQ(PortIn(plain.w.ForDriver(), 0x80), 0xFF);
 
   SimWorld mirror("pic = mirrored");
-  PortOut(mirror.w, 0x22, 0xC0);
-  EXPECT_EQ(PortIn(mirror.w, 0x23), kSimPicMask);
-  PortOut(mirror.w, 0x21, 0xFF);
-  PortOut(mirror.w, 0x22, 0xC0);
-  EXPECT_EQ(PortIn(mirror.w, 0x23), 0xFF);
-  PortOut(mirror.w, 0x23, 0x12);
-  EXPECT_EQ(PortIn(mirror.w, 0x21), 0x12);
+  PortOut(mirror.w.ForDriver(), 0x22, 0xC0);
+  EXPECT_EQ(PortIn(mirror.w.ForDriver(), 0x23), kSimPicMask);
+  PortOut(mirror.w.ForDriver(), 0x21, 0xFF);
+  PortOut(mirror.w.ForDriver(), 0x22, 0xC0);
+  EXPECT_EQ(PortIn(mirror.w.ForDriver(), 0x23), 0xFF);
+  PortOut(mirror.w.ForDriver(), 0x23, 0x12);
+  EXPECT_EQ(PortIn(mirror.w.ForDriver(), 0x21), 0x12);
 }
 
 TEST(SimMachine, ClockFlagsAndProcessors) {
@@ -276,23 +276,23 @@ TEST(SimMachine, ClockFlagsAndProcessors) {
   EXPECT_EQ(m->ClockCount(4, c), kErrCpuUnreachable);
 
   SimWorld t(m);
-  DrvSetCpu(t.w, 4);
+  DrvSetCpu(t.w.ForDriver(), 4);
   CpuidRegs r;
   bool ok = true;
-  DrvCpuid(t.w, 0, r, ok);
+  DrvCpuid(t.w.ForDriver(), 0, r, ok);
   EXPECT_FALSE(ok);
   EXPECT_TRUE(t.w.hw.CpuidFault);
-  DrvSetCpu(t.w, 1);
-  MeasureClock(t.w);
+  DrvSetCpu(t.w.ForDriver(), 1);
+  MeasureClock(t.w.ForDriver());
   EXPECT_NEAR(t.w.hw.CpuClockHz, 450e6, 10);
 }
 
 TEST(SimMachine, ProcessorsKeepTheirOwnRegisters) {
   SimWorld t("processors = 2\nMSR 0000011E: 0000-0000-0000-4527\n");
-  WriteMsr(t.w, 0x11E, 0x4507, 0);
-  DrvSetCpu(t.w, 2);
+  WriteMsr(t.w.ForDriver(), 0x11E, 0x4507, 0);
+  DrvSetCpu(t.w.ForDriver(), 2);
   EXPECT_EQ(t.Msr(0x11E), 0x4527u);
-  DrvSetCpu(t.w, 1);
+  DrvSetCpu(t.w.ForDriver(), 1);
   EXPECT_EQ(t.Msr(0x11E), 0x4507u);
 }
 
@@ -319,13 +319,13 @@ TEST_P(CatalogueFacts, RegistersGiveTheIntendedReadings) {
   auto m = MakeSimMachine(f.Name, error);
   ASSERT_TRUE(m) << error;
   SimWorld t(m);
-  DrvSetCpu(t.w, static_cast<std::uint32_t>(f.Cpu));
+  DrvSetCpu(t.w.ForDriver(), static_cast<std::uint32_t>(f.Cpu));
   CpuidRegs r;
   bool ok = false;
-  DrvCpuid(t.w, 1, r, ok);
+  DrvCpuid(t.w.ForDriver(), 1, r, ok);
   ASSERT_TRUE(ok);
   EXPECT_EQ(r.Eax, f.Signature);
-  DrvCpuid(t.w, 0, r, ok);
+  DrvCpuid(t.w.ForDriver(), 0, r, ok);
   EXPECT_EQ(r.Ebx, 0x756E6547u);  // GenuineIntel
   const auto power = static_cast<std::uint32_t>(t.Msr(kMsrPowerOn));
   EXPECT_EQ((power >> 22) & 0xF, f.RatioCode);
@@ -335,9 +335,9 @@ TEST_P(CatalogueFacts, RegistersGiveTheIntendedReadings) {
   EXPECT_EQ((ctl3 & 0x20) != 0, f.EccEnabled);
   std::uint32_t data = 0;
   EXPECT_EQ(t.EccStored(data), f.EccStored);
-  MeasureClock(t.w);
+  MeasureClock(t.w.ForDriver());
   EXPECT_NEAR(t.w.hw.CpuClockHz / 1e6, f.Mhz, 0.05);
-  EXPECT_EQ(ReadL2Config(t.w, 2, ok), f.CacheSize);
+  EXPECT_EQ(ReadL2Config(t.w.ForDriver(), 2, ok), f.CacheSize);
   EXPECT_GE(t.Msr(kMsrMtrrBase0 + 1) & 0x800, 0x800u) << "range 0 valid";
 }
 

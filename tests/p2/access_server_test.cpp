@@ -327,7 +327,7 @@ struct ProgramWorld : test::ReportWorld {
     w.shell.OsKind = kOsLinux;
     w.machine = std::move(machine);
     std::uint32_t error = 1;
-    LoadDriver(w, kOsLinux, kLinuxDriverName, kLinuxDriverVersion, error);
+    LoadDriver(w.ForDriver(), kOsLinux, kLinuxDriverName, kLinuxDriverVersion, error);
     EXPECT_EQ(error, 0u);
     w.shell.MultiProc = w.machine->ProcessorCount() > 1;
   }
@@ -384,7 +384,7 @@ Outcome Analyse(const Pass& c, bool throughHelper, std::vector<std::string>* req
   const auto pass = [&](int arg) {
     std::uint32_t code = 0;
     EXPECT_TRUE(pw.platform.RunBoundThread(
-        0, [&] { return WorkerThread(w, arg); }, code));
+        0, [&] { return WorkerThread(w.ForP2(), arg); }, code));
     o.Exits.push_back(code);
   };
   if (c.EccMode != kNoEccPass) {
@@ -394,8 +394,8 @@ Outcome Analyse(const Pass& c, bool throughHelper, std::vector<std::string>* req
   if (w.hw.FatalCode == 0) {
     pw.Clear();
     pass(c.Proc);
-    P2Report(w, c.Proc);
-    P2Details(w);
+    P2Report(w.ForP2(), c.Proc);
+    P2Details(w.ForP2());
   }
   o.Report = pw.Lines();
   o.Fatal = w.hw.FatalCode;
@@ -488,9 +488,9 @@ Identity Identify(const std::string& machine, bool throughHelper) {
   std::shared_ptr<Machine> m = Sim(machine);
   std::vector<std::string> requests;
   ProgramWorld pw(throughHelper ? ThroughHelper(machine, m, requests) : m);
-  DrvSetCpu(pw.w, 1);
+  DrvSetCpu(pw.w.ForDriver(), 1);
   TCpuInfo ci;
-  IdentifyCpu(pw.w, ci);
+  IdentifyCpu(pw.w.ForCpu(), ci);
   Identity o{std::string(ci.CpuName.view()),
              std::string(ci.NameSuffix.view()),
              std::string(ci.Vendor.view()),

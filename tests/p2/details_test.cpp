@@ -24,12 +24,12 @@ struct Details : ReportWorld {
   }
   Rows List() {
     Clear();
-    P2Details(w);
+    P2Details(w.ForP2());
     return Lines();
   }
   Rows Registers() {
     Clear();
-    L2RegReport(w);
+    L2RegReport(w.ForP2());
     return Lines();
   }
   void Regs(std::initializer_list<std::uint8_t> v) {
@@ -157,7 +157,7 @@ TEST(P2Details, TestModeListsZeroRegistersAndNoRanges) {
   EXPECT_TRUE(rw.RunTestCase(2));
   rw.Clear();
   rw.w.settings.OptExt = true;
-  P2Details(rw.w);
+  P2Details(rw.w.ForP2());
   const Rows want = {
       Col(" L2 Controller", ": ID:00, Step:00, Type:BSRAM"),
       Col(" L2 Manufacturer", ": ID:00"),
@@ -219,7 +219,7 @@ struct Ranges : Details {
     std::size_t i = 0;
     for (const TMtrrPair& p : pairs) info.VarMtrr[i++] = p;
     Clear();
-    MtrrReport(w);
+    MtrrReport(w.ForP2());
     return Lines();
   }
 };
@@ -305,7 +305,7 @@ TEST(MtrrReport, HighIndexLabel) {
   info.VarMtrr[10] = {0xF0000001, 0, 0xFF000800, 0};
   info.VarMtrr[11] = {0x00000006, 0, 0xF8000800, 0};  // beyond the count
   r.Clear();
-  MtrrReport(r.w);
+  MtrrReport(r.w.ForP2());
   const Rows want = {
       " MTRR10:F0000000..F0FFFFFF: WC 3840 MB ..  3856 MB FF000000",
       kLfbYes,

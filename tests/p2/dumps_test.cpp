@@ -117,9 +117,9 @@ TEST(PublishedDumps, NameClockRatioBusAndNoAlarm) {
     EXPECT_EQ(!note.empty(), c.LeftOut) << note;
     rw.platform.Devices().Register("\\\\.\\simp2", std::make_shared<MachineDevice>(m, 0x0103));
     rw.w.shell.MultiProc = m->ProcessorCount() > 1;
-    ASSERT_TRUE(DrvOpen(rw.w, rw.w.shell.OsKind, "\\\\.\\simp2"));
-    const std::uint32_t exit = WorkerThread(rw.w, 1);
-    const bool p6 = P2Report(rw.w, 1);
+    ASSERT_TRUE(DrvOpen(rw.w.ForDriver(), rw.w.shell.OsKind, "\\\\.\\simp2"));
+    const std::uint32_t exit = WorkerThread(rw.w.ForP2(), 1);
+    const bool p6 = P2Report(rw.w.ForP2(), 1);
     const std::vector<std::string>& lines = rw.Lines();
 
     EXPECT_EQ(Value(lines, " Processor Core"), c.Core);

@@ -62,7 +62,7 @@ Outcome Analyse(const Case& c, bool throughDriver) {
   EXPECT_TRUE(m) << error;
   if (!m) return {};
   rw.platform.Devices().Register("\\\\.\\Dev_KelvorNT", test::DeviceFor(m, throughDriver));
-  EXPECT_TRUE(DrvOpen(w, kOsWinNT, "\\\\.\\Dev_KelvorNT"));
+  EXPECT_TRUE(DrvOpen(w.ForDriver(), kOsWinNT, "\\\\.\\Dev_KelvorNT"));
   w.shell.MultiProc = m->ProcessorCount() > 1;
   w.settings.OptExt = true;
   w.settings.OptExx = true;
@@ -72,7 +72,7 @@ Outcome Analyse(const Case& c, bool throughDriver) {
   // failure ends the thread, not the test.
   const auto pass = [&](int arg) {
     std::uint32_t code = 0;
-    EXPECT_TRUE(rw.platform.RunBoundThread(0, [&] { return WorkerThread(w, arg); }, code));
+    EXPECT_TRUE(rw.platform.RunBoundThread(0, [&] { return WorkerThread(w.ForP2(), arg); }, code));
     o.Exits.push_back(code);
   };
   if (c.EccMode != kNoEccPass) {
@@ -81,8 +81,8 @@ Outcome Analyse(const Case& c, bool throughDriver) {
   }
   rw.Clear();
   pass(c.Proc);
-  P2Report(w, c.Proc);
-  P2Details(w);
+  P2Report(w.ForP2(), c.Proc);
+  P2Details(w.ForP2());
   o.Report = rw.Lines();
   o.Fatal = w.hw.FatalCode;
   o.FatalText = w.hw.FatalText;

@@ -13,7 +13,7 @@
 #include "platform/fake_platform.h"
 #include "report/language.h"
 #include "report/utility.h"
-#include "world.h"
+#include "app/world.h"
 
 namespace torv::test {
 
@@ -32,8 +32,8 @@ struct ReportWorld {
   // One simulated configuration, analysed and reported on processor `proc`.
   bool RunTestCase(int n, int proc = 1) {
     w.settings.TestNo = static_cast<std::uint8_t>(n);
-    EXPECT_EQ(WorkerThread(w, proc), 0u);
-    return P2Report(w, proc);
+    EXPECT_EQ(WorkerThread(w.ForP2(), proc), 0u);
+    return P2Report(w.ForP2(), proc);
   }
 
   const std::vector<std::string>& Lines() const { return box.Items; }

@@ -1,14 +1,14 @@
-// The register probe and the ECC presence test over a small fake machine
+// The register probe and the ECC presence test over a simulated Pentium II
 // served through the driver protocol.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
-#include "fake_p6.h"
 #include "machine/machine.h"
 #include "p2/p2info.h"
 #include "p2_fixture.h"
+#include "probe_machine.h"
 
 namespace torv {
 namespace {
@@ -16,29 +16,32 @@ namespace {
 using test::ProbeWorld;
 using U64 = std::vector<std::uint64_t>;
 
-constexpr std::uint64_t kCtl3 = 0x0000'0010'0004'453Full;  // as the fake machine starts
-// BBL_CR_CTL as the fake machine starts: the ECC test reads it before its
+constexpr std::uint64_t kCtl3 = 0x0000'0010'0004'453Full;  // as the machine starts
+// BBL_CR_CTL as the machine starts: the ECC test reads it before its
 // first transaction and puts it back at the end.
 constexpr std::uint64_t kCtlFound = 0x00800300;
 
 class Probe : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(p.Open()) << "the driver layer cannot open the device"; }
+  void SetUp() override { Start(); }
+  // A machine made afresh from the profile, opened as the driver.
+  void Start() { ASSERT_TRUE(p.Start()) << "the driver layer cannot open the device"; }
   std::uint32_t Run(std::int32_t arg) {
     p.m->Reads.clear();
     p.m->Writes.clear();
     p.m->Commands.clear();
     p.platform.SleptMs = 0;
-    return WorkerThread(p.w, arg);
+    return WorkerThread(p.w.ForP2(), arg);
   }
   ProbeWorld p;
 };
 
 TEST_F(Probe, PentiumIIAnalysisRun) {
-  p.m->Msr[kMsrMtrrBase0] = 0x00000006;
-  p.m->Msr[kMsrMtrrBase0 + 1] = 0x0000000F'F8000800ull;
-  p.m->Msr[kMsrMtrrBase0 + 14] = 0xE0000001;
-  p.m->Msr[kMsrMtrrBase0 + 15] = 0xFE000800;
+  p.SetMsr(kMsrMtrrBase0, 0x00000006);
+  p.SetMsr(kMsrMtrrBase0 + 1, 0x0000000F'F8000800ull);
+  p.SetMsr(kMsrMtrrBase0 + 14, 0xE0000001);
+  p.SetMsr(kMsrMtrrBase0 + 15, 0xFE000800);
+  Start();
   EXPECT_EQ(Run(1), kExitFinished);
   const TP2Info& info = p.Info();
   EXPECT_EQ(info.Cpu.ClassCode, kClassPentiumII);
@@ -54,7 +57,7 @@ TEST_F(Probe, PentiumIIAnalysisRun) {
   EXPECT_TRUE(info.EccPresent);
   EXPECT_EQ(info.RatioCode, 6);
   EXPECT_EQ(info.Bus100, 1);
-  EXPECT_EQ(info.L2Regs, p.m->L2Config);
+  EXPECT_EQ(info.L2Regs, p.profile.Processors[0].L2Reg);
   EXPECT_EQ(info.MtrrCapLo, 0x508u);
   EXPECT_EQ(info.VarMtrr[0].MaskLo, 0xF8000800u);
   EXPECT_EQ(info.VarMtrr[0].MaskHi, 0xFu);
@@ -64,7 +67,7 @@ TEST_F(Probe, PentiumIIAnalysisRun) {
   EXPECT_TRUE(p.w.settings.VerdictOn);
   // Only the ECC test touches BBL_CR_CTL3: its test setting, then the value found.
   EXPECT_EQ(p.m->WritesTo(kMsrBblCtl3), (U64{0x0000'0010'0004'441Eull, kCtl3}));
-  EXPECT_EQ(p.m->Msr[kMsrBblCtl3], kCtl3);
+  EXPECT_EQ(p.m->Reg(kMsrBblCtl3), kCtl3);
   for (int cpu : p.m->Cpus) EXPECT_EQ(cpu, 1);
 }
 
@@ -75,9 +78,11 @@ TEST_F(Probe, ChangesOnlyInsideTheHeldSectionAndPutsEverythingBack) {
   const std::uint32_t kRestored[] = {kMsrBblAddr,    kMsrBblD0,   kMsrBblD0 + 1, kMsrBblD0 + 2,
                                      kMsrBblD0 + 3,  kMsrBblDecc, kMsrBblCtl,    kMsrBblCtl3};
   for (std::uint32_t r : kRestored) {
-    if (r != kMsrBblCtl && r != kMsrBblCtl3) p.m->Msr[r] = 0x1111'0000ull + r;
+    if (r != kMsrBblCtl && r != kMsrBblCtl3) p.SetMsr(r, 0x1111'0000ull + r);
   }
-  const auto found = p.m->Msr;
+  Start();
+  std::map<std::uint32_t, std::uint64_t> found;
+  for (std::uint32_t r : kRestored) found[r] = p.m->Reg(r);
   p.m->Holder = &p.platform;
   for (const bool noL2 : {false, true}) {
     SCOPED_TRACE(noL2);
@@ -89,7 +94,7 @@ TEST_F(Probe, ChangesOnlyInsideTheHeldSectionAndPutsEverythingBack) {
       EXPECT_TRUE(p.m->WritesHeld[i]) << std::hex << p.m->Writes[i].first;
     }
     EXPECT_FALSE(p.platform.SignalsHeld);
-    for (std::uint32_t r : kRestored) EXPECT_EQ(p.m->Msr[r], found.at(r)) << std::hex << r;
+    for (std::uint32_t r : kRestored) EXPECT_EQ(p.m->Reg(r), found.at(r)) << std::hex << r;
   }
   EXPECT_EQ(p.platform.SignalHolds, 2);
 }
@@ -104,7 +109,8 @@ TEST_F(Probe, AnalysisRunNeverSwitchesEcc) {
   for (std::uint8_t mode : {0, 1, 2}) {
     SCOPED_TRACE(mode);
     p.w.settings.EccMode[1] = mode;
-    p.m->EccSram = mode != 1;
+    for (SimProcessor& c : p.profile.Processors) c.L2Ecc = mode != 1;
+    Start();
     p.w.settings.OptNoL2 = false;
     EXPECT_EQ(Run(1), kExitFinished);
     EXPECT_EQ(p.m->WritesTo(kMsrBblCtl3), (U64{0x0000'0010'0004'441Eull, kCtl3}));
@@ -120,25 +126,27 @@ TEST_F(Probe, NoL2SkipsTheEccTestButReadsTheRegisters) {
   p.Info().EccPresent = true;
   EXPECT_EQ(Run(1), kExitFinished);
   EXPECT_FALSE(p.Info().EccPresent);
-  EXPECT_EQ(p.Info().L2Regs, p.m->L2Config);
+  EXPECT_EQ(p.Info().L2Regs, p.profile.Processors[0].L2Reg);
   EXPECT_EQ(p.m->Commands, std::vector<std::uint32_t>(9, 2));
   EXPECT_TRUE(p.m->WritesTo(kMsrBblCtl3).empty());
   EXPECT_TRUE(p.m->WritesTo(kMsrBblDecc).empty());
 }
 
 TEST_F(Probe, NoCacheSkipsTheEccTestButReadsTheRegisters) {
-  p.m->Msr[kMsrBblCtl3] = 0x00804501;  // bit 23: no second-level cache
+  p.SetMsr(kMsrBblCtl3, 0x00804501);  // bit 23: no second-level cache
+  Start();
   EXPECT_EQ(Run(1), kExitFinished);
   EXPECT_FALSE(p.Info().L2Present);
   EXPECT_FALSE(p.Info().EccPresent);
-  EXPECT_EQ(p.Info().L2Regs, p.m->L2Config);
+  EXPECT_EQ(p.Info().L2Regs, p.profile.Processors[0].L2Reg);
   EXPECT_TRUE(p.m->WritesTo(kMsrBblCtl3).empty());
   EXPECT_TRUE(p.m->WritesTo(kMsrBblDecc).empty());
   EXPECT_EQ(p.m->Commands, std::vector<std::uint32_t>(9, 2));
 }
 
 TEST_F(Probe, NoVariableRangesReadsNone) {
-  p.m->Msr[kMsrMtrrCap] = 0x00000500;
+  p.SetMsr(kMsrMtrrCap, 0x00000500);
+  Start();
   EXPECT_EQ(Run(1), kExitFinished);
   for (std::uint32_t r = kMsrMtrrBase0; r < kMsrMtrrBase0 + 32; ++r) {
     EXPECT_FALSE(p.m->WasRead(r));
@@ -160,7 +168,8 @@ TEST_F(Probe, EccPassSwitchesBit5WithHighHalfZero) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Mode);
-    p.m->Msr[kMsrBblCtl3] = (0x77ull << 32) | c.Ctl3Lo;
+    p.SetMsr(kMsrBblCtl3, (0x77ull << 32) | c.Ctl3Lo);
+    Start();
     p.w.settings.EccMode[2] = c.Mode;
     p.w.settings.EccWas[2] = 0xFF;
     EXPECT_EQ(Run(128 + 2), kExitFinished);
@@ -180,7 +189,8 @@ TEST_F(Probe, EccPassWithoutModeWritesNothing) {
 }
 
 TEST_F(Probe, EccOnWithoutEccEndsWith8AndWritesNothing) {
-  p.m->EccSram = false;
+  for (SimProcessor& c : p.profile.Processors) c.L2Ecc = false;
+  Start();
   p.w.settings.EccMode[1] = 1;
   EXPECT_EQ(Run(128 + 1), kExitEccMissing);
   EXPECT_EQ(p.w.settings.EccWas[1], 1);  // ECC was on
@@ -210,7 +220,8 @@ TEST_F(Probe, ProcessorsWithoutEccEntryGetNoEccStep) {
 }
 
 TEST_F(Probe, PentiumProPath) {
-  p.m->Signature = 0x0619;  // family 6, model 1, stepping 9
+  p.SetVendor("GenuineIntel", 0x0619);  // family 6, model 1, stepping 9
+  Start();
   p.w.settings.EccMode[1] = 2;
   p.Info().L2Regs[0] = 0x55;
   p.Info().EccPresent = true;
@@ -232,7 +243,8 @@ TEST_F(Probe, PentiumProPath) {
   EXPECT_TRUE(p.m->Commands.empty());
   EXPECT_EQ(p.w.settings.EccWas[1], 0xFF);
   // The verdict stays off for the rest of the program.
-  p.m->Signature = 0x0652;
+  p.SetVendor("GenuineIntel", 0x0652);
+  Start();
   EXPECT_EQ(Run(1), kExitFinished);
   EXPECT_FALSE(p.w.settings.VerdictOn);
 }
@@ -240,26 +252,26 @@ TEST_F(Probe, PentiumProPath) {
 TEST_F(Probe, EarlyEnds) {
   {
     SCOPED_TRACE("driver cannot reach the processor");
-    p.m->CpuidUnreachable = true;
+    p.profile.Processors.resize(1);  // processor 2 is not there
+    Start();
     EXPECT_EQ(Run(2), kExitCpuidFault);
     EXPECT_TRUE(p.w.hw.CpuidFault);
     EXPECT_EQ(p.m->ClockCalls, 0);
-    p.m->CpuidUnreachable = false;
   }
   {
     SCOPED_TRACE("no time-stamp counter");
-    p.m->Features = 0x0183FBEF;
+    p.SetCpuid(1, {test::kProbeSignature, 0, 0, 0x0183FBEF});
+    Start();
     p.w.hw.CpuClockHz = 123.0;
     EXPECT_EQ(Run(1), kExitNoCpuid);
     EXPECT_EQ(p.w.hw.CpuClockHz, 123.0);
     EXPECT_EQ(p.m->ClockCalls, 0);
     EXPECT_TRUE(p.m->Reads.empty());
-    p.m->Features = 0x0183FBFF;
   }
   {
     SCOPED_TRACE("not a Pentium Pro or Pentium II");
-    p.m->Vendor = "AuthenticAMD";
-    p.m->Signature = 0x058C;  // K6-2
+    p.SetVendor("AuthenticAMD", 0x058C);  // K6-2
+    Start();
     EXPECT_EQ(Run(1), kExitNotP6);
     EXPECT_EQ(p.m->ClockCalls, 1);
     EXPECT_TRUE(p.m->Reads.empty());
@@ -267,13 +279,13 @@ TEST_F(Probe, EarlyEnds) {
 }
 
 TEST_F(Probe, RefusedProcessorReport) {
-  p.m->Vendor = "AuthenticAMD";
-  p.m->Signature = 0x058C;
+  p.SetVendor("AuthenticAMD", 0x058C);
+  Start();
   ListBox box;
   ReportInit(p.w.report, box, false, true, true);
   ReportClear(p.w.report);
   EXPECT_EQ(Run(1), kExitNotP6);
-  EXPECT_FALSE(P2Report(p.w, 1));
+  EXPECT_FALSE(P2Report(p.w.ForP2(), 1));
   ASSERT_EQ(box.Items.size(), 4u);
   EXPECT_EQ(box.Items[0], test::Col(" CPUID", ": AuthenticAMD, Typ=0, Family=5, Model=8, Step=12"));
   EXPECT_EQ(box.Items[1].substr(0, 33), test::Col(" Processor Core", ": AMD K6"));
@@ -294,9 +306,9 @@ TEST_F(Probe, CacheAccessFailures) {
   {
     SCOPED_TRACE("fifth configuration register");
     ProbeWorld q;
-    ASSERT_TRUE(q.Open());
+    ASSERT_TRUE(q.Start());
     q.m->StuckFrom = 3 + 4;  // three transactions of the ECC test, then registers 0..3
-    EXPECT_EQ(WorkerThread(q.w, 1), kExitL2Config);
+    EXPECT_EQ(WorkerThread(q.w.ForP2(), 1), kExitL2Config);
     EXPECT_TRUE(q.w.p2.L2AccessOk);
     EXPECT_FALSE(q.w.p2.L2ReadOk);
     EXPECT_EQ(q.Info().L2Regs, (std::array<std::uint8_t, 9>{0x2A, 0x49, 0x09, 0x03}));
@@ -304,10 +316,10 @@ TEST_F(Probe, CacheAccessFailures) {
   {
     SCOPED_TRACE("with /NOL2 the first register");
     ProbeWorld q;
-    ASSERT_TRUE(q.Open());
+    ASSERT_TRUE(q.Start());
     q.w.settings.OptNoL2 = true;
     q.m->StuckFrom = 0;
-    EXPECT_EQ(WorkerThread(q.w, 1), kExitL2Config);
+    EXPECT_EQ(WorkerThread(q.w.ForP2(), 1), kExitL2Config);
   }
 }
 
@@ -333,14 +345,16 @@ TEST_F(Probe, TestModeSendsOnlyTheProcessorAnnouncement) {
 
 class EccTest : public Probe {
  protected:
-  void SetUp() override {
-    Probe::SetUp();
-    DrvSetCpu(p.w, 1);
+  void SetUp() override { Restart(); }
+  // A machine made afresh from the profile, processor 1 announced.
+  void Restart() {
+    Start();
+    DrvSetCpu(p.w.ForDriver(), 1);
     p.m->Writes.clear();
   }
   bool Test(bool& ok) {
     ok = true;
-    return L2EccTest(p.w, ok);
+    return L2EccTest(p.w.ForP2(), ok);
   }
 };
 
@@ -352,7 +366,7 @@ TEST_F(EccTest, WithEccSrams) {
   // Test setting of BBL_CR_CTL3, bit 18 of BBL_CR_CTL, the DECC pattern; then
   // both registers back as found.
   EXPECT_EQ(p.m->WritesTo(kMsrBblCtl3), (U64{0x0000'0010'0004'441Eull, kCtl3}));
-  EXPECT_EQ(p.m->Msr[kMsrBblCtl3], kCtl3);
+  EXPECT_EQ(p.m->Reg(kMsrBblCtl3), kCtl3);
   // BBL_CR_CTL: the configuration read's command 2, bit 18 on the value
   // found, the line write and the line read (way 0), then the value found.
   EXPECT_EQ(p.m->WritesTo(kMsrBblCtl),
@@ -363,7 +377,8 @@ TEST_F(EccTest, WithEccSrams) {
 }
 
 TEST_F(EccTest, KeepMaskOfCtl3) {
-  p.m->Msr[kMsrBblCtl3] = 0xABCDEF12'FFFFFFFFull;
+  p.SetMsr(kMsrBblCtl3, 0xABCDEF12'FFFFFFFFull);
+  Restart();
   bool ok = false;
   Test(ok);
   const U64 w = p.m->WritesTo(kMsrBblCtl3);
@@ -373,13 +388,14 @@ TEST_F(EccTest, KeepMaskOfCtl3) {
 }
 
 TEST_F(EccTest, WithoutEccSrams) {
-  p.m->EccSram = false;
+  for (SimProcessor& c : p.profile.Processors) c.L2Ecc = false;
+  Restart();
   bool ok = false;
   EXPECT_FALSE(Test(ok));
   EXPECT_TRUE(ok);
   EXPECT_EQ(p.w.p2.EccReadBack, 0u);
-  EXPECT_EQ(p.m->Msr[kMsrBblCtl3], kCtl3);
-  EXPECT_EQ(p.m->Msr[kMsrBblCtl], kCtlFound);
+  EXPECT_EQ(p.m->Reg(kMsrBblCtl3), kCtl3);
+  EXPECT_EQ(p.m->Reg(kMsrBblCtl), kCtlFound);
 }
 
 TEST_F(EccTest, OneBitDifferentIsNoEcc) {
@@ -404,18 +420,18 @@ TEST_F(EccTest, StuckBusyRestoresBothRegisters) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.StuckFrom);
     ProbeWorld q;
-    ASSERT_TRUE(q.Open());
-    DrvSetCpu(q.w, 1);
+    ASSERT_TRUE(q.Start());
+    DrvSetCpu(q.w.ForDriver(), 1);
     q.m->StuckFrom = c.StuckFrom;
     q.w.p2.EccReadBack = 0x1234;
     bool ok = true;
-    EXPECT_FALSE(L2EccTest(q.w, ok));
+    EXPECT_FALSE(L2EccTest(q.w.ForP2(), ok));
     EXPECT_FALSE(ok);
     EXPECT_EQ(q.w.p2.EccReadBack, 0x1234u);  // no read-back happened
-    EXPECT_EQ(q.m->Msr[kMsrBblCtl3], kCtl3);
+    EXPECT_EQ(q.m->Reg(kMsrBblCtl3), kCtl3);
     EXPECT_EQ(q.m->WritesTo(kMsrBblCtl3).back(), kCtl3);
     EXPECT_EQ(q.m->WritesTo(kMsrBblCtl).size(), c.CtlWrites);
-    EXPECT_EQ(q.m->Msr[kMsrBblCtl], kCtlFound);
+    EXPECT_EQ(q.m->Reg(kMsrBblCtl), kCtlFound);
     EXPECT_EQ(q.m->WritesTo(kMsrBblCtl).back(), kCtlFound);
     EXPECT_FALSE(q.m->WasRead(kMsrBblDecc));
   }
@@ -452,28 +468,27 @@ TEST(EccTestRegisterFailure, BothRegistersBackAsFoundBeforeTheEnd) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.What);
-    EndingPlatform platform;
-    World w(platform);
-    auto m = std::make_shared<test::FakeP6>();
-    platform.Devices().Register("\\\\.\\fakep6", std::make_shared<MachineDevice>(m, 0x0103));
-    ASSERT_TRUE(DrvOpen(w, w.shell.OsKind, "\\\\.\\fakep6"));
-    DrvSetCpu(w, 1);
+    test::ProbeWorldOn<EndingPlatform> q;
+    ASSERT_TRUE(q.Start());
+    World& w = q.w;
+    const std::shared_ptr<test::ObservedMachine>& m = q.m;
+    DrvSetCpu(w.ForDriver(), 1);
     if (c.FailReadReg != 0) m->FailRead = {c.FailReadReg};
     if (c.FailWriteReg != 0) m->FailWriteAt[c.FailWriteReg] = c.FailWriteNo;
     bool ok = true;
     int exit = -1;
     try {
-      L2EccTest(w, ok);
+      L2EccTest(w.ForP2(), ok);
     } catch (const ProcessEnd& e) {
       exit = e.Code;
     }
     EXPECT_EQ(exit, c.Exit);
     // Each register written back once, as found, before the end.
     EXPECT_EQ(m->WritesTo(kMsrBblCtl3).back(), kCtl3);
-    EXPECT_EQ(m->Msr[kMsrBblCtl3], kCtl3);
+    EXPECT_EQ(m->Reg(kMsrBblCtl3), kCtl3);
     EXPECT_EQ(m->WritesTo(kMsrBblCtl).back(), kCtlFound);
     if (c.CtlBack) {
-      EXPECT_EQ(m->Msr[kMsrBblCtl], kCtlFound);
+      EXPECT_EQ(m->Reg(kMsrBblCtl), kCtlFound);
     }
   }
 }
@@ -494,25 +509,25 @@ TEST_F(Probe, NewerProcessorsAreRefusedWithoutTouchingARegister) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Signature);
     // A Pentium II analysed first leaves its class in the record.
-    p.m->Vendor = "GenuineIntel";
-    p.m->Signature = 0x0652;
+    p.SetVendor("GenuineIntel", 0x0652);
+    Start();
     ASSERT_EQ(Run(1), kExitFinished);
-    p.m->Vendor = c.Vendor;
-    p.m->Signature = c.Signature;
+    p.SetVendor(c.Vendor, c.Signature);
+    Start();
     ListBox box;
     ReportInit(p.w.report, box, false, true, true);
     ReportClear(p.w.report);
     EXPECT_EQ(Run(1), kExitNotP6);
     EXPECT_TRUE(p.m->Reads.empty());
     EXPECT_TRUE(p.m->Writes.empty());
-    EXPECT_FALSE(P2Report(p.w, 1));
+    EXPECT_FALSE(P2Report(p.w.ForP2(), 1));
     ASSERT_EQ(box.Items.size(), 4u);
     EXPECT_EQ(box.Items[1], test::Col(" Processor Core", std::string(": ") + c.Name));
     EXPECT_EQ(box.Items[3], " error no Pentium II=> Break");
   }
   // Extended model 0 keeps the family-6 names and the analysis: a Katmai.
-  p.m->Vendor = "GenuineIntel";
-  p.m->Signature = 0x0673;
+  p.SetVendor("GenuineIntel", 0x0673);
+  Start();
   EXPECT_EQ(Run(1), kExitFinished);
   EXPECT_EQ(p.Info().Cpu.CpuName.view(), "PII ??");
   EXPECT_EQ(p.Info().Cpu.ClassCode, kClassPentiumII);
@@ -526,7 +541,7 @@ TEST_F(ProbeDeathTest, FailingRegisterReadEndsTheProgramWith8) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   for (std::uint32_t reg : {kMsrPowerOn, kMsrBblCtl3, kMsrMtrrCap}) {
     p.m->FailRead = {reg};
-    EXPECT_EXIT(WorkerThread(p.w, 1), ::testing::ExitedWithCode(8), "") << reg;
+    EXPECT_EXIT(WorkerThread(p.w.ForP2(), 1), ::testing::ExitedWithCode(8), "") << reg;
   }
 }
 

@@ -21,12 +21,12 @@ using Lines = std::vector<std::string>;
 struct Loaded : ReportWorld {
   explicit Loaded(int n, std::uint16_t lang = 1) : ReportWorld(lang) {
     w.settings.TestNo = static_cast<std::uint8_t>(n);
-    LoadTestCase(w);
+    LoadTestCase(w.ForP2());
   }
   TP2Info& Info() { return w.p2.P2Info; }
   bool Report(int proc = 1) {
     Clear();
-    return P2Report(w, proc);
+    return P2Report(w.ForP2(), proc);
   }
   bool Has(const std::string& line) const {
     return std::find(Lines().begin(), Lines().end(), line) != Lines().end();
@@ -273,7 +273,7 @@ struct Refused : ReportWorld {
 TEST(P2ReportRefusal, NameClockAndRefusalOnly) {
   Refused r;
   r.w.hw.CpuClockHz = 350'123'456.0;
-  EXPECT_FALSE(P2Report(r.w, 1));
+  EXPECT_FALSE(P2Report(r.w.ForP2(), 1));
   const Lines want = {
       Col(" CPUID", ": AuthenticAMD, Typ=0, Family=5, Model=8, Step=12"),
       Col(" Processor Core", ": AMD K6-2 Step 12"),
@@ -286,7 +286,7 @@ TEST(P2ReportRefusal, NameClockAndRefusalOnly) {
 TEST(P2ReportRefusal, ZeroClockPrintsErrorWord) {
   Refused r(49);
   r.w.hw.CpuClockHz = 0.0;
-  EXPECT_FALSE(P2Report(r.w, 1));
+  EXPECT_FALSE(P2Report(r.w.ForP2(), 1));
   const Lines want = {
       Col(" CPUID", ": AuthenticAMD, Typ=0, Family=5, Model=8, Step=12"),
       Col(" Prozessorkern", ": AMD K6-2 Step 12"),
@@ -300,7 +300,7 @@ TEST(P2ReportRefusal, WithoutCpuidTheNameStandsAlone) {
   Refused r;
   r.w.p2.P2Info.Cpu.CpuidOk = false;
   r.w.hw.CpuClockHz = 0.0;
-  EXPECT_FALSE(P2Report(r.w, 1));
+  EXPECT_FALSE(P2Report(r.w.ForP2(), 1));
   const Lines want = {"CPUID-Error", "AMD K6-2 Step 12", " error", " error no Pentium II=> Break"};
   EXPECT_EQ(r.Lines(), want);
 }
@@ -308,7 +308,7 @@ TEST(P2ReportRefusal, WithoutCpuidTheNameStandsAlone) {
 TEST(P2ReportRefusal, TestModeReportsAnyClass) {
   Refused r;
   r.w.settings.TestNo = 3;
-  EXPECT_TRUE(P2Report(r.w, 1));
+  EXPECT_TRUE(P2Report(r.w.ForP2(), 1));
   EXPECT_EQ(r.Lines()[1], Col(" Processor Core", ": PPro"));
   EXPECT_EQ(r.Lines()[2], "");
 }
@@ -326,7 +326,7 @@ TEST(P2ReportPentiumPro, ProcessorLineThenEmptyLine) {
   info.RatioCode = 1;
   rw.w.hw.CpuClockHz = 200'000'000.0;
   rw.w.settings.VerdictOn = false;
-  EXPECT_TRUE(P2Report(rw.w, 1));
+  EXPECT_TRUE(P2Report(rw.w.ForP2(), 1));
   const Lines want = {
       Col(" CPUID", ": GenuineIntel, Typ=0, Family=6, Model=1, Step=9"),
       Col(" Processor Core", ": PPro"),

@@ -37,12 +37,12 @@ struct SimWorld : ReportWorld {
     if (!m) return false;
     platform.Devices().Register("\\\\.\\simp2", std::make_shared<MachineDevice>(m, 0x0103));
     w.shell.MultiProc = m->ProcessorCount() > 1;
-    return DrvOpen(w, w.shell.OsKind, "\\\\.\\simp2");
+    return DrvOpen(w.ForDriver(), w.shell.OsKind, "\\\\.\\simp2");
   }
   bool Analyse(int proc = 1) {
     Clear();
-    Exit = WorkerThread(w, proc);
-    return P2Report(w, proc);
+    Exit = WorkerThread(w.ForP2(), proc);
+    return P2Report(w.ForP2(), proc);
   }
   bool Has(const std::string& line) const {
     return std::find(Lines().begin(), Lines().end(), line) != Lines().end();
@@ -284,9 +284,9 @@ TEST(SimulatedMachine, OnlyModelsWithTheP6CacheControllerAreAnalysed) {
       auto rec = std::make_shared<test::RecordingDevice>();
       rec->Behind = std::make_shared<MachineDevice>(m, 0x0103);
       s.platform.Devices().Register("\\\\.\\rec", rec);
-      ASSERT_TRUE(DrvOpen(s.w, s.w.shell.OsKind, "\\\\.\\rec"));
+      ASSERT_TRUE(DrvOpen(s.w.ForDriver(), s.w.shell.OsKind, "\\\\.\\rec"));
       s.w.settings.EccMode[1] = 0;
-      const std::uint32_t exit = WorkerThread(s.w, arg);
+      const std::uint32_t exit = WorkerThread(s.w.ForP2(), arg);
       int registerRequests = 0;
       for (const test::RecordedRequest& r : rec->Requests) {
         if (r.Req.Func == ReqMsrRead || r.Req.Func == ReqMsrWrite ||
@@ -325,7 +325,7 @@ TEST(SimulatedMachine, LaterFamilySixPartsAreRefusedWithoutARegisterRequest) {
     auto rec = std::make_shared<test::RecordingDevice>();
     rec->Behind = std::make_shared<MachineDevice>(m, 0x0103);
     s.platform.Devices().Register("\\\\.\\rec", rec);
-    ASSERT_TRUE(DrvOpen(s.w, s.w.shell.OsKind, "\\\\.\\rec"));
+    ASSERT_TRUE(DrvOpen(s.w.ForDriver(), s.w.shell.OsKind, "\\\\.\\rec"));
     s.w.shell.MultiProc = false;
     EXPECT_FALSE(s.Analyse());
     EXPECT_EQ(s.Exit, kExitNotP6);
@@ -390,12 +390,12 @@ TEST(SimulatedMachine, CacheControllerAsFoundOnEveryWayOut) {
     if (c.Arg > 128 && c.Signal == 0) want[0] &= ~std::uint64_t{0x20};  // ECC checking off
     SimWorld s;
     s.platform.Devices().Register("\\\\.\\simp2", std::make_shared<MachineDevice>(m, 0x0103));
-    ASSERT_TRUE(DrvOpen(s.w, s.w.shell.OsKind, "\\\\.\\simp2"));
+    ASSERT_TRUE(DrvOpen(s.w.ForDriver(), s.w.shell.OsKind, "\\\\.\\simp2"));
     s.w.settings.OptNoL2 = c.NoL2;
     s.w.settings.EccMode[1] = 0;
     if (c.Signal != 0) s.platform.SignalDuringHold = {c.Signal, c.Signal == 2 ? "SIGINT" : "SIGTERM"};
     std::uint32_t exit = 0xFFFF;
-    ASSERT_TRUE(s.platform.RunBoundThread(0, [&] { return WorkerThread(s.w, c.Arg); }, exit));
+    ASSERT_TRUE(s.platform.RunBoundThread(0, [&] { return WorkerThread(s.w.ForP2(), c.Arg); }, exit));
     EXPECT_EQ(CacheController(*m), want);
     if (c.Signal == 0) {
       EXPECT_EQ(exit, c.Exit);
@@ -421,8 +421,8 @@ TEST(SimulatedMachineDeathTest, SignalInTheHeldSectionEndsWith128PlusItsNumber) 
   ASSERT_TRUE(s.Open("p2-300"));
   s.platform.SignalDuringHold = {3, "SIGQUIT"};
   std::uint32_t exit = 0;
-  ASSERT_TRUE(s.platform.RunBoundThread(0, [&] { return WorkerThread(s.w, 1); }, exit));
-  EXPECT_EXIT(EndFatally(s.w), ::testing::ExitedWithCode(131), "");
+  ASSERT_TRUE(s.platform.RunBoundThread(0, [&] { return WorkerThread(s.w.ForP2(), 1); }, exit));
+  EXPECT_EXIT(EndFatally(s.w.ForDriver()), ::testing::ExitedWithCode(131), "");
 }
 
 TEST(SimulatedMachine, EccOnWithoutEccSramsEndsWith8) {
@@ -430,7 +430,7 @@ TEST(SimulatedMachine, EccOnWithoutEccSramsEndsWith8) {
   SimWorld s;
   ASSERT_TRUE(s.Open(f.Path()));
   s.w.settings.EccMode[1] = 1;
-  EXPECT_EQ(WorkerThread(s.w, 128 + 1), kExitEccMissing);
+  EXPECT_EQ(WorkerThread(s.w.ForP2(), 128 + 1), kExitEccMissing);
   EXPECT_EQ(s.w.settings.EccWas[1], 1);
   // The next analysis finds BBL_CR_CTL3 as it was: ECC checking still on.
   s.Analyse();
@@ -443,7 +443,7 @@ TEST(SimulatedMachine, EccPassLeavesTheNewStateForTheNextRun) {
   SimWorld s;
   ASSERT_TRUE(s.Open(f.Path()));
   s.w.settings.EccMode[1] = 0;
-  EXPECT_EQ(WorkerThread(s.w, 128 + 1), kExitFinished);
+  EXPECT_EQ(WorkerThread(s.w.ForP2(), 128 + 1), kExitFinished);
   s.Analyse();
   EXPECT_EQ(s.Exit, kExitFinished);
   EXPECT_TRUE(s.Has(Col(" L2 ECC", ": present, but not enabled")));
@@ -455,7 +455,7 @@ TEST(SimulatedMachineDeathTest, RefusedWriteInTheEccTestEndsWith7) {
   ProfileFile f(std::string(FindCatalogueProfile("p2-300")) + "msraccess = readonly\n");
   SimWorld s;
   ASSERT_TRUE(s.Open(f.Path()));
-  EXPECT_EXIT(WorkerThread(s.w, 1), ::testing::ExitedWithCode(7),
+  EXPECT_EXIT(WorkerThread(s.w.ForP2(), 1), ::testing::ExitedWithCode(7),
               "writing model-specific register 0000011E failed: register write denied");
 }
 
@@ -464,7 +464,7 @@ TEST(SimulatedMachineDeathTest, DeniedRegisterAccessEndsWith8) {
   ProfileFile f(kDeschutes + "msraccess = denied\n");
   SimWorld s;
   ASSERT_TRUE(s.Open(f.Path()));
-  EXPECT_EXIT(WorkerThread(s.w, 1), ::testing::ExitedWithCode(8), "");
+  EXPECT_EXIT(WorkerThread(s.w.ForP2(), 1), ::testing::ExitedWithCode(8), "");
 }
 
 }  // namespace

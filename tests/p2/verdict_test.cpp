@@ -49,7 +49,7 @@ struct Outcome {
 Outcome Judge(const Chip& s) {
   ReportWorld rw;
   rw.w.settings.TestNo = 2;
-  LoadTestCase(rw.w);
+  LoadTestCase(rw.w.ForP2());
   TP2Info& info = rw.w.p2.P2Info;
   info.Cpu.Model = s.Model;
   info.Cpu.Stepping = s.Stepping;
@@ -61,7 +61,7 @@ Outcome Judge(const Chip& s) {
   info.L2Regs[0] = s.Reg0;
   rw.w.hw.CpuClockHz = s.CoreHz;
   rw.w.p2.ProbeEnded = s.End;
-  EXPECT_TRUE(P2Report(rw.w, 1));
+  EXPECT_TRUE(P2Report(rw.w.ForP2(), 1));
   Outcome o{
       rw.w.p2.FlagFake300, rw.w.p2.FlagClockHigh, rw.w.p2.FlagNot100On66, rw.w.p2.FlagClockLow, {}};
   const auto& all = rw.Lines();
@@ -341,14 +341,14 @@ TEST(VerdictUnchecked, NoAllClearWithoutTheClockOrTheBus) {
     SCOPED_TRACE(c.Lines.back());
     ReportWorld rw(c.Lang);
     rw.w.settings.TestNo = 2;
-    LoadTestCase(rw.w);
+    LoadTestCase(rw.w.ForP2());
     TP2Info& info = rw.w.p2.P2Info;
     info.Bus100 = c.Bus100;
     info.Bus133 = c.Bus133;
     info.RatioCode = c.RatioCode;
     info.EccPresent = c.EccPresent;
     rw.w.hw.CpuClockHz = c.Core;
-    ASSERT_TRUE(P2Report(rw.w, 1));
+    ASSERT_TRUE(P2Report(rw.w.ForP2(), 1));
     const auto& all = rw.Lines();
     const std::vector<std::string> tail(all.end() - static_cast<long>(c.Lines.size()), all.end());
     EXPECT_EQ(tail, c.Lines);
@@ -363,9 +363,9 @@ TEST(VerdictUnchecked, NoAllClearWithoutTheClockOrTheBus) {
 TEST(VerdictOff, FlagsComputedButNothingPrinted) {
   ReportWorld rw;
   rw.w.settings.TestNo = 3;
-  LoadTestCase(rw.w);
+  LoadTestCase(rw.w.ForP2());
   rw.w.settings.VerdictOn = false;
-  ASSERT_TRUE(P2Report(rw.w, 1));
+  ASSERT_TRUE(P2Report(rw.w.ForP2(), 1));
   EXPECT_TRUE(rw.w.p2.FlagFake300);
   EXPECT_TRUE(rw.w.p2.FlagClockHigh);
   EXPECT_TRUE(rw.w.p2.FlagNot100On66);

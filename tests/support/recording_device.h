@@ -14,7 +14,7 @@
 #include "platform/platform.h"
 #include "report/language.h"
 #include "report/utility.h"
-#include "world.h"
+#include "app/world.h"
 
 namespace torv::test {
 

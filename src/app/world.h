@@ -1,6 +1,8 @@
 // Everything the program knows, owned by one application object and passed
 // explicitly: one state struct per unit, no mutable globals. A test builds a
-// fresh World over a fake platform.
+// fresh World over a fake platform. The layers below see only the part that
+// serves them: World builds their contexts (DriverContext, CpuContext,
+// P2Context), which hold references into it.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +10,7 @@
 #include <string>
 
 #include "cpu/cpuinfo.h"
+#include "driver/context.h"
 #include "driver/hw.h"
 #include "driver/protocol.h"
 #include "p2/p2info.h"
@@ -44,6 +47,18 @@ struct World {
   std::shared_ptr<Machine> machine;
 
   const LangRec& Msg() const { return report.Msg(); }
+
+  // The driver layer's view: platform, driver and register state, the
+  // report for the /LOG trace, and the switches and facts it reads.
+  DriverContext ForDriver() {
+    return DriverContext{*platform, drv,  hw, report, settings.OptLog, settings.DriverDebug,
+                         shell.OsKind, machine};
+  }
+  // The identification's view: the driver's and its own state.
+  CpuContext ForCpu() { return CpuContext{ForDriver(), cpu}; }
+  // The Pentium II analysis' view: the identification's, its own state, the
+  // switches, the number format and the machine's processor count.
+  P2Context ForP2() { return P2Context{ForCpu(), p2, settings, util, shell.MultiProc}; }
 };
 
 }  // namespace torv

@@ -1,0 +1,2 @@
+// An identification header that reaches the application's state.
+#include "app/world.h"
