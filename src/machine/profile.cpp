@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "driver/hw.h"
+#include "machine/dump_layout.h"
 #include "machine/sim.h"
 #include "report/utility.h"
 
@@ -336,8 +338,8 @@ std::uint64_t MhzInText(std::string_view s) {
 
 // The settings' names; "l2reg" and "cyrix" take a register after the name.
 constexpr std::string_view kSettingNames[] = {
-    "name",   "processors", "clock",     "l2reg",    "l2ecc", "l2busy", "l2delay",
-    "cyrix",  "cpuid",      "cpuidfail", "divflags", "pic",   "msraccess",
+    "name",  "processors", "clock",     "l2reg",    "l2ecc", "l2busy",    "l2delay",
+    "cyrix", "cpuid",      "cpuidfail", "divflags", "pic",   "msraccess", "published",
 };
 bool TakesRegister(std::string_view name) {
   return name == "l2reg" || name == "cyrix";
@@ -442,19 +444,26 @@ class Parser {
   bool Line(std::string_view line, LineKind& kind) {
     if (line.front() == '[') {
       kind = LineKind::Setting;
+      ++ownSettings_;
       return Section(line);
     }
     if (const auto header = FindProcessorHeader(line)) {
       kind = LineKind::Header;
+      dumpMarks_ = true;
       return Header(*header);
     }
     if (DumpSection(line)) {
       // Another section of a dump: its lines are the dump's text.
       allProcessors_ = false;
+      dumpMarks_ = true;
       return true;
     }
     if (IsRegisterLine(line)) {
       kind = LineKind::Register;
+      // The CPUID and MSR lines of the settings are also InstLatx64's and
+      // AIDA's; the raw listing of cpuid -r and libcpuid's arrays are a
+      // dump's alone.
+      if (!StartsWith(line, "CPUID ") && !StartsWith(line, "MSR ")) dumpMarks_ = true;
       return RegisterLine(line);
     }
     if (!allProcessors_) return Other(line, kind);
@@ -478,20 +487,26 @@ class Parser {
       const std::string_view key = Trim(line.substr(0, eq));
       const std::string_view value = Trim(line.substr(eq + 1));
       // libcpuid's raw save opens with its version.
-      if (key == "version") return true;
+      if (key == "version") {
+        dumpMarks_ = true;
+        return true;
+      }
       // The settings are in lower case; "Name = value" lines of a dump
       // ("PerformanceFrequency = 333040000") have capitalised names.
       if (key.empty() || IsSettingName(key) ||
           std::islower(static_cast<unsigned char>(key.front()))) {
         kind = LineKind::Setting;
+        if (key != "published") ++ownSettings_;
         return Setting(key, value);
       }
+      dumpMarks_ = true;
       return DumpHeader(key, value, kind);
     }
     if (colon != std::string_view::npos && std::isalpha(static_cast<unsigned char>(line.front()))) {
       const std::string_view name = Trim(line.substr(0, colon));
       // "clock: 450000000" is a setting written wrongly, not a header line.
       if (IsSettingName(name)) return Fail("unrecognised line " + Quote(line));
+      dumpMarks_ = true;
       return DumpHeader(name, Trim(line.substr(colon + 1)), kind);
     }
     // A line in lower case is meant as a setting; a dump writes its other
@@ -517,11 +532,15 @@ class Parser {
     if (!inSections_) {
       out_.Processors.clear();
       eccGiven_.clear();
+      l2RegGiven_.clear();
+      ownMsrs_.clear();
       inSections_ = true;
     }
     if (out_.Processors.size() < n) {
       out_.Processors.resize(n, template_);
       eccGiven_.resize(n, templateEccGiven_ ? 1 : 0);
+      l2RegGiven_.resize(n, templateL2RegGiven_ ? 1 : 0);
+      ownMsrs_.resize(n);
     }
     count_ = static_cast<int>(out_.Processors.size());
     if (currentIndex_ >= 0) SetCurrent(currentIndex_);  // the vector may have moved
@@ -581,18 +600,33 @@ class Parser {
     return true;
   }
 
+  // A published dump: the file is marked so, or it has a dump's marks
+  // (processor headers, sections, header lines, the raw listings), or it
+  // sets nothing of the program's own profile settings (InstLatx64's bare
+  // CPUID lines). Marked "published = no" it is a profile of the program's
+  // own, whose registers exist and read zero unless set.
+  bool Published() const { return published_.value_or(dumpMarks_ || ownSettings_ == 0); }
+
   // What a dump says, for what the profile's own lines leave open: the clock,
-  // the ECC bits of the cache, DIR0 and DIR1.
+  // the ECC bits of the cache, DIR0 and DIR1; and, for a published dump, what
+  // it holds.
   void DumpDefaults() {
     const std::uint64_t dumpHz = counterHz_ >= kLowestCounterClockHz ? counterHz_ : typeHz_;
+    const bool published = Published();
     for (std::size_t i = 0; i < out_.Processors.size(); ++i) {
       SimProcessor& p = out_.Processors[i];
       if (p.ClockHz == 0) p.ClockHz = dumpHz;
-      if (eccGiven_[i] == 0) {
-        // Cache SRAMs with ECC bits go with ECC checking on in BBL_CR_CTL3.
-        const std::uint64_t* ctl3 = p.FindMsr(kMsrBblCtl3);
-        p.L2Ecc = ctl3 != nullptr && (*ctl3 & 0x20) != 0;
-      }
+      // Cache SRAMs with ECC bits go with ECC checking on in BBL_CR_CTL3.
+      const std::uint64_t* ctl3 = p.FindMsr(kMsrBblCtl3);
+      const bool eccOn = ctl3 != nullptr && (*ctl3 & 0x20) != 0;
+      if (eccGiven_[i] == 0) p.L2Ecc = eccOn;
+      if (!published) continue;
+      p.FromDump = true;
+      p.DumpMsrs = sharedMsrs_;
+      p.DumpMsrs.insert(ownMsrs_[i].begin(), ownMsrs_[i].end());
+      p.DumpL2Config = l2RegGiven_[i] != 0;
+      // Without ECC checking on, a dump says nothing of the SRAMs' ECC bits.
+      p.DumpEccTest = eccGiven_[i] != 0 || (p.DumpMsrs.count(kMsrBblCtl3) != 0 && eccOn);
     }
     if (cyrixRevision_) {
       out_.CyrixBank = true;
@@ -683,6 +717,12 @@ class Parser {
   }
   void StoreMsr(std::uint32_t reg, std::uint64_t value) {
     Store(&SimSharedTables::Msr, &SimProcessor::Msr, reg, value);
+    // Which registers the lines name, for a published dump.
+    if (currentIndex_ == kEveryProcessor || allProcessors_) {
+      sharedMsrs_.insert(reg);
+    } else if (currentIndex_ >= 0) {
+      ownMsrs_[static_cast<std::size_t>(currentIndex_)].insert(reg);
+    }
   }
 
   // "CPUID 00000001: 00000652-00000000-00000000-0183FBFF" (EAX-EBX-ECX-EDX)
@@ -830,6 +870,11 @@ class Parser {
         return Fail("bad value " + Quote(value) + " for '" + std::string(key) +
                     "' (want a hex byte)");
       p.L2Reg[static_cast<std::size_t>(*r)] = *v;
+      if (currentIndex_ == kEveryProcessor) {
+        templateL2RegGiven_ = true;
+      } else if (currentIndex_ >= 0) {
+        l2RegGiven_[static_cast<std::size_t>(currentIndex_)] = 1;
+      }
       return true;
     }
     if (StartsWith(key, "cyrix ")) {
@@ -852,6 +897,12 @@ class Parser {
         eccGiven_[static_cast<std::size_t>(currentIndex_)] = 1;
       }
       return Choice(key, value, "yes", true, "no", false, p.L2Ecc);
+    }
+    if (key == "published") {
+      bool published = false;
+      if (!Choice(key, value, "yes", true, "no", false, published)) return false;
+      published_ = published;
+      return true;
     }
     if (key == "l2busy") return Choice(key, value, "normal", false, "stuck", true, p.L2BusyStuck);
     if (key == "l2delay") {
@@ -925,9 +976,18 @@ class Parser {
   std::uint64_t typeHz_ = 0;              // the MHz of "CPU Type"
   std::optional<std::uint16_t> cyrixRevision_;
   bool dir0Given_ = false, dir1Given_ = false;
-  // Which processors have an "l2ecc" line.
+  // Which processors have an "l2ecc" line, and an "l2reg" line.
   bool templateEccGiven_ = false;
   std::vector<char> eccGiven_;
+  bool templateL2RegGiven_ = false;
+  std::vector<char> l2RegGiven_;
+  // Whether the text is a published dump's (see Published).
+  std::optional<bool> published_;
+  bool dumpMarks_ = false;
+  int ownSettings_ = 0;
+  // The registers the MSR lines name: for every processor, and each one's.
+  std::set<std::uint32_t> sharedMsrs_;
+  std::vector<std::set<std::uint32_t>> ownMsrs_;
 };
 
 }  // namespace
@@ -936,19 +996,84 @@ std::span<const std::string_view> ProfileSettingNames() {
   return kSettingNames;
 }
 
+namespace {
+
+// The layouts read, for a refusal.
+std::string LayoutList() {
+  std::string list = "the profile settings; InstLatx64, EVEREST and AIDA64 dumps; libcpuid's raw "
+                     "save; cpuid -r";
+  for (const DumpLayout* layout : DumpLayouts()) list += "; " + std::string(layout->Name());
+  return list;
+}
+
+// A file with no line that is blank or a comment.
+bool OnlyComments(std::string_view text) {
+  return dumptext::EachLine(text, [](int, std::string_view l) {
+    l = dumptext::Trim(l);
+    return l.empty() || l.front() == '#';
+  });
+}
+
+// The line reader's refusal of a file with nothing of a profile or of the
+// dumps it reads (no CPUID, MSR or setting line before its fault): that the
+// file is no layout torvacin reads, with the list, rather than the fault of
+// whichever line came first.
+bool NothingKnown(std::string_view text) {
+  return dumptext::EachLine(text, [](int, std::string_view l) {
+    l = dumptext::Trim(l);
+    return !(dumptext::ContainsNoCase(l, "cpuid") || dumptext::StartsWith(l, "MSR") ||
+             dumptext::StartsWith(l, "0x") || l.find('=') != std::string_view::npos ||
+             (!l.empty() && l.front() == '['));
+  });
+}
+
+}  // namespace
+
 bool ParseProfile(std::string_view text, std::string_view source, SimProfile& out,
                   std::string& error) {
   error.clear();
   // A UTF-8 byte-order mark, as some editors write one, is not part of the
   // first line.
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  const std::string where(source);
+  if (text.find('\0') != std::string_view::npos) {
+    error = where + ": a binary file, not a layout torvacin reads (it reads text: " +
+            LayoutList() + ")";
+    return false;
+  }
+  // A published layout of its own, known by its content.
+  for (const DumpLayout* layout : DumpLayouts()) {
+    if (!layout->Recognises(text)) continue;
+    DumpReading reading;
+    std::string why;
+    SimProfile parsed;
+    std::string note;
+    if (!layout->Read(text, reading, why) || !ProfileFromDump(reading, parsed, note)) {
+      if (why.empty()) why = "it lists no processor";
+      error = where + ": " + std::string(layout->Name()) + " that cannot be used: " + why;
+      return false;
+    }
+    parsed.Name = where;
+    parsed.Description = where + " (" + std::string(layout->Name()) + ")";
+    if (!note.empty()) parsed.Note = where + ": " + note;
+    out = std::move(parsed);
+    return true;
+  }
   SimProfile parsed;
   Parser parser(source, parsed, error);
-  if (!parser.Run(text)) return false;
+  if (!parser.Run(text)) {
+    if (NothingKnown(text)) {
+      error = where + ": not a layout torvacin reads (no CPUID, MSR or setting line; it reads " +
+              LayoutList() + ")";
+    }
+    return false;
+  }
   if (parser.Settings() == 0) {
-    error = std::string(source) +
-            ": no settings: the profile is empty or holds only comments (torvacin /SIM=? lists "
-            "the catalogue)";
+    error = OnlyComments(text)
+                ? where + ": no settings: the profile is empty or holds only comments "
+                          "(torvacin /SIM=? lists the catalogue)"
+                : where + ": not a layout torvacin reads: its lines hold no CPUID or MSR "
+                          "value and no setting (it reads " + LayoutList() + ")";
     return false;
   }
   parsed.Name = std::string(source);

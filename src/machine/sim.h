@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -57,6 +58,16 @@ struct SimProcessor {
   std::uint32_t CpuidFailsAt = 0;
   bool MsrDenied = false;  // every register request is refused
   bool MsrReadOnly = false;  // reads work, every register write is refused
+  // A processor of a published dump (any layout other than the program's own
+  // profile settings): only what the dump holds was read. DumpMsrs are the
+  // registers it names; the cache configuration registers and the ECC
+  // presence test count as held when the profile's own lines give them
+  // (l2reg, l2ecc), or, for the test, when BBL_CR_CTL3 has ECC checking on
+  // (SRAMs without ECC bits cannot run with it).
+  bool FromDump = false;
+  std::set<std::uint32_t> DumpMsrs;
+  bool DumpL2Config = false;
+  bool DumpEccTest = false;
 
   SimProcessor();  // the P6 register set with MTRRcap 508h
 
