@@ -31,7 +31,7 @@ bool ProfileFromDump(const DumpReading& reading, SimProfile& out, std::string& n
     p.Cpuid = d.Cpuid;
     for (const auto& [reg, value] : d.Msr) {
       p.Msr[reg] = value;
-      p.DumpMsrs.insert(reg);
+      if (IsStartRegister(reg)) p.DumpMsrs.insert(reg);
     }
     p.ClockHz = d.ClockHz;
     p.FromDump = true;

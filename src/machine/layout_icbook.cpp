@@ -30,9 +30,12 @@ class IcBookReader : public DumpLayout {
   std::string_view Name() const override { return "IC Book Labs CPUID report"; }
 
   bool Recognises(std::string_view text) const override {
-    const std::string_view head = text.substr(0, 1 << 10);
-    if (head.find("IC Book Labs") != std::string_view::npos) return true;
-    return !dumptext::EachLine(text, [](int, std::string_view l) { return !IsTableHeader(l); });
+    // Its copyright line ("(C)2020 IC Book Labs") or its table's header.
+    return !dumptext::EachLine(text, [](int, std::string_view l) {
+      l = Trim(l);
+      const bool title = dumptext::StartsWith(l, "(C)") && l.find("IC Book Labs") != l.npos;
+      return !(title || IsTableHeader(l));
+    });
   }
 
   bool Read(std::string_view text, DumpReading& out, std::string& why) const override {

@@ -29,6 +29,16 @@ SimProcessor::SimProcessor() {
   Msr[kMsrMtrrCap] = 0x508;  // eight variable ranges, fixed ranges, write combining
 }
 
+bool IsStartRegister(std::uint32_t reg) {
+  static const SimProcessor kStart;
+  return kStart.Msr.count(reg) != 0;
+}
+
+bool SimProcessor::HoldsMsr(std::uint32_t reg) const {
+  if (!FromDump) return true;
+  return IsStartRegister(reg) ? DumpMsrs.count(reg) != 0 : FindMsr(reg) != nullptr;
+}
+
 const std::array<std::uint32_t, 4>* SimProcessor::FindCpuid(std::uint32_t leaf) const {
   if (const auto it = Cpuid.find(leaf); it != Cpuid.end()) return &it->second;
   if (Shared) {
@@ -499,14 +509,12 @@ class Parser {
         if (key != "published") ++ownSettings_;
         return Setting(key, value);
       }
-      dumpMarks_ = true;
       return DumpHeader(key, value, kind);
     }
     if (colon != std::string_view::npos && std::isalpha(static_cast<unsigned char>(line.front()))) {
       const std::string_view name = Trim(line.substr(0, colon));
       // "clock: 450000000" is a setting written wrongly, not a header line.
       if (IsSettingName(name)) return Fail("unrecognised line " + Quote(line));
-      dumpMarks_ = true;
       return DumpHeader(name, Trim(line.substr(colon + 1)), kind);
     }
     // A line in lower case is meant as a setting; a dump writes its other
@@ -601,9 +609,10 @@ class Parser {
   }
 
   // A published dump: the file is marked so, or it has a dump's marks
-  // (processor headers, sections, header lines, the raw listings), or it
-  // sets nothing of the program's own profile settings (InstLatx64's bare
-  // CPUID lines). Marked "published = no" it is a profile of the program's
+  // (processor headers, sections, the raw listings), or it sets nothing of
+  // the program's own profile settings (InstLatx64's bare CPUID lines). A
+  // dump's header lines ("CPU Type : ...") are no mark: the program's own
+  // profiles quote them. Marked "published = no" it is a profile of the program's
   // own, whose registers exist and read zero unless set.
   bool Published() const { return published_.value_or(dumpMarks_ || ownSettings_ == 0); }
 
@@ -717,7 +726,9 @@ class Parser {
   }
   void StoreMsr(std::uint32_t reg, std::uint64_t value) {
     Store(&SimSharedTables::Msr, &SimProcessor::Msr, reg, value);
-    // Which registers the lines name, for a published dump.
+    // Which of the registers every processor starts with the lines name, for
+    // a published dump (any other register is there only where named).
+    if (!IsStartRegister(reg)) return;
     if (currentIndex_ == kEveryProcessor || allProcessors_) {
       sharedMsrs_.insert(reg);
     } else if (currentIndex_ >= 0) {
@@ -1014,17 +1025,21 @@ bool OnlyComments(std::string_view text) {
   });
 }
 
-// The line reader's refusal of a file with nothing of a profile or of the
-// dumps it reads (no CPUID, MSR or setting line before its fault): that the
-// file is no layout torvacin reads, with the list, rather than the fault of
-// whichever line came first.
-bool NothingKnown(std::string_view text) {
-  return dumptext::EachLine(text, [](int, std::string_view l) {
+// The line reader's refusal of a foreign file: that it is no layout
+// torvacin reads, with the list, rather than the fault of whichever line
+// came first.
+// A text of a few lines (a mistyped profile keeps its line's fault) none of
+// which is a CPUID, MSR or setting line.
+bool ForeignText(std::string_view text) {
+  int lines = 0;
+  const bool nothing = dumptext::EachLine(text, [&lines](int, std::string_view l) {
     l = dumptext::Trim(l);
+    if (!l.empty() && l.front() != '#') ++lines;
     return !(dumptext::ContainsNoCase(l, "cpuid") || dumptext::StartsWith(l, "MSR") ||
              dumptext::StartsWith(l, "0x") || l.find('=') != std::string_view::npos ||
              (!l.empty() && l.front() == '['));
   });
+  return nothing && lines >= 3;
 }
 
 }  // namespace
@@ -1054,7 +1069,7 @@ bool ParseProfile(std::string_view text, std::string_view source, SimProfile& ou
       return false;
     }
     parsed.Name = where;
-    parsed.Description = where + " (" + std::string(layout->Name()) + ")";
+    parsed.Description = where;
     if (!note.empty()) parsed.Note = where + ": " + note;
     out = std::move(parsed);
     return true;
@@ -1062,7 +1077,7 @@ bool ParseProfile(std::string_view text, std::string_view source, SimProfile& ou
   SimProfile parsed;
   Parser parser(source, parsed, error);
   if (!parser.Run(text)) {
-    if (NothingKnown(text)) {
+    if (ForeignText(text)) {
       error = where + ": not a layout torvacin reads (no CPUID, MSR or setting line; it reads " +
               LayoutList() + ")";
     }

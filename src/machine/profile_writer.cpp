@@ -45,7 +45,7 @@ void Processor(std::string& out, const SimProcessor& p, const std::vector<std::s
   const SimProcessor start;
   for (const auto& [reg, value] : p.AllMsr()) {
     const auto given = start.Msr.find(reg);
-    if (p.FromDump ? p.DumpMsrs.count(reg) == 0
+    if (p.FromDump ? IsStartRegister(reg) && p.DumpMsrs.count(reg) == 0
                    : given != start.Msr.end() && given->second == value) {
       continue;
     }

@@ -159,7 +159,7 @@ class SimMachine : public Machine {
 
   bool HoldsMsr(int cpu, std::uint32_t reg) const override {
     const Cpu* c = Find(cpu);
-    return c == nullptr || !c->Config.FromDump || c->Config.DumpMsrs.count(reg) != 0;
+    return c == nullptr || c->Config.HoldsMsr(reg);
   }
   bool HoldsL2Config(int cpu) const override {
     const Cpu* c = Find(cpu);

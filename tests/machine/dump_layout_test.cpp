@@ -93,10 +93,16 @@ TEST(DumpLayouts, EachSampleGivesItsProcessorsLeavesRegistersAndClock) {
     std::set<std::uint32_t> held;
     for (const auto& [reg, value] : c.Msrs) {
       held.insert(reg);
+      EXPECT_TRUE(cpu.HoldsMsr(reg)) << std::hex << reg;
       ASSERT_NE(cpu.FindMsr(reg), nullptr) << std::hex << reg;
       EXPECT_EQ(*cpu.FindMsr(reg), value) << std::hex << reg;
     }
-    EXPECT_EQ(cpu.DumpMsrs, held);
+    // The registers the analysis reads that the dump does not name.
+    for (std::uint32_t reg : {0x2Au, 0x11Eu, 0x1E0u, 0xFEu, 0x200u, 0x17u}) {
+      if (held.count(reg) == 0) {
+        EXPECT_FALSE(cpu.HoldsMsr(reg)) << std::hex << reg;
+      }
+    }
     EXPECT_FALSE(cpu.DumpL2Config);
   }
 }
@@ -166,7 +172,7 @@ TEST(DumpLayouts, RefusalsSayWhatTheFileWas) {
        "d: VB CPUID INI save that cannot be used: line 4: malformed level 'Level_1'"},
       {"top:00000001:00000633:0:0:0080fbff\ntop:00000002:1\n",
        "d: cpuid2cpuflags test lines that cannot be used: line 2: malformed line"},
-      {"Dear buyer,\nthe processor runs at 300 MHz.\n",
+      {"Dear buyer,\nthe processor runs at 300 MHz.\nkind regards\n",
        "d: not a layout torvacin reads (no CPUID, MSR or setting line; it reads the profile "
        "settings; InstLatx64, EVEREST and AIDA64 dumps;"},
       {"Some Tool 2.0\nProcessor     Pentium II\nStepping      3\n",

@@ -459,14 +459,22 @@ TEST(Profile, ByteOrderMarkIsSkippedAndAProfileMustSetSomething) {
   const std::string noSettings =
       "e.profile: no settings: the profile is empty or holds only comments (torvacin /SIM=? lists "
       "the catalogue)";
-  for (const char* text : {"", "\xEF\xBB\xBF", "\n\n   \n", "# only a comment\n\n# another\n",
-                           "CPU Type : Intel Pentium II\nCPU 0:\n"}) {
+  for (const char* text : {"", "\xEF\xBB\xBF", "\n\n   \n", "# only a comment\n\n# another\n"}) {
     SCOPED_TRACE(text);
     SimProfile q;
     std::string error;
     EXPECT_FALSE(ParseProfile(text, "e.profile", q, error));
     EXPECT_EQ(error, noSettings);
   }
+  // A dump's header lines without a register line are content, not nothing.
+  SimProfile q;
+  std::string error;
+  EXPECT_FALSE(ParseProfile("CPU Type : Intel Pentium II\nCPU 0:\n", "e.profile", q, error));
+  EXPECT_EQ(error.rfind("e.profile: not a layout torvacin reads: its lines hold no CPUID or MSR "
+                        "value and no setting (it reads the profile settings;",
+                        0),
+            0u)
+      << error;
 }
 
 #ifndef _WIN32
