@@ -199,7 +199,12 @@ bool P2Report(const P2Context& ctx, int proc) {
   }
 
   if (cpu.CpuidOk) {
-    Line(ctx, Cat(" CPUID\t: ", cpu.Vendor, ", Typ=", DecStr(cpu.CpuType),
+    // A vendor of zero bytes is none: a dump without leaf 0 answers it with
+    // zeros. It is said so, not shown as twelve unprintable bytes.
+    const std::string_view vendor = cpu.Vendor.view();
+    const bool noVendor = !vendor.empty() && vendor.find_first_not_of('\0') == vendor.npos;
+    Line(ctx, Cat(" CPUID\t: ", noVendor ? std::string_view("unknown") : vendor,
+                ", Typ=", DecStr(cpu.CpuType),
                 ", Family=", DecStr(cpu.Family), ", Model=", DecStr(cpu.Model),
                 ", Step=", DecStr(cpu.Stepping)));
     Write(ctx, Cat(m.ProcessorCore, "\t: "));

@@ -199,6 +199,20 @@ TEST(PublishedDumps, UnknownCacheDescriptorIsNoSize) {
   EXPECT_EQ(Value(run.Lines, " L1 Data Cache"), ":  16 KB, 4way associative");
 }
 
+// A dump without leaf 0 (most of cpuid2cpuflags' test lines) names no
+// vendor: the identity line says so, and no maker's name is given.
+TEST(PublishedDumps, WithoutLeafZeroTheVendorIsUnknown) {
+  SimProfile profile;
+  std::string error;
+  ASSERT_TRUE(ParseProfile("top:00000001:000006d8:00000000:00000180:afe9fbff\n", "c.txt", profile,
+                           error))
+      << error;
+  DumpRun run;
+  RunDump(MakeSimMachine(profile), run);
+  EXPECT_EQ(Value(run.Lines, " CPUID"), ": unknown, Typ=0, Family=6, Model=13, Step=8");
+  EXPECT_EQ(Value(run.Lines, " Processor Core"), ": unbekannt");
+}
+
 // A register the dump does not hold is one that was not read: the report
 // names it once, prints nothing that rests on it, and the verdict neither
 // alarms nor gives the all-clear on it. A Klamath 300 (4.5 x 66.8 MHz): with
