@@ -91,15 +91,14 @@ std::optional<ProcessorHeader> AidaHeader(std::string_view line) {
         std::string_view::npos) {
       return std::nullopt;  // "Logical CPU # Multiplier,36.0x": a note, not a processor
     }
-    return ProcessorHeader{
-        StartsWith(*section, "MSR Registers") ? HeaderKind::ProcessorMsrs : HeaderKind::NextProcessor,
-        number};
+    return ProcessorHeader{StartsWith(*section, "MSR Registers") ? HeaderKind::ProcessorMsrs
+                                                                 : HeaderKind::NextProcessor,
+                           number};
   }
   if (line == "MSR Registers:") return ProcessorHeader{HeaderKind::AllMsrs, std::nullopt};
-  for (const auto& [start, kind] : {std::pair{std::string_view("CPUID Registers (CPU #"),
-                                              HeaderKind::NextProcessor},
-                                    std::pair{std::string_view("MSR Registers (CPU #"),
-                                              HeaderKind::ProcessorMsrs}}) {
+  for (const auto& [start, kind] :
+       {std::pair{std::string_view("CPUID Registers (CPU #"), HeaderKind::NextProcessor},
+        std::pair{std::string_view("MSR Registers (CPU #"), HeaderKind::ProcessorMsrs}}) {
     if (StartsWith(line, start) && line.ends_with("):")) {
       const auto number = LeadingNumber(line.substr(start.size()));
       if (number) return ProcessorHeader{kind, number};

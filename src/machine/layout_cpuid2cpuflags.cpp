@@ -23,8 +23,8 @@ std::optional<std::vector<std::uint32_t>> Fields(std::string_view line, std::siz
   std::size_t pos = 4;
   while (pos <= line.size()) {
     const auto colon = line.find(':', pos);
-    const auto x = Hex32(Trim(line.substr(pos, colon == std::string_view::npos ? line.npos
-                                                                                : colon - pos)));
+    const auto x =
+        Hex32(Trim(line.substr(pos, colon == std::string_view::npos ? line.npos : colon - pos)));
     if (!x) return std::nullopt;
     v.push_back(*x);
     if (colon == std::string_view::npos) break;

@@ -100,8 +100,9 @@ class CpuzReader : public DumpLayout {
       return true;
     });
     if (!rows) {
-      why = "the report holds no CPUID table (its thread dumps are missing): nothing "
-            "identifies the processor";
+      why =
+          "the report holds no CPUID table (its thread dumps are missing): nothing "
+          "identifies the processor";
       return false;
     }
     // Processors whose dump held no row are not processors of the report.

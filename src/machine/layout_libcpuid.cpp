@@ -17,9 +17,8 @@ std::optional<std::string_view> ArrayName(std::string_view line) {
   const auto open = line.find('[');
   if (open == 0 || open == std::string_view::npos) return std::nullopt;
   const std::string_view name = line.substr(0, open);
-  if (!std::all_of(name.begin(), name.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || IsDigit(c) || c == '_';
-      })) {
+  if (!std::all_of(name.begin(), name.end(),
+                   [](char c) { return (c >= 'a' && c <= 'z') || IsDigit(c) || c == '_'; })) {
     return std::nullopt;
   }
   const auto close = line.find(']', open);

@@ -1,7 +1,8 @@
 // The number helpers of the line-by-line layouts and the profile settings.
+#include "machine/line_layouts.h"
+
 #include <algorithm>
 
-#include "machine/line_layouts.h"
 #include "report/utility.h"
 
 namespace torv::lines {

@@ -137,8 +137,9 @@ VerdictFlags Judge(const TP2Info& info, const P6Facts& facts, double coreHz, boo
   v.Klamath300 =
       cpu.Model == 3 && ((ratioRead && info.RatioCode == 6) || core > kKlamath300Class);
   v.Fake300 = eccKnown && v.Klamath300 && !info.EccPresent;
-  v.ClockHigh = measured && ratioRead && ((bus66 && sys > kBus66Max) || (bus100 && sys > kBus100Max) ||
-                             (bus133 && sys > kBus133Max));
+  v.ClockHigh = measured && ratioRead &&
+                ((bus66 && sys > kBus66Max) || (bus100 && sys > kBus100Max) ||
+                 (bus133 && sys > kBus133Max));
   v.Not100On66 = !(ratioRead && bus66 && kBand100Low < sys && sys < kBus100Max);
   v.ClockLow =
       measured && ratioRead &&
@@ -152,7 +153,8 @@ VerdictFlags Judge(const TP2Info& info, const P6Facts& facts, double coreHz, boo
   const bool part450 = facts.BusRatio == 4.5 && core > kPart450;
   v.ClockChecked = measured;
   v.BusChecked = bus != Bus::Unknown;
-  v.JumperCaution = registersRead && ratioRead && !gaps.L2Regs && !gaps.Ctl3 && info.L2Present && cpu.Model == 5 &&
+  v.JumperCaution = registersRead && ratioRead && !gaps.L2Regs && !gaps.Ctl3 && info.L2Present &&
+                    cpu.Model == 5 &&
                     (cpu.Stepping == 1 || cpu.Stepping == 2) && !facts.Csram &&
                     (part400 || part450);
   return v;

@@ -2,6 +2,8 @@
 // layout's sample (tests/data/dumps) as the processors, leaves, registers and
 // clock it must give; the dump's registers as the only ones it holds; and the
 // refusals, which say what the file was.
+#include "machine/dump_layout.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "machine/dump_layout.h"
 #include "machine/machine.h"
 #include "machine/sim.h"
 
@@ -26,10 +27,10 @@ std::string ReadSample(const char* name) {
 }
 
 struct LayoutCase {
-  const char* Name;     // the sample in tests/data/dumps, or a text below
-  const char* Text;     // null: the sample file
-  const char* Layout;   // the reader that must take it
-  std::uint32_t Leaf1;  // EAX of leaf 1: family, model, stepping
+  const char* Name;           // the sample in tests/data/dumps, or a text below
+  const char* Text;           // null: the sample file
+  const char* Layout;         // the reader that must take it
+  std::uint32_t Leaf1;        // EAX of leaf 1: family, model, stepping
   std::uint32_t Leaf0Vendor;  // EBX of leaf 0 ("Genu"), 0 when the dump lacks leaf 0
   std::uint64_t ClockHz;
   std::vector<std::pair<std::uint32_t, std::uint64_t>> Msrs;  // exactly the dump's
@@ -39,30 +40,59 @@ struct LayoutCase {
 constexpr std::uint32_t kGenu = 0x756E6547;
 
 const LayoutCase kLayouts[] = {
-    {"cpuz-klamath-0633-early.txt", nullptr, "CPU-Z TXT report", 0x633, kGenu, 300'400'000,
+    {"cpuz-klamath-0633-early.txt",
+     nullptr,
+     "CPU-Z TXT report",
+     0x633,
+     kGenu,
+     300'400'000,
      {{0x2A, 0xC1800000}, {0x8B, 0x3300000000}, {0x11E, 0x4527}}},
-    {"cpuz-coppermine-0683.txt", nullptr, "CPU-Z TXT report", 0x683, kGenu, 730'800'000,
+    {"cpuz-coppermine-0683.txt",
+     nullptr,
+     "CPU-Z TXT report",
+     0x683,
+     kGenu,
+     730'800'000,
      {{0x17, 0x2140000000000000}, {0x2A, 0xC5140000}, {0x11E, 0x7427E1}}},
     {"cpuz-mendocino-0665.txt", nullptr, "CPU-Z TXT report", 0x665, kGenu, 400'900'000, {}},
     // The current report's rows with "CPUID" before them and MSR rows of high
     // and low half without names; two threads, a repeated leaf a sub-leaf.
-    {"two threads", "CPU-Z TXT Report\nCore Speed\t333.0 MHz (5.0 x 66.6 MHz)\n"
-                    "CPU Thread 0\nCPUID\t0x00000000\t0x00000002\t0x756E6547\t0x6C65746E\t"
-                    "0x49656E69\nCPUID\t0x00000001\t0x00000651\t0\t0\t0x0183FBFF\n"
-                    "CPUID\t0x00000001\t0x11111111\t0\t0\t0\nMSR\t0x0000002A\t0x00000000\t"
-                    "0xC1400000\nCPU Thread 1\nCPUID\t0x00000001\t0x00000651\t0\t0\t0\n",
-     "CPU-Z TXT report", 0x651, kGenu, 333'000'000, {{0x2A, 0xC1400000}}, 2},
+    {"two threads",
+     "CPU-Z TXT Report\nCore Speed\t333.0 MHz (5.0 x 66.6 MHz)\n"
+     "CPU Thread 0\nCPUID\t0x00000000\t0x00000002\t0x756E6547\t0x6C65746E\t"
+     "0x49656E69\nCPUID\t0x00000001\t0x00000651\t0\t0\t0x0183FBFF\n"
+     "CPUID\t0x00000001\t0x11111111\t0\t0\t0\nMSR\t0x0000002A\t0x00000000\t"
+     "0xC1400000\nCPU Thread 1\nCPUID\t0x00000001\t0x00000651\t0\t0\t0\n",
+     "CPU-Z TXT report",
+     0x651,
+     kGenu,
+     333'000'000,
+     {{0x2A, 0xC1400000}},
+     2},
     {"rjcp-deschutes-0653.xml", nullptr, "RJCP.DLL.CpuId XML", 0x653, kGenu, 0, {}},
     {"icbook-deschutes-0652.txt", nullptr, "IC Book Labs CPUID report", 0x652, kGenu, 0, {}},
-    {"vbox-pentium-m-06d6.h", nullptr, "VirtualBox CPU profile", 0x6D6, kGenu, 2'000'000'000,
-     {{0x17, 0x140000d0248a28}, {0x2A, 0x45080000}, {0x8B, 0x1800000000}, {0x11E, 0x34272B},
+    {"vbox-pentium-m-06d6.h",
+     nullptr,
+     "VirtualBox CPU profile",
+     0x6D6,
+     kGenu,
+     2'000'000'000,
+     {{0x17, 0x140000d0248a28},
+      {0x2A, 0x45080000},
+      {0x8B, 0x1800000000},
+      {0x11E, 0x34272B},
       {0x1E0, 0xFF0}}},
     {"vbcpuid-mendocino-0665.ini", nullptr, "VB CPUID INI save", 0x665, kGenu, 400'900'000, {}},
     {"cpuid2cpuflags-katmai-0673.txt", nullptr, "cpuid2cpuflags test lines", 0x673, kGenu, 0, {}},
     // Most of cpuid2cpuflags' test lines lack leaf 0: no vendor.
-    {"without leaf 0", "top:00000001:000006d8:00000000:00000180:afe9fbff\n"
-                       "sub:00000007:00000000:00000000:00000000:00000000:00000000\n",
-     "cpuid2cpuflags test lines", 0x6D8, 0, 0, {}},
+    {"without leaf 0",
+     "top:00000001:000006d8:00000000:00000180:afe9fbff\n"
+     "sub:00000007:00000000:00000000:00000000:00000000:00000000\n",
+     "cpuid2cpuflags test lines",
+     0x6D8,
+     0,
+     0,
+     {}},
 };
 
 TEST(DumpLayouts, EachSampleGivesItsProcessorsLeavesRegistersAndClock) {
@@ -124,8 +154,9 @@ TEST(DumpLayouts, OnlyADumpsOwnRegistersAreHeld) {
        false, true, false, true},
       {"11Eh with ECC off", "CPUID 00000001: 00000633-0-0-0\nMSR 0000011E: 0000-0000-0000-4507\n",
        false, true, false, false},
-      {"an EVEREST section", "------[ CPU Info ]------\nCPUID 00000001: 00000633-0-0-0\n"
-                             "clock = 300000000\nl2reg 2 = 09\nl2ecc = no\n",
+      {"an EVEREST section",
+       "------[ CPU Info ]------\nCPUID 00000001: 00000633-0-0-0\n"
+       "clock = 300000000\nl2reg 2 = 09\nl2ecc = no\n",
        false, false, true, true},
       {"own settings", "clock = 300000000\nCPUID 00000001: 00000633-0-0-0\n", true, true, true,
        true},
