@@ -142,6 +142,7 @@ std::uint32_t ProbeDumpWithoutCtl3(const P2Context& ctx, int proc) {
   info.EccPresent = false;
   ctx.p2.NotInDump.EccTest = true;
   DecodePowerOn(info);
+  ctx.p2.L2AccessOk = true;
   ctx.p2.L2ReadOk = true;
   if (!ReadL2Regs(ctx, proc)) {
     ctx.p2.ProbeEnded = ProbeEnd::L2ConfigFailed;
