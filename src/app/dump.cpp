@@ -119,10 +119,25 @@ SimProcessor DumpedProcessor(const ProcessorReadings& r, bool allLeaves,
     notes.push_back(r.FatalText + ": no register is in this profile");
     return p;
   }
+  // A published dump's machine: what it did not hold stays out of the
+  // profile, which replays as a published dump's (nothing of it is read).
+  const DumpGaps& gaps = r.NotInDump;
+  const bool fromDump = gaps.AnyRegister() || gaps.EccTest;
+  if (fromDump) {
+    p.FromDump = true;
+    p.DumpL2Config = !gaps.L2Regs;
+    p.DumpEccTest = !gaps.Ctl3 && !gaps.EccTest;
+    notes.push_back("a published dump's machine: the registers it did not hold are not in "
+                    "this profile either");
+  }
+  const auto put = [&p, fromDump](std::uint32_t reg, std::uint32_t hi, std::uint32_t lo) {
+    p.Msr[reg] = Msr(hi, lo);
+    if (fromDump && IsStartRegister(reg)) p.DumpMsrs.insert(reg);
+  };
   // EBL_CR_POWERON and 1E0h come first; BBL_CR_CTL3 before the ECC test.
-  p.Msr[kMsrPowerOn] = Msr(info.PowerOnHi, info.PowerOnLo);
-  p.Msr[kMsr1E0] = Msr(info.Msr1E0Hi, info.Msr1E0Lo);
-  if (pentiumII) p.Msr[kMsrBblCtl3] = Msr(info.Ctl3Hi, info.Ctl3Lo);
+  if (!gaps.PowerOn) put(kMsrPowerOn, info.PowerOnHi, info.PowerOnLo);
+  if (!gaps.Msr1E0) put(kMsr1E0, info.Msr1E0Hi, info.Msr1E0Lo);
+  if (pentiumII && !gaps.Ctl3) put(kMsrBblCtl3, info.Ctl3Hi, info.Ctl3Lo);
   if (r.FatalCode == kExitMsrWrite) {
     p.MsrReadOnly = true;
     notes.push_back(r.FatalText + ": the cache registers and memory ranges are not in this profile");
@@ -145,12 +160,13 @@ SimProcessor DumpedProcessor(const ProcessorReadings& r, bool allLeaves,
     }
     p.L2Ecc = info.EccPresent;
   }
-  p.Msr[kMsrMtrrCap] = Msr(info.MtrrCapHi, info.MtrrCapLo);
+  if (gaps.Mtrrs) return p;
+  put(kMsrMtrrCap, info.MtrrCapHi, info.MtrrCapLo);
   const std::uint32_t ranges = Bits(info.MtrrCapLo, kMtrrCapCount);
   for (std::uint32_t i = 0; i < ranges && i < info.VarMtrr.size(); ++i) {
     const TMtrrPair& pair = info.VarMtrr[i];
-    p.Msr[kMsrMtrrBase0 + 2 * i] = Msr(pair.BaseHi, pair.BaseLo);
-    p.Msr[kMsrMtrrBase0 + 2 * i + 1] = Msr(pair.MaskHi, pair.MaskLo);
+    put(kMsrMtrrBase0 + 2 * i, pair.BaseHi, pair.BaseLo);
+    put(kMsrMtrrBase0 + 2 * i + 1, pair.MaskHi, pair.MaskLo);
   }
   return p;
 }
@@ -197,6 +213,7 @@ int RunDump(World& w, const std::vector<std::string>& args, ConsoleOutput& out, 
     r.ClockHz = w.hw.CpuClockHz;
     r.FatalCode = w.hw.FatalCode;
     r.FatalText = w.hw.FatalText;
+    r.NotInDump = w.p2.NotInDump;
     const TCpuInfo& ci = r.Info.Cpu;
     if (proc == 1 && ci.CpuidOk) {
       firstProcessor = std::string(ci.Vendor.view()) + " family " + DecStr(ci.Family) +

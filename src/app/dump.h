@@ -37,6 +37,7 @@ struct ProcessorReadings {
   int FatalCode = 0;                // a register failure that ended the analysis (7, 8)
   std::string FatalText;
   bool NoL2 = false;  // /NOL2: the ECC test did not run
+  DumpGaps NotInDump;  // what a published dump behind the machine did not hold
 };
 
 // The simulated processor of those readings: the CPUID leaves the processor

@@ -71,6 +71,8 @@ const char* EccNotSwitched(std::uint32_t exitCode, EccPassSkip skipped) {
       return "the Pentium Pro's cache is not switched (only the Pentium II family's)";
     case EccPassSkip::NoCache:
       return "there is no second-level cache";
+    case EccPassSkip::NotInDump:
+      return "the dump holds no BBL_CR_CTL3 (11Eh) or no ECC test result";
     case EccPassSkip::None:
       break;
   }

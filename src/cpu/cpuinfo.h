@@ -43,6 +43,9 @@ struct TCpuInfo {
   std::uint16_t L1DataKB = 0;
   std::uint16_t L1CodeKB = 0;
   std::uint16_t L2KB = 0;
+  // The second-level cache's ways as its leaf-2 descriptor gives them; 0 when
+  // no descriptor did.
+  std::uint8_t L2Ways = 0;
 };
 
 // Class codes tested by the analysis.

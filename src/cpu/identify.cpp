@@ -26,12 +26,14 @@ constexpr auto kVendorKeys = std::to_array<VendorKey>({
     {"CEN", kVendorIdt},
 });
 
-// Leaf-2 descriptor bytes this program understands and the field each sets.
+// Leaf-2 descriptor bytes this program understands and the field each sets;
+// a second-level cache's descriptor also gives its ways.
 enum class CacheField { TlbA, TlbB, L1Code, L1Data, L2 };
 struct Descriptor {
   std::uint8_t Byte;
   CacheField Field;
   std::uint16_t Value;
+  std::uint8_t Ways = 0;
 };
 constexpr auto kDescriptors = std::to_array<Descriptor>({
     {0x01, CacheField::TlbA, 64},
@@ -42,12 +44,43 @@ constexpr auto kDescriptors = std::to_array<Descriptor>({
     {0x08, CacheField::L1Code, 16},
     {0x0A, CacheField::L1Data, 8},
     {0x0C, CacheField::L1Data, 16},
-    {0x40, CacheField::L2, 0},
-    {0x41, CacheField::L2, 128},
-    {0x42, CacheField::L2, 256},
-    {0x43, CacheField::L2, 512},
-    {0x44, CacheField::L2, 1024},
-    {0x45, CacheField::L2, 2048},
+    // Every second-level cache of Intel's table of leaf-2 descriptors: size
+    // in KB and ways. 40h is no second-level cache; 49h is the 4 MB
+    // third-level cache of the Xeon MP of family 0Fh, model 06h, and its
+    // second-level cache on every other processor (see Decode).
+    {0x1D, CacheField::L2, 128, 2},
+    {0x21, CacheField::L2, 256, 8},
+    {0x24, CacheField::L2, 1024, 16},
+    {0x39, CacheField::L2, 128, 4},
+    {0x3A, CacheField::L2, 192, 6},
+    {0x3B, CacheField::L2, 128, 2},
+    {0x3C, CacheField::L2, 256, 4},
+    {0x3D, CacheField::L2, 384, 6},
+    {0x3E, CacheField::L2, 512, 4},
+    {0x40, CacheField::L2, 0, 0},
+    {0x41, CacheField::L2, 128, 4},
+    {0x42, CacheField::L2, 256, 4},
+    {0x43, CacheField::L2, 512, 4},
+    {0x44, CacheField::L2, 1024, 4},
+    {0x45, CacheField::L2, 2048, 4},
+    {0x48, CacheField::L2, 3072, 12},
+    {0x49, CacheField::L2, 4096, 16},
+    {0x4E, CacheField::L2, 6144, 24},
+    {0x78, CacheField::L2, 1024, 4},
+    {0x79, CacheField::L2, 128, 8},
+    {0x7A, CacheField::L2, 256, 8},
+    {0x7B, CacheField::L2, 512, 8},
+    {0x7C, CacheField::L2, 1024, 8},
+    {0x7D, CacheField::L2, 2048, 8},
+    {0x7E, CacheField::L2, 256, 8},
+    {0x7F, CacheField::L2, 512, 2},
+    {0x80, CacheField::L2, 512, 8},
+    {0x82, CacheField::L2, 256, 8},
+    {0x83, CacheField::L2, 512, 8},
+    {0x84, CacheField::L2, 1024, 8},
+    {0x85, CacheField::L2, 2048, 8},
+    {0x86, CacheField::L2, 512, 4},
+    {0x87, CacheField::L2, 1024, 8},
 });
 
 std::uint16_t& FieldOf(TCpuInfo& ci, CacheField f) {
@@ -72,8 +105,12 @@ void DecodeEdxDescriptors(TCpuInfo& ci, std::uint32_t edx) {
   for (int i = 0; i < 4; ++i) {
     ci.CacheInfoValid = true;
     const auto b = static_cast<std::uint8_t>(edx >> (8 * i));
+    // 49h on the Xeon MP (family 0Fh, model 06h) is its third-level cache.
+    if (b == 0x49 && ci.Family == 0x0F && ci.ExtModel == 0 && ci.Model == 6) continue;
     for (const Descriptor& d : kDescriptors) {
-      if (d.Byte == b) FieldOf(ci, d.Field) = d.Value;
+      if (d.Byte != b) continue;
+      FieldOf(ci, d.Field) = d.Value;
+      if (d.Field == CacheField::L2) ci.L2Ways = d.Ways;
     }
   }
 }
@@ -151,6 +188,7 @@ bool IdentifyByCpuid(const CpuContext& ctx) {
   ci.HasCmov = Bits(l1.Edx, kFeatCmov) != 0;
 
   ci.TlbA = ci.TlbB = ci.L2KB = ci.L1CodeKB = ci.L1DataKB = 0xFFFF;
+  ci.L2Ways = 0;
 
   const CpuidRegs l2 = Cpuid(ctx, 2, ok);
   ci.CpuidOk = ok;

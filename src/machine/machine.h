@@ -74,6 +74,15 @@ class Machine {
   // The sequence whose requests follow (see SequencePlan); a back-end that
   // serves requests one by one has nothing to do.
   virtual void Expect(const SequencePlan&) {}
+  // What a published dump behind a simulated machine holds of what the
+  // analysis reads: a register it lacks counts as not read, not as zero. A
+  // machine whose registers are read (this computer, a profile of the
+  // program's own) holds everything.
+  virtual bool HoldsMsr(int /*cpu*/, std::uint32_t /*reg*/) const { return true; }
+  // The nine cache configuration registers (read through the cache
+  // controller), and the ECC presence test's result.
+  virtual bool HoldsL2Config(int /*cpu*/) const { return true; }
+  virtual bool HoldsEccTest(int /*cpu*/) const { return true; }
 };
 
 // Serves the driver protocol on a Machine, as the kernel driver would.

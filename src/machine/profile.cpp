@@ -1,17 +1,24 @@
 // The profile text of a simulated machine: one setting a line, '#' starts a
-// comment. Published CPUID dumps are read as they stand: every line is a
-// setting, a CPUID or MSR line, a processor header, or a dump's own text,
-// which is ignored (see IsDumpText).
+// comment; and the choice of reader. A published layout with a reader of its
+// own (dump_layout.h: CPU-Z, RJCP XML, IC Book Labs, VirtualBox, VB CPUID,
+// cpuid2cpuflags) is known by its content and read by it; every other text
+// is read here line by line, where the lines of InstLatx64, EVEREST, AIDA64,
+// cpuid -r and libcpuid (line_layouts.h) stand beside the settings: every
+// line is a setting, a CPUID or MSR line, a processor header, or a dump's own
+// text, which is ignored.
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "driver/hw.h"
+#include "machine/dump_layout.h"
+#include "machine/line_layouts.h"
 #include "machine/sim.h"
 #include "report/utility.h"
 
@@ -25,6 +32,16 @@ SimProcessor::SimProcessor() {
   for (std::uint32_t r = 0; r < 4; ++r) Msr[kMsrBblD0 + r] = 0;
   for (std::uint32_t r = 0; r < 16; ++r) Msr[kMsrMtrrBase0 + r] = 0;
   Msr[kMsrMtrrCap] = 0x508;  // eight variable ranges, fixed ranges, write combining
+}
+
+bool IsStartRegister(std::uint32_t reg) {
+  static const SimProcessor kStart;
+  return kStart.Msr.count(reg) != 0;
+}
+
+bool SimProcessor::HoldsMsr(std::uint32_t reg) const {
+  if (!FromDump) return true;
+  return IsStartRegister(reg) ? DumpMsrs.count(reg) != 0 : FindMsr(reg) != nullptr;
 }
 
 const std::array<std::uint32_t, 4>* SimProcessor::FindCpuid(std::uint32_t leaf) const {
@@ -57,31 +74,15 @@ SimMsrTable SimProcessor::AllMsr() const {
 
 namespace {
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
-
-bool StartsWith(std::string_view s, std::string_view p) {
-  return s.substr(0, p.size()) == p;
-}
-
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-
-// Exactly 1 to maxDigits hexadecimal digits.
-std::optional<std::uint64_t> Hex(std::string_view s, std::size_t maxDigits) {
-  if (s.empty() || s.size() > maxDigits) return std::nullopt;
-  std::uint64_t v = 0;
-  for (char c : s) {
-    const int d = HexDigitValue(c);
-    if (d < 0) return std::nullopt;
-    v = v << 4 | static_cast<unsigned>(d);
-  }
-  return v;
-}
+using lines::Decimal;
+using lines::Hex;
+using lines::HeaderKind;
+using lines::IsDigit;
+using lines::ProcessorHeader;
+using lines::Quote;
+using lines::Split;
+using lines::StartsWith;
+using lines::Trim;
 
 // A byte written as "C3", "0xC3" or "C3h".
 std::optional<std::uint8_t> HexByte(std::string_view s) {
@@ -93,72 +94,6 @@ std::optional<std::uint8_t> HexByte(std::string_view s) {
   const auto v = Hex(s, 2);
   if (!v) return std::nullopt;
   return static_cast<std::uint8_t>(*v);
-}
-
-std::optional<std::uint64_t> Decimal(std::string_view s, std::uint64_t max) {
-  if (s.empty() || s.size() > 20) return std::nullopt;
-  std::uint64_t v = 0;
-  for (char c : s) {
-    if (!IsDigit(c)) return std::nullopt;
-    const auto d = static_cast<std::uint64_t>(c - '0');
-    if (v > (max - d) / 10) return std::nullopt;
-    v = v * 10 + d;
-  }
-  return v;
-}
-
-// Splits at `sep`; false unless there are exactly `n` parts.
-template <std::size_t N>
-bool Split(std::string_view s, char sep, std::array<std::string_view, N>& parts) {
-  for (std::size_t i = 0; i < N; ++i) {
-    const auto at = s.find(sep);
-    if (i + 1 == N) {
-      if (at != std::string_view::npos) return false;
-      parts[i] = s;
-    } else {
-      if (at == std::string_view::npos) return false;
-      parts[i] = s.substr(0, at);
-      s.remove_prefix(at + 1);
-    }
-  }
-  return true;
-}
-
-// Exactly N words separated by blanks or tabs.
-template <std::size_t N>
-bool SplitWords(std::string_view s, std::array<std::string_view, N>& parts) {
-  s = Trim(s);
-  for (std::size_t i = 0; i < N; ++i) {
-    const auto gap = s.find_first_of(" \t");
-    parts[i] = s.substr(0, gap);
-    s = Trim(s.substr(gap == std::string_view::npos ? s.size() : gap));
-    if (parts[i].empty()) return false;
-  }
-  return s.empty();
-}
-
-// Quoted text of a line for an error message: printable, and short.
-std::string Quote(std::string_view s) {
-  std::string q;
-  for (char c : s.substr(0, 40)) q += std::isprint(static_cast<unsigned char>(c)) ? c : '?';
-  if (s.size() > 40) q += "...";
-  return "'" + q + "'";
-}
-
-bool IsHexDigits(std::string_view s) {
-  return !s.empty() &&
-         std::all_of(s.begin(), s.end(), [](char c) { return HexDigitValue(c) >= 0; });
-}
-
-bool IsDigits(std::string_view s) {
-  return !s.empty() && std::all_of(s.begin(), s.end(), IsDigit);
-}
-
-// The number at the start of `s` ("12 Virtual" gives 12).
-std::optional<std::uint64_t> LeadingNumber(std::string_view s) {
-  std::size_t n = 0;
-  while (n < s.size() && IsDigit(s[n])) ++n;
-  return Decimal(s.substr(0, n), 1'000'000'000);
 }
 
 // A '#' starts a comment, except where a dump writes it as part of a
@@ -183,125 +118,21 @@ std::string_view WithoutComment(std::string_view line) {
   return line;
 }
 
-// "CPUID 00000001..." and "MSR 0000002A...": the keyword is followed by a
-// register number, where a header line has a word ("CPUID CPU Name : ...").
-bool NumberFollows(std::string_view rest) {
-  return IsHexDigits(rest.substr(0, rest.find_first_of(": \t")));
-}
-
-// The section header of an EVEREST or AIDA dump, "------[ CPU Info ]------":
-// the text between the brackets, or nothing when the line is none.
-std::optional<std::string_view> DumpSection(std::string_view line) {
-  const auto open = line.find('[');
-  const auto close = line.rfind(']');
-  if (open == 0 || open == std::string_view::npos || close == std::string_view::npos ||
-      close < open) {
-    return std::nullopt;
-  }
-  if (line.find_first_not_of('-') != open ||
-      line.find_first_not_of('-', close + 1) != std::string_view::npos) {
-    return std::nullopt;
-  }
-  return Trim(line.substr(open + 1, close - open - 1));
-}
-
-// What a header line of a dump says about processors.
-enum class HeaderKind {
-  NextProcessor,  // the next processor's part starts
-  ProcessorMsrs,  // the registers of the processor with that number follow
-  AllMsrs,        // registers for every processor follow
-};
-struct ProcessorHeader {
-  HeaderKind Kind;
-  std::optional<std::uint64_t> Number;  // the dump's own number of the processor
-};
-
-// "... CPU #k..." at the end of `text`: k, or nothing when `text` does not
-// end in a processor number.
-std::optional<std::uint64_t> CpuNumberAfter(std::string_view text, std::string_view mark) {
-  const auto at = text.find(mark);
-  if (at == std::string_view::npos) return std::nullopt;
-  return LeadingNumber(text.substr(at + mark.size()));
-}
-
-// The processor headers of the published dump forms:
-//   "------[ Logical CPU #0 ]------", "------[ CPUID Registers / Logical CPU #0 ]------"
-//     and "------[ MSR Registers / Logical CPU #0 ]------" (EVEREST, AIDA64),
-//   "------[ MSR Registers ]------" (registers of every processor),
-//   "CPUID Registers (CPU #1):", "MSR Registers (CPU #1):", "MSR Registers:" (AIDA),
-//   "CPU#000 AffMask: 0x..." (AIDA64),
+// The processor headers of the layouts read line by line:
+//   "------[ Logical CPU #0 ]------" and its kin (EVEREST, AIDA, AIDA64),
 //   "CPU 0:" and "CPU:" (the raw listing of cpuid -r),
 //   "_________________ Logical CPU #0 _________________" (libcpuid's raw save).
 std::optional<ProcessorHeader> FindProcessorHeader(std::string_view line) {
-  if (const auto section = DumpSection(line)) {
-    if (*section == "MSR Registers") return ProcessorHeader{HeaderKind::AllMsrs, std::nullopt};
-    const auto number = CpuNumberAfter(*section, "Logical CPU #");
-    if (!number) return std::nullopt;
-    if (section->find_first_not_of("0123456789", section->find("Logical CPU #") + 13) !=
-        std::string_view::npos) {
-      return std::nullopt;  // "Logical CPU # Multiplier,36.0x": a note, not a processor
-    }
-    return ProcessorHeader{
-        StartsWith(*section, "MSR Registers") ? HeaderKind::ProcessorMsrs : HeaderKind::NextProcessor,
-        number};
-  }
-  if (line == "MSR Registers:") return ProcessorHeader{HeaderKind::AllMsrs, std::nullopt};
-  for (const auto& [start, kind] : {std::pair{std::string_view("CPUID Registers (CPU #"),
-                                              HeaderKind::NextProcessor},
-                                    std::pair{std::string_view("MSR Registers (CPU #"),
-                                              HeaderKind::ProcessorMsrs}}) {
-    if (StartsWith(line, start) && line.ends_with("):")) {
-      const auto number = LeadingNumber(line.substr(start.size()));
-      if (number) return ProcessorHeader{kind, number};
-    }
-  }
-  if (StartsWith(line, "CPU#") && line.find(" AffMask:") != std::string_view::npos) {
-    const auto number = LeadingNumber(line.substr(4));
-    if (number) return ProcessorHeader{HeaderKind::NextProcessor, number};
-  }
-  if (line == "CPU:") return ProcessorHeader{HeaderKind::NextProcessor, std::nullopt};
-  if (StartsWith(line, "CPU ") && line.ends_with(':') &&
-      IsDigits(line.substr(4, line.size() - 5))) {
-    return ProcessorHeader{HeaderKind::NextProcessor, LeadingNumber(line.substr(4))};
-  }
-  const auto first = line.find_first_not_of('_');
-  if (line.front() == '_' && line.back() == '_' && first != std::string_view::npos) {
-    const auto last = line.find_last_not_of('_');
-    const std::string_view inner = Trim(line.substr(first, last - first + 1));
-    if (StartsWith(inner, "Logical CPU #") && IsDigits(inner.substr(13))) {
-      return ProcessorHeader{HeaderKind::NextProcessor, LeadingNumber(inner.substr(13))};
-    }
-  }
-  return std::nullopt;
-}
-
-// libcpuid's raw save: "basic_cpuid[0]=00000001 68747541 444d4163 69746e65"
-// (leaf i), "ext_cpuid[1]=..." (leaf 80000000h + i); its other arrays
-// ("intel_fn4[0]=...") hold sub-leaves and are not used. The array's name,
-// or nothing when the line is none.
-std::optional<std::string_view> LibcpuidArray(std::string_view line) {
-  const auto open = line.find('[');
-  if (open == 0 || open == std::string_view::npos) return std::nullopt;
-  const std::string_view name = line.substr(0, open);
-  if (!std::all_of(name.begin(), name.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || IsDigit(c) || c == '_';
-      })) {
-    return std::nullopt;
-  }
-  const auto close = line.find(']', open);
-  if (close == std::string_view::npos || !IsDigits(line.substr(open + 1, close - open - 1)) ||
-      !StartsWith(Trim(line.substr(close + 1)), "=")) {
-    return std::nullopt;
-  }
-  return name;
+  if (auto h = lines::AidaHeader(line)) return h;
+  if (auto h = lines::CpuidRHeader(line)) return h;
+  return lines::LibcpuidHeader(line);
 }
 
 // CPUID and MSR lines in every form a published dump writes them.
 bool IsRegisterLine(std::string_view line) {
-  if (StartsWith(line, "CPUID ")) return NumberFollows(line.substr(6));
-  if (StartsWith(line, "MSR ")) return NumberFollows(line.substr(4));
-  if (StartsWith(line, "0x") || StartsWith(line, "0X")) return true;
-  return LibcpuidArray(line).has_value();
+  if (StartsWith(line, "CPUID ")) return lines::NumberFollows(line.substr(6));
+  if (StartsWith(line, "MSR ")) return lines::NumberFollows(line.substr(4));
+  return lines::IsCpuidRLine(line) || lines::IsLibcpuidLine(line);
 }
 
 // A performance counter below this frequency counts one of the PC's timers
@@ -309,35 +140,10 @@ bool IsRegisterLine(std::string_view line) {
 // time-stamp counter of the slowest Pentium runs at 60 MHz.
 constexpr std::uint64_t kLowestCounterClockHz = 50'000'000;
 
-// The clock in the text of a dump's "CPU Type" line, "2x Intel Pentium IIIE,
-// 733 MHz (5.5 x 133)": the number before "MHz", in Hz; 0 when there is none.
-std::uint64_t MhzInText(std::string_view s) {
-  const auto at = s.find("MHz");
-  if (at == std::string_view::npos) return 0;
-  std::string_view before = s.substr(0, at);
-  while (!before.empty() && before.back() == ' ') before.remove_suffix(1);
-  std::size_t start = before.size();
-  while (start > 0 && (IsDigit(before[start - 1]) || before[start - 1] == '.')) --start;
-  const std::string_view number = before.substr(start);
-  const auto dot = number.find('.');
-  const auto whole = Decimal(number.substr(0, dot), kSimMaxClockHz / 1'000'000);
-  if (!whole) return 0;
-  std::uint64_t hz = *whole * 1'000'000;
-  if (dot != std::string_view::npos) {
-    std::uint64_t scale = 100'000;
-    for (char c : number.substr(dot + 1, 6)) {
-      if (!IsDigit(c)) return 0;
-      hz += static_cast<std::uint64_t>(c - '0') * scale;
-      scale /= 10;
-    }
-  }
-  return hz;
-}
-
 // The settings' names; "l2reg" and "cyrix" take a register after the name.
 constexpr std::string_view kSettingNames[] = {
-    "name",   "processors", "clock",     "l2reg",    "l2ecc", "l2busy", "l2delay",
-    "cyrix",  "cpuid",      "cpuidfail", "divflags", "pic",   "msraccess",
+    "name",  "processors", "clock",     "l2reg",    "l2ecc", "l2busy",    "l2delay",
+    "cyrix", "cpuid",      "cpuidfail", "divflags", "pic",   "msraccess", "published",
 };
 bool TakesRegister(std::string_view name) {
   return name == "l2reg" || name == "cyrix";
@@ -442,19 +248,26 @@ class Parser {
   bool Line(std::string_view line, LineKind& kind) {
     if (line.front() == '[') {
       kind = LineKind::Setting;
+      ++ownSettings_;
       return Section(line);
     }
     if (const auto header = FindProcessorHeader(line)) {
       kind = LineKind::Header;
+      dumpMarks_ = true;
       return Header(*header);
     }
-    if (DumpSection(line)) {
+    if (lines::DumpSection(line)) {
       // Another section of a dump: its lines are the dump's text.
       allProcessors_ = false;
+      dumpMarks_ = true;
       return true;
     }
     if (IsRegisterLine(line)) {
       kind = LineKind::Register;
+      // The CPUID and MSR lines of the settings are also InstLatx64's and
+      // AIDA's; the raw listing of cpuid -r and libcpuid's arrays are a
+      // dump's alone.
+      if (!StartsWith(line, "CPUID ") && !StartsWith(line, "MSR ")) dumpMarks_ = true;
       return RegisterLine(line);
     }
     if (!allProcessors_) return Other(line, kind);
@@ -478,12 +291,16 @@ class Parser {
       const std::string_view key = Trim(line.substr(0, eq));
       const std::string_view value = Trim(line.substr(eq + 1));
       // libcpuid's raw save opens with its version.
-      if (key == "version") return true;
+      if (key == "version") {
+        dumpMarks_ = true;
+        return true;
+      }
       // The settings are in lower case; "Name = value" lines of a dump
       // ("PerformanceFrequency = 333040000") have capitalised names.
       if (key.empty() || IsSettingName(key) ||
           std::islower(static_cast<unsigned char>(key.front()))) {
         kind = LineKind::Setting;
+        if (key != "published") ++ownSettings_;
         return Setting(key, value);
       }
       return DumpHeader(key, value, kind);
@@ -517,11 +334,15 @@ class Parser {
     if (!inSections_) {
       out_.Processors.clear();
       eccGiven_.clear();
+      l2RegGiven_.clear();
+      ownMsrs_.clear();
       inSections_ = true;
     }
     if (out_.Processors.size() < n) {
       out_.Processors.resize(n, template_);
       eccGiven_.resize(n, templateEccGiven_ ? 1 : 0);
+      l2RegGiven_.resize(n, templateL2RegGiven_ ? 1 : 0);
+      ownMsrs_.resize(n);
     }
     count_ = static_cast<int>(out_.Processors.size());
     if (currentIndex_ >= 0) SetCurrent(currentIndex_);  // the vector may have moved
@@ -565,7 +386,7 @@ class Parser {
       if (!hz) return Fail("bad value " + Quote(value) + " for 'PerformanceFrequency' (want Hz)");
       counterHz_ = *hz;
     } else if (name == "CPU Type") {
-      typeHz_ = MhzInText(value);
+      typeHz_ = lines::MhzInText(value);
     } else if (name == "Cyrix CPU Revision") {
       std::string_view digits = value;
       if (!digits.empty() && (digits.back() == 'h' || digits.back() == 'H')) {
@@ -581,18 +402,34 @@ class Parser {
     return true;
   }
 
+  // A published dump: the file is marked so, or it has a dump's marks
+  // (processor headers, sections, the raw listings), or it sets nothing of
+  // the program's own profile settings (InstLatx64's bare CPUID lines). A
+  // dump's header lines ("CPU Type : ...") are no mark: the program's own
+  // profiles quote them. Marked "published = no" it is a profile of the program's
+  // own, whose registers exist and read zero unless set.
+  bool Published() const { return published_.value_or(dumpMarks_ || ownSettings_ == 0); }
+
   // What a dump says, for what the profile's own lines leave open: the clock,
-  // the ECC bits of the cache, DIR0 and DIR1.
+  // the ECC bits of the cache, DIR0 and DIR1; and, for a published dump, what
+  // it holds.
   void DumpDefaults() {
     const std::uint64_t dumpHz = counterHz_ >= kLowestCounterClockHz ? counterHz_ : typeHz_;
+    const bool published = Published();
     for (std::size_t i = 0; i < out_.Processors.size(); ++i) {
       SimProcessor& p = out_.Processors[i];
       if (p.ClockHz == 0) p.ClockHz = dumpHz;
-      if (eccGiven_[i] == 0) {
-        // Cache SRAMs with ECC bits go with ECC checking on in BBL_CR_CTL3.
-        const std::uint64_t* ctl3 = p.FindMsr(kMsrBblCtl3);
-        p.L2Ecc = ctl3 != nullptr && (*ctl3 & 0x20) != 0;
-      }
+      // Cache SRAMs with ECC bits go with ECC checking on in BBL_CR_CTL3.
+      const std::uint64_t* ctl3 = p.FindMsr(kMsrBblCtl3);
+      const bool eccOn = ctl3 != nullptr && (*ctl3 & 0x20) != 0;
+      if (eccGiven_[i] == 0) p.L2Ecc = eccOn;
+      if (!published) continue;
+      p.FromDump = true;
+      p.DumpMsrs = sharedMsrs_;
+      p.DumpMsrs.insert(ownMsrs_[i].begin(), ownMsrs_[i].end());
+      p.DumpL2Config = l2RegGiven_[i] != 0;
+      // Without ECC checking on, a dump says nothing of the SRAMs' ECC bits.
+      p.DumpEccTest = eccGiven_[i] != 0 || (p.DumpMsrs.count(kMsrBblCtl3) != 0 && eccOn);
     }
     if (cyrixRevision_) {
       out_.CyrixBank = true;
@@ -618,50 +455,27 @@ class Parser {
     return true;
   }
 
-  // The parts of a CPUID or MSR line after its keyword:
-  // "00000004: 04000121-01C0003F-0000003F-00000001 [SL 00] [L1D: 32 KB]" --
-  // the number, a colon or blanks, the values, and the notes from the first
-  // '[' on.
-  struct RegisterParts {
-    std::uint64_t Number = 0;
-    std::string_view Values;
-    std::string_view Notes;
-  };
-  static std::optional<RegisterParts> SplitRegisterLine(std::string_view rest) {
-    const auto end = rest.find_first_of(": \t");
-    if (end == std::string_view::npos) return std::nullopt;
-    const auto number = Hex(rest.substr(0, end), 8);
-    if (!number) return std::nullopt;
-    rest = Trim(rest.substr(end));
-    if (!rest.empty() && rest.front() == ':') rest = Trim(rest.substr(1));
-    const auto open = rest.find('[');
-    RegisterParts parts;
-    parts.Number = *number;
-    parts.Values = Trim(rest.substr(0, open));
-    parts.Notes = open == std::string_view::npos ? std::string_view() : rest.substr(open);
-    return parts;
-  }
-
-  // An AIDA64 note "[SL 01]" marks a sub-leaf; only sub-leaf 0 is asked for.
-  static bool OtherSubLeaf(std::string_view notes) {
-    const auto at = notes.find("[SL ");
-    if (at == std::string_view::npos) return false;
-    const std::string_view rest = notes.substr(at + 4);
-    const auto sub = Hex(Trim(rest.substr(0, rest.find(']'))), 8);
-    return !sub || *sub != 0;
-  }
-
-  // A value that the dump's tool could not read, "< FAILED >": the line
-  // gives nothing.
-  static bool Unread(std::string_view values) {
-    return !values.empty() && values.front() == '<' && values.back() == '>';
-  }
-
+  // A register line of the layouts read line by line (line_layouts.h): its
+  // leaf or register kept, or its fault.
   bool RegisterLine(std::string_view line) {
-    if (StartsWith(line, "CPUID ")) return CpuidLine(line.substr(6));
-    if (StartsWith(line, "MSR ")) return MsrLine(line.substr(4));
-    if (StartsWith(line, "0x") || StartsWith(line, "0X")) return RawCpuidLine(line);
-    return LibcpuidLine(line);
+    lines::RegisterValue v;
+    std::string error;
+    bool msr = false;
+    bool ok = false;
+    if (StartsWith(line, "CPUID ")) {
+      ok = lines::ReadCpuidLine(line.substr(6), v, error);
+    } else if (StartsWith(line, "MSR ")) {
+      msr = true;
+      ok = lines::ReadMsrLine(line.substr(4), v, error);
+    } else if (lines::IsCpuidRLine(line)) {
+      ok = lines::ReadCpuidRLine(line, v, error);
+    } else {
+      ok = lines::ReadLibcpuidLine(line, v, error);
+    }
+    if (!ok) return Fail(error);
+    if (v.Keep && msr) StoreMsr(v.Number, v.Msr);
+    if (v.Keep && !msr) StoreCpuid(v.Number, v.Regs);
+    return true;
   }
 
   // Where a line's leaf or register goes: the shared tables (before the
@@ -683,107 +497,14 @@ class Parser {
   }
   void StoreMsr(std::uint32_t reg, std::uint64_t value) {
     Store(&SimSharedTables::Msr, &SimProcessor::Msr, reg, value);
-  }
-
-  // "CPUID 00000001: 00000652-00000000-00000000-0183FBFF" (EAX-EBX-ECX-EDX)
-  // in any of its published forms: without the colon ("CPUID 00000001
-  // 00000652-..."), blanks or a tab between, and with blank-separated values
-  // ("CPUID 00000001 : 00000652 00000000 00000000 0183FBFF").
-  bool CpuidLine(std::string_view rest) {
-    const auto parts = SplitRegisterLine(rest);
-    std::array<std::string_view, 4> words;
-    if (parts && Unread(parts->Values)) return true;
-    if (!parts || (!Split(parts->Values, '-', words) && !SplitWords(parts->Values, words))) {
-      return Fail("malformed CPUID line (want CPUID llllllll: EAX-EBX-ECX-EDX)");
+    // Which of the registers every processor starts with the lines name, for
+    // a published dump (any other register is there only where named).
+    if (!IsStartRegister(reg)) return;
+    if (currentIndex_ == kEveryProcessor || allProcessors_) {
+      sharedMsrs_.insert(reg);
+    } else if (currentIndex_ >= 0) {
+      ownMsrs_[static_cast<std::size_t>(currentIndex_)].insert(reg);
     }
-    std::array<std::uint32_t, 4> regs{};
-    for (std::size_t i = 0; i < 4; ++i) {
-      const auto v = Hex(Trim(words[i]), 8);
-      if (!v) return Fail("bad CPUID value " + Quote(Trim(words[i])));
-      regs[i] = static_cast<std::uint32_t>(*v);
-    }
-    if (!OtherSubLeaf(parts->Notes)) StoreCpuid(static_cast<std::uint32_t>(parts->Number), regs);
-    return true;
-  }
-
-  // "0x00000001 0x00: eax=0x00000652 ebx=0x00000000 ecx=0x00000000 edx=0x0183fbff".
-  bool RawCpuidLine(std::string_view line) {
-    const char* form =
-        "malformed CPUID line (want 0xLEAF 0xSUB: eax=0x... ebx=0x... ecx=0x... edx=0x...)";
-    const auto colon = line.find(':');
-    if (colon == std::string_view::npos) return Fail(form);
-    std::array<std::string_view, 2> head;
-    if (!SplitWords(line.substr(0, colon), head)) return Fail(form);
-    const auto hex32 = [](std::string_view s) -> std::optional<std::uint64_t> {
-      if (!StartsWith(s, "0x") && !StartsWith(s, "0X")) return std::nullopt;
-      return Hex(s.substr(2), 8);
-    };
-    const auto leaf = hex32(head[0]);
-    const auto sub = hex32(head[1]);
-    if (!leaf || !sub) return Fail(form);
-    std::string_view rest = line.substr(colon + 1);
-    rest = Trim(rest.substr(0, rest.find('[')));
-    std::array<std::string_view, 4> words;
-    if (!SplitWords(rest, words)) return Fail(form);
-    std::array<std::uint32_t, 4> regs{};
-    static constexpr std::string_view kNames[4] = {"eax=", "ebx=", "ecx=", "edx="};
-    for (std::size_t i = 0; i < 4; ++i) {
-      if (!StartsWith(words[i], kNames[i])) return Fail(form);
-      const auto v = hex32(words[i].substr(4));
-      if (!v) return Fail(form);
-      regs[i] = static_cast<std::uint32_t>(*v);
-    }
-    // Only sub-leaf 0 is ever asked for; the other sub-leaves of a listing
-    // are accepted and left out.
-    if (*sub == 0) StoreCpuid(static_cast<std::uint32_t>(*leaf), regs);
-    return true;
-  }
-
-  // "basic_cpuid[1]=00000652 00000000 00000000 0183fbff" (EAX EBX ECX EDX).
-  bool LibcpuidLine(std::string_view line) {
-    const std::string_view name = *LibcpuidArray(line);
-    std::uint32_t base = 0;
-    if (name == "ext_cpuid") {
-      base = 0x80000000u;
-    } else if (name != "basic_cpuid") {
-      return true;  // sub-leaves and other processors' arrays
-    }
-    const auto open = line.find('[');
-    const auto close = line.find(']');
-    const auto index = Decimal(line.substr(open + 1, close - open - 1), 0x7FFFFFFF);
-    std::string_view values = Trim(line.substr(close + 1));
-    values = Trim(values.substr(1));  // after '='
-    std::array<std::string_view, 4> words;
-    if (!index || !SplitWords(values, words)) {
-      return Fail("malformed CPUID line (want " + std::string(name) + "[i]=EAX EBX ECX EDX)");
-    }
-    std::array<std::uint32_t, 4> regs{};
-    for (std::size_t i = 0; i < 4; ++i) {
-      const auto v = Hex(words[i], 8);
-      if (!v) return Fail("bad CPUID value " + Quote(words[i]));
-      regs[i] = static_cast<std::uint32_t>(*v);
-    }
-    StoreCpuid(base + static_cast<std::uint32_t>(*index), regs);
-    return true;
-  }
-
-  // "MSR 0000002A: 0000-0000-C410-0000", the value high to low, also
-  // without the colon.
-  bool MsrLine(std::string_view rest) {
-    const auto parts = SplitRegisterLine(rest);
-    if (parts && Unread(parts->Values)) return true;
-    std::array<std::string_view, 4> groups;
-    if (!parts || !Split(parts->Values, '-', groups)) {
-      return Fail("malformed MSR line (want MSR rrrrrrrr: hhhh-hhhh-llll-llll)");
-    }
-    std::uint64_t value = 0;
-    for (std::string_view g : groups) {
-      const auto v = Hex(Trim(g), 4);
-      if (!v) return Fail("bad MSR value " + Quote(Trim(g)));
-      value = value << 16 | *v;
-    }
-    StoreMsr(static_cast<std::uint32_t>(parts->Number), value);
-    return true;
   }
 
   template <typename T>
@@ -830,6 +551,11 @@ class Parser {
         return Fail("bad value " + Quote(value) + " for '" + std::string(key) +
                     "' (want a hex byte)");
       p.L2Reg[static_cast<std::size_t>(*r)] = *v;
+      if (currentIndex_ == kEveryProcessor) {
+        templateL2RegGiven_ = true;
+      } else if (currentIndex_ >= 0) {
+        l2RegGiven_[static_cast<std::size_t>(currentIndex_)] = 1;
+      }
       return true;
     }
     if (StartsWith(key, "cyrix ")) {
@@ -852,6 +578,12 @@ class Parser {
         eccGiven_[static_cast<std::size_t>(currentIndex_)] = 1;
       }
       return Choice(key, value, "yes", true, "no", false, p.L2Ecc);
+    }
+    if (key == "published") {
+      bool published = false;
+      if (!Choice(key, value, "yes", true, "no", false, published)) return false;
+      published_ = published;
+      return true;
     }
     if (key == "l2busy") return Choice(key, value, "normal", false, "stuck", true, p.L2BusyStuck);
     if (key == "l2delay") {
@@ -925,9 +657,18 @@ class Parser {
   std::uint64_t typeHz_ = 0;              // the MHz of "CPU Type"
   std::optional<std::uint16_t> cyrixRevision_;
   bool dir0Given_ = false, dir1Given_ = false;
-  // Which processors have an "l2ecc" line.
+  // Which processors have an "l2ecc" line, and an "l2reg" line.
   bool templateEccGiven_ = false;
   std::vector<char> eccGiven_;
+  bool templateL2RegGiven_ = false;
+  std::vector<char> l2RegGiven_;
+  // Whether the text is a published dump's (see Published).
+  std::optional<bool> published_;
+  bool dumpMarks_ = false;
+  int ownSettings_ = 0;
+  // The registers the MSR lines name: for every processor, and each one's.
+  std::set<std::uint32_t> sharedMsrs_;
+  std::vector<std::set<std::uint32_t>> ownMsrs_;
 };
 
 }  // namespace
@@ -936,19 +677,88 @@ std::span<const std::string_view> ProfileSettingNames() {
   return kSettingNames;
 }
 
+namespace {
+
+// The layouts read, for a refusal.
+std::string LayoutList() {
+  std::string list = "the profile settings; InstLatx64, EVEREST and AIDA64 dumps; libcpuid's raw "
+                     "save; cpuid -r";
+  for (const DumpLayout* layout : DumpLayouts()) list += "; " + std::string(layout->Name());
+  return list;
+}
+
+// A file with no line that is blank or a comment.
+bool OnlyComments(std::string_view text) {
+  return dumptext::EachLine(text, [](int, std::string_view l) {
+    l = dumptext::Trim(l);
+    return l.empty() || l.front() == '#';
+  });
+}
+
+// The line reader's refusal of a foreign file: that it is no layout
+// torvacin reads, with the list, rather than the fault of whichever line
+// came first.
+// A text of a few lines (a mistyped profile keeps its line's fault) none of
+// which is a CPUID, MSR or setting line.
+bool ForeignText(std::string_view text) {
+  int lines = 0;
+  const bool nothing = dumptext::EachLine(text, [&lines](int, std::string_view l) {
+    l = dumptext::Trim(l);
+    if (!l.empty() && l.front() != '#') ++lines;
+    return !(dumptext::ContainsNoCase(l, "cpuid") || dumptext::StartsWith(l, "MSR") ||
+             dumptext::StartsWith(l, "0x") || l.find('=') != std::string_view::npos ||
+             (!l.empty() && l.front() == '['));
+  });
+  return nothing && lines >= 3;
+}
+
+}  // namespace
+
 bool ParseProfile(std::string_view text, std::string_view source, SimProfile& out,
                   std::string& error) {
   error.clear();
   // A UTF-8 byte-order mark, as some editors write one, is not part of the
   // first line.
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  const std::string where(source);
+  if (text.find('\0') != std::string_view::npos) {
+    error = where + ": a binary file, not a layout torvacin reads (it reads text: " +
+            LayoutList() + ")";
+    return false;
+  }
+  // A published layout of its own, known by its content.
+  for (const DumpLayout* layout : DumpLayouts()) {
+    if (!layout->Recognises(text)) continue;
+    DumpReading reading;
+    std::string why;
+    SimProfile parsed;
+    std::string note;
+    if (!layout->Read(text, reading, why) || !ProfileFromDump(reading, parsed, note)) {
+      if (why.empty()) why = "it lists no processor";
+      error = where + ": " + std::string(layout->Name()) + " that cannot be used: " + why;
+      return false;
+    }
+    parsed.Name = where;
+    parsed.Description = where;
+    if (!note.empty()) parsed.Note = where + ": " + note;
+    out = std::move(parsed);
+    return true;
+  }
   SimProfile parsed;
   Parser parser(source, parsed, error);
-  if (!parser.Run(text)) return false;
+  if (!parser.Run(text)) {
+    if (ForeignText(text)) {
+      error = where + ": not a layout torvacin reads (no CPUID, MSR or setting line; it reads " +
+              LayoutList() + ")";
+    }
+    return false;
+  }
   if (parser.Settings() == 0) {
-    error = std::string(source) +
-            ": no settings: the profile is empty or holds only comments (torvacin /SIM=? lists "
-            "the catalogue)";
+    error = OnlyComments(text)
+                ? where + ": no settings: the profile is empty or holds only comments "
+                          "(torvacin /SIM=? lists the catalogue)"
+                : where + ": not a layout torvacin reads: its lines hold no CPUID or MSR "
+                          "value and no setting (it reads " + LayoutList() + ")";
     return false;
   }
   parsed.Name = std::string(source);

@@ -41,17 +41,22 @@ void Processor(std::string& out, const SimProcessor& p, const std::vector<std::s
            HexDword(r[2]) + "-" + HexDword(r[3]) + "\n";
   }
   // The registers every processor has from the start are written only where
-  // they differ from it.
+  // they differ from it; a published dump's, exactly those it holds.
   const SimProcessor start;
   for (const auto& [reg, value] : p.AllMsr()) {
     const auto given = start.Msr.find(reg);
-    if (given != start.Msr.end() && given->second == value) continue;
+    if (p.FromDump ? IsStartRegister(reg) && p.DumpMsrs.count(reg) == 0
+                   : given != start.Msr.end() && given->second == value) {
+      continue;
+    }
     out += "MSR " + HexDword(reg) + ": " + MsrText(value) + "\n";
   }
   for (std::size_t r = 0; r < p.L2Reg.size(); ++r) {
-    if (p.L2Reg[r] != 0) out += "l2reg " + std::to_string(r) + " = " + HexByte(p.L2Reg[r]) + "\n";
+    if (p.L2Reg[r] != 0 || (p.FromDump && p.DumpL2Config)) {
+      out += "l2reg " + std::to_string(r) + " = " + HexByte(p.L2Reg[r]) + "\n";
+    }
   }
-  out += p.L2Ecc ? "l2ecc = yes\n" : "l2ecc = no\n";
+  if (!p.FromDump || p.DumpEccTest) out += p.L2Ecc ? "l2ecc = yes\n" : "l2ecc = no\n";
   if (p.L2BusyStuck) out += "l2busy = stuck\n";
   if (p.L2DelayMs != 0) out += "l2delay = " + std::to_string(p.L2DelayMs) + "\n";
 }
@@ -62,7 +67,9 @@ bool SameProcessor(const SimProcessor& a, const SimProcessor& b) {
          a.L2DelayMs == b.L2DelayMs &&
          a.DivFlagsUnchanged == b.DivFlagsUnchanged && a.CpuidMode == b.CpuidMode &&
          a.CpuidFailsAt == b.CpuidFailsAt && a.MsrDenied == b.MsrDenied &&
-         a.MsrReadOnly == b.MsrReadOnly;
+         a.MsrReadOnly == b.MsrReadOnly && a.FromDump == b.FromDump &&
+         (!a.FromDump || (a.DumpMsrs == b.DumpMsrs && a.DumpL2Config == b.DumpL2Config &&
+                          a.DumpEccTest == b.DumpEccTest));
 }
 
 }  // namespace
@@ -95,6 +102,9 @@ std::string WriteProfile(const SimProfile& profile, const std::vector<std::strin
     }
     if (!any) out += "cyrix C0 = 00\n";  // the registers are there, and all read zero
   }
+  // A published dump's registers that it lacks stay unread on replay.
+  const bool published = !profile.Processors.empty() && profile.Processors.front().FromDump;
+  out += published ? "published = yes\n" : "published = no\n";
   out += "processors = " + std::to_string(profile.Processors.size()) + "\n";
   for (std::size_t i = 0; i < profile.Processors.size(); ++i) {
     out += "\n[processor " + std::to_string(i + 1) + "]\n";

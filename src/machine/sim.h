@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -57,8 +58,22 @@ struct SimProcessor {
   std::uint32_t CpuidFailsAt = 0;
   bool MsrDenied = false;  // every register request is refused
   bool MsrReadOnly = false;  // reads work, every register write is refused
+  // A processor of a published dump (any layout other than the program's own
+  // profile settings): only what the dump holds was read. DumpMsrs are the
+  // registers of the set every processor starts with (IsStartRegister) that
+  // the dump names; any other register it has, it names. The cache
+  // configuration registers and the ECC presence test count as held when
+  // the profile's own lines give them (l2reg, l2ecc), or, for the test, when
+  // BBL_CR_CTL3 has ECC checking on (SRAMs without ECC bits cannot run so).
+  bool FromDump = false;
+  std::set<std::uint32_t> DumpMsrs;
+  bool DumpL2Config = false;
+  bool DumpEccTest = false;
 
   SimProcessor();  // the P6 register set with MTRRcap 508h
+
+  // Whether the processor's source holds register `reg` (see FromDump).
+  bool HoldsMsr(std::uint32_t reg) const;
 
   // A leaf or register, the processor's own before the shared one; null when
   // neither table has it.
@@ -68,6 +83,9 @@ struct SimProcessor {
   SimCpuidTable AllCpuid() const;
   SimMsrTable AllMsr() const;
 };
+
+// Whether `reg` is one of the P6 register set every processor starts with.
+bool IsStartRegister(std::uint32_t reg);
 
 inline constexpr int kSimMaxProcessors = 16;
 inline constexpr std::uint32_t kSimMaxL2DelayMs = 60'000;

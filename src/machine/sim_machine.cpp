@@ -157,6 +157,19 @@ class SimMachine : public Machine {
 
   bool BindsHostThreads() const override { return false; }
 
+  bool HoldsMsr(int cpu, std::uint32_t reg) const override {
+    const Cpu* c = Find(cpu);
+    return c == nullptr || c->Config.HoldsMsr(reg);
+  }
+  bool HoldsL2Config(int cpu) const override {
+    const Cpu* c = Find(cpu);
+    return c == nullptr || !c->Config.FromDump || c->Config.DumpL2Config;
+  }
+  bool HoldsEccTest(int cpu) const override {
+    const Cpu* c = Find(cpu);
+    return c == nullptr || !c->Config.FromDump || c->Config.DumpEccTest;
+  }
+
   std::string DescribeError(std::uint32_t lastError) const override {
     switch (lastError) {
       case kErrAccessDenied:

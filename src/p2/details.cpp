@@ -99,26 +99,34 @@ void L2RegReport(const P2Context& ctx) {
 void P2Details(const P2Context& ctx) {
   const TP2Info& info = ctx.p2.P2Info;
   const bool read = RegistersRead(ctx.p2);
+  // What a published dump did not hold is not listed: the report's line
+  // "not in the dump" has named it once.
+  const DumpGaps& gaps = ctx.p2.NotInDump;
   if (info.Cpu.ClassCode == kClassPentiumII) {
     // Registers an early end left unread are not decoded: what the record
     // holds there belongs to an earlier run.
-    if (read) {
-      L2RegReport(ctx);
-    } else {
+    if (!read) {
       Line(ctx, Cat(" L2\t:", ctx.Msg().L2RegsNotRead));
+    } else if (!gaps.L2Regs) {
+      L2RegReport(ctx);
     }
-    Line(ctx, Cat(" L2 Latency\t: ",
-                DecStr(static_cast<std::int32_t>(Bits(info.Ctl3Lo, kCtl3Latency)))));
+    if (!gaps.Ctl3) {
+      Line(ctx, Cat(" L2 Latency\t: ",
+                  DecStr(static_cast<std::int32_t>(Bits(info.Ctl3Lo, kCtl3Latency)))));
+    }
   }
-  Line(ctx, Cat(" In Order Queue Depth\t:", DecStrW(ctx.p2.IoqDepth, 2)));
+  if (!gaps.PowerOn) Line(ctx, Cat(" In Order Queue Depth\t:", DecStrW(ctx.p2.IoqDepth, 2)));
   // Bit 2 of MSR 1E0h set means fast strings are off.
-  Line(ctx, Cat(" Fast Strings\t:", BoolWord(!Bit(info.Msr1E0Lo, 2))));
+  if (!gaps.Msr1E0) Line(ctx, Cat(" Fast Strings\t:", BoolWord(!Bit(info.Msr1E0Lo, 2))));
   if (ctx.settings.OptExx) {
-    Line(ctx, Cat(" 2A:", HexDword(info.PowerOnLo), " 11E:", HexDword(info.Ctl3Lo),
-                " 1E0:", HexDword(info.Msr1E0Lo)));
+    std::string raw;
+    if (!gaps.PowerOn) raw += Cat(" 2A:", HexDword(info.PowerOnLo));
+    if (!gaps.Ctl3) raw += Cat(" 11E:", HexDword(info.Ctl3Lo));
+    if (!gaps.Msr1E0) raw += Cat(" 1E0:", HexDword(info.Msr1E0Lo));
+    if (!raw.empty()) Line(ctx, raw);
   }
   // The memory type ranges are read after the cache registers.
-  if (read) MtrrReport(ctx);
+  if (read && !gaps.Mtrrs) MtrrReport(ctx);
 }
 
 }  // namespace torv

@@ -116,7 +116,7 @@ L2SizeBanks L2SizeAndBanks(std::uint8_t reg2, bool csram) {
 }
 
 VerdictFlags Judge(const TP2Info& info, const P6Facts& facts, double coreHz, bool eccKnown,
-                   bool registersRead) {
+                   bool registersRead, const DumpGaps& gaps) {
   const TCpuInfo& cpu = info.Cpu;
   const double core = coreHz;
   const double sys = facts.SysClockHz;
@@ -124,6 +124,8 @@ VerdictFlags Judge(const TP2Info& info, const P6Facts& facts, double coreHz, boo
   // clock check.
   const Bus bus = BusSetting(info);
   const bool measured = core != 0.0;
+  // Without EBL_CR_POWERON there is no bus setting and no ratio to judge by.
+  const bool ratioRead = !gaps.PowerOn;
   const bool bus66 = bus == Bus::Mhz66;
   const bool bus100 = bus == Bus::Mhz100;
   const bool bus133 = bus == Bus::Mhz133;
@@ -132,13 +134,15 @@ VerdictFlags Judge(const TP2Info& info, const P6Facts& facts, double coreHz, boo
   // Ratio code 6 is 4.5, which gives 300 MHz on the 66 MHz bus. Without an
   // ECC result of this run there is no statement on ECC, and the 300 MHz rule
   // cannot be decided where it applies.
-  v.Klamath300 = cpu.Model == 3 && (info.RatioCode == 6 || core > kKlamath300Class);
+  v.Klamath300 =
+      cpu.Model == 3 && ((ratioRead && info.RatioCode == 6) || core > kKlamath300Class);
   v.Fake300 = eccKnown && v.Klamath300 && !info.EccPresent;
-  v.ClockHigh = measured && ((bus66 && sys > kBus66Max) || (bus100 && sys > kBus100Max) ||
-                             (bus133 && sys > kBus133Max));
-  v.Not100On66 = !(bus66 && kBand100Low < sys && sys < kBus100Max);
+  v.ClockHigh = measured && ratioRead &&
+                ((bus66 && sys > kBus66Max) || (bus100 && sys > kBus100Max) ||
+                 (bus133 && sys > kBus133Max));
+  v.Not100On66 = !(ratioRead && bus66 && kBand100Low < sys && sys < kBus100Max);
   v.ClockLow =
-      measured &&
+      measured && ratioRead &&
       ((bus66 && sys < kBus66Min) ||
        (((bus100 && sys < kBand100Low) || (bus133 && sys < kBand133Low)) && info.L2Present));
   v.Stepping0Fake = core > kStepping0Limit && cpu.Model == 5 && cpu.Stepping == 0;
@@ -149,7 +153,8 @@ VerdictFlags Judge(const TP2Info& info, const P6Facts& facts, double coreHz, boo
   const bool part450 = facts.BusRatio == 4.5 && core > kPart450;
   v.ClockChecked = measured;
   v.BusChecked = bus != Bus::Unknown;
-  v.JumperCaution = registersRead && info.L2Present && cpu.Model == 5 &&
+  v.JumperCaution = registersRead && ratioRead && !gaps.L2Regs && !gaps.Ctl3 && info.L2Present &&
+                    cpu.Model == 5 &&
                     (cpu.Stepping == 1 || cpu.Stepping == 2) && !facts.Csram &&
                     (part400 || part450);
   return v;

@@ -62,8 +62,10 @@ struct VerdictFlags {
   bool ClockChecked = false;
   bool BusChecked = false;
 };
-// `eccKnown`: this run's ECC presence result stands.
+// `eccKnown`: this run's ECC presence result stands. `gaps`: what a published
+// dump did not hold; no flag rests on it (without EBL_CR_POWERON no ratio or
+// bus check, without the cache configuration registers no jumper caution).
 VerdictFlags Judge(const TP2Info& info, const P6Facts& facts, double coreHz, bool eccKnown,
-                   bool registersRead);
+                   bool registersRead, const DumpGaps& gaps = {});
 
 }  // namespace torv

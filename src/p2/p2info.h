@@ -104,6 +104,20 @@ enum class EccPassSkip : std::uint8_t {
   None,        // switched, or ended with an exit code that says why
   PentiumPro,  // only the Pentium II family's BBL_CR_CTL3 is read and switched
   NoCache,     // no second-level cache (BBL_CR_CTL3 bit 23)
+  NotInDump,   // a published dump without BBL_CR_CTL3 or the ECC test's result
+};
+
+// What a published dump behind the machine did not hold, for the last run:
+// those registers were not read, and nothing is said that rests on them.
+struct DumpGaps {
+  bool PowerOn = false;   // EBL_CR_POWERON (2Ah): ratio, bus, queue depth
+  bool Msr1E0 = false;    // 1E0h: fast strings
+  bool Ctl3 = false;      // BBL_CR_CTL3 (11Eh): cache present, ECC on, area, latency
+  bool EccTest = false;   // the ECC presence test's result
+  bool L2Regs = false;    // the nine cache configuration registers
+  bool Mtrrs = false;     // MTRRcap (FEh) and the variable ranges (200h-20Fh)
+  // Whether any register is missing (the ECC test is no register).
+  bool AnyRegister() const { return PowerOn || Msr1E0 || Ctl3 || L2Regs || Mtrrs; }
 };
 
 // State of the Pentium II unit.
@@ -111,6 +125,7 @@ struct P2State {
   TP2Info P2Info;  // zero at start; only LoadTestCase clears it
   ProbeEnd ProbeEnded = ProbeEnd::Complete;
   EccPassSkip EccSkipped = EccPassSkip::None;
+  DumpGaps NotInDump;  // the last run's
   bool L2AccessOk = true;
   bool L2ReadOk = true;
   // Written by the report, read by the verdict and the details.
@@ -137,7 +152,7 @@ struct P2State {
 // the cache configuration registers and the memory type ranges (they come
 // after the ECC test).
 inline bool EccResultRead(const P2State& p) {
-  return p.ProbeEnded != ProbeEnd::EccTestFailed;
+  return p.ProbeEnded != ProbeEnd::EccTestFailed && !p.NotInDump.Ctl3 && !p.NotInDump.EccTest;
 }
 inline bool RegistersRead(const P2State& p) {
   return p.ProbeEnded == ProbeEnd::Complete;

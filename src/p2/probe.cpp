@@ -94,42 +94,94 @@ class CacheControllerRestore {
   bool done_ = false;
 };
 
+// Whether the machine holds register `reg` of processor `proc`: a published
+// dump may not, and a register it lacks is not read.
+bool Holds(const P2Context& ctx, int proc, std::uint32_t reg) {
+  return !ctx.machine || ctx.machine->HoldsMsr(proc, reg);
+}
+
+// A register the machine holds is read; one it lacks reads as zero and is
+// noted in `gap`.
+void ReadHeld(const P2Context& ctx, int proc, std::uint32_t reg, std::uint32_t& lo,
+              std::uint32_t& hi, bool& gap) {
+  gap = !Holds(ctx, proc, reg);
+  lo = hi = 0;
+  if (!gap) ReadMsr(ctx, reg, lo, hi);
+}
+
+// The nine cache configuration registers; false after a failed read.
+bool ReadL2Regs(const P2Context& ctx, int proc) {
+  TP2Info& info = ctx.p2.P2Info;
+  if (ctx.machine && !ctx.machine->HoldsL2Config(proc)) {
+    ctx.p2.NotInDump.L2Regs = true;
+    info.L2Regs = {};
+    return true;
+  }
+  for (std::uint32_t r = 0; r <= 8; ++r) {
+    info.L2Regs[r] = ReadL2Config(ctx, r, ctx.p2.L2ReadOk);
+    if (!ctx.p2.L2ReadOk) return false;
+  }
+  return true;
+}
+
+void DecodePowerOn(TP2Info& info) {
+  info.RatioCode = static_cast<std::uint8_t>(Bits(info.PowerOnLo, kPowerOnRatio));
+  info.Bus100 = static_cast<std::uint8_t>(Bits(info.PowerOnLo, kPowerOnBus100));
+  info.Bus133 = static_cast<std::uint8_t>(Bits(info.PowerOnLo, kPowerOnBus133));
+  info.RatioPlus4 = static_cast<std::uint8_t>(Bits(info.PowerOnLo, kPowerOnRatioPlus4));
+}
+
+// A published dump without BBL_CR_CTL3: no ECC test and no cache transaction;
+// whether a second-level cache is there is taken from CPUID leaf 2 (a
+// descriptor 40h says none), for the ratio's use alone.
+std::uint32_t ProbeDumpWithoutCtl3(const P2Context& ctx, int proc) {
+  TP2Info& info = ctx.p2.P2Info;
+  const TCpuInfo& cpu = info.Cpu;
+  info.L2Present = !(cpu.CacheInfoValid && cpu.L2KB == 0);
+  info.EccEnabled = false;
+  info.EccPresent = false;
+  ctx.p2.NotInDump.EccTest = true;
+  DecodePowerOn(info);
+  ctx.p2.L2AccessOk = true;
+  ctx.p2.L2ReadOk = true;
+  if (!ReadL2Regs(ctx, proc)) {
+    ctx.p2.ProbeEnded = ProbeEnd::L2ConfigFailed;
+    return kExitL2Config;
+  }
+  return kExitFinished;
+}
+
 // Pentium II family: BBL_CR_CTL3, the ECC presence test, the ratio and bus
 // setting, and the nine cache configuration registers. Returns the exit code
 // of an early end, or kExitFinished to go on.
-std::uint32_t ProbePentiumII(const P2Context& ctx) {
+std::uint32_t ProbePentiumII(const P2Context& ctx, int proc) {
   TP2Info& info = ctx.p2.P2Info;
-  ReadMsr(ctx, kMsrBblCtl3, info.Ctl3Lo, info.Ctl3Hi);
+  ReadHeld(ctx, proc, kMsrBblCtl3, info.Ctl3Lo, info.Ctl3Hi, ctx.p2.NotInDump.Ctl3);
+  if (ctx.p2.NotInDump.Ctl3) return ProbeDumpWithoutCtl3(ctx, proc);
   info.L2Present = Bits(info.Ctl3Lo, kCtl3L2Disabled) == 0;
   info.EccEnabled = Bits(info.Ctl3Lo, kCtl3Ecc) != 0;
+  // A dump that cannot say whether the SRAMs store ECC bits gets no test.
+  ctx.p2.NotInDump.EccTest = ctx.machine && !ctx.machine->HoldsEccTest(proc);
   // From here until the cache controller is as it was found, a signal that
   // would end the program waits; every way out puts the registers back.
   HeldSection held(ctx);
   CacheControllerRestore restore(ctx);
   ctx.p2.L2AccessOk = true;
-  if (info.L2Present && !ctx.settings.OptNoL2) {
+  if (info.L2Present && !ctx.settings.OptNoL2 && !ctx.p2.NotInDump.EccTest) {
     info.EccPresent = L2EccTest(ctx, ctx.p2.L2AccessOk);
   } else {
     info.EccPresent = false;
   }
-  info.RatioCode = static_cast<std::uint8_t>(Bits(info.PowerOnLo, kPowerOnRatio));
-  info.Bus100 = static_cast<std::uint8_t>(Bits(info.PowerOnLo, kPowerOnBus100));
-  info.Bus133 = static_cast<std::uint8_t>(Bits(info.PowerOnLo, kPowerOnBus133));
-  info.RatioPlus4 = static_cast<std::uint8_t>(Bits(info.PowerOnLo, kPowerOnRatioPlus4));
+  DecodePowerOn(info);
   std::uint32_t code = kExitFinished;
+  ctx.p2.L2ReadOk = true;
   if (!ctx.p2.L2AccessOk) {
     ctx.p2.ProbeEnded = ProbeEnd::EccTestFailed;
     code = kExitL2Access;
-  } else {
+  } else if (!ReadL2Regs(ctx, proc)) {
     // Read whether or not a cache is present.
-    for (std::uint32_t r = 0; r <= 8; ++r) {
-      info.L2Regs[r] = ReadL2Config(ctx, r, ctx.p2.L2ReadOk);
-      if (!ctx.p2.L2ReadOk) {
-        ctx.p2.ProbeEnded = ProbeEnd::L2ConfigFailed;
-        code = kExitL2Config;
-        break;
-      }
-    }
+    ctx.p2.ProbeEnded = ProbeEnd::L2ConfigFailed;
+    code = kExitL2Config;
   }
   restore.Finish();
   held.End();
@@ -148,10 +200,22 @@ void ProbePentiumPro(const P2Context& ctx) {
   info.Bus133 = 0;
 }
 
-void ReadMtrrs(const P2Context& ctx) {
+// MTRRcap and the variable ranges it counts; a dump that lacks any of them
+// gives none.
+void ReadMtrrs(const P2Context& ctx, int proc) {
   TP2Info& info = ctx.p2.P2Info;
-  ReadMsr(ctx, kMsrMtrrCap, info.MtrrCapLo, info.MtrrCapHi);
+  bool gap = false;
+  ReadHeld(ctx, proc, kMsrMtrrCap, info.MtrrCapLo, info.MtrrCapHi, gap);
   const std::uint32_t n = Bits(info.MtrrCapLo, kMtrrCapCount);
+  for (std::uint32_t i = 0; i < n && !gap; ++i) {
+    gap = !Holds(ctx, proc, kMsrMtrrBase0 + 2 * i) || !Holds(ctx, proc, kMsrMtrrBase0 + 2 * i + 1);
+  }
+  ctx.p2.NotInDump.Mtrrs = gap;
+  if (gap) {
+    info.MtrrCapLo = info.MtrrCapHi = 0;
+    info.VarMtrr = {};
+    return;
+  }
   for (std::uint32_t i = 0; i < n; ++i) {
     TMtrrPair& p = info.VarMtrr[i];
     ReadMsr(ctx, kMsrMtrrBase0 + 2 * i, p.BaseLo, p.BaseHi);
@@ -167,6 +231,7 @@ std::uint32_t WorkerThread(const P2Context& ctx, std::int32_t arg) {
   DrvSetCpu(ctx, static_cast<std::uint32_t>(proc));
   ctx.p2.ProbeEnded = ProbeEnd::Complete;
   ctx.p2.EccSkipped = EccPassSkip::None;
+  ctx.p2.NotInDump = DumpGaps{};
   if (ctx.settings.TestNo >= 1 && ctx.settings.TestNo <= 8) {
     LoadTestCase(ctx);
     return kExitFinished;
@@ -197,19 +262,26 @@ std::uint32_t WorkerThread(const P2Context& ctx, std::int32_t arg) {
   plan.EccMode = eccAsked ? ctx.settings.EccMode[proc] : kNoEccPass;
   if (ctx.machine) ctx.machine->Expect(plan);
   const RegisterSession session(ctx);
-  ReadMsr(ctx, kMsrPowerOn, info.PowerOnLo, info.PowerOnHi);
-  ReadMsr(ctx, kMsr1E0, info.Msr1E0Lo, info.Msr1E0Hi);
+  DumpGaps& gaps = ctx.p2.NotInDump;
+  ReadHeld(ctx, proc, kMsrPowerOn, info.PowerOnLo, info.PowerOnHi, gaps.PowerOn);
+  ReadHeld(ctx, proc, kMsr1E0, info.Msr1E0Lo, info.Msr1E0Hi, gaps.Msr1E0);
   if (pentiumII) {
-    const std::uint32_t code = ProbePentiumII(ctx);
+    const std::uint32_t code = ProbePentiumII(ctx, proc);
     if (code != kExitFinished) return code;
   } else {
     ProbePentiumPro(ctx);
   }
-  ReadMtrrs(ctx);
+  ReadMtrrs(ctx, proc);
 
+  // BBL_CR_CTL3 as read, and the ECC test's result where the mode needs it.
+  const bool eccUnknown =
+      eccAsked && (gaps.Ctl3 || (ctx.settings.EccMode[proc] == 1 && gaps.EccTest));
   if (eccAsked && !pentiumII) ctx.p2.EccSkipped = EccPassSkip::PentiumPro;
-  if (eccAsked && pentiumII && !info.L2Present) ctx.p2.EccSkipped = EccPassSkip::NoCache;
-  if (eccAsked && pentiumII && info.L2Present) {
+  if (eccAsked && pentiumII && eccUnknown) ctx.p2.EccSkipped = EccPassSkip::NotInDump;
+  if (eccAsked && pentiumII && !eccUnknown && !info.L2Present) {
+    ctx.p2.EccSkipped = EccPassSkip::NoCache;
+  }
+  if (eccAsked && pentiumII && !eccUnknown && info.L2Present) {
     const std::uint8_t mode = ctx.settings.EccMode[proc];
     ctx.settings.EccWas[proc] = info.EccEnabled ? 1 : 0;
     if (mode == 1 && !info.EccPresent) return kExitEccMissing;

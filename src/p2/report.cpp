@@ -46,28 +46,66 @@ void ProcessorLine(const P2Context& ctx) {
   } else {
     Line(ctx, "PPro");
   }
-  if (Bit(info.Ctl3Lo, 25)) Write(ctx, ", L2 1:1 clock");
-  if (Bit(info.Ctl3Lo, 23)) Write(ctx, ", Celeron");
+  // Both rest on BBL_CR_CTL3, which a published dump may not hold.
+  if (!ctx.p2.NotInDump.Ctl3) {
+    if (Bit(info.Ctl3Lo, 25)) Write(ctx, ", L2 1:1 clock");
+    if (Bit(info.Ctl3Lo, 23)) Write(ctx, ", Celeron");
+  }
   EndLine(ctx);
+}
+
+// A size of leaf 2 in the value column: FFFFh (no descriptor gave one) is no
+// size and prints as "??".
+std::string SizeKB(std::uint16_t kb) {
+  return kb == 0xFFFF ? std::string("  ??") : DecStrW(kb, 4);
+}
+
+// The registers a published dump did not hold, once, in one line.
+void NotInDumpLine(const P2Context& ctx) {
+  const DumpGaps& g = ctx.p2.NotInDump;
+  if (!g.AnyRegister()) return;
+  std::string list;
+  const auto add = [&list](bool missing, const char* name) {
+    if (!missing) return;
+    if (!list.empty()) list += ", ";
+    list += name;
+  };
+  add(g.PowerOn, "2Ah");
+  add(g.Ctl3, "11Eh");
+  add(g.Msr1E0, "1E0h");
+  add(g.Mtrrs, "MTRR");
+  add(g.L2Regs, "L2 0-8");
+  Line(ctx, Cat(ctx.Msg().NotInDump, "\t: ", list));
 }
 
 void CacheLines(const P2Context& ctx) {
   const TCpuInfo& cpu = ctx.p2.P2Info.Cpu;
   const LangRec& m = ctx.Msg();
-  Write(ctx, Cat(" L1 Data Cache\t:", DecStrW(cpu.L1DataKB, 4)));
-  Line(ctx, Cat(cpu.L1DataKB == 8 ? " KB, 2" : " KB, 4", m.WayAssociative));
-  Write(ctx, Cat(" L1 Code Cache\t:", DecStrW(cpu.L1CodeKB, 4), " KB, 4", m.WayAssociative));
+  // A size that leaf 2 did not give prints as "??", without ways.
+  Write(ctx, Cat(" L1 Data Cache\t:", SizeKB(cpu.L1DataKB)));
+  if (cpu.L1DataKB == 0xFFFF) {
+    EndLine(ctx);
+  } else {
+    Line(ctx, Cat(cpu.L1DataKB == 8 ? " KB, 2" : " KB, 4", m.WayAssociative));
+  }
+  Write(ctx, Cat(" L1 Code Cache\t:", SizeKB(cpu.L1CodeKB)));
+  if (cpu.L1CodeKB != 0xFFFF) Write(ctx, Cat(" KB, 4", m.WayAssociative));
   EndLine(ctx);
   Write(ctx, " L2 Cache:\t:");
   if (cpu.L2KB == 0) {
     Line(ctx, m.Disabled);
+  } else if (cpu.L2KB == 0xFFFF) {
+    Line(ctx, SizeKB(cpu.L2KB));
   } else {
-    Line(ctx, Cat(DecStrW(cpu.L2KB, 4), " KB, 4", m.WayAssociative));
+    // The descriptor's ways; 4 where it gave none.
+    const int ways = cpu.L2Ways != 0 ? cpu.L2Ways : 4;
+    Line(ctx, Cat(DecStrW(cpu.L2KB, 4), " KB, ", DecStr(ways), m.WayAssociative));
   }
 }
 
 void CacheableArea(const P2Context& ctx) {
   const TP2Info& info = ctx.p2.P2Info;
+  if (ctx.p2.NotInDump.Ctl3) return;  // cache present and area rest on BBL_CR_CTL3
   if (!info.L2Present) {
     Line(ctx, Cat(" L2\t:", ctx.Msg().NotPresentOrDisabled));
     return;
@@ -85,7 +123,8 @@ void EccLines(const P2Context& ctx, int proc) {
   const TP2Info& info = ctx.p2.P2Info;
   const LangRec& m = ctx.Msg();
   Write(ctx, " L2 ECC\t:");
-  if (ctx.settings.OptNoL2) {
+  // Not tested with /NOL2, nor on a dump that cannot say (ECC checking off).
+  if (ctx.settings.OptNoL2 || ctx.p2.NotInDump.EccTest) {
     Write(ctx, " ECC Presence not tested");
     Line(ctx, info.EccEnabled ? ", ECC enabled" : ", ECC not enabled");
   } else if (!EccResultRead(ctx.p2)) {
@@ -128,7 +167,9 @@ void ClockLines(const P2Context& ctx) {
   } else {
     Line(ctx, m.Error);
   }
-  if (!info.L2Present) {
+  if (ctx.p2.NotInDump.PowerOn && info.Cpu.ClassCode == kClassPentiumII) {
+    // Bus and ratio rest on EBL_CR_POWERON: nothing is said of them.
+  } else if (!info.L2Present) {
     // Without a second-level cache the ratio cannot be read.
     Line(ctx, Cat(m.SystemClock, "\t:", m.NotOnCeleron));
   } else {
@@ -158,7 +199,12 @@ bool P2Report(const P2Context& ctx, int proc) {
   }
 
   if (cpu.CpuidOk) {
-    Line(ctx, Cat(" CPUID\t: ", cpu.Vendor, ", Typ=", DecStr(cpu.CpuType),
+    // A vendor of zero bytes is none: a dump without leaf 0 answers it with
+    // zeros. It is said so, not shown as twelve unprintable bytes.
+    const std::string_view vendor = cpu.Vendor.view();
+    const bool noVendor = !vendor.empty() && vendor.find_first_not_of('\0') == vendor.npos;
+    Line(ctx, Cat(" CPUID\t: ", noVendor ? std::string_view("unknown") : vendor,
+                ", Typ=", DecStr(cpu.CpuType),
                 ", Family=", DecStr(cpu.Family), ", Model=", DecStr(cpu.Model),
                 ", Step=", DecStr(cpu.Stepping)));
     Write(ctx, Cat(m.ProcessorCore, "\t: "));
@@ -181,9 +227,10 @@ bool P2Report(const P2Context& ctx, int proc) {
   StoreFacts(ctx.p2, WorkOutFacts(info, RegistersRead(ctx.p2), ctx.hw.CpuClockHz, FactsOf(ctx.p2)));
   ProcessorLine(ctx);
   if (cpu.CacheInfoValid) CacheLines(ctx);
+  NotInDumpLine(ctx);
   CacheableArea(ctx);
 
-  if (info.L2Present) EccLines(ctx, proc);
+  if (info.L2Present && !ctx.p2.NotInDump.Ctl3) EccLines(ctx, proc);
   ClockLines(ctx);
   Verdict(ctx);
   if (ctx.settings.OptExt) P2Details(ctx);

@@ -22,7 +22,8 @@ void Verdict(const P2Context& ctx) {
   const double core = ctx.hw.CpuClockHz;
   const bool measured = core != 0.0;
   const bool eccKnown = EccResultRead(p);
-  const VerdictFlags v = Judge(info, FactsOf(p), core, eccKnown, RegistersRead(p));
+  const DumpGaps& gaps = p.NotInDump;
+  const VerdictFlags v = Judge(info, FactsOf(p), core, eccKnown, RegistersRead(p), gaps);
   p.FlagFake300 = v.Fake300;
   p.FlagClockHigh = v.ClockHigh;
   p.FlagNot100On66 = v.Not100On66;
@@ -68,8 +69,18 @@ void Verdict(const P2Context& ctx) {
   // No all-clear that rests on a check that could not be made: the line
   // says which one instead.
   if (!v.ClockChecked) Line(ctx, Cat("\t:", m.ClockNotChecked));
-  if (!v.BusChecked) Line(ctx, Cat("\t:", m.BusNotChecked));
-  if (allClear && v.ClockChecked && v.BusChecked) Line(ctx, Cat("\t:", s[NoIrregularities]));
+  // A published dump's missing registers: what rests on them is named.
+  if (gaps.PowerOn) {
+    Line(ctx, Cat("\t:", m.RatioNotInDump));
+  } else if (!v.BusChecked) {
+    Line(ctx, Cat("\t:", m.BusNotChecked));
+  }
+  if (gaps.Ctl3) Line(ctx, Cat("\t:", m.L2NotInDump));
+  const bool eccRuleOpen = !gaps.Ctl3 && gaps.EccTest && v.Klamath300;
+  if (eccRuleOpen) Line(ctx, Cat("\t:", m.EccNotInDump));
+  if (allClear && v.ClockChecked && v.BusChecked && !gaps.PowerOn && !gaps.Ctl3 && !eccRuleOpen) {
+    Line(ctx, Cat("\t:", s[NoIrregularities]));
+  }
 
   if (v.JumperCaution) {
     EndLine(ctx);

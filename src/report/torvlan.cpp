@@ -134,6 +134,10 @@ constexpr LangRec kGerman{
     .L2RegsNotRead = " Cache-Register nicht gelesen"_t,
     .ClockNotChecked = " Takt nicht gemessen: Taktraten nicht gepr\x81" "ft"_t,
     .BusNotChecked = " Bus-Einstellung unbekannt: Systemtakt nicht gepr\x81" "ft"_t,
+    .NotInDump = " Nicht im Dump"_t,
+    .RatioNotInDump = " 2Ah nicht im Dump: Systemtakt nicht gepr\x81" "ft"_t,
+    .L2NotInDump = " 11Eh nicht im Dump: L2 und ECC nicht gepr\x81" "ft"_t,
+    .EccNotInDump = " ECC-Test nicht im Dump: 300-MHz-Regel nicht gepr\x81" "ft"_t,
 };
 
 constexpr LangRec kEnglish{
@@ -227,6 +231,10 @@ constexpr LangRec kEnglish{
     .L2RegsNotRead = " cache registers not read"_t,
     .ClockNotChecked = " Clock not measured: clock rates not checked"_t,
     .BusNotChecked = " Bus setting unknown: system clock not checked"_t,
+    .NotInDump = " Not in the dump"_t,
+    .RatioNotInDump = " 2Ah not in the dump: system clock not checked"_t,
+    .L2NotInDump = " 11Eh not in the dump: L2 and ECC not checked"_t,
+    .EccNotInDump = " ECC test not in the dump: 300 MHz rule not checked"_t,
 };
 
 constexpr LangRec kDutch{
@@ -320,6 +328,10 @@ constexpr LangRec kDutch{
     .L2RegsNotRead = " cacheregisters niet gelezen"_t,
     .ClockNotChecked = " Klok niet gemeten: kloksnelheid niet getest"_t,
     .BusNotChecked = " Businstelling onbekend: systeemklok niet getest"_t,
+    .NotInDump = " Niet in de dump"_t,
+    .RatioNotInDump = " 2Ah niet in de dump: systeemklok niet getest"_t,
+    .L2NotInDump = " 11Eh niet in de dump: L2 en ECC niet getest"_t,
+    .EccNotInDump = " ECC-test niet in de dump: 300 MHz-regel niet getest"_t,
 };
 // clang-format on
 

@@ -82,6 +82,12 @@ struct LangRec {
   // The verdict's checks that could not be made, in place of the all-clear.
   PStr<56> ClockNotChecked;
   PStr<56> BusNotChecked;
+  // A published dump that lacks registers: the report's label of the line
+  // that names them, and the verdict's checks that rest on them.
+  PStr<24> NotInDump;
+  PStr<56> RatioNotInDump;
+  PStr<56> L2NotInDump;
+  PStr<60> EccNotInDump;
 };
 
 // Sentence indices by entry name.

@@ -121,6 +121,26 @@ TEST(Dump, EveryCatalogueMachineReplaysToItsOwnReports) {
   }
 }
 
+// A published dump's machine: its profile holds only what the dump held, so
+// that the replay reads no register the dump lacked and reports alike.
+TEST(Dump, APublishedDumpReplaysToItsOwnReports) {
+  const fs::path dir = fs::path(TORV_SOURCE_DIR) / "tests/data/dumps";
+  for (const char* file : {"pentium2-klamath-0633.txt", "cpuz-klamath-0633-early.txt",
+                           "celeron-mendocino-0660-aida.txt", "cpuz-mendocino-0665.txt"}) {
+    SCOPED_TRACE(file);
+    const std::string sim = "/SIM=" + (dir / file).string();
+    const Outcome dump = InProcess({sim, "/DUMP"}, Dump);
+    ASSERT_EQ(dump.Status, 0) << dump.Err;
+    EXPECT_NE(dump.Out.find("published = yes\n"), std::string::npos) << dump.Out;
+    const std::string replay = "/SIM=" + Written("replay.profile", dump.Out);
+    const Outcome own = InProcess({sim, "/CON", "/EXT", "/EN"}, Console);
+    const Outcome replayed = InProcess({replay, "/CON", "/EXT", "/EN"}, Console);
+    EXPECT_EQ(replayed.Status, own.Status);
+    EXPECT_EQ(replayed.Out, own.Out);
+    EXPECT_NE(own.Out.find(" Not in the dump"), std::string::npos) << own.Out;
+  }
+}
+
 // What the analysis could not read is in the profile's comments and on
 // standard error, and the profile replays to the same end.
 TEST(Dump, WhatCouldNotBeReadIsSaid) {

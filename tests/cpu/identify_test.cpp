@@ -58,6 +58,44 @@ INSTANTIATE_TEST_SUITE_P(
       return n;
     });
 
+// Every second-level cache descriptor of Intel's table of leaf-2
+// descriptors: its size and ways; 49h is the Xeon MP's (family 0Fh, model
+// 06h) third-level cache; a byte the table does not know gives no size.
+TEST_F(CpuTest, EverySecondLevelDescriptorGivesSizeAndWays) {
+  struct L2Descriptor {
+    std::uint8_t Byte;
+    std::uint16_t KB;
+    std::uint8_t Ways;
+  };
+  const L2Descriptor table[] = {
+      {0x1D, 128, 2},  {0x21, 256, 8},  {0x24, 1024, 16}, {0x39, 128, 4},  {0x3A, 192, 6},
+      {0x3B, 128, 2},  {0x3C, 256, 4},  {0x3D, 384, 6},   {0x3E, 512, 4},  {0x40, 0, 0},
+      {0x41, 128, 4},  {0x42, 256, 4},  {0x43, 512, 4},   {0x44, 1024, 4}, {0x45, 2048, 4},
+      {0x48, 3072, 12}, {0x49, 4096, 16}, {0x4E, 6144, 24}, {0x78, 1024, 4}, {0x79, 128, 8},
+      {0x7A, 256, 8},  {0x7B, 512, 8},  {0x7C, 1024, 8},  {0x7D, 2048, 8}, {0x7E, 256, 8},
+      {0x7F, 512, 2},  {0x80, 512, 8},  {0x82, 256, 8},   {0x83, 512, 8},  {0x84, 1024, 8},
+      {0x85, 2048, 8}, {0x86, 512, 4},  {0x87, 1024, 8},
+      // Not a second-level cache, or no descriptor of the table.
+      {0x2C, kNone, 0}, {0xFF, kNone, 0}, {0x00, kNone, 0}, {0x88, kNone, 0},
+  };
+  for (const L2Descriptor& d : table) {
+    SCOPED_TRACE(static_cast<int>(d.Byte));
+    SetVendor("GenuineIntel", 2);
+    SetSignature(0x0683, 0x0387FBFF);
+    // The descriptor in the highest byte, after the first-level caches.
+    Cpu().Cpuid[2] = {0x03020101, 0, 0, 0x00000C08u | static_cast<std::uint32_t>(d.Byte) << 24};
+    Start();  // a machine with this leaf 2
+    const TCpuInfo ci = Identify();
+    EXPECT_EQ(ci.L2KB, d.KB);
+    EXPECT_EQ(ci.L2Ways, d.Ways);
+    EXPECT_EQ(ci.L1CodeKB, 16);
+  }
+  SetSignature(0x0F62, 0xBFEBFBFF);  // the Xeon MP: 49h is its third level
+  Cpu().Cpuid[2] = {0x665B5001, 0, 0, 0x49000000};
+  Start();
+  EXPECT_EQ(Identify().L2KB, kNone);
+}
+
 TEST_F(CpuTest, FailedLeaf2LeavesSizesUnreportedAndCpuidNotOk) {
   SetVendor("GenuineIntel", 2);
   SetSignature(0x0633);

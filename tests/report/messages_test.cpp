@@ -126,6 +126,20 @@ const Field kFields[] = {
           " Bus-Einstellung unbekannt: Systemtakt nicht gepr\x81"
           "ft",
           " Businstelling onbekend: systeemklok niet getest"),
+    // A published dump's registers that it does not hold.
+    FIELD(NotInDump, 24, " Not in the dump", " Nicht im Dump", " Niet in de dump"),
+    FIELD(RatioNotInDump, 56, " 2Ah not in the dump: system clock not checked",
+          " 2Ah nicht im Dump: Systemtakt nicht gepr\x81"
+          "ft",
+          " 2Ah niet in de dump: systeemklok niet getest"),
+    FIELD(L2NotInDump, 56, " 11Eh not in the dump: L2 and ECC not checked",
+          " 11Eh nicht im Dump: L2 und ECC nicht gepr\x81"
+          "ft",
+          " 11Eh niet in de dump: L2 en ECC niet getest"),
+    FIELD(EccNotInDump, 60, " ECC test not in the dump: 300 MHz rule not checked",
+          " ECC-Test nicht im Dump: 300-MHz-Regel nicht gepr\x81"
+          "ft",
+          " ECC-test niet in de dump: 300 MHz-regel niet getest"),
 };
 #undef FIELD
 
@@ -193,9 +207,10 @@ const Sentence kSentences[] = {
 };
 
 TEST(Messages, EveryEntryByteForByte) {
-  // The record's 64 words and texts, the two of an analysis that ended early and
-  // the two of the verdict's checks that could not be made.
-  ASSERT_EQ(std::size(kFields), 68u);
+  // The record's 64 words and texts, the two of an analysis that ended early,
+  // the two of the verdict's checks that could not be made and the four of a
+  // published dump's missing registers.
+  ASSERT_EQ(std::size(kFields), 72u);
   ASSERT_EQ(std::size(kSentences), 19u);
   const struct {
     const char* lang;
