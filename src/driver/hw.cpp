@@ -212,7 +212,8 @@ RegisterSession::~RegisterSession() {
   if (held_) ctx_.drv.Lock->Unlock();
 }
 
-HeldSection::HeldSection(const DriverContext& ctx) : ctx_(ctx) {
+HeldSection::HeldSection(const DriverContext& ctx, const char* changed)
+    : ctx_(ctx), changed_(changed) {
   ctx.platform.HoldSignals();
 }
 
@@ -226,10 +227,8 @@ void HeldSection::End() {
   const HeldSignal s = ctx_.platform.ReleaseSignals();
   if (s.Number == 0) return;
   const int code = 128 + s.Number;
-  ctx_.platform.ErrorLine("torvacin: interrupted by " + s.Name +
-                         " while the cache controller was changed: its registers were put "
-                         "back as found first; ending with status " +
-                         std::to_string(code));
+  ctx_.platform.ErrorLine("torvacin: interrupted by " + s.Name + " while " + changed_ +
+                          "; ending with status " + std::to_string(code));
   AbruptEnd(ctx_, code);
 }
 
