@@ -194,6 +194,16 @@ RegisterSession::RegisterSession(const DriverContext& ctx) : ctx_(ctx) {
     held_ = true;
     return;
   }
+  if (a == RegisterLock::Attempt::Denied) {
+    // Going on without the lock would let whoever made it run an analysis
+    // at the same time; waiting for it would wait for nothing.
+    std::string text = "the lock of this computer's processor registers cannot be taken: " + reason;
+    ctx.platform.ErrorLine("torvacin: " + text + " (exit status " +
+                           std::to_string(kExitLockTimeout) + ")");
+    text[0] = 'T';  // the box's sentence
+    if (ctx.hw.FatalText.empty()) ctx.hw.FatalText = Cut(text);
+    AbruptEnd(ctx, kExitLockTimeout);
+  }
   if (a == RegisterLock::Attempt::Busy) {
     std::string text =
         "another analysis of this computer's processor registers did not end within " +
