@@ -287,9 +287,13 @@ struct MutexDescriptor {
 bool OwnedBySystemOrAdmins(HANDLE object) {
   using GetSecurity =
       BOOL(WINAPI*)(HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR, DWORD, LPDWORD);
-  const HMODULE advapi = LoadLibraryA("advapi32.dll");
+  // The program imports other functions of advapi32: it is loaded.
+  const HMODULE advapi = GetModuleHandleA("advapi32.dll");
   if (advapi == nullptr) return true;
-  const auto get = reinterpret_cast<GetSecurity>(GetProcAddress(advapi, "GetKernelObjectSecurity"));
+  // Through a plain function pointer type, which any function pointer may be
+  // cast to and from.
+  const auto get = reinterpret_cast<GetSecurity>(
+      reinterpret_cast<void (*)()>(GetProcAddress(advapi, "GetKernelObjectSecurity")));
   if (get == nullptr) return true;
   unsigned char sd[512] = {};
   DWORD needed = 0;
