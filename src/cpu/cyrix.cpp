@@ -1,11 +1,14 @@
 // Identification of Cyrix designs through their configuration registers
 // (index at port 22h, data at port 23h), with or without CPUID.
 #include <array>
+#include <optional>
 #include <string>
 
 #include "cpu/cpuinfo.h"
+#include "driver/context.h"
 #include "driver/hw.h"
 #include "machine/machine.h"
+#include "machine/port_io.h"
 #include "report/utility.h"
 
 namespace torv {
@@ -120,17 +123,32 @@ void WriteCyrixReg(const CpuContext& ctx, std::uint8_t index, std::uint8_t value
   PortOut(ctx, kCyrixData, value);
 }
 
-bool IsCyrix(const CpuContext& ctx) {
-  // Cyrix designs leave the arithmetic flags alone on a division.
-  if (ctx.machine) {
-    const bool leaves = ctx.machine->DivisionLeavesFlags(ctx.hw.CurrentCpu);
-    ctx.cpu.Readings.DivisionLeavesFlags = leaves;
-    if (leaves) return true;
-  }
+namespace {
+
+// The values that the identification's changes put back, each read before
+// its change and kept here, in IdentifyCyrix's one record: the interrupt
+// mask, which the board check raises to FFh for a moment, and CCR3, whose
+// MAPEN bit opens CCR4 for the CPUID switch (CCR4 itself can be read only
+// once MAPEN is set). No change is made before its value is in here.
+struct CyrixFound {
+  std::optional<std::uint8_t> PicMask;
+  std::optional<std::uint8_t> Ccr3;
+};
+
+bool IsCyrixWith(const CpuContext& ctx, CyrixFound& found) {
+  // Cyrix designs leave the arithmetic flags alone on a division. The
+  // instructions run on the calling thread, which is bound to the processor:
+  // through the machine where there is one, and here where there is none
+  // (the Windows drivers): the sequence needs no privilege.
+  const bool leaves =
+      ctx.machine ? ctx.machine->DivisionLeavesFlags(ctx.hw.CurrentCpu) : DivisionLeavesFlagsHere();
+  ctx.cpu.Readings.DivisionLeavesFlags = leaves;
+  if (leaves) return true;
 
   // On some boards ports 22h and 23h are copies of the interrupt controller's
   // 20h and 21h: port 23h then shows the interrupt mask, and follows it.
-  const std::uint8_t savedMask = PortIn(ctx, kPicMask);
+  found.PicMask = PortIn(ctx, kPicMask);
+  const std::uint8_t savedMask = *found.PicMask;
   PortOut(ctx, kCyrixIndex, kCcr0);
   SettleDelay();
   if (PortIn(ctx, kCyrixData) == savedMask) {
@@ -157,6 +175,39 @@ bool IsCyrix(const CpuContext& ctx) {
   return count > 3;
 }
 
+// DIR0 and DIR1, and on parts from DIR0 28h on CCR4 and CCR5 with CPUID
+// switched on for one more CPUID identification; CCR4 and CCR3 are put back.
+void ReadConfiguration(const CpuContext& ctx, CyrixFound& found, std::uint8_t& dir0,
+                       std::uint8_t& dir1) {
+  TCpuInfo& ci = ctx.cpu.CpuInfo;
+  dir0 = ReadCyrixReg(ctx, kDir0);
+  dir1 = ReadCyrixReg(ctx, kDir1);
+  found.Ccr3 = ReadCyrixReg(ctx, kCcr3);
+  const std::uint8_t ccr3 = *found.Ccr3;
+  if (dir0 < 0x28) return;
+  // Open CCR4/CCR5, switch CPUID on for one more CPUID identification, then
+  // put CCR4 back and close the registers again.
+  WriteCyrixReg(ctx, kCcr3, static_cast<std::uint8_t>(ccr3 | kCcr3Mapen));
+  const std::uint8_t ccr4 = ReadCyrixReg(ctx, kCcr4);
+  const std::uint8_t ccr5 = ReadCyrixReg(ctx, kCcr5);
+  ci.Ccr4 = ccr4;
+  ci.Ccr5 = ccr5;
+  ctx.cpu.CpuidWasEnabled = ccr4 >= kCcr4Cpuid;
+  if (!ctx.cpu.CpuidWasEnabled) {
+    WriteCyrixReg(ctx, kCcr4, static_cast<std::uint8_t>(ccr4 | kCcr4Cpuid));
+  }
+  IdentifyByCpuid(ctx);
+  if (!ctx.cpu.CpuidWasEnabled) WriteCyrixReg(ctx, kCcr4, ccr4);
+  WriteCyrixReg(ctx, kCcr3, static_cast<std::uint8_t>(ccr3 & ~kCcr3Mapen));
+}
+
+}  // namespace
+
+bool IsCyrix(const CpuContext& ctx) {
+  CyrixFound found;
+  return IsCyrixWith(ctx, found);
+}
+
 bool IdentifyCyrix(const CpuContext& ctx) {
   // The port requests that follow are this identification's.
   if (ctx.machine) {
@@ -168,28 +219,27 @@ bool IdentifyCyrix(const CpuContext& ctx) {
   TCpuInfo& ci = ctx.cpu.CpuInfo;
   const bool knownCyrix =
       ci.CpuidOk && (ci.VendorCode == kVendorIbm || ci.VendorCode == kVendorCyrix);
-  if (!knownCyrix && !IsCyrix(ctx)) return false;
 
-  const std::uint8_t dir0 = ReadCyrixReg(ctx, kDir0);
-  const std::uint8_t dir1 = ReadCyrixReg(ctx, kDir1);
-  const std::uint8_t ccr3 = ReadCyrixReg(ctx, kCcr3);
-
-  if (dir0 >= 0x28) {
-    // Open CCR4/CCR5, switch CPUID on for one more CPUID identification, then
-    // put CCR4 back and close the registers again.
-    WriteCyrixReg(ctx, kCcr3, static_cast<std::uint8_t>(ccr3 | kCcr3Mapen));
-    const std::uint8_t ccr4 = ReadCyrixReg(ctx, kCcr4);
-    const std::uint8_t ccr5 = ReadCyrixReg(ctx, kCcr5);
-    ci.Ccr4 = ccr4;
-    ci.Ccr5 = ccr5;
-    ctx.cpu.CpuidWasEnabled = ccr4 >= kCcr4Cpuid;
-    if (!ctx.cpu.CpuidWasEnabled) {
-      WriteCyrixReg(ctx, kCcr4, static_cast<std::uint8_t>(ccr4 | kCcr4Cpuid));
-    }
-    IdentifyByCpuid(ctx);
-    if (!ctx.cpu.CpuidWasEnabled) WriteCyrixReg(ctx, kCcr4, ccr4);
-    WriteCyrixReg(ctx, kCcr3, static_cast<std::uint8_t>(ccr3 & ~kCcr3Mapen));
+  // The port sequence is one analysis of this computer's registers, like the
+  // register analysis: no other runs meanwhile (another identification's
+  // board check would take the mask this one raised to FFh for the one to
+  // put back, and on a board that mirrors the interrupt controller it would
+  // send configuration register indexes to the controller's command port),
+  // and a request to end the program waits until the mask and CCR3/CCR4 are
+  // back.
+  std::uint8_t dir0 = 0, dir1 = 0;
+  bool cyrix = false;
+  {
+    const RegisterSession session(ctx);
+    HeldSection held(ctx,
+                     "the interrupt mask or the Cyrix configuration registers were changed: they "
+                     "were put back as found first");
+    CyrixFound found;
+    cyrix = knownCyrix || IsCyrixWith(ctx, found);
+    if (cyrix) ReadConfiguration(ctx, found, dir0, dir1);
+    held.End();
   }
+  if (!cyrix) return false;
 
   ci.NameSuffix = "";
   NameByDir0(ci, dir0, dir1);

@@ -55,15 +55,20 @@ class RegisterSession {
   bool held_ = false;
 };
 
-// The changes of the cache controller: the requests that end the program
+// The changes of the cache controller (or of the Cyrix configuration
+// registers and the interrupt mask): the requests that end the program
 // (signals; Ctrl+C on Windows) wait from here until End(), which is called
 // once the registers are put back and then ends the program as a request
 // that came asks: status 128 + its number, after one line on the error
-// stream that the registers were put back. A scope left otherwise (a
-// register failure that ends the thread) releases them without acting.
+// stream that the registers were put back. `changed` says in that line what
+// was changed and put back. A scope left otherwise (a register failure that ends the
+// thread) releases them without acting.
 class HeldSection {
  public:
-  explicit HeldSection(const DriverContext& ctx);
+  explicit HeldSection(const DriverContext& ctx,
+                       const char* changed =
+                           "the cache controller was changed: its registers "
+                           "were put back as found first");
   ~HeldSection();
   void End();
   HeldSection(const HeldSection&) = delete;
@@ -71,6 +76,7 @@ class HeldSection {
 
  private:
   DriverContext ctx_;
+  const char* changed_;
   bool open_ = true;
 };
 

@@ -194,6 +194,16 @@ RegisterSession::RegisterSession(const DriverContext& ctx) : ctx_(ctx) {
     held_ = true;
     return;
   }
+  if (a == RegisterLock::Attempt::Denied) {
+    // Going on without the lock would let whoever made it run an analysis
+    // at the same time; waiting for it would wait for nothing.
+    std::string text = "the lock of this computer's processor registers cannot be taken: " + reason;
+    ctx.platform.ErrorLine("torvacin: " + text + " (exit status " +
+                           std::to_string(kExitLockTimeout) + ")");
+    text[0] = 'T';  // the box's sentence
+    if (ctx.hw.FatalText.empty()) ctx.hw.FatalText = Cut(text);
+    AbruptEnd(ctx, kExitLockTimeout);
+  }
   if (a == RegisterLock::Attempt::Busy) {
     std::string text =
         "another analysis of this computer's processor registers did not end within " +
@@ -212,7 +222,8 @@ RegisterSession::~RegisterSession() {
   if (held_) ctx_.drv.Lock->Unlock();
 }
 
-HeldSection::HeldSection(const DriverContext& ctx) : ctx_(ctx) {
+HeldSection::HeldSection(const DriverContext& ctx, const char* changed)
+    : ctx_(ctx), changed_(changed) {
   ctx.platform.HoldSignals();
 }
 
@@ -226,10 +237,8 @@ void HeldSection::End() {
   const HeldSignal s = ctx_.platform.ReleaseSignals();
   if (s.Number == 0) return;
   const int code = 128 + s.Number;
-  ctx_.platform.ErrorLine("torvacin: interrupted by " + s.Name +
-                         " while the cache controller was changed: its registers were put "
-                         "back as found first; ending with status " +
-                         std::to_string(code));
+  ctx_.platform.ErrorLine("torvacin: interrupted by " + s.Name + " while " + changed_ +
+                          "; ending with status " + std::to_string(code));
   AbruptEnd(ctx_, code);
 }
 

@@ -106,7 +106,8 @@ std::uint32_t DrvClockCount(const DriverContext& ctx, std::uint16_t selector);
 std::uint32_t L2Request(const DriverContext& ctx, std::uint32_t command, std::uint32_t way, const void* block,
                         bool& ok);
 
-// Exit status when another analysis kept the registers for kLockWaitMs.
+// Exit status when another analysis kept the registers for kLockWaitMs, or
+// when their lock cannot be taken (RegisterLock::Attempt::Denied).
 inline constexpr int kExitLockTimeout = 5;
 inline constexpr int kLockWaitMs = 30'000;
 inline constexpr int kLockPollMs = 100;

@@ -279,6 +279,23 @@ class AccessClient : public Machine, public std::enable_shared_from_this<AccessC
   // without a lock, and its first register request says why.
   RegisterLock::Attempt Lock(std::string& reason) {
     std::lock_guard<std::mutex> lock(mu_);
+    if (planned_ && planned_->Kind == SequenceKind::CyrixIdentification) {
+      // The Cyrix identification runs under the lock as well: the helper
+      // runs it whole now, or answers "busy". A helper that cannot be
+      // reached is asked again at the first port request, which says why.
+      AccessRequest r;
+      r.Op = AccessOp::Cyrix;
+      r.Cpu = static_cast<std::uint32_t>(planned_->Cpu - 1);
+      std::string answer;
+      if (!link_->Exchange(FormatAccessRequest(r), answer, failure_)) {
+        reason = failure_;
+        return RegisterLock::Attempt::Unavailable;
+      }
+      if (answer == "busy") return RegisterLock::Attempt::Busy;
+      script_ = Run(*planned_, answer, "the ports of processor " + std::to_string(planned_->Cpu));
+      planned_.reset();
+      return RegisterLock::Attempt::Held;
+    }
     if (!planned_ || planned_->Kind != SequenceKind::Analysis) {
       script_ = Script{};
       script_->Plan.Cpu = 0;

@@ -243,6 +243,16 @@ bool AccessServer::RunCyrix(const AccessRequest& r, std::string& answer) {
   // A processor that cannot be reached is not one without CPUID.
   if (!hasCpuid && error == kErrCpuUnreachable) return false;
   if (!AccessServesPorts(hasCpuid, leaf0[1], leaf0[3], leaf0[2])) return false;
+  // Under the analysis lock like an analysis: another identification's
+  // board check would take the interrupt mask this one raised.
+  if (!lock_) lock_ = machine_.AnalysisLock();
+  std::string reason;
+  const RegisterLock::Attempt a =
+      lock_ ? lock_->TryLock(reason) : RegisterLock::Attempt::Unavailable;
+  if (a == RegisterLock::Attempt::Busy) {
+    answer = "busy";
+    return true;
+  }
   auto recorder = std::make_shared<Recorder>(machine_);
   {
     SequenceState s(recorder, proc);
@@ -252,6 +262,7 @@ bool AccessServer::RunCyrix(const AccessRequest& r, std::string& answer) {
     } catch (const SequenceEnded&) {
     }
   }
+  if (a == RegisterLock::Attempt::Held) lock_->Unlock();
   answer = Ok(recorder->Steps);
   return true;
 }

@@ -100,11 +100,13 @@ class DeviceTable {
 class RegisterLock {
  public:
   virtual ~RegisterLock() = default;
-  enum class Attempt { Held, Busy, Unavailable };
+  enum class Attempt { Held, Busy, Unavailable, Denied };
   // One attempt that does not wait. Unavailable: no lock can be had here
   // (`reason` says why); the analysis goes on without one, and its first
   // register request fails with its own reason if the registers cannot be
-  // reached either.
+  // reached either. Denied: the lock exists but is not one this program may
+  // trust or take (another user made it, or keeps it from being opened);
+  // `reason` says so, and the analysis does not run.
   virtual Attempt TryLock(std::string& reason) = 0;
   virtual void Unlock() = 0;
 };

@@ -243,6 +243,74 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
   return Win32ConsoleControl(type) ? TRUE : FALSE;
 }
 
+// The analysis lock's security, self-relative and built by hand (no
+// security function is needed, and Windows 95/98 ignore it): owner
+// Administrators, group SYSTEM, and a DACL that grants the mutex's rights
+// (MUTEX_ALL_ACCESS, 1F0001h) to SYSTEM and to Administrators, to nobody
+// else. An ordinary user can neither open the mutex nor make one with this
+// owner, so a mutex of this name owned by anybody else is not the program's.
+constexpr unsigned char kSidSystem[12] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+constexpr unsigned char kSidAdmins[16] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 0x02, 0, 0};
+
+struct MutexDescriptor {
+  unsigned char Bytes[100];
+  MutexDescriptor() {
+    // Header: revision 1, SE_SELF_RELATIVE | SE_DACL_PRESENT, owner at 20,
+    // group at 36, no SACL, DACL at 48.
+    static constexpr unsigned char kHeader[20] = {1, 0, 0x04, 0x80, 20, 0, 0,  0, 36, 0,
+                                                  0, 0, 0,    0,    0,  0, 48, 0, 0,  0};
+    // ACL revision 2, size 52, two ACEs; each ACCESS_ALLOWED with its size
+    // and mask.
+    static constexpr unsigned char kAcl[8] = {2, 0, 52, 0, 2, 0, 0, 0};
+    static constexpr unsigned char kSystemAce[8] = {0, 0, 20, 0, 0x01, 0x00, 0x1F, 0x00};
+    static constexpr unsigned char kAdminsAce[8] = {0, 0, 24, 0, 0x01, 0x00, 0x1F, 0x00};
+    std::size_t n = 0;
+    const auto put = [&](const unsigned char* p, std::size_t len) {
+      std::memcpy(Bytes + n, p, len);
+      n += len;
+    };
+    put(kHeader, sizeof kHeader);
+    put(kSidAdmins, sizeof kSidAdmins);
+    put(kSidSystem, sizeof kSidSystem);
+    put(kAcl, sizeof kAcl);
+    put(kSystemAce, sizeof kSystemAce);
+    put(kSidSystem, sizeof kSidSystem);
+    put(kAdminsAce, sizeof kAdminsAce);
+    put(kSidAdmins, sizeof kSidAdmins);
+  }
+};
+
+// Whether the object's owner is SYSTEM or Administrators; true where the
+// system keeps no owners (Windows 95/98), false when it cannot be read.
+// GetKernelObjectSecurity is looked up, not imported: Windows 98 need not
+// have it.
+bool OwnedBySystemOrAdmins(HANDLE object) {
+  using GetSecurity =
+      BOOL(WINAPI*)(HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR, DWORD, LPDWORD);
+  // The program imports other functions of advapi32: it is loaded.
+  const HMODULE advapi = GetModuleHandleA("advapi32.dll");
+  if (advapi == nullptr) return true;
+  // Through a plain function pointer type, which any function pointer may be
+  // cast to and from.
+  const auto get = reinterpret_cast<GetSecurity>(
+      reinterpret_cast<void (*)()>(GetProcAddress(advapi, "GetKernelObjectSecurity")));
+  if (get == nullptr) return true;
+  unsigned char sd[512] = {};
+  DWORD needed = 0;
+  if (!get(object, OWNER_SECURITY_INFORMATION, sd, sizeof sd, &needed)) {
+    return GetLastError() == ERROR_CALL_NOT_IMPLEMENTED;
+  }
+  // Self-relative: the owner's offset at 4, the SID there (its length from
+  // its count of sub-authorities at byte 1).
+  std::uint32_t at = 0;
+  std::memcpy(&at, sd + 4, 4);
+  if (at == 0 || at + 8 > sizeof sd) return false;
+  const std::size_t len = 8 + 4 * std::size_t{sd[at + 1]};
+  if (at + len > sizeof sd) return false;
+  return (len == sizeof kSidSystem && std::memcmp(sd + at, kSidSystem, len) == 0) ||
+         (len == sizeof kSidAdmins && std::memcmp(sd + at, kSidAdmins, len) == 0);
+}
+
 // The analysis lock across instances: a named mutex, owned by the analysis
 // thread that took it.
 class NamedMutexLock : public RegisterLock {
@@ -257,14 +325,8 @@ class NamedMutexLock : public RegisterLock {
 
   Attempt TryLock(std::string& reason) override {
     if (handle_ == nullptr) {
-      handle_ = CreateMutexA(nullptr, FALSE, "Global\\TorvacinRegisters");
-      // Windows 95, 98 and NT 4.0 know no "Global\" names.
-      if (handle_ == nullptr) handle_ = CreateMutexA(nullptr, FALSE, "TorvacinRegisters");
-      if (handle_ == nullptr) {
-        reason =
-            "the mutex TorvacinRegisters cannot be made: error " + std::to_string(GetLastError());
-        return Attempt::Unavailable;
-      }
+      const Attempt made = Make(reason);
+      if (made != Attempt::Held) return made;
     }
     switch (WaitForSingleObject(handle_, 0)) {
       case WAIT_OBJECT_0:
@@ -285,6 +347,44 @@ class NamedMutexLock : public RegisterLock {
   }
 
  private:
+  // Makes or opens the mutex; Held when handle_ is the program's mutex.
+  Attempt Make(std::string& reason) {
+    MutexDescriptor sd;
+    SECURITY_ATTRIBUTES sa{sizeof sa, sd.Bytes, FALSE};
+    const char* name = "Global\\TorvacinRegisters";
+    HANDLE h = CreateMutexA(&sa, FALSE, name);
+    DWORD e = GetLastError();
+    // Windows 95, 98 and NT 4.0 know no "Global\" names; there a plain name
+    // is the one of every session.
+    if (h == nullptr && (e == ERROR_PATH_NOT_FOUND || e == ERROR_BAD_PATHNAME ||
+                         e == ERROR_INVALID_NAME || e == ERROR_INVALID_PARAMETER)) {
+      name = "TorvacinRegisters";
+      h = CreateMutexA(&sa, FALSE, name);
+      e = GetLastError();
+    }
+    if (h == nullptr && e == ERROR_ACCESS_DENIED) {
+      reason = std::string("the mutex ") + name +
+               " exists but cannot be opened: another user made it (log that user off, or "
+               "restart Windows)";
+      return Attempt::Denied;
+    }
+    if (h == nullptr) {
+      reason = std::string("the mutex ") + name + " cannot be made: error " + std::to_string(e);
+      return Attempt::Unavailable;
+    }
+    // One that existed already was made with its maker's security: it is
+    // the program's only when an administrator or the system made it.
+    if (e == ERROR_ALREADY_EXISTS && !OwnedBySystemOrAdmins(h)) {
+      CloseHandle(h);
+      reason = std::string("the mutex ") + name +
+               " was made by a user who is no administrator (log that user off, or restart "
+               "Windows)";
+      return Attempt::Denied;
+    }
+    handle_ = h;
+    return Attempt::Held;
+  }
+
   HANDLE handle_ = nullptr;
   bool held_ = false;
 };

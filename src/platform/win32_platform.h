@@ -38,7 +38,10 @@ class Win32Platform : public Platform {
   bool BoxesInWindow() const override { return presenter_ != nullptr; }
   void ErrorLine(std::string_view text) override;
   // The named mutex "Global\TorvacinRegisters" (plain "TorvacinRegisters"
-  // where the system has no global names), shared by every instance.
+  // where the system has no global names), shared by every instance: made
+  // with access for SYSTEM and Administrators only. One that exists but
+  // cannot be opened, or that a user who is no administrator made, is
+  // refused (RegisterLock::Attempt::Denied), not replaced by another name.
   std::unique_ptr<RegisterLock> AnalysisLock() override;
   // Ctrl+C, Ctrl+Break, closing the console, logging off and shutting down
   // wait while held (the console control handler below); the last three

@@ -2,9 +2,16 @@
 // through CCR3/CCR4 and back, and the family taken from the name.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
+#include <future>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "cpu/sim_cpu.h"
+#include "driver/context.h"
 
 namespace torv::test {
 namespace {
@@ -281,14 +288,17 @@ TEST_F(CyrixTest, DivisionFlagsDecideWithoutPortAccess) {
   }
 }
 
-// Without a machine the flags test counts as "flags changed".
-TEST_F(CyrixTest, NoMachineFallsBackToThePorts) {
+// Without a machine (the Windows drivers) the flags test runs on the
+// calling thread itself: this host's processor is no Cyrix, so the ports
+// decide.
+TEST_F(CyrixTest, NoMachineRunsTheFlagsTestHere) {
   for (int i = 0xC0; i <= 0xCF; ++i) SetCyrixReg(i, 0x42);
   DivisionLeavesFlags(true);
   Start();
   w.machine = nullptr;  // the driver stays open on the machine
 
   EXPECT_TRUE(IsCyrix(w.ForCpu()));
+  EXPECT_EQ(w.cpu.Readings.DivisionLeavesFlags, std::optional<bool>(false));
   EXPECT_FALSE(Ports().empty());
 }
 
@@ -342,6 +352,181 @@ TEST_F(CyrixTest, EveryDir0EndsWithTextsInCapacity) {
       EXPECT_EQ(fresh.PicMask(), kSimPicMask);
     }
   }
+}
+
+// ---------------------------------------------------------------- one at a time
+
+// One board under two programs: every request is carried out alone, and
+// after each port access a pause lets the other program's requests come
+// between. The port writes are recorded, and whether the program that made
+// each write of FFh to the interrupt mask held its signals then.
+class SharedBoard : public Machine {
+ public:
+  explicit SharedBoard(std::shared_ptr<Machine> m) : m_(std::move(m)) {}
+  std::vector<PortAccess> Writes;
+  const FakePlatform* Holder = nullptr;  // the one program whose holds are checked
+  std::vector<bool> MaskRaisedHeld;
+  std::function<void()> OnMaskRaised;  // called after each write of FFh to the mask
+
+  std::string Name() const override { return m_->Name(); }
+  std::string Description() const override { return m_->Description(); }
+  int ProcessorCount() const override { return m_->ProcessorCount(); }
+  std::uint32_t Cpuid(int cpu, std::uint32_t leaf, std::uint32_t& a, std::uint32_t& b,
+                      std::uint32_t& c, std::uint32_t& d) override {
+    std::lock_guard<std::mutex> g(mu_);
+    return m_->Cpuid(cpu, leaf, a, b, c, d);
+  }
+  std::uint32_t ReadMsr(int cpu, std::uint32_t reg, std::uint64_t& v) override {
+    std::lock_guard<std::mutex> g(mu_);
+    return m_->ReadMsr(cpu, reg, v);
+  }
+  std::uint32_t WriteMsr(int cpu, std::uint32_t reg, std::uint64_t v) override {
+    std::lock_guard<std::mutex> g(mu_);
+    return m_->WriteMsr(cpu, reg, v);
+  }
+  std::uint32_t PortIn(std::uint16_t port, std::uint8_t& v) override {
+    std::uint32_t e;
+    {
+      std::lock_guard<std::mutex> g(mu_);
+      e = m_->PortIn(port, v);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(300));
+    return e;
+  }
+  std::uint32_t PortOut(std::uint16_t port, std::uint8_t v) override {
+    std::uint32_t e;
+    {
+      std::lock_guard<std::mutex> g(mu_);
+      Writes.push_back({true, port, v});
+      if (port == kPortPicMask && v == 0xFF && Holder != nullptr) {
+        MaskRaisedHeld.push_back(Holder->SignalsHeld);
+      }
+      e = m_->PortOut(port, v);
+    }
+    if (port == kPortPicMask && v == 0xFF && OnMaskRaised) OnMaskRaised();
+    std::this_thread::sleep_for(std::chrono::microseconds(300));
+    return e;
+  }
+  std::uint32_t ClockCount(int cpu, std::uint32_t& cycles) override {
+    std::lock_guard<std::mutex> g(mu_);
+    return m_->ClockCount(cpu, cycles);
+  }
+  bool DivisionLeavesFlags(int cpu) override {
+    std::lock_guard<std::mutex> g(mu_);
+    return m_->DivisionLeavesFlags(cpu);
+  }
+  bool BindsHostThreads() const override { return false; }
+  std::string DescribeError(std::uint32_t e) const override { return m_->DescribeError(e); }
+  std::uint8_t Mask() {
+    std::lock_guard<std::mutex> g(mu_);
+    std::uint8_t v = 0;
+    m_->PortIn(kPortPicMask, v);
+    return v;
+  }
+
+ private:
+  std::shared_ptr<Machine> m_;
+  std::mutex mu_;
+};
+
+// The analysis lock of two programs on one computer; an attempt waits for
+// it a while, as the program waits between attempts.
+class SharedLock : public RegisterLock {
+ public:
+  explicit SharedLock(std::shared_ptr<std::timed_mutex> m) : m_(std::move(m)) {}
+  Attempt TryLock(std::string&) override {
+    return m_->try_lock_for(std::chrono::seconds(20)) ? Attempt::Held : Attempt::Busy;
+  }
+  void Unlock() override { m_->unlock(); }
+
+ private:
+  std::shared_ptr<std::timed_mutex> m_;
+};
+
+// One program on the shared board, its driver opened as /SIM= opens it.
+struct Program {
+  FakePlatform platform;
+  World w{platform};
+  Program(const std::shared_ptr<Machine>& board, std::shared_ptr<RegisterLock> lock) {
+    platform.Devices().Register("/dev/board",
+                                std::make_shared<MachineDevice>(board, kLinuxDriverVersion));
+    w.shell.OsKind = kOsLinux;
+    EXPECT_TRUE(DrvOpen(w.ForDriver(), kOsLinux, "/dev/board"));
+    w.machine = board;
+    w.drv.Lock = std::move(lock);
+    DrvSetCpu(w.ForDriver(), 1);
+  }
+};
+
+std::shared_ptr<SharedBoard> Board(const char* name) {
+  std::string error;
+  auto m = MakeSimMachine(name, error);
+  EXPECT_TRUE(m) << error;
+  return std::make_shared<SharedBoard>(m);
+}
+
+// Two programs identify the processor on a board whose ports 22h and 23h
+// mirror the interrupt controller, the second starting while the first has
+// every interrupt masked. One at a time under the analysis lock, the second
+// neither takes the raised mask for the one to put back nor, seeing the
+// mask change under it, sends configuration register indexes (C1h..CFh) to
+// the controller's command port: the mask ends as found, and 22h only ever
+// gets the C0h of the board check.
+TEST(CyrixOneAtATime, TwoIdentificationsOnAMirroringBoard) {
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    auto board = Board("pic-mirror");
+    auto mutex = std::make_shared<std::timed_mutex>();
+    Program a(board, std::make_shared<SharedLock>(mutex));
+    Program b(board, std::make_shared<SharedLock>(mutex));
+    std::promise<void> raised;
+    std::once_flag once;
+    board->OnMaskRaised = [&] { std::call_once(once, [&] { raised.set_value(); }); };
+    std::future<void> raisedOnce = raised.get_future();
+    TCpuInfo infoA, infoB;
+    std::thread ta([&] { IdentifyCpu(a.w.ForCpu(), infoA); });
+    std::thread tb([&] {
+      raisedOnce.wait_for(std::chrono::seconds(10));
+      IdentifyCpu(b.w.ForCpu(), infoB);
+    });
+    ta.join();
+    tb.join();
+    EXPECT_EQ(board->Mask(), kSimPicMask);
+    for (const PortAccess& p : board->Writes) {
+      if (p.Port == kPortCyrixIndex) {
+        EXPECT_EQ(p.Value, 0xC0);
+      }
+    }
+    EXPECT_TRUE(a.w.cpu.Readings.PicMirrored);
+    EXPECT_TRUE(b.w.cpu.Readings.PicMirrored);
+    EXPECT_EQ(infoA.CpuName.view(), infoB.CpuName.view());
+  }
+}
+
+// A request to end the program (SIGTERM) that comes while every interrupt
+// is masked waits until the mask is back, then ends the program with 143
+// and one line that says so.
+TEST(CyrixOneAtATime, SignalWhileTheMaskIsRaisedWaitsForItsRestore) {
+  auto board = Board("pic-mirror");
+  Program p(board, nullptr);
+  board->Holder = &p.platform;
+  p.platform.SignalDuringHold = {15, "SIGTERM"};
+  std::uint32_t code = 0;
+  ASSERT_TRUE(p.platform.RunBoundThread(
+      0,
+      [&] {
+        TCpuInfo info;
+        IdentifyCpu(p.w.ForCpu(), info);
+        return 0u;
+      },
+      code));
+  EXPECT_EQ(board->MaskRaisedHeld, (std::vector<bool>{true}));
+  EXPECT_EQ(board->Mask(), kSimPicMask);
+  EXPECT_EQ(p.w.hw.FatalCode, 143);
+  ASSERT_FALSE(p.platform.ErrorLines.empty());
+  EXPECT_EQ(p.platform.ErrorLines.back(),
+            "torvacin: interrupted by SIGTERM while the interrupt mask or the Cyrix configuration "
+            "registers were changed: they were put back as found first; ending with status 143");
 }
 
 }  // namespace

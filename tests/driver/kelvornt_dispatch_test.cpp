@@ -368,10 +368,10 @@ TEST(KelvorntDispatch, PortsOnAnUnknownProcessor) {
   EXPECT_EQ(ops.HardwareCalls, 0);
 }
 
-// A register is put back only as it was read on the same processor: a value
-// that processor 1 gave is no form on processor 2. Each processor's own
-// value is, even after the cache transaction changed the register.
-TEST(KelvorntDispatch, ValuesReadAreKeptPerProcessor) {
+// A register is put back only as it was found on the same processor (the
+// first value the handle read there): a value that processor 1 gave is no
+// form on processor 2, and a value read after a change is none either.
+TEST(KelvorntDispatch, ValuesFoundAreKeptPerProcessor) {
   SimOps ops(Sim("p2-dual"));
   Handle h;
   const Answer before = ViaDriver(ops, *h, {"read BBL_CR_ADDR", ReqMsrRead, 0x116});
@@ -385,11 +385,170 @@ TEST(KelvorntDispatch, ValuesReadAreKeptPerProcessor) {
   EXPECT_EQ(ViaDriver(ops, *h, {"processor 1's value", ReqMsrWrite, 0x116, changed, 0}).LastError,
             kErrAccessDenied);
   ASSERT_TRUE(ViaDriver(ops, *h, {"processor 1", ReqSetCpu, 1, 0, 0, 0}).Ok);
+  EXPECT_EQ(ViaDriver(ops, *h, {"as read last", ReqMsrWrite, 0x116, changed, 0}).LastError,
+            kErrAccessDenied);
   EXPECT_TRUE(ViaDriver(ops, *h, {"put back as found", ReqMsrWrite, 0x116, found, 0}).Ok);
-  EXPECT_TRUE(ViaDriver(ops, *h, {"and as read last", ReqMsrWrite, 0x116, changed, 0}).Ok);
   std::uint64_t now = 0;
   ASSERT_EQ(ops.M->ReadMsr(1, 0x116, now), 0u);
-  EXPECT_EQ(now, changed);
+  EXPECT_EQ(now, found);
+}
+
+// The kept cache controller registers of every processor, as the machine
+// holds them.
+std::vector<std::uint64_t> KeptRegisters(Machine& m) {
+  std::vector<std::uint64_t> out;
+  for (int cpu = 1; cpu <= m.ProcessorCount(); ++cpu) {
+    for (std::uint32_t reg : {0x88u, 0x89u, 0x8Au, 0x8Bu, 0x116u, 0x118u, 0x119u, 0x11Eu}) {
+      std::uint64_t v = 0;
+      out.push_back(m.ReadMsr(cpu, reg, v) == 0 ? v : ~std::uint64_t{0});
+    }
+  }
+  return out;
+}
+
+std::uint64_t RegisterOf(Machine& m, std::uint32_t reg, int cpu = 1) {
+  std::uint64_t v = 0;
+  EXPECT_EQ(m.ReadMsr(cpu, reg, v), 0u);
+  return v;
+}
+
+// BBL_CR_CTL3 in the ECC test's form (cache off, ECC off, bits 14 and 18),
+// from the value found.
+Req Ctl3TestForm(std::uint64_t found) {
+  const auto lo = static_cast<std::uint32_t>(found);
+  return {"BBL_CR_CTL3 in the ECC test's form", ReqMsrWrite, 0x11E,
+          (lo & 0xFF88061Eu) | 0x00044000u, static_cast<std::uint32_t>(found >> 32)};
+}
+
+// Whatever changes a handle was allowed to make, its close puts the cache
+// controller back as found: the program's own ECC test stopped anywhere
+// ("End process" and a crash close the handle too), a caller that changes
+// registers it never read, a processor other than the announced one.
+TEST(KelvorntDispatch, CloseAfterAllowedChangesPutsTheControllerBack) {
+  struct Case {
+    const char* Name;
+    const char* On;  // the machine
+    std::vector<Req> (*Steps)(Machine& m);
+  };
+  const Case cases[] = {
+      {"read BBL_CR_CTL3, write the ECC test's form, close", "p2-450",
+       [](Machine& m) {
+         return std::vector<Req>{{"read BBL_CR_CTL3", ReqMsrRead, 0x11E},
+                                 Ctl3TestForm(RegisterOf(m, 0x11E))};
+       }},
+      {"End process during the ECC test, after the line was read back", "p2-450",
+       [](Machine& m) {
+         const std::uint64_t ctl = RegisterOf(m, 0x119);
+         std::vector<Req> v;
+         for (std::uint32_t reg : {0x116u, 0x88u, 0x89u, 0x8Au, 0x8Bu, 0x118u, 0x119u, 0x11Eu}) {
+           v.push_back({"read a register to put back", ReqMsrRead, reg});
+         }
+         v.push_back(Ctl3TestForm(RegisterOf(m, 0x11E)));
+         v.push_back(Cache("configuration register 0", 2, 0, 0));
+         v.push_back({"BBL_CR_CTL with bit 18", ReqMsrWrite, 0x119,
+                      static_cast<std::uint32_t>(ctl) | 0x40000u,
+                      static_cast<std::uint32_t>(ctl >> 32)});
+         v.push_back({"BBL_CR_DECC pattern", ReqMsrWrite, 0x118, 0x51786A77u, 0});
+         v.push_back(Cache("the line written", 0x1C, 0, 0, 0x7A766B20u));
+         v.push_back(Cache("the line read back", 0x0E, 0, 0));
+         return v;
+       }},
+      {"the ECC pattern and a line write, nothing read first", "p2-450",
+       [](Machine&) {
+         return std::vector<Req>{{"BBL_CR_DECC pattern", ReqMsrWrite, 0x118, 0x51786A77u, 0},
+                                 Cache("the line written", 0x1C, 0, 0, 0x7A766B20u)};
+       }},
+      {"changes on processor 2, processor 1 announced at the end", "p2-dual",
+       [](Machine& m) {
+         return std::vector<Req>{{"processor 2", ReqSetCpu, 2, 0, 0, 0},
+                                 {"read BBL_CR_CTL3", ReqMsrRead, 0x11E},
+                                 Ctl3TestForm(RegisterOf(m, 0x11E, 2)),
+                                 Cache("configuration register 3", 2, 0, 3 * 32),
+                                 {"processor 1", ReqSetCpu, 1, 0, 0, 0}};
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    SimOps ops(Sim(c.On));
+    const std::vector<std::uint64_t> found = KeptRegisters(*ops.M);
+    Handle h;
+    for (const Req& r : c.Steps(*ops.M)) ASSERT_TRUE(ViaDriver(ops, *h, r).Ok) << r.Name;
+    ASSERT_NE(KeptRegisters(*ops.M), found) << "the steps changed nothing";
+    KvHandleClose(&ops.Ops, &*h);
+    EXPECT_EQ(KeptRegisters(*ops.M), found);
+    EXPECT_EQ(ops.Bound, 0) << "the closing thread stays bound";
+    // A second close (the file object's after its cleanup) has nothing left.
+    const int calls = ops.HardwareCalls;
+    KvHandleClose(&ops.Ops, &*h);
+    EXPECT_EQ(ops.HardwareCalls, calls);
+  }
+}
+
+// The ECC pass is the one change meant to last until the next boot: the
+// value it writes is the one found from then on, which a later ECC test in
+// the same handle puts back and the close leaves.
+TEST(KelvorntDispatch, EccPassOutlastsTheClose) {
+  SimOps ops(Sim("p2-450"));
+  Handle h;
+  ASSERT_TRUE(ViaDriver(ops, *h, {"read BBL_CR_CTL3", ReqMsrRead, 0x11E}).Ok);
+  const std::uint64_t found = RegisterOf(*ops.M, 0x11E);
+  ASSERT_NE(found & 0x20u, 0u) << "ECC checking on in this machine";
+  const auto off = static_cast<std::uint32_t>(found) & ~0x20u;
+  ASSERT_TRUE(ViaDriver(ops, *h, {"ECC pass: off", ReqMsrWrite, 0x11E, off, 0}).Ok);
+  // The next analysis: the ECC test from the passed value, its restore, and
+  // the ECC test again, stopped by the close.
+  ASSERT_TRUE(ViaDriver(ops, *h, {"read BBL_CR_CTL3", ReqMsrRead, 0x11E}).Ok);
+  ASSERT_TRUE(ViaDriver(ops, *h, Ctl3TestForm(off)).Ok);
+  EXPECT_TRUE(ViaDriver(ops, *h, {"put back as passed", ReqMsrWrite, 0x11E, off, 0}).Ok);
+  ASSERT_TRUE(ViaDriver(ops, *h, Ctl3TestForm(off)).Ok);
+  KvHandleClose(&ops.Ops, &*h);
+  EXPECT_EQ(RegisterOf(*ops.M, 0x11E), std::uint64_t{off});
+}
+
+// The Cyrix registers: CPUID switched on through CCR3/CCR4 and left so, with
+// MAPEN still set or already cleared, goes back at close; the program's own
+// closing of MAPEN stays.
+TEST(KelvorntDispatch, CloseAfterCyrixChangesPutsThemBack) {
+  const Req selectCcr3 = {"select CCR3", ReqPortOut, 0x22, 0xC3};
+  const Req selectCcr4 = {"select CCR4", ReqPortOut, 0x22, 0xE8};
+  const Req readData = {"read port 23h", ReqPortIn, 0x23, 0, 0, 1};
+  const Req openMapen = {"CCR3 with MAPEN", ReqPortOut, 0x23, 0x10};
+  const Req closeMapen = {"CCR3 as read", ReqPortOut, 0x23, 0x00};
+  const Req cpuidOn = {"CCR4 with CPUID", ReqPortOut, 0x23, 0x81};
+  const struct {
+    const char* Name;
+    std::vector<Req> Steps;
+  } cases[] = {
+      {"MAPEN left set", {selectCcr3, readData, selectCcr3, openMapen}},
+      {"CPUID left on, MAPEN set",
+       {selectCcr3, readData, selectCcr3, openMapen, selectCcr4, readData, selectCcr4, cpuidOn}},
+      {"CPUID left on, MAPEN cleared",
+       {selectCcr3, readData, selectCcr3, openMapen, selectCcr4, readData, selectCcr4, cpuidOn,
+        selectCcr3, closeMapen}},
+      {"stopped between the index and the data",
+       {selectCcr3, readData, selectCcr3, openMapen, selectCcr4, readData, selectCcr4, cpuidOn,
+        selectCcr3}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    auto m = Sim("6x86");  // CPUID off: CCR3 00h, CCR4 01h
+    SimOps ops(m);
+    Handle h;
+    // Without CPUID the mirror check comes first: 23h at C0h is not the mask.
+    const Req check[] = {{"read the mask", ReqPortIn, 0x21, 0, 0, 1},
+                         {"select CCR0", ReqPortOut, 0x22, 0xC0},
+                         readData};
+    for (const Req& r : check) ASSERT_TRUE(ViaDriver(ops, *h, r).Ok) << r.Name;
+    for (const Req& r : c.Steps) ASSERT_TRUE(ViaDriver(ops, *h, r).Ok) << r.Name;
+    KvHandleClose(&ops.Ops, &*h);
+    std::uint8_t ccr3 = 0xEE;
+    m->PortOut(0x22, 0xC3);
+    m->PortIn(0x23, ccr3);
+    EXPECT_EQ(ccr3, 0x00);
+    std::uint32_t r[4];
+    EXPECT_EQ(m->Cpuid(1, 0, r[0], r[1], r[2], r[3]), kErrNoCpuid) << "CPUID stays on";
+    EXPECT_EQ(ops.Bound, 0);
+  }
 }
 
 // The board mirror check masks every interrupt for a moment; a caller that

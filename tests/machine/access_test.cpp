@@ -439,6 +439,19 @@ TEST(AccessClient, AnswersTheCyrixIdentificationFromTheRecord) {
             "torvacin-access: port 23: Operation not permitted");
   EXPECT_EQ(p.M->PortIn(0x23, v), kErrAccessDenied) << "the identification is over";
   EXPECT_EQ(*p.Requests, std::vector<std::string>{"cyrix 0"});
+  // Under the analysis lock the helper is asked at the lock: it runs the
+  // identification whole, or another analysis holds the lock.
+  Played locked(Answers{{"cyrix 0", "ok O22:C3 I23:10"}});
+  locked.M->Expect(plan);
+  std::string reason;
+  EXPECT_EQ(locked.M->AnalysisLock()->TryLock(reason), RegisterLock::Attempt::Held);
+  EXPECT_EQ(*locked.Requests, std::vector<std::string>{"cyrix 0"});
+  EXPECT_EQ(locked.M->PortOut(0x22, 0xC3), 0u);
+  EXPECT_EQ(locked.M->PortIn(0x23, v), 0u);
+  EXPECT_EQ(v, 0x10);
+  Played busy(Answers{{"cyrix 0", "busy"}});
+  busy.M->Expect(plan);
+  EXPECT_EQ(busy.M->AnalysisLock()->TryLock(reason), RegisterLock::Attempt::Busy);
   Played denied(Answers{{"cyrix 0", "denied"}});
   denied.M->Expect(plan);
   EXPECT_EQ(denied.M->PortIn(0x21, v), kErrAccessDenied);

@@ -190,7 +190,7 @@ TEST(AccessServer, RecordsTheAnalysisAsItRan) {
 }
 
 // The lock of the analysis, taken without waiting and given back after each
-// register sequence; the Cyrix identification takes none.
+// register sequence, the Cyrix identification's as well.
 TEST(AccessServer, HoldsTheAnalysisLockForEachRegisterSequence) {
   struct Shared {
     bool OtherHolds = false;
@@ -230,8 +230,14 @@ TEST(AccessServer, HoldsTheAnalysisLockForEachRegisterSequence) {
       EXPECT_EQ(s_.Held, 1) << "a register write without the lock";
       return m_->WriteMsr(cpu, reg, v);
     }
-    std::uint32_t PortIn(std::uint16_t p, std::uint8_t& v) override { return m_->PortIn(p, v); }
-    std::uint32_t PortOut(std::uint16_t p, std::uint8_t v) override { return m_->PortOut(p, v); }
+    std::uint32_t PortIn(std::uint16_t p, std::uint8_t& v) override {
+      EXPECT_EQ(s_.Held, 1) << "a port read without the lock";
+      return m_->PortIn(p, v);
+    }
+    std::uint32_t PortOut(std::uint16_t p, std::uint8_t v) override {
+      EXPECT_EQ(s_.Held, 1) << "a port write without the lock";
+      return m_->PortOut(p, v);
+    }
     std::uint32_t ClockCount(int cpu, std::uint32_t& c) override { return m_->ClockCount(cpu, c); }
     bool DivisionLeavesFlags(int cpu) override { return m_->DivisionLeavesFlags(cpu); }
     bool BindsHostThreads() const override { return false; }
@@ -255,8 +261,13 @@ TEST(AccessServer, HoldsTheAnalysisLockForEachRegisterSequence) {
   EXPECT_EQ(state.Attempts, 3) << "a refused processor takes no lock";
   Locking cyrix(Sim("6x86mx"), state);
   AccessServer ports(cyrix);
+  // The Cyrix identification under the same lock: another identification
+  // would take the interrupt mask this one raised.
   state.OtherHolds = true;
+  EXPECT_EQ(ports.Answer("cyrix 0"), "busy");
+  state.OtherHolds = false;
   EXPECT_EQ(ports.Answer("cyrix 0").rfind("ok ", 0), 0u);
+  EXPECT_EQ(state.Held, 0) << "given back after the identification";
 }
 
 // The serving loop: one answer a line, an oversized line answered once, a

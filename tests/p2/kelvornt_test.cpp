@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "machine/machine.h"
 #include "machine/sim.h"
 #include "p2_fixture.h"
+#include "probe_machine.h"
 #include "support/kelvornt_device.h"
 
 namespace torv {
@@ -132,6 +134,39 @@ TEST(AnalysisThroughKelvornt, AsThroughTheProgramsDevice) {
     EXPECT_EQ(got.Registers, want.Registers);
     EXPECT_EQ(got.PicMask, want.PicMask);
   }
+}
+
+// Five analyses in one handle of the driver, as the window's processor
+// buttons run them, on a cache whose ECC bits come back different after each
+// line read: the analysis puts BBL_CR_DECC back as found every time, and the
+// driver, which remembers the value found and not the last values read,
+// never refuses that restore.
+TEST(AnalysisThroughKelvornt, FiveAnalysesInOneHandle) {
+  test::ReportWorld rw;
+  World& w = rw.w;
+  std::string error;
+  std::shared_ptr<Machine> sim = MakeSimMachine("p2-450", error);
+  ASSERT_TRUE(sim) << error;
+  auto m = std::make_shared<test::ObservedMachine>(sim);
+  m->EccFlip = 0x00010000u;
+  m->EccFlipGrows = true;
+  const std::vector<std::uint64_t> found = Registers(*m);
+  rw.platform.Devices().Register("\\\\.\\Dev_KelvorNT", std::make_shared<test::KelvorntDevice>(m));
+  ASSERT_TRUE(DrvOpen(w.ForDriver(), kOsWinNT, "\\\\.\\Dev_KelvorNT"));
+  std::set<std::uint32_t> readBack;
+  for (int i = 1; i <= 5; ++i) {
+    SCOPED_TRACE("analysis " + std::to_string(i));
+    std::uint32_t code = 99;
+    ASSERT_TRUE(rw.platform.RunBoundThread(
+        0, [&] { return WorkerThread(w.ForP2(), 1); }, code));
+    EXPECT_EQ(code, 0u);
+    ASSERT_EQ(w.hw.FatalCode, 0) << w.hw.FatalText;
+    readBack.insert(w.p2.EccReadBack);
+    EXPECT_EQ(Registers(*m), found);
+  }
+  EXPECT_EQ(readBack.size(), 5u) << "the ECC bits came back alike";
+  rw.platform.Devices().Close(w.drv.DrvHandle);
+  EXPECT_EQ(Registers(*m), found);
 }
 
 }  // namespace

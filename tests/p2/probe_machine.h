@@ -67,6 +67,7 @@ class ObservedMachine : public Machine {
   // Register -> the write to it (0-based) that fails; the others succeed.
   std::map<std::uint32_t, int> FailWriteAt;
   std::uint32_t EccFlip = 0;  // bits that come back changed in BBL_CR_DECC after a line read
+  bool EccFlipGrows = false;  // they are EccFlip times the line reads so far: new each time
   int StuckFrom = -1;         // BUSY stays set from this transaction on (0-based)
 
   // What the probe did.
@@ -139,7 +140,9 @@ class ObservedMachine : public Machine {
     }
     const std::uint32_t status = m_->WriteMsr(cpu, reg, value);
     if (status == 0 && command == 0x0E && EccFlip != 0) {
-      m_->WriteMsr(cpu, kMsrBblDecc, Reg(kMsrBblDecc, cpu) ^ EccFlip);
+      const std::uint32_t flip =
+          EccFlipGrows ? EccFlip * static_cast<std::uint32_t>(++lineReads_) : EccFlip;
+      m_->WriteMsr(cpu, kMsrBblDecc, Reg(kMsrBblDecc, cpu) ^ flip);
     }
     return status;
   }
@@ -157,6 +160,7 @@ class ObservedMachine : public Machine {
   std::shared_ptr<Machine> m_;
   std::map<std::uint32_t, int> writeCount_;
   int transactions_ = 0;
+  int lineReads_ = 0;
   bool busy_ = false;
 };
 

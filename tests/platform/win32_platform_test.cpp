@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <memory>
@@ -289,6 +290,57 @@ TEST_F(Win32PlatformTest, AnalysisLockIsOneHolderAtATime) {
     b->Unlock();
   }));
   EXPECT_EQ(other, RegisterLock::Attempt::Held);
+}
+
+// The user this process runs as, as an SDDL SID string.
+std::string ProcessUserSid() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  unsigned char buffer[256] = {};
+  DWORD len = 0;
+  std::string out;
+  if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &len)) {
+    LPSTR text = nullptr;
+    if (ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) {
+      out = text;
+      LocalFree(text);
+    }
+  }
+  CloseHandle(token);
+  return out;
+}
+
+// A mutex of the lock's name that somebody else made first (owned by an
+// ordinary user): one nobody may open, and one everybody may. Neither is
+// taken as the lock, neither makes the analysis wait, and none of another
+// name takes its place: the attempt is refused and says which mutex.
+TEST_F(Win32PlatformTest, AnalysisLockRefusesAMutexSomebodyElseMade) {
+  const std::string user = ProcessUserSid();
+  ASSERT_FALSE(user.empty());
+  for (const char* dacl : {"D:", "D:(A;;GA;;;WD)"}) {
+    SCOPED_TRACE(dacl);
+    const std::string sddl = "O:" + user + dacl;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                                     &sd, nullptr));
+    SECURITY_ATTRIBUTES sa{sizeof sa, sd, FALSE};
+    HANDLE squatter = CreateMutexA(&sa, FALSE, "Global\\TorvacinRegisters");
+    const DWORD made = GetLastError();
+    LocalFree(sd);
+    ASSERT_NE(squatter, nullptr) << GetLastError();
+    ASSERT_NE(made, static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    std::unique_ptr<RegisterLock> lock = os_.AnalysisLock();
+    std::string reason;
+    EXPECT_EQ(lock->TryLock(reason), RegisterLock::Attempt::Denied);
+    EXPECT_NE(reason.find("the mutex Global\\TorvacinRegisters "), std::string::npos) << reason;
+    lock.reset();
+    CloseHandle(squatter);
+  }
+  // Once it is gone the program's own is made and taken.
+  std::unique_ptr<RegisterLock> lock = os_.AnalysisLock();
+  std::string reason;
+  EXPECT_EQ(lock->TryLock(reason), RegisterLock::Attempt::Held) << reason;
+  lock->Unlock();
 }
 
 // The system's call of the handler for an event, on a thread of its own.

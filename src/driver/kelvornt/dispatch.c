@@ -16,13 +16,14 @@
  *    controller's BBL_CR registers on models 3 and later only, so those are
  *    refused on the Pentium Pro's models 0-2).
  *  - WRMSR writes only the cache controller registers of kWrites, and only
- *    values formed from a value the same register gave this handle on the
- *    same processor, with at most the bits the analysis changes (BBL_CR_CTL3
- *    bits 5, 14, 18 and the bits its test clears; BBL_CR_CTL bit 18), or the
- *    fixed ECC pattern of BBL_CR_DECC: a register takes back what it gave,
- *    and those bits are defined on every processor of the set. No write
- *    reaches a read-only register (MTRRcap, BBL_CR_BUSY), the memory type
- *    ranges, EBL_CR_POWERON, 1E0h or the trigger BBL_CR_TRIG.
+ *    values formed from the value found in the same register (the first
+ *    value it gave this handle on the same processor), with at most the
+ *    bits the analysis changes (BBL_CR_CTL3 bits 5, 14, 18 and the bits its
+ *    test clears; BBL_CR_CTL bit 18), or the fixed ECC pattern of
+ *    BBL_CR_DECC: a register takes back what it gave, and those bits are
+ *    defined on every processor of the set. No write reaches a read-only
+ *    register (MTRRcap, BBL_CR_BUSY), the memory type ranges,
+ *    EBL_CR_POWERON, 1E0h or the trigger BBL_CR_TRIG.
  *  - The cache transaction writes BBL_CR_ADDR, D0-D3, CTL (command and way
  *    into the value read from it) and TRIG and reads BUSY and ADDR, on a
  *    processor with the cache controller, with one of the three transactions
@@ -30,7 +31,14 @@
  *    and the ECC test's line write (1Ch: tag and data written with the line
  *    invalid, so no dirty line for any memory address can be made, as 1Fh
  *    would) and read (0Eh), at address 0, way 0, with fixed data.
- *  - IN/OUT touch only ports 21h, 22h and 23h, which cannot fault. */
+ *  - IN/OUT touch only ports 21h, 22h and 23h, which cannot fault.
+ *
+ * Why nothing stays changed when the program ends, however it ends (its own
+ * restore, a register failure, "End process", a crash): a handle remembers
+ * the value found in each cache controller register it reads or changes,
+ * and which ones it changed; its close (KvHandleClose, from the cleanup and
+ * the close of the file object) writes those back, and the Cyrix registers
+ * and the interrupt mask it changed as well. */
 #include "dispatch.h"
 
 #include <stddef.h>
@@ -41,6 +49,8 @@
 #define MSR_BBL_CTL 0x119u
 #define MSR_BBL_TRIG 0x11Au
 #define MSR_BBL_BUSY 0x11Bu
+#define MSR_BBL_DECC 0x118u
+#define MSR_BBL_CTL3 0x11Eu
 #define L2_BUSY_POLLS 273
 
 /* CPUID leaf 1 EDX: time-stamp counter and model-specific registers. */
@@ -181,43 +191,47 @@ static int MayRead(uint32_t reg, int p6) {
   return 0;
 }
 
-/* The values written, each formed from a value the same register gave this
- * handle on the same processor: the low half is (value & Keep) | Set, the
+/* The values written, each formed from the value found in the same
+ * register on the same processor: the low half is (value & Keep) | Set, the
  * high half that value's or zero. A form with Keep 0 and the high half zero
  * is a fixed value that needs no read. */
 typedef struct MsrWrite {
   uint32_t reg;
   uint32_t keep, set;
   int highAsRead;
+  int eccPass; /* the ECC pass's lasting change: it becomes the value found */
 } MsrWrite;
 
 static const MsrWrite kWrites[] = {
-    /* Put back as read: the ECC test's restore of BBL_CR_CTL3 and
+    /* Put back as found: the ECC test's restore of BBL_CR_CTL3 and
      * BBL_CR_CTL, and every cache controller register the test changed. */
-    {0x088u, 0xFFFFFFFFu, 0, 1},
-    {0x089u, 0xFFFFFFFFu, 0, 1},
-    {0x08Au, 0xFFFFFFFFu, 0, 1},
-    {0x08Bu, 0xFFFFFFFFu, 0, 1},
-    {0x116u, 0xFFFFFFFFu, 0, 1},
-    {0x118u, 0xFFFFFFFFu, 0, 1},
-    {0x119u, 0xFFFFFFFFu, 0, 1},
-    {0x11Eu, 0xFFFFFFFFu, 0, 1},
+    {0x088u, 0xFFFFFFFFu, 0, 1, 0},
+    {0x089u, 0xFFFFFFFFu, 0, 1, 0},
+    {0x08Au, 0xFFFFFFFFu, 0, 1, 0},
+    {0x08Bu, 0xFFFFFFFFu, 0, 1, 0},
+    {0x116u, 0xFFFFFFFFu, 0, 1, 0},
+    {0x118u, 0xFFFFFFFFu, 0, 1, 0},
+    {0x119u, 0xFFFFFFFFu, 0, 1, 0},
+    {0x11Eu, 0xFFFFFFFFu, 0, 1, 0},
     /* The ECC test: BBL_CR_CTL3 with the cache off and bits 14 and 18 set,
      * BBL_CR_CTL with bit 18, BBL_CR_DECC with the known pattern. */
-    {0x11Eu, 0xFF88061Eu, 0x00044000u, 1},
-    {0x119u, 0xFFFFFFFFu, 0x00040000u, 1},
-    {0x118u, 0, 0x51786A77u, 0},
+    {0x11Eu, 0xFF88061Eu, 0x00044000u, 1, 0},
+    {0x119u, 0xFFFFFFFFu, 0x00040000u, 1, 0},
+    {0x118u, 0, 0x51786A77u, 0, 0},
     /* The ECC pass: BBL_CR_CTL3 with ECC checking (bit 5) on or off, its
-     * high half written as zero. */
-    {0x11Eu, ~0x20u, 0x20u, 0},
-    {0x11Eu, ~0x20u, 0, 0},
+     * high half written as zero. It is meant to last until the next boot. */
+    {0x11Eu, ~0x20u, 0x20u, 0, 1},
+    {0x11Eu, ~0x20u, 0, 0, 1},
 };
 
-/* The registers whose values a handle remembers, in KvHandle's order. */
+/* The registers whose values a handle remembers, in KvHandle's order,
+ * which is also the order a close puts them back in: the data, address and
+ * ECC registers, then the control register, then BBL_CR_CTL3, whose restore
+ * enables the cache again. */
 static const uint32_t kKept[KV_KEPT_MSRS] = {0x088u, 0x089u, 0x08Au, 0x08Bu,
                                              0x116u, 0x118u, 0x119u, 0x11Eu};
 
-/* What the handle has read from `reg` on its processor; NULL when it keeps
+/* What the handle knows of `reg` on its processor; NULL when it keeps
  * nothing of that register there. */
 static KvSeen* Seen(KvHandle* h, uint32_t reg) {
   unsigned i;
@@ -228,35 +242,87 @@ static KvSeen* Seen(KvHandle* h, uint32_t reg) {
   return NULL;
 }
 
+/* A value read: the first one is the value found. */
 static void Remember(KvSeen* s, uint64_t v) {
-  unsigned i;
-  if (s == NULL) return;
-  for (i = 0; i < s->count; ++i) {
-    if (s->values[i] == v) return;
-  }
-  s->values[s->next] = v;
-  s->next = (uint8_t)((s->next + 1) % KV_KEPT_VALUES);
-  if (s->count < KV_KEPT_VALUES) ++s->count;
+  if (s == NULL || s->known) return;
+  s->found = v;
+  s->known = 1;
 }
 
-static int MayWrite(KvHandle* h, uint32_t reg, uint64_t value) {
+/* Before the handle changes a kept register: its value found is read first
+ * when the handle has not read it yet (the cache transaction's registers,
+ * the ECC pattern's register), and the register counts as changed from
+ * then on, so that a close puts it back. */
+static uint32_t BeforeChange(const KvOps* ops, KvSeen* s, uint32_t reg) {
+  uint64_t v = 0;
+  uint32_t e;
+  if (s == NULL) return KV_ERR_ACCESS_DENIED;
+  if (!s->known) {
+    e = ops->rdmsr(ops->ctx, reg, &v);
+    if (e != 0) return e;
+    Remember(s, v);
+  }
+  s->changed = 1;
+  return 0;
+}
+
+/* The form of kWrites that `value` is, or NULL. */
+static const MsrWrite* WriteForm(KvHandle* h, uint32_t reg, uint64_t value) {
   const KvSeen* s = Seen(h, reg);
   const uint32_t lo = (uint32_t)value, hi = (uint32_t)(value >> 32);
   size_t i;
-  unsigned k;
   for (i = 0; i < sizeof kWrites / sizeof kWrites[0]; ++i) {
     const MsrWrite* f = &kWrites[i];
+    uint32_t foundLo, foundHi;
     if (f->reg != reg) continue;
     if (f->keep == 0 && !f->highAsRead) {
-      if (lo == f->set && hi == 0) return 1;
+      if (lo == f->set && hi == 0) return f;
       continue;
     }
-    for (k = 0; s != NULL && k < s->count; ++k) {
-      const uint32_t readLo = (uint32_t)s->values[k], readHi = (uint32_t)(s->values[k] >> 32);
-      if (lo == ((readLo & f->keep) | f->set) && hi == (f->highAsRead ? readHi : 0)) return 1;
-    }
+    if (s == NULL || !s->known) continue;
+    foundLo = (uint32_t)s->found;
+    foundHi = (uint32_t)(s->found >> 32);
+    if (lo == ((foundLo & f->keep) | f->set) && hi == (f->highAsRead ? foundHi : 0)) return f;
   }
-  return 0;
+  return NULL;
+}
+
+/* A register request's write of a kept register. */
+static uint32_t WriteKept(const KvOps* ops, KvHandle* h, uint32_t reg, uint64_t value) {
+  const MsrWrite* f = WriteForm(h, reg, value);
+  KvSeen* s = Seen(h, reg);
+  uint32_t e;
+  if (f == NULL) return KV_ERR_ACCESS_DENIED;
+  e = BeforeChange(ops, s, reg);
+  if (e != 0) return e;
+  e = ops->wrmsr(ops->ctx, reg, value);
+  if (e == 0 && f->eccPass) s->found = value;
+  return e;
+}
+
+/* The cache controller registers this handle changed on processor `cpu`
+ * (1-based), written back to their values found where they differ. */
+static void PutBackRegisters(const KvOps* ops, KvHandle* h, int cpu) {
+  KvSeen* seen = h->msrs[cpu - 1];
+  unsigned r;
+  int any = 0;
+  uint64_t now;
+  Processor p;
+  for (r = 0; r < KV_KEPT_MSRS; ++r) any |= seen[r].changed && seen[r].known;
+  if (any && cpu <= ops->processor_count(ops->ctx) && ops->bind(ops->ctx, cpu) == 0) {
+    /* The registers were changed on this very processor; it is asked
+     * again all the same, as before every register instruction. */
+    p = ThisProcessor(ops);
+    for (r = 0; p.p6 == P6_WITH_L2 && r < KV_KEPT_MSRS; ++r) {
+      if (!seen[r].changed || !seen[r].known) continue;
+      now = 0;
+      if (ops->rdmsr(ops->ctx, kKept[r], &now) != 0 || now != seen[r].found) {
+        ops->wrmsr(ops->ctx, kKept[r], seen[r].found);
+      }
+    }
+    ops->unbind(ops->ctx);
+  }
+  for (r = 0; r < KV_KEPT_MSRS; ++r) seen[r].changed = 0;
 }
 
 /* --- the cache transaction ----------------------------------------------- */
@@ -292,14 +358,21 @@ static int MayTransact(uint32_t command, uint32_t way, const uint8_t* block) {
 /* The cache controller's register sequence: address and data into
  * BBL_CR_ADDR and BBL_CR_D0..D3, the command and way into BBL_CR_CTL, the
  * trigger, then BBL_CR_BUSY polled until bit 0 clears. */
-static uint32_t L2Transaction(const KvOps* ops, uint32_t command, uint32_t way,
+static uint32_t L2Transaction(const KvOps* ops, KvHandle* h, uint32_t command, uint32_t way,
                               const uint8_t* block, uint32_t* addrLo, uint32_t* addrHi) {
   const uint64_t addr = (uint64_t)GetWord(block + 4) << 32 | GetWord(block);
   const uint64_t data = (uint64_t)GetWord(block + 12) << 32 | GetWord(block + 8);
   uint64_t ctl = 0, busy = 0, back = 0;
-  uint32_t e, reg, lo;
+  uint32_t e = 0, reg, lo;
   int i, idle = 0;
-  e = ops->wrmsr(ops->ctx, MSR_BBL_ADDR, addr);
+  /* Every register the transaction writes but the trigger is one a close
+   * puts back. */
+  for (i = 0; e == 0 && i < KV_KEPT_MSRS; ++i) {
+    if (kKept[i] != MSR_BBL_DECC && kKept[i] != MSR_BBL_CTL3) {
+      e = BeforeChange(ops, Seen(h, kKept[i]), kKept[i]);
+    }
+  }
+  if (e == 0) e = ops->wrmsr(ops->ctx, MSR_BBL_ADDR, addr);
   for (reg = MSR_BBL_D0; e == 0 && reg < MSR_BBL_D0 + 4; ++reg) e = ops->wrmsr(ops->ctx, reg, data);
   if (e == 0) e = ops->rdmsr(ops->ctx, MSR_BBL_CTL, &ctl);
   if (e == 0) {
@@ -337,8 +410,10 @@ static uint32_t L2Transaction(const KvOps* ops, uint32_t command, uint32_t way,
  *  - port 22h: written with an index the identification reads (C0h-CFh,
  *    E8h, E9h, FEh, FFh); on a processor without CPUID, anything but C0h
  *    only once the mirror check found no mirror;
- *  - port 23h: one access after each index; written only at CCR3 (as read,
- *    with bit 4 set or cleared) and CCR4 (as read, or with bit 7 set). */
+ *  - port 23h: one access after each index; written only at CCR3 (as first
+ *    read, with bit 4 set or cleared) and CCR4 (as first read, or with bit
+ *    7 set); a close puts back a CCR4 left with bit 7 and a CCR3 left with
+ *    bit 4 that they did not have. */
 
 static int IndexRead(uint32_t index) {
   return (index >= 0xC0u && index <= 0xCFu) || index == 0xE8u || index == 0xE9u ||
@@ -373,17 +448,18 @@ static uint32_t PortIn(const KvOps* ops, KvPorts* s, uint32_t port, uint8_t* val
     } else if (*value != s->mask) {
       s->board = KV_BOARD_PLAIN;
     }
-  } else if (index == CYRIX_CCR3) {
+  } else if (index == CYRIX_CCR3 && !s->ccr3Read) {
     s->ccr3 = *value;
     s->ccr3Read = 1;
-  } else if (index == CYRIX_CCR4) {
+  } else if (index == CYRIX_CCR4 && !s->ccr4Read) {
     s->ccr4 = *value;
     s->ccr4Read = 1;
   }
   return 0;
 }
 
-static uint32_t PortOut(const KvOps* ops, KvPorts* s, int hasCpuid, uint32_t port, uint8_t v) {
+static uint32_t PortOut(const KvOps* ops, KvPorts* s, int cpu, int hasCpuid, uint32_t port,
+                        uint8_t v) {
   uint32_t e, index;
   const int mirrorCheck = s->mirrorCheck;
   s->mirrorCheck = 0;
@@ -412,32 +488,68 @@ static uint32_t PortOut(const KvOps* ops, KvPorts* s, int hasCpuid, uint32_t por
     return KV_ERR_ACCESS_DENIED;
   }
   s->index = -1;
-  return ops->port_out(ops->ctx, (uint16_t)port, v);
+  e = ops->port_out(ops->ctx, (uint16_t)port, v);
+  if (e != 0) return e;
+  if (index == CYRIX_CCR3) {
+    s->ccr3Opened = v != s->ccr3 && (v & CCR3_MAPEN) != 0;
+  } else {
+    s->ccr4Changed = v != s->ccr4;
+  }
+  s->cpu = cpu;
+  return 0;
+}
+
+/* The configuration registers that the handle left changed, put back on the
+ * processor they were changed on: CCR4 through MAPEN, then CCR3. */
+static void PutBackPorts(const KvOps* ops, KvPorts* s) {
+  if ((s->ccr4Changed || s->ccr3Opened) && s->cpu >= 1 &&
+      s->cpu <= ops->processor_count(ops->ctx) && ops->bind(ops->ctx, s->cpu) == 0) {
+    if (s->ccr4Changed) {
+      if (!s->ccr3Opened) {
+        ops->port_out(ops->ctx, (uint16_t)PORT_CYRIX_INDEX, CYRIX_CCR3);
+        ops->port_out(ops->ctx, (uint16_t)PORT_CYRIX_DATA, (uint8_t)(s->ccr3 | CCR3_MAPEN));
+      }
+      ops->port_out(ops->ctx, (uint16_t)PORT_CYRIX_INDEX, CYRIX_CCR4);
+      ops->port_out(ops->ctx, (uint16_t)PORT_CYRIX_DATA, s->ccr4);
+    }
+    ops->port_out(ops->ctx, (uint16_t)PORT_CYRIX_INDEX, CYRIX_CCR3);
+    ops->port_out(ops->ctx, (uint16_t)PORT_CYRIX_DATA, s->ccr3);
+    ops->unbind(ops->ctx);
+  }
+  s->ccr4Changed = s->ccr3Opened = 0;
+  s->index = -1;
+  /* The interrupt mask is the interrupt controller's, the same for every
+   * processor. */
+  if (s->maskRaised && s->maskRead) {
+    ops->port_out(ops->ctx, (uint16_t)PORT_PIC_MASK, s->mask);
+  }
+  s->maskRaised = 0;
 }
 
 /* --- requests ------------------------------------------------------------ */
 
 void KvHandleInit(KvHandle* h) {
-  unsigned c, r, k;
+  unsigned c, r;
   h->cpu = 1;
   h->ports.index = -1;
   h->ports.maskRead = h->ports.mask = 0;
   h->ports.mirrorCheck = h->ports.maskRaised = 0;
   h->ports.board = KV_BOARD_UNKNOWN;
   h->ports.ccr3Read = h->ports.ccr3 = h->ports.ccr4Read = h->ports.ccr4 = 0;
+  h->ports.ccr3Opened = h->ports.ccr4Changed = 0;
+  h->ports.cpu = 0;
   for (c = 0; c < KV_MAX_CPUS; ++c) {
     for (r = 0; r < KV_KEPT_MSRS; ++r) {
-      h->msrs[c][r].count = h->msrs[c][r].next = 0;
-      for (k = 0; k < KV_KEPT_VALUES; ++k) h->msrs[c][r].values[k] = 0;
+      h->msrs[c][r].known = h->msrs[c][r].changed = 0;
+      h->msrs[c][r].found = 0;
     }
   }
 }
 
 void KvHandleClose(const KvOps* ops, KvHandle* h) {
-  if (h->ports.maskRaised && h->ports.maskRead) {
-    ops->port_out(ops->ctx, (uint16_t)PORT_PIC_MASK, h->ports.mask);
-  }
-  h->ports.maskRaised = 0;
+  int cpu;
+  for (cpu = 1; cpu <= KV_MAX_CPUS; ++cpu) PutBackRegisters(ops, h, cpu);
+  PutBackPorts(ops, &h->ports);
 }
 
 /* Appends `len` bytes at out + *n. */
@@ -537,8 +649,8 @@ static uint32_t Bound(const KvOps* ops, KvHandle* h, uint32_t func, uint32_t p1,
       p = ThisProcessor(ops);
       if (p.p6 == P6_NONE) return NotServed(&p);
       v = (uint64_t)p3 << 32 | p2;
-      if (p.p6 != P6_WITH_L2 || !MayWrite(h, p1, v)) return KV_ERR_ACCESS_DENIED;
-      return ops->wrmsr(ops->ctx, p1, v);
+      if (p.p6 != P6_WITH_L2) return KV_ERR_ACCESS_DENIED;
+      return WriteKept(ops, h, p1, v);
     case KV_REQ_CLOCK_COUNT:
       /* The selector names the system timer; there is only the one. */
       if ((Features(ops) & FEAT_TSC) == 0) return KV_ERR_INVALID_FUNCTION;
@@ -554,7 +666,7 @@ static uint32_t Bound(const KvOps* ops, KvHandle* h, uint32_t func, uint32_t p1,
       p = ThisProcessor(ops);
       if (p.p6 == P6_NONE) return NotServed(&p);
       if (p.p6 != P6_WITH_L2 || !MayTransact(p1, p2, attached)) return KV_ERR_ACCESS_DENIED;
-      e = L2Transaction(ops, p1, p2, attached, &lo, &hi);
+      e = L2Transaction(ops, h, p1, p2, attached, &lo, &hi);
       if (e != 0) return e;
       PutWord(out, 0, lo);
       PutWord(out, 1, hi);
@@ -567,7 +679,9 @@ static uint32_t Bound(const KvOps* ops, KvHandle* h, uint32_t func, uint32_t p1,
       p = ThisProcessor(ops);
       if (p.error != 0) return p.error;
       if (p.hasCpuid && !p.cyrix) return KV_ERR_ACCESS_DENIED;
-      if (func == KV_REQ_PORT_OUT) return PortOut(ops, &h->ports, p.hasCpuid, p1, (uint8_t)p2);
+      if (func == KV_REQ_PORT_OUT) {
+        return PortOut(ops, &h->ports, h->cpu, p.hasCpuid, p1, (uint8_t)p2);
+      }
       e = PortIn(ops, &h->ports, p1, &b);
       if (e != 0) return e;
       out[0] = b;

@@ -69,22 +69,26 @@ typedef struct KvOps {
  * processors 1 to 15); a write that must match a value read is refused on a
  * processor beyond them. */
 #define KV_MAX_CPUS 16
-/* Cache controller registers the analysis writes back as it read them:
- * BBL_CR_D0..D3, BBL_CR_ADDR, BBL_CR_DECC, BBL_CR_CTL and BBL_CR_CTL3. */
+/* Cache controller registers the analysis writes back as it read them and
+ * the handle's close puts back: BBL_CR_D0..D3, BBL_CR_ADDR, BBL_CR_DECC,
+ * BBL_CR_CTL and BBL_CR_CTL3. */
 #define KV_KEPT_MSRS 8
-/* Distinct values remembered of each of them, the latest replacing the
- * oldest: the analysis reads a register at most three times before it puts
- * the first value back. */
-#define KV_KEPT_VALUES 4
 
-/* The values a handle has read from one register on one processor. */
+/* What a handle knows of one of those registers on one processor: the
+ * value found, which is the first value the handle read there (or, for
+ * BBL_CR_CTL3, the value an ECC pass set, which is meant to stay), and
+ * whether the handle changed the register since. Every write is formed from
+ * the value found, and a close writes it back wherever the handle changed
+ * the register: however many analyses one handle runs, the program's own
+ * restore is a write of this value and is never refused. */
 typedef struct KvSeen {
-  uint8_t count; /* values held, at most KV_KEPT_VALUES */
-  uint8_t next;  /* the slot the next new value takes */
-  uint64_t values[KV_KEPT_VALUES];
+  uint8_t known;   /* found holds a value read */
+  uint8_t changed; /* written by a request or a cache transaction */
+  uint64_t found;
 } KvSeen;
 
-/* Where a handle stands in the Cyrix identification's port sequence. */
+/* Where a handle stands in the Cyrix identification's port sequence. The
+ * values of the interrupt mask, CCR3 and CCR4 are the first ones read. */
 typedef struct KvPorts {
   int16_t index;         /* configuration register selected at port 22h; -1: none */
   uint8_t maskRead;      /* port 21h was read: mask holds the interrupt mask */
@@ -92,8 +96,11 @@ typedef struct KvPorts {
   uint8_t mirrorCheck;   /* port 23h at index C0h gave the mask: 21h may be masked */
   uint8_t maskRaised;    /* port 21h holds FFh from the mirror check */
   uint8_t board;         /* KV_BOARD_*: what the mirror check found */
-  uint8_t ccr3Read, ccr3; /* CCR3 as read at index C3h */
-  uint8_t ccr4Read, ccr4; /* CCR4 as read at index E8h */
+  uint8_t ccr3Read, ccr3; /* CCR3 as first read at index C3h */
+  uint8_t ccr4Read, ccr4; /* CCR4 as first read at index E8h */
+  uint8_t ccr3Opened;     /* CCR3 holds MAPEN that it did not hold when read */
+  uint8_t ccr4Changed;    /* CCR4 holds the CPUID bit that it did not hold */
+  int cpu;                /* the processor whose CCR3/CCR4 were written */
 } KvPorts;
 
 #define KV_BOARD_UNKNOWN 0
@@ -111,8 +118,14 @@ typedef struct KvHandle {
 
 void KvHandleInit(KvHandle* h);
 
-/* The handle goes away: an interrupt mask that the mirror check raised and
- * the caller left raised is put back. */
+/* The handle goes away (or its last user handle closes): whatever it left
+ * changed is put back as found. Each cache controller register the handle
+ * changed is written back to its value found on its processor, where it
+ * differs (the data, address and ECC registers first, then BBL_CR_CTL, then
+ * BBL_CR_CTL3, which enables the cache again); a CCR4 with CPUID switched on
+ * and a CCR3 with MAPEN set are written back as read; an interrupt mask that
+ * the mirror check raised is put back. Nothing is left to do afterwards, so
+ * a second call does nothing. */
 void KvHandleClose(const KvOps* ops, KvHandle* h);
 
 /* Handles one device control request. `in` holds the 16-byte request block,

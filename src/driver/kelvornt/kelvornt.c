@@ -258,14 +258,23 @@ static NTSTATUS NTAPI OnCreate(PDEVICE_OBJECT device, PIRP irp) {
   return Complete(irp, status, 0);
 }
 
-/* The last handle to the file object is closed. */
+/* The last handle to the file object is closed: by the program, or by the
+ * system when the process ends however it ends ("End process", a crash).
+ * Whatever the handle left changed is put back here already, in the
+ * closing process's context, so that it is not left for as long as another
+ * reference keeps the file object. */
 static NTSTATUS NTAPI OnCleanup(PDEVICE_OBJECT device, PIRP irp) {
-  (void)device;
+  KvDevice* d = DeviceState(device);
+  PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
+  Lock(d);
+  if (file != NULL && file == d->holder) KvHandleClose(&kOps, &d->handle);
+  Unlock(d);
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
 /* The file object itself goes: the device is free again, and whatever the
- * handle left changed that the driver can put back is put back. */
+ * handle left changed is put back (already done at the cleanup, unless a
+ * request came between the two). */
 static NTSTATUS NTAPI OnClose(PDEVICE_OBJECT device, PIRP irp) {
   KvDevice* d = DeviceState(device);
   PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
