@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -74,6 +75,11 @@ class Machine {
   // The sequence whose requests follow (see SequencePlan); a back-end that
   // serves requests one by one has nothing to do.
   virtual void Expect(const SequencePlan&) {}
+  // Asked while a simulated machine makes the program wait (its slow cache
+  // controller): true ends the wait, as when a request to end the program
+  // is pending. A simulated machine has no hardware to protect, so nothing
+  // of it needs the time. Others do not wait and ignore it.
+  virtual void SetWaitBreaker(std::function<bool()> breaker) { (void)breaker; }
 };
 
 // Serves the driver protocol on a Machine, as the kernel driver would.

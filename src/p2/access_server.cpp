@@ -8,6 +8,7 @@
 #include "p2/access_server.h"
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include "driver/context.h"
 #include "driver/hw.h"
 #include "driver/protocol.h"
+#include "platform/linux_signals.h"
 #include "p2/p2info.h"
 #include "report/language.h"
 #include "report/utility.h"
@@ -185,13 +187,6 @@ std::string Ok(const std::vector<AccessStep>& steps) {
   return answer;
 }
 
-sigset_t EndingSignals() {
-  sigset_t s;
-  sigemptyset(&s);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&s, sig);
-  return s;
-}
-
 }  // namespace
 
 bool AccessServer::RunAnalysis(const AccessRequest& r, std::string& answer) {
@@ -219,7 +214,11 @@ bool AccessServer::RunAnalysis(const AccessRequest& r, std::string& answer) {
     s.settings.OptNoL2 = !r.EccTest;
     std::int32_t arg = proc;
     if (r.Op == AccessOp::EccPass) {
-      s.settings.EccMode[static_cast<std::size_t>(proc)] = r.EccMode;
+      // Forcing ECC checking on where the helper's own ECC test found no ECC
+      // would leave a cache that cannot check them checking until the next
+      // boot: the pass then writes nothing, as for "on" (the program's
+      // write of BBL_CR_CTL3 is not in the record and is refused).
+      s.settings.EccMode[static_cast<std::size_t>(proc)] = r.EccMode == 2 ? 1 : r.EccMode;
       arg += 128;
     }
     try {
@@ -260,23 +259,29 @@ std::string AccessServer::Answer(std::string_view line) {
   AccessRequest r;
   if (!ParseAccessRequest(line, r)) return "bad";
   std::string answer;
+  // The ECC pass changes the cache controller until the next boot: only a
+  // helper started with that consent serves it.
+  if (r.Op == AccessOp::EccPass && consent_ != AccessConsent::EccPass) return "denied";
   const bool served = r.Op == AccessOp::Cyrix ? RunCyrix(r, answer) : RunAnalysis(r, answer);
   return served ? answer : "denied";
 }
 
-void AccessServer::Serve(std::istream& in, std::ostream& out) {
-  const sigset_t ending = EndingSignals();
+void AccessServer::Serve(std::istream& in, std::ostream& out, unsigned idleSeconds) {
   std::string line;
   bool oversized = false;
   bool pending = false;  // characters read since the last line end
+  if (idleSeconds != 0) alarm(idleSeconds);
   const auto answer = [&] {
-    sigset_t before;
-    pthread_sigmask(SIG_BLOCK, &ending, &before);
+    // The idle limit stops counting before anything is touched: SIGALRM
+    // ends the helper only between sequences.
+    if (idleSeconds != 0) alarm(0);
+    if (signals_ != nullptr) signals_->Hold();
     out << (oversized ? std::string("bad") : Answer(line)) << '\n';
     out.flush();
-    // A signal that came meanwhile ends the helper now, with nothing left
-    // changed and its answer given.
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    // A signal that came meanwhile ends (or stops) the helper now, with
+    // nothing left changed and its answer given.
+    if (signals_ != nullptr) signals_->ReleaseAndAct();
+    if (idleSeconds != 0) alarm(idleSeconds);
     line.clear();
     oversized = false;
     pending = false;

@@ -165,11 +165,15 @@ class Platform {
   // The requests that end the program (SIGINT, SIGTERM, SIGHUP and SIGQUIT;
   // on Windows Ctrl+C, Ctrl+Break and closing the console) wait from
   // HoldSignals until ReleaseSignals, which returns the first that came
-  // meanwhile; the caller then ends the program as it asks. Called on the
-  // analysis thread around the changes of the cache controller; outside
-  // they act as always. Not nested.
+  // meanwhile; the caller then ends the program as it asks. A stop from the
+  // terminal (SIGTSTP, SIGTTIN, SIGTTOU) waits too and stops the program in
+  // ReleaseSignals. Called on the analysis thread around the changes of the
+  // cache controller; outside they act as always, whichever thread runs.
   virtual void HoldSignals() {}
   virtual HeldSignal ReleaseSignals() { return {}; }
+  // Whether a request to end the program waits for ReleaseSignals: a
+  // simulated machine's slow cache controller stops waiting then.
+  virtual bool EndRequested() { return false; }
   // What an end of the program that the system brings about must still do:
   // remove the driver service that the program started (Windows: a console
   // control event outside the held section; the platform closes its devices

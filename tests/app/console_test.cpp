@@ -369,9 +369,11 @@ TEST_F(Console, EarlyEndsSayWhatIsMissingAndEndWithFour) {
 }
 
 // A real signal while the cache controller is changed: a slow simulated
-// cache (l2delay) keeps the held section open for about 3.3 s, the signal
-// comes after 1 s; the program puts the registers back first, then ends with
-// 128 + the signal's number and says so. No report is printed.
+// cache (l2delay) would keep the held section open for about 3.3 s, the
+// signal comes after 1 s; the simulated cache stops making the program wait
+// then (it has no hardware to protect), the program puts the registers back,
+// then ends with 128 + the signal's number and says so. No report is
+// printed.
 TEST_F(Console, SignalInTheHeldSectionWaitsForTheRestore) {
   std::ofstream(dir / "slow.profile") << "clock = 300400000\n"
                                          "CPUID 00000000: 00000002-756E6547-6C65746E-49656E69\n"
@@ -393,7 +395,7 @@ TEST_F(Console, SignalInTheHeldSectionWaitsForTheRestore) {
                          " while the cache controller was changed: its registers were put "
                          "back as found first; ending with status " +
                          std::to_string(status) + "\n");
-    EXPECT_GE(std::stoi(Read(dir / "ms")), 2500) << "the program ended before the restore";
+    EXPECT_LT(std::stoi(Read(dir / "ms")), 2500) << "the slow cache kept the program waiting";
   }
 }
 

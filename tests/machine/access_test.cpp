@@ -520,9 +520,9 @@ TEST(AccessClient, TalksToTheHelperThroughItsInputAndOutput) {
   const std::string log = (dir.path() / "requests").string();
   std::shared_ptr<Machine> m = MakeAccessClient(
       Sim("p2-300"), {"/bin/sh", "-c",
-                      "n=0; while read -r l; do echo \"$l\" >>'" + log +
-                          "'; n=$((n+1)); case $n in"
-                          " 1) echo busy;; *) echo 'ok R2A:C1800000';; esac; done"});
+                      "n=0; while read -r l; do echo \"$0: $l\" >>'" + log +
+                          "'; n=$((n+1)); case $0$n in"
+                          " analysis1) echo busy;; *) echo 'ok R2A:C1800000';; esac; done"});
   std::unique_ptr<RegisterLock> lock = m->AnalysisLock();
   std::string reason;
   std::uint64_t v = 0;
@@ -537,7 +537,10 @@ TEST(AccessClient, TalksToTheHelperThroughItsInputAndOutput) {
   lock->Unlock();
   lock.reset();
   m.reset();  // ends the helper
-  EXPECT_EQ(torv::test::ReadFile(log), "probe 0 nol2\nprobe 0 nol2\necc 1 off\n");
+  // The analyses go to the helper started with the analysis consent, the
+  // ECC pass to one started with its own.
+  EXPECT_EQ(torv::test::ReadFile(log),
+            "analysis: probe 0 nol2\nanalysis: probe 0 nol2\necc: ecc 1 off\n");
 }
 
 // A window's platform: its boxes are written to standard error when the
@@ -616,7 +619,7 @@ TEST(AccessHelper, AnswersOnThisComputerAndEndsWithItsInput) {
     want += "denied\n";
   }
   int status = -1;
-  EXPECT_EQ(RunHelper("", in, status), want);
+  EXPECT_EQ(RunHelper(" analysis", in, status), want);
   EXPECT_EQ(status, 0);
   // The program's back-end over the real helper, connected as pkexec
   // connects it: its standard input and output.
@@ -632,7 +635,8 @@ TEST(AccessHelper, AnswersOnThisComputerAndEndsWithItsInput) {
               "torvacin-access does not serve the registers of processor 1: not a processor of "
               "its sequences");
   }
-  // No argument is taken, so none can widen what it does.
+  // Its one argument is the consent it was started with; nothing else is
+  // taken, so nothing can widen what it does.
   const std::string refused = RunHelper(" --allow-all", "probe 0\\n", status);
   EXPECT_EQ(refused, "");
   EXPECT_NE(status, 0);

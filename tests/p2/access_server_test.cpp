@@ -5,6 +5,7 @@
 // /LOG trace, the exit codes and the registers left behind are those of the
 // same analysis on the machine itself.
 #include "p2/access_server.h"
+#include "platform/linux_signals.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -186,7 +187,20 @@ TEST(AccessServer, RecordsTheAnalysisAsItRan) {
   EXPECT_EQ(FormatAccessSteps({off.back()}), "W11E:304507");
   EXPECT_EQ(record("ecc 0 on nol2").back().What, AccessStep::ReadMsr)
       << "ECC on needs the test that found ECC";
-  EXPECT_EQ(FormatAccessSteps({record("ecc 0 force nol2").back()}), "W11E:304527");
+  // Forced on only where the helper's own test found ECC.
+  EXPECT_EQ(FormatAccessSteps({record("ecc 0 force").back()}), "W11E:304527");
+  EXPECT_EQ(record("ecc 0 force nol2").back().What, AccessStep::ReadMsr)
+      << "forcing ECC on needs the test that found ECC";
+  std::shared_ptr<Machine> noEcc = Sim("p2-300-noecc");
+  AccessServer withoutEcc(*noEcc);
+  std::vector<AccessStep> forced;
+  const std::string answer = withoutEcc.Answer("ecc 0 force");
+  ASSERT_TRUE(ParseAccessSteps(answer.substr(3), forced)) << answer;
+  EXPECT_EQ(forced.back().What, AccessStep::ReadMsr) << "a cache without ECC forced on: " << answer;
+  // The analysis consent serves no ECC pass at all.
+  AccessServer analysisOnly(*m, AccessConsent::Analysis);
+  EXPECT_EQ(analysisOnly.Answer("ecc 0 off"), "denied");
+  EXPECT_EQ(analysisOnly.Answer("probe 0 nol2").rfind("ok ", 0), 0u);
 }
 
 // The lock of the analysis, taken without waiting and given back after each
@@ -293,14 +307,11 @@ TEST(AccessServer, ServesEveryLineOfItsInput) {
 // the helper finishes it, puts the registers back, writes its answer and
 // only then ends by the signal.
 void ServeWhileSignalled() {
+  // The helper's own hub, made before any other thread.
+  SignalHub signals;
   std::shared_ptr<Machine> m = Sim(std::string(FindCatalogueProfile("p2-300")) + "l2delay = 100\n");
-  AccessServer server(*m);
-  // From another thread, which does not take the signal itself.
+  AccessServer server(*m, AccessConsent::Analysis, &signals);
   std::thread([] {
-    sigset_t term;
-    sigemptyset(&term);
-    sigaddset(&term, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &term, nullptr);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     kill(getpid(), SIGTERM);
   }).detach();
