@@ -114,9 +114,13 @@ bool AccessServesPorts(bool hasCpuid, std::uint32_t ebx, std::uint32_t edx, std:
 // analysis lock is a flock on its own /dev/cpu/0/msr descriptor.
 std::shared_ptr<Machine> OpenAccessDevices();
 
+// The helper's own system user, made by the package's maintainer scripts.
+inline constexpr const char* kAccessUser = "torvacin-access";
+
 // Gives up every privilege: no new privileges, an empty capability bounding
-// set, the user and groups of "nobody" (65534) when running as root, and no
-// capability at all. False with `error` set when a step fails.
+// set, the user and group of kAccessUser (from /etc/passwd; never root) and
+// no supplementary groups when running as root, and no capability at all.
+// False with `error` set when a step fails or the user does not exist.
 bool DropAccessPrivileges(std::string& error);
 
 // ---- The program's side ----

@@ -11,12 +11,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "cpu/cpuinfo.h"
 #include "driver/context.h"
 #include "driver/hw.h"
+#include "driver/journal.h"
 #include "driver/protocol.h"
 #include "platform/linux_signals.h"
 #include "p2/p2info.h"
@@ -92,6 +94,7 @@ class Recorder : public Machine {
   }
   bool DivisionLeavesFlags(int cpu) override { return m_.DivisionLeavesFlags(cpu); }
   bool BindsHostThreads() const override { return m_.BindsHostThreads(); }
+  bool OutlivesProgram() const override { return m_.OutlivesProgram(); }
   std::string DescribeError(std::uint32_t lastError) const override {
     return m_.DescribeError(lastError);
   }
@@ -113,6 +116,8 @@ class Recorder : public Machine {
 // once, before it), and the program's end turned into the sequence's.
 class SequencePlatform : public Platform {
  public:
+  // The helper's journal, and where its restore is told (null: nowhere).
+  SequencePlatform(JournalStore* journal, std::FILE* notes) : journal_(journal), notes_(notes) {}
   std::uint8_t GetWinVersion() override { return kOsLinux; }
   int ProcessorCount() override { return 1; }
   std::uint16_t SystemLangId() override { return 0x0409; }
@@ -127,9 +132,17 @@ class SequencePlatform : public Platform {
   [[noreturn]] void ExitProcess(int code) override { throw SequenceEnded{code}; }
   [[noreturn]] void EndThread() override { throw SequenceEnded{0}; }
   DeviceTable& Devices() override { return devices_; }
+  JournalStore* Journal() override { return journal_; }
+  void ErrorLine(std::string_view text) override {
+    if (notes_ == nullptr) return;
+    std::fprintf(notes_, "%.*s\n", static_cast<int>(text.size()), text.data());
+    std::fflush(notes_);
+  }
 
  private:
   DeviceTable devices_;
+  JournalStore* journal_;
+  std::FILE* notes_;
 };
 
 // The state of one sequence on processor `cpu` (1-based) of the recorder:
@@ -148,9 +161,12 @@ struct SequenceState {
   bool MultiProc = false;
   std::shared_ptr<Machine> machine;
 
-  SequenceState(const std::shared_ptr<Recorder>& recorder, int cpu) : machine(recorder) {
+  SequenceState(const std::shared_ptr<Machine>& m, int cpu, JournalStore* journal,
+                std::FILE* notes = nullptr)
+      : platform(journal, notes), machine(m) {
     const std::string path = "\\\\.\\torvacin-access";
-    platform.Devices().Register(path, std::make_shared<MachineDevice>(recorder, 0x0103));
+    platform.Devices().Register(path, std::make_shared<MachineDevice>(m, 0x0103));
+    drv.KeepsJournal = m->OutlivesProgram();
     std::uint32_t error = 0;
     drv.DrvHandle = platform.Devices().Open(path, error);
     drv.DrvIoctlCode = kDrvIoctlCode;
@@ -208,9 +224,23 @@ bool AccessServer::RunAnalysis(const AccessRequest& r, std::string& answer) {
     answer = "busy";
     return true;
   }
+  if (a == RegisterLock::Attempt::Held) {
+    // A helper or program killed in its sequence left a journal: put back
+    // first, outside the record, and said on the program's error stream.
+    SequenceState restore(std::shared_ptr<Machine>(&machine_, [](Machine*) {}), proc, journal_,
+                          notes_);
+    try {
+      RestoreLeftJournal(restore.ForDriver());
+    } catch (const SequenceEnded&) {
+      // Not all could be put back: the journal stays, nothing is analysed.
+      lock_->Unlock();
+      answer = "error 5 an earlier analysis's registers could not be put back from its journal";
+      return true;
+    }
+  }
   auto recorder = std::make_shared<Recorder>(machine_);
   {
-    SequenceState s(recorder, proc);
+    SequenceState s(recorder, proc, journal_);
     s.settings.OptNoL2 = !r.EccTest;
     std::int32_t arg = proc;
     if (r.Op == AccessOp::EccPass) {
@@ -244,7 +274,7 @@ bool AccessServer::RunCyrix(const AccessRequest& r, std::string& answer) {
   if (!AccessServesPorts(hasCpuid, leaf0[1], leaf0[3], leaf0[2])) return false;
   auto recorder = std::make_shared<Recorder>(machine_);
   {
-    SequenceState s(recorder, proc);
+    SequenceState s(recorder, proc, journal_);
     try {
       TCpuInfo info;
       IdentifyCpu(s.ForCpu(), info);

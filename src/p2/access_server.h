@@ -4,6 +4,7 @@
 // record of its accesses (see machine/access.h for the protocol).
 #pragma once
 
+#include <cstdio>
 #include <istream>
 #include <memory>
 #include <ostream>
@@ -31,6 +32,14 @@ class AccessServer {
   AccessServer(const AccessServer&) = delete;
   AccessServer& operator=(const AccessServer&) = delete;
 
+  // The journal the register sequences keep (see driver/journal.h), and
+  // where the line that an earlier sequence's values were put back from it
+  // goes (the program's error stream); null for none.
+  void SetJournal(JournalStore* journal, std::FILE* notes) {
+    journal_ = journal;
+    notes_ = notes;
+  }
+
   // The answer to one request line (without its line end).
   std::string Answer(std::string_view line);
   // Answers every line of `in` on `out`, flushing after each, until the end
@@ -50,6 +59,8 @@ class AccessServer {
   Machine& machine_;
   AccessConsent consent_;
   SignalHub* signals_;
+  JournalStore* journal_ = nullptr;
+  std::FILE* notes_ = nullptr;
   std::unique_ptr<RegisterLock> lock_;  // made at the first register sequence
 };
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/console_box.h"
+#include "platform/linux_run_dir.h"
 #include "platform/linux_signals.h"
 #include "platform/platform.h"
 
@@ -44,6 +45,8 @@ class LinuxPlatform : public Platform {
   void HoldSignals() override;
   HeldSignal ReleaseSignals() override;
   bool EndRequested() override { return signals_ != nullptr && signals_->EndPending(); }
+  // The journal in /run/torvacin (root only).
+  JournalStore* Journal() override { return &journal_; }
 
   // The kernel's CPU number of processor p, or -1 when there is none.
   int HostCpu(int proc) const;
@@ -60,6 +63,7 @@ class LinuxPlatform : public Platform {
   std::function<bool(std::string&)> saveDialog_;
   DeviceTable devices_;
   SignalHub* signals_;
+  FileJournal journal_;
 };
 
 }  // namespace torv

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -582,8 +588,24 @@ TEST(AccessClientDeath, ARefusedAuthorisationEndsTheAnalysisLikeADeniedRegister)
 }
 
 #ifdef TORV_ACCESS_BINARY
+// Run by root, the helper becomes its own system user, which the package
+// makes; a test runs it as an ordinary user instead, as its answers here do
+// not depend on the devices it opens.
+std::string AsUser() {
+  return geteuid() == 0 ? "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+}
+std::vector<std::string> HelperCommand() {
+  std::vector<std::string> c;
+  if (geteuid() == 0) {
+    c = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  }
+  c.emplace_back(TORV_ACCESS_BINARY);
+  return c;
+}
+
 std::string RunHelper(const std::string& args, const std::string& input, int& status) {
-  const std::string cmd = "printf '" + input + "' | " TORV_ACCESS_BINARY + args + " 2>/dev/null";
+  const std::string cmd = "printf '" + input + "' | " + AsUser() + TORV_ACCESS_BINARY + args +
+                          " 2>/dev/null";
   std::FILE* p = popen(cmd.c_str(), "r");
   std::string out;
   if (p == nullptr) return out;
@@ -624,7 +646,7 @@ TEST(AccessHelper, AnswersOnThisComputerAndEndsWithItsInput) {
   // The program's back-end over the real helper, connected as pkexec
   // connects it: its standard input and output.
   if (!p6) {
-    std::shared_ptr<Machine> m = MakeAccessClient(MakeLinuxMachine(), {TORV_ACCESS_BINARY});
+    std::shared_ptr<Machine> m = MakeAccessClient(MakeLinuxMachine(), HelperCommand());
     m->Expect(Analysis(1));
     std::string reason;
     std::unique_ptr<RegisterLock> lock = m->AnalysisLock();
@@ -635,11 +657,52 @@ TEST(AccessHelper, AnswersOnThisComputerAndEndsWithItsInput) {
               "torvacin-access does not serve the registers of processor 1: not a processor of "
               "its sequences");
   }
+  // Without its consent it serves nothing.
+  EXPECT_EQ(RunHelper("", "probe 15\\n", status), "");
+  EXPECT_NE(status, 0);
   // Its one argument is the consent it was started with; nothing else is
   // taken, so nothing can widen what it does.
   const std::string refused = RunHelper(" --allow-all", "probe 0\\n", status);
   EXPECT_EQ(refused, "");
   EXPECT_NE(status, 0);
+}
+
+// The helper in a real terminal, started by a shell there as pkexec starts
+// it from the program: it leaves the terminal's session, so a Ctrl+C and a
+// Ctrl+Z typed there (which end and stop the shell's process group) do not
+// reach it, and it still answers afterwards.
+TEST(AccessHelper, CtrlCAndCtrlZInTheCallersTerminalDoNotReachIt) {
+  int master = -1;
+  const std::string command = AsUser() + TORV_ACCESS_BINARY + " analysis";
+  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", (command + "; echo ended $?").c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  const auto readFor = [&](int ms) {
+    std::string got;
+    for (int waited = 0; waited < ms; waited += 50) {
+      pollfd p{master, POLLIN, 0};
+      if (poll(&p, 1, 50) > 0) {
+        char buf[256];
+        const ssize_t n = read(master, buf, sizeof buf);
+        if (n <= 0) break;
+        got.append(buf, static_cast<std::size_t>(n));
+      }
+    }
+    return got;
+  };
+  readFor(500);  // the helper has started and left the session
+  ASSERT_EQ(write(master, "\x03\x1a", 2), 2);
+  readFor(300);
+  ASSERT_EQ(write(master, "probe 15\n", 9), 9);
+  const std::string answer = readFor(2000);
+  EXPECT_NE(answer.find("bad"), std::string::npos) << answer;
+  close(master);  // the helper's input ends
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
 }
 #endif
 

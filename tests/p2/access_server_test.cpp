@@ -432,7 +432,7 @@ TEST(AnalysisThroughTheHelper, AsOnTheMachineItself) {
       {"p2-450", 1, 1},        // and on
       {"p2-450", 1, 1, true},  // on without the test: refused
       {"p2-300-noecc", 1, 1},  // on without ECC SRAMs: refused
-      {"p2-300-noecc", 1, 2},  // forced on
+      {"p2-450", 1, 2},        // forced on where the test found ECC
       {"p2-dual", 2, 0},
       {"ppro", 1, 1},                   // no ECC pass on a Pentium Pro
       {"celeron-266", 1, 0},            // nor without a cache
@@ -459,6 +459,17 @@ TEST(AnalysisThroughTheHelper, AsOnTheMachineItself) {
     EXPECT_EQ(got.FatalText.substr(0, got.FatalText.find(": ") + 1),
               want.FatalText.substr(0, want.FatalText.find(": ") + 1));
   }
+  // Forced on where the helper's own test found no ECC: the helper writes
+  // nothing, and the program's write is refused with the reason (status 7),
+  // where the machine itself would have been left checking ECC it cannot.
+  const Pass forced{"p2-300-noecc", 1, 2};
+  const Outcome own = Analyse(forced, false);
+  const Outcome refused = Analyse(forced, true);
+  EXPECT_EQ(own.Fatal, 0);
+  EXPECT_EQ(refused.Fatal, kExitMsrWrite);
+  EXPECT_NE(refused.FatalText.find("does not force ECC checking on"), std::string::npos)
+      << refused.FatalText;
+  EXPECT_EQ(refused.Registers, Registers(*Sim("p2-300-noecc"))) << "ECC checking left off";
 }
 
 // What the program asks the helper: one request a register analysis (and
@@ -473,7 +484,7 @@ TEST(AnalysisThroughTheHelper, AsksForTheAnnouncedSequenceOnly) {
       {{"p2-450"}, {"probe 0"}},
       {{"p2-450", 1, kNoEccPass, true}, {"probe 0 nol2"}},
       {{"p2-450", 1, 0}, {"ecc 0 off", "probe 0"}},
-      {{"p2-300-noecc", 1, 2, true}, {"ecc 0 force nol2", "probe 0 nol2"}},
+      {{"p2-450", 1, 2, true}, {"ecc 0 force nol2"}},  // refused: ends with 7
       {{"p2-dual", 2, 1}, {"ecc 1 on", "probe 1"}},
       {{"k6-2"}, {}},
       {{"skylake"}, {}},

@@ -17,6 +17,7 @@
 
 #include "machine/access.h"
 #include "p2/access_server.h"
+#include "platform/linux_run_dir.h"
 #include "platform/linux_signals.h"
 
 int main(int argc, char** argv) {
@@ -45,6 +46,10 @@ int main(int argc, char** argv) {
   // A client that has gone away ends the helper through a failed write.
   std::signal(SIGPIPE, SIG_IGN);
   std::shared_ptr<torv::Machine> machine = torv::OpenAccessDevices();
+  // The journal of the register sequences, opened while root (the run
+  // folder is root's alone); without it the sequences run unjournalled.
+  torv::FileJournal journal;
+  journal.Open();
   std::string error;
   if (!torv::DropAccessPrivileges(error)) {
     std::fprintf(stderr, "torvacin-access: %s\n", error.c_str());
@@ -53,6 +58,10 @@ int main(int argc, char** argv) {
   // The sequences are the program's own code, which tells the program's user
   // on its error stream when a register access fails: here the record
   // carries the failure to the program, which says so itself.
+  // The program's error stream stays for the one line that says an earlier
+  // sequence's registers were put back from the journal.
+  const int notesFd = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+  std::FILE* notes = notesFd >= 0 ? fdopen(notesFd, "w") : nullptr;
   const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (quiet >= 0) {
     dup2(quiet, STDERR_FILENO);
@@ -60,6 +69,7 @@ int main(int argc, char** argv) {
   }
   std::ios::sync_with_stdio(false);
   torv::AccessServer server(*machine, consent, &signals);
+  server.SetJournal(&journal, notes);
   server.Serve(std::cin, std::cout, torv::kAccessIdleSeconds);
   return 0;
 }
