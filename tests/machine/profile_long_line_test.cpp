@@ -16,9 +16,9 @@ TEST(Profile, AFourMegabyteLineWithHashesInBracketsIsReadInUnderASecond) {
       "clock = 300400000\n"
       "CPUID 00000000: 00000002-756E6547-6C65746E-49656E69\n"
       "CPUID 00000001: 00000633-00000000-00000000-0080FBFF\n"
-      "# [";
+      "Hypervisor [";
   while (text.size() < (4u << 20)) text += "Hv#1 ";
-  text += "]\n";
+  text += "] present\n";
   timespec t0{}, t1{};
   clock_gettime(CLOCK_MONOTONIC, &t0);
   SimProfile p;
