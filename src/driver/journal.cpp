@@ -130,7 +130,7 @@ void RestoreLeftJournal(const DriverContext& ctx) {
   }
   if (j.Cpu != own) DrvSetCpu(ctx, static_cast<std::uint32_t>(own));
   const std::string what = "an earlier analysis of processor " + std::to_string(j.Cpu) +
-                           " ended while it had changed the " + j.Sequence;
+                           " ended in the middle of its changes of the " + j.Sequence;
   if (!ok) {
     std::string text2 = what + ", and its values could not all be put back: the journal is "
                                "kept, nothing was analysed";
@@ -141,12 +141,12 @@ void RestoreLeftJournal(const DriverContext& ctx) {
     AbruptEnd(ctx, kExitMsrWrite);
   }
   store->Clear();
-  ctx.hw.JournalNote = "Found in its journal: " + what + "; " + std::to_string(changed) + " of " +
-                       std::to_string(j.Entries.size()) +
-                       " values were put back before this analysis";
-  ctx.platform.ErrorLine("torvacin: found in its journal: " + what + "; " +
-                         std::to_string(changed) + " of " + std::to_string(j.Entries.size()) +
-                         " values were put back before this analysis");
+  const std::string told = "ound in its journal: " + what + "; " + std::to_string(changed) +
+                           " of " + std::to_string(j.Entries.size()) +
+                           " values differed from those it had found and were put back before "
+                           "this analysis";
+  ctx.hw.JournalNote = "F" + told;
+  ctx.platform.ErrorLine("torvacin: f" + told);
 }
 
 }  // namespace torv

@@ -485,9 +485,9 @@ TEST(SimulatedMachine, JournalOfTheCacheControllerIsPutBackByTheNextAnalysis) {
     EXPECT_EQ(run(machine, left, s), kExitFinished);
     EXPECT_EQ(s.platform.ErrorLines,
               std::vector<std::string>{
-                  "torvacin: found in its journal: an earlier analysis of processor 1 ended while "
-                  "it had changed the cache controller; 2 of 8 values were put back before this "
-                  "analysis"});
+                  "torvacin: found in its journal: an earlier analysis of processor 1 ended in the "
+                  "middle of its changes of the cache controller; 2 of 8 values differed from "
+                  "those it had found and were put back before this analysis"});
     EXPECT_EQ(s.w.hw.JournalNote.rfind("Found in its journal: ", 0), 0u);
     EXPECT_EQ(s.w.p2.P2Info.Ctl3Lo, static_cast<std::uint32_t>(found[0]));
     EXPECT_EQ(s.platform.Journaled.Text, "");

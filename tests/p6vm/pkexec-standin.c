@@ -16,10 +16,11 @@
 int main(int argc, char** argv_in) {
   /* The helper's one argument, the consent asked for: "analysis" or "ecc",
      as the two actions of its polkit policy name them. */
-  if (argc != 2 || (strcmp(argv_in[1], "analysis") != 0 && strcmp(argv_in[1], "ecc") != 0)) {
+  if (argc != 3 || strcmp(argv_in[1], TORV_HELPER) != 0 ||
+      (strcmp(argv_in[2], "analysis") != 0 && strcmp(argv_in[2], "ecc") != 0)) {
     return 127;
   }
-  char* const argv[] = {(char*)TORV_HELPER, argv_in[1], (char*)0};
+  char* const argv[] = {(char*)TORV_HELPER, argv_in[2], (char*)0};
   char* const envp[] = {(char*)0};
   if (setgid(0) != 0 || setuid(0) != 0) return 127;
   execve(TORV_HELPER, argv, envp);
