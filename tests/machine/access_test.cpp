@@ -255,6 +255,40 @@ TEST(FileLock, ExclusiveAndSharedWithTheFlockCommand) {
   EXPECT_NE(reason.find("missing: No such file or directory"), std::string::npos) << reason;
 }
 
+// The analysis lock of this computer: the run folder's lock file holds even
+// where the msr device of CPU 0 cannot be opened (offline, or a container
+// with other processors' devices only), and the device's flock still counts
+// where it opens; without either, no lock.
+TEST(FileLock, TheRunFoldersLockHoldsWhereTheDeviceDoesNotOpen) {
+  torv::test::TempDir dir;
+  const std::string run = (dir.path() / "run").string();
+  const std::string missing = (dir.path() / "missing").string();
+  std::unique_ptr<RegisterLock> a = MakeAnalysisLock(missing, run);
+  std::unique_ptr<RegisterLock> b = MakeAnalysisLock(missing, run);
+  std::string reason;
+  EXPECT_EQ(a->TryLock(reason), RegisterLock::Attempt::Held) << reason;
+  EXPECT_EQ(b->TryLock(reason), RegisterLock::Attempt::Busy);
+  a->Unlock();
+  EXPECT_EQ(b->TryLock(reason), RegisterLock::Attempt::Held);
+  b->Unlock();
+  // Both: a holder of the device alone (flock /dev/cpu/0/msr) keeps the
+  // analysis out.
+  const std::string device = (dir.path() / "msr").string();
+  std::ofstream(device) << "";
+  std::unique_ptr<RegisterLock> both = MakeAnalysisLock(device, run);
+  std::unique_ptr<RegisterLock> deviceOnly = MakeFileLock(device);
+  EXPECT_EQ(deviceOnly->TryLock(reason), RegisterLock::Attempt::Held);
+  EXPECT_EQ(both->TryLock(reason), RegisterLock::Attempt::Busy);
+  deviceOnly->Unlock();
+  EXPECT_EQ(both->TryLock(reason), RegisterLock::Attempt::Held);
+  both->Unlock();
+  // A run folder that is not root's alone and no device: no lock.
+  const std::string open = (dir.path() / "open").string();
+  std::filesystem::create_directory(open);
+  std::filesystem::permissions(open, std::filesystem::perms::all);
+  EXPECT_EQ(MakeAnalysisLock(missing, open)->TryLock(reason), RegisterLock::Attempt::Unavailable);
+}
+
 // The program's side, with the test standing in for pkexec and the helper.
 // A helper played by the test: its answers by request line, the requests
 // kept.
