@@ -50,8 +50,9 @@ int main() {
       if (ms < best) best = ms;
     }
     if (failed) break;
-    std::printf("%2zu MB line with '#' inside brackets: read in %.0f ms (goal: 4 MB under 1000 ms)\n",
-                mb, best);
+    std::printf(
+        "%2zu MB line with '#' inside brackets: read in %.0f ms (goal: 4 MB under 1000 ms)\n", mb,
+        best);
   }
   std::filesystem::remove(file);
   return failed;

@@ -83,8 +83,8 @@ JournalScope::JournalScope(const DriverContext& ctx, const RegisterJournal& jour
   // Without a journal the analysis still puts everything back itself; only
   // a kill in between would go unnoticed.
   if (!kept_) {
-    ctx.platform.ErrorLine("torvacin: no journal of the " + journal.Sequence +
-                           " can be kept (" + error + "); going on without");
+    ctx.platform.ErrorLine("torvacin: no journal of the " + journal.Sequence + " can be kept (" +
+                           error + "); going on without");
   }
 }
 
@@ -132,10 +132,11 @@ void RestoreLeftJournal(const DriverContext& ctx) {
   const std::string what = "an earlier analysis of processor " + std::to_string(j.Cpu) +
                            " ended in the middle of its changes of the " + j.Sequence;
   if (!ok) {
-    std::string text2 = what + ", and its values could not all be put back: the journal is "
-                               "kept, nothing was analysed";
-    ctx.platform.ErrorLine("torvacin: " + text2 + " (exit status " +
-                           std::to_string(kExitMsrWrite) + ")");
+    std::string text2 = what +
+                        ", and its values could not all be put back: the journal is "
+                        "kept, nothing was analysed";
+    ctx.platform.ErrorLine("torvacin: " + text2 + " (exit status " + std::to_string(kExitMsrWrite) +
+                           ")");
     text2[0] = 'A';
     if (ctx.hw.FatalText.empty()) ctx.hw.FatalText = Cut(text2);
     AbruptEnd(ctx, kExitMsrWrite);

@@ -55,7 +55,8 @@ std::uint32_t OsCode(int e) {
 // is "ERRNO TEXT".
 class DescriptorLock : public RegisterLock {
  public:
-  DescriptorLock(int runFd, int fd, int openErrno) : runFd_(runFd), fd_(fd), openErrno_(openErrno) {}
+  DescriptorLock(int runFd, int fd, int openErrno)
+      : runFd_(runFd), fd_(fd), openErrno_(openErrno) {}
   ~DescriptorLock() override { Unlock(); }
   DescriptorLock(const DescriptorLock&) = delete;
   DescriptorLock& operator=(const DescriptorLock&) = delete;
@@ -342,7 +343,8 @@ bool DropAccessPrivileges(std::string& error) {
     if (!FindSystemUser(kAccessUser, uid, gid)) {
       error = std::string("no system user ") + kAccessUser +
               " (the package makes it; after cmake --install, as root: adduser --system "
-              "--group --no-create-home --home /nonexistent " + kAccessUser + ")";
+              "--group --no-create-home --home /nonexistent " +
+              kAccessUser + ")";
       return false;
     }
     if (setgroups(0, nullptr) != 0 || setresgid(gid, gid, gid) != 0 ||

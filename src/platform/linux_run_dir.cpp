@@ -19,8 +19,7 @@ bool Foreign(const struct stat& st) {
 bool WriteAll(int fd, std::string_view text) {
   std::size_t done = 0;
   while (done < text.size()) {
-    const ssize_t n = pwrite(fd, text.data() + done, text.size() - done,
-                             static_cast<off_t>(done));
+    const ssize_t n = pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     done += static_cast<std::size_t>(n);

@@ -62,7 +62,7 @@ class SignalHub {
 
   sigset_t taken_{};
   sigset_t blockedBefore_{};
-  int fd_ = -1;        // signalfd of taken_
+  int fd_ = -1;             // signalfd of taken_
   int wake_[2] = {-1, -1};  // a byte here ends the hub's thread
   std::mutex mutex_;
   int holds_ = 0;

@@ -24,15 +24,15 @@ TEST(Journal, TextReadsBackAndAnythingElseIsRefused) {
   EXPECT_EQ(back, j);
   const char* bad[] = {
       "",
-      "cpu 2\nsequence cache controller\n",                                // no entry
-      "cpu 2\nsequence x\nM 0000011E 0000000100304527",                    // cut short
-      "cpu 0\nsequence x\nM 0000011E 0000000100304527\n",                  // no such processor
-      "cpu 2\nsequence x\nX 0000011E 0000000100304527\n",                  // unknown kind
-      "cpu 2\nsequence x\nM 0000011E 00000001003045\n",                    // short value
-      "cpu 2\nsequence x\nM 0000011E 000000010030452G\n",                  // not hexadecimal
-      "cpu 2\nsequence x\nP 00010000 0000000000000000\n",                  // no such port
-      "cpu 2\nsequence x\nP 00000021 0000000000000100\n",                  // not a byte
-      "sequence x\ncpu 2\nM 0000011E 0000000100304527\n",                  // out of order
+      "cpu 2\nsequence cache controller\n",                // no entry
+      "cpu 2\nsequence x\nM 0000011E 0000000100304527",    // cut short
+      "cpu 0\nsequence x\nM 0000011E 0000000100304527\n",  // no such processor
+      "cpu 2\nsequence x\nX 0000011E 0000000100304527\n",  // unknown kind
+      "cpu 2\nsequence x\nM 0000011E 00000001003045\n",    // short value
+      "cpu 2\nsequence x\nM 0000011E 000000010030452G\n",  // not hexadecimal
+      "cpu 2\nsequence x\nP 00010000 0000000000000000\n",  // no such port
+      "cpu 2\nsequence x\nP 00000021 0000000000000100\n",  // not a byte
+      "sequence x\ncpu 2\nM 0000011E 0000000100304527\n",  // out of order
   };
   for (const char* t : bad) {
     RegisterJournal r;

@@ -1,7 +1,6 @@
 #include "machine/access.h"
 
 #include <gtest/gtest.h>
-
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
@@ -638,8 +637,8 @@ std::vector<std::string> HelperCommand() {
 }
 
 std::string RunHelper(const std::string& args, const std::string& input, int& status) {
-  const std::string cmd = "printf '" + input + "' | " + AsUser() + TORV_ACCESS_BINARY + args +
-                          " 2>/dev/null";
+  const std::string cmd =
+      "printf '" + input + "' | " + AsUser() + TORV_ACCESS_BINARY + args + " 2>/dev/null";
   std::FILE* p = popen(cmd.c_str(), "r");
   std::string out;
   if (p == nullptr) return out;
@@ -711,7 +710,8 @@ TEST(AccessHelper, CtrlCAndCtrlZInTheCallersTerminalDoNotReachIt) {
   const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
   ASSERT_GE(pid, 0);
   if (pid == 0) {
-    execl("/bin/sh", "sh", "-c", (command + "; echo ended $?").c_str(), static_cast<char*>(nullptr));
+    execl("/bin/sh", "sh", "-c", (command + "; echo ended $?").c_str(),
+          static_cast<char*>(nullptr));
     _exit(127);
   }
   const auto readFor = [&](int ms) {

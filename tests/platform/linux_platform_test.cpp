@@ -1,13 +1,12 @@
 // The Linux platform layer: bound workers, processor count, language from the
 // locale, terminal message boxes and the pluggable dialogs.
 #include "platform/linux_platform.h"
-#include "platform/linux_signals.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,6 +16,8 @@
 #include <string>
 #include <thread>
 #include <utility>
+
+#include "platform/linux_signals.h"
 
 namespace torv {
 namespace {
@@ -90,8 +91,8 @@ TEST(LinuxPlatform, ProcessorThatCannotBeBoundRunsNothing) {
 // number the release returned, +100 when it got to "after the section"), a
 // stop, or the signal that ended it.
 struct HubOutcome {
-  int Exit = -1;     // exit code, -1 when it did not exit
-  int Killed = 0;    // the signal that ended it
+  int Exit = -1;   // exit code, -1 when it did not exit
+  int Killed = 0;  // the signal that ended it
   bool Stopped = false;
   bool StoppedAfterSection = false;  // the section had ended when it stopped
 };
@@ -170,7 +171,8 @@ TEST(SignalHub, EachSignalActsAtOnceOutsideAndAfterTheSectionInside) {
       {SIGHUP, When::IgnoredHeld, {100, 0, false, false}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(SignalHub::Name(c.Sig)) + " " + std::to_string(static_cast<int>(c.At)));
+    SCOPED_TRACE(std::string(SignalHub::Name(c.Sig)) + " " +
+                 std::to_string(static_cast<int>(c.At)));
     const HubOutcome o = RunHubChild(c.Sig, c.At);
     EXPECT_EQ(o.Exit, c.Want.Exit);
     EXPECT_EQ(o.Killed, c.Want.Killed);
