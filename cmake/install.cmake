@@ -108,6 +108,11 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # torvacin-access is started through pkexec when the program runs as an
 # ordinary user; as root the program needs neither.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS pkexec)
+# torvacin-access's own system user is made after installation (data/postinst,
+# with adduser); cmake --install makes no user.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${TORV_DATA_DIR}/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

@@ -283,6 +283,12 @@ bool TForm1::TestProc(std::int32_t arg) {
     const bool ran = w_.platform->RunBoundThread(
         bindTo, [&] { return steps_.Worker(w_, arg); }, exitCode);
     lastExit_ = ran ? exitCode : kExitFinished;
+    // An earlier analysis's registers put back from its journal: said in
+    // the status line as well as on the error stream.
+    if (!w_.hw.JournalNote.empty()) {
+      view_.SetStatus(w_.hw.JournalNote);
+      w_.hw.JournalNote.clear();
+    }
     // A register failure ended the worker: shown here, then the end.
     EndFatally(w_.ForDriver());
     if (!ran) {

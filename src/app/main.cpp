@@ -9,6 +9,7 @@
 #include "app/shell.h"
 #include "platform/files.h"
 #include "platform/linux_platform.h"
+#include "platform/linux_signals.h"
 #include "app/world.h"
 
 #ifdef TORV_GUI
@@ -16,15 +17,21 @@
 #endif
 
 int main(int argc, char** argv) {
+  // A closed standard descriptor is taken by /dev/null first, so that no
+  // descriptor of the program's own becomes standard output.
+  const unsigned closed = torv::ReserveStandardDescriptors();
+  // Before anything can start a thread: the signals that end or stop the
+  // program are blocked here, inherited by every thread, and taken by the
+  // hub's own (see platform/linux_signals.h).
+  torv::SignalHub signals;
   // A reader that closes the pipe makes writes fail with EPIPE instead of
   // ending the process; console output then just stops.
   std::signal(SIGPIPE, SIG_IGN);
-  const unsigned closed = torv::ReserveStandardDescriptors();
   const std::vector<std::string> args(argv + 1, argv + argc);
   torv::ConsoleOutput out(stdout, (closed & 2u) != 0);
   const int info = torv::HandleInfoSwitches(args, out, stderr);
   if (info >= 0) return info;
-  torv::LinuxPlatform platform;
+  torv::LinuxPlatform platform(&signals);
   torv::World w(platform);
   torv::InitLanguage(w);
   const int early = torv::PrepareMachine(w, args, out, stderr);

@@ -110,6 +110,8 @@ int PrepareMachine(World& w, const std::vector<std::string>& args, ConsoleOutput
       std::fprintf(err, "torvacin: %s\n", TerminalLine(note).c_str());
       std::fflush(err);
     }
+    // A request to end the program cuts its slow cache controller short.
+    m->SetWaitBreaker([&platform = *w.platform] { return platform.EndRequested(); });
     w.machine = std::move(m);
   }
   return -1;

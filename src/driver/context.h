@@ -38,7 +38,9 @@ struct DriverContext {
 // One processor's registers for one analysis, from its first register read to
 // its last write: the kernel's msr module loaded where it must be (Linux, as
 // root, the first time), then the lock (DriverState::Lock) that keeps every
-// other analysis of this computer's registers out until the scope ends. While
+// other analysis of this computer's registers out until the scope ends, and
+// the values of a journal that a killed analysis left are put back
+// (RestoreLeftJournal). While
 // another analysis holds it, one line on the error stream says so and the
 // session waits; after kLockWaitMs the program ends with kExitLockTimeout.
 // The caller announces the analysis to the back-end (Machine::Expect) before

@@ -10,6 +10,7 @@
 
 #include "driver/loader.h"
 #include "driver/context.h"
+#include "driver/journal.h"
 #include "report/utility.h"
 
 namespace torv {
@@ -192,6 +193,9 @@ RegisterSession::RegisterSession(const DriverContext& ctx) : ctx_(ctx) {
   }
   if (a == RegisterLock::Attempt::Held) {
     held_ = true;
+    // An analysis that was killed while it had changed registers left its
+    // journal: those values go back before anything is read.
+    RestoreLeftJournal(ctx);
     return;
   }
   if (a == RegisterLock::Attempt::Denied) {

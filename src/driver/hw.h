@@ -19,6 +19,9 @@ struct HwState {
   // none) and what the "Error" box says (empty: no box).
   int FatalCode = 0;
   std::string FatalText;
+  // The line that said an earlier analysis's registers were put back from
+  // its journal (driver/journal.h), for the window's status; "" for none.
+  std::string JournalNote;
 };
 
 // CPUID result in the order EAX, EBX, EDX, ECX.

@@ -313,6 +313,7 @@ void LoadDriver(const DriverContext& ctx, std::uint8_t kind, std::string_view fi
   errorCode = 0;
   ctx.drv.DrvFileName = Cut(fileName);
   ctx.drv.Lock.reset();
+  ctx.drv.KeepsJournal = false;
   ctx.drv.MsrModulePending = false;
   LoadDriverFor(ctx, kind, requiredVersion, errorCode, start);
   // The lock of the registers this driver reaches: the register back-end's
@@ -320,6 +321,7 @@ void LoadDriver(const DriverContext& ctx, std::uint8_t kind, std::string_view fi
   if (errorCode == 0) {
     ctx.drv.Lock = ctx.machine ? std::shared_ptr<RegisterLock>(start.Lock(*ctx.machine))
                            : std::shared_ptr<RegisterLock>(ctx.platform.AnalysisLock());
+    ctx.drv.KeepsJournal = ctx.machine && start.KeepsJournal && start.KeepsJournal(*ctx.machine);
   }
 }
 

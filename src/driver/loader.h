@@ -67,6 +67,9 @@ struct LinuxStart {
   // The lock that keeps every other analysis out of a back-end's registers
   // (null: none is needed).
   std::function<std::unique_ptr<RegisterLock>(Machine&)> Lock;
+  // Whether the program keeps the journal of a back-end's changed registers
+  // (see driver/journal.h); none when not given.
+  std::function<bool(Machine&)> KeepsJournal;
 };
 
 // Starts the driver; on Linux and for a simulated machine the back-end is

@@ -71,6 +71,10 @@ struct DriverState {
   // This computer's msr module is still to be loaded, if missing, at the
   // first register request of an analysis (Linux, as root).
   bool MsrModulePending = false;
+  // The registers the driver reaches keep what is written after the
+  // program ends (this computer's, reached by the program itself): their
+  // changes are journalled (driver/journal.h). Set by LoadDriver.
+  bool KeepsJournal = false;
 };
 
 // Sends one request on DrvHandle. `attached` travels with the request (the

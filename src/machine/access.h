@@ -41,6 +41,9 @@
 
 namespace torv {
 
+// A helper that gets no request for this long after its last answer (or its
+// start) ends by SIGALRM; the program starts a new one when it needs one.
+inline constexpr unsigned kAccessIdleSeconds = 600;
 // Longest request line read; a longer line is answered "bad" and skipped.
 inline constexpr std::size_t kAccessMaxLine = 64;
 // Highest processor number a request may name: the analysis names
@@ -111,9 +114,13 @@ bool AccessServesPorts(bool hasCpuid, std::uint32_t ebx, std::uint32_t edx, std:
 // analysis lock is a flock on its own /dev/cpu/0/msr descriptor.
 std::shared_ptr<Machine> OpenAccessDevices();
 
+// The helper's own system user, made by the package's maintainer scripts.
+inline constexpr const char* kAccessUser = "torvacin-access";
+
 // Gives up every privilege: no new privileges, an empty capability bounding
-// set, the user and groups of "nobody" (65534) when running as root, and no
-// capability at all. False with `error` set when a step fails.
+// set, the user and group of kAccessUser (from /etc/passwd; never root) and
+// no supplementary groups when running as root, and no capability at all.
+// False with `error` set when a step fails or the user does not exist.
 bool DropAccessPrivileges(std::string& error);
 
 // ---- The program's side ----
@@ -136,19 +143,28 @@ class AccessLink {
   // be started, its authorisation was refused, or it has gone away. Once
   // false, always false with the same reason.
   virtual bool Exchange(const std::string& request, std::string& answer, std::string& failure) = 0;
+  // Ends the helper of this link; the next exchange starts a new one.
+  virtual void Finish() {}
 };
 
-// The helper started with `command` (through pkexec) at the first exchange,
+// The helper started with `command` (through pkexec) and the consent it is
+// started for ("analysis" or "ecc"; none when empty) at the first exchange,
 // connected by its standard input and output.
-std::unique_ptr<AccessLink> MakeSpawnedAccessLink(std::vector<std::string> command);
+std::unique_ptr<AccessLink> MakeSpawnedAccessLink(std::vector<std::string> command,
+                                                  std::string consent = "");
 
 // A back-end that answers CPUID, the clock and the flag test from `local` and
 // the register and port requests of each announced sequence from the
 // helper's record of it, the helper asked on the first of them. A helper
 // that cannot be started, or whose authorisation is refused, fails every
 // request with kErrAccessDenied and that reason.
+// The ECC passes go through `eccLink` when there is one: a helper started
+// with the ECC pass consent for each pass and ended after it.
 std::shared_ptr<Machine> MakeAccessClient(std::shared_ptr<Machine> local,
-                                          std::unique_ptr<AccessLink> link);
+                                          std::unique_ptr<AccessLink> link,
+                                          std::unique_ptr<AccessLink> eccLink = nullptr);
+// The helper started with `command` and "analysis" for the analyses, and
+// with "ecc" for each ECC pass.
 std::shared_ptr<Machine> MakeAccessClient(std::shared_ptr<Machine> local,
                                           std::vector<std::string> command);
 

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -20,6 +21,7 @@
 #include <string_view>
 #include <utility>
 
+#include "driver/hw.h"
 #include "driver/protocol.h"
 #include "machine/access.h"
 
@@ -54,7 +56,9 @@ std::string Hex(std::uint32_t v) {
 // makes a send fail instead of raising SIGPIPE in the program.
 class SpawnedLink : public AccessLink {
  public:
-  explicit SpawnedLink(std::vector<std::string> command) : command_(std::move(command)) {}
+  // `consent`, when not empty, is the helper's argument after `command`.
+  SpawnedLink(std::vector<std::string> command, std::string consent)
+      : command_(std::move(command)), consent_(std::move(consent)) {}
   ~SpawnedLink() override {
     // Closing the connection ends the helper; collect it.
     if (fd_ >= 0) close(fd_);
@@ -64,10 +68,28 @@ class SpawnedLink : public AccessLink {
   SpawnedLink& operator=(const SpawnedLink&) = delete;
 
   bool Exchange(const std::string& request, std::string& answer, std::string& failure) override {
-    if (failure_.empty() && fd_ < 0) Start();
-    if (failure_.empty() && !(Send(request + "\n") && Receive(answer))) Ended();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      if (failure_.empty() && fd_ < 0) Start();
+      if (failure_.empty() && !(Send(request + "\n") && Receive(answer))) Ended();
+      // A helper that ended at its idle limit had begun no sequence: a new
+      // one is started (and authorised) once.
+      if (!idleEnded_) break;
+      idleEnded_ = false;
+      failure_.clear();
+    }
     failure = failure_;
     return failure_.empty();
+  }
+
+  void Finish() override {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    if (pid_ > 0) {
+      while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+      }
+    }
+    pid_ = -1;
+    pending_.clear();
   }
 
  private:
@@ -92,9 +114,19 @@ class SpawnedLink : public AccessLink {
     posix_spawn_file_actions_adddup2(&actions, sv[1], STDOUT_FILENO);
     std::vector<char*> argv;
     for (std::string& a : command_) argv.push_back(a.data());
+    if (!consent_.empty()) argv.push_back(consent_.data());
     argv.push_back(nullptr);
+    // pkexec and its prompt start with no signal blocked, whatever the
+    // program's signal hub blocks in its own threads.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     close(sv[1]);
     if (rc != 0) {
@@ -159,16 +191,19 @@ class SpawnedLink : public AccessLink {
       failure_ = "torvacin-access ended with status " + std::to_string(WEXITSTATUS(status));
     } else if (WIFSIGNALED(status)) {
       failure_ = "torvacin-access ended by signal " + std::to_string(WTERMSIG(status));
+      idleEnded_ = WTERMSIG(status) == SIGALRM;
     } else {
       failure_ = "torvacin-access ended without an answer";
     }
   }
 
   std::vector<std::string> command_;
+  std::string consent_;
   int fd_ = -1;
   pid_t pid_ = -1;
   std::string pending_;
   std::string failure_;  // why the helper is not available; empty until then
+  bool idleEnded_ = false;
 };
 
 // The helper's record of one sequence, served in order.
@@ -184,8 +219,9 @@ struct Script {
 
 class AccessClient : public Machine, public std::enable_shared_from_this<AccessClient> {
  public:
-  AccessClient(std::shared_ptr<Machine> local, std::unique_ptr<AccessLink> link)
-      : local_(std::move(local)), link_(std::move(link)) {}
+  AccessClient(std::shared_ptr<Machine> local, std::unique_ptr<AccessLink> link,
+               std::unique_ptr<AccessLink> eccLink)
+      : local_(std::move(local)), link_(std::move(link)), eccLink_(std::move(eccLink)) {}
 
   std::string Name() const override { return local_->Name(); }
   std::string Description() const override { return local_->Description(); }
@@ -310,7 +346,20 @@ class AccessClient : public Machine, public std::enable_shared_from_this<AccessC
     r.EccTest = plan.EccTest;
     r.EccMode = plan.EccMode == kNoEccPass ? 0 : plan.EccMode;
     std::string answer;
-    if (!link_->Exchange(FormatAccessRequest(r), answer, failure_)) {
+    if (r.Op == AccessOp::EccPass && eccLink_) {
+      // The ECC pass has a consent of its own: a helper started for it,
+      // asked for this one pass and ended after it.
+      std::string failure;
+      const bool answered = eccLink_->Exchange(FormatAccessRequest(r), answer, failure);
+      eccLink_->Finish();
+      if (!answered) {
+        script_ = Script{};
+        script_->Plan = plan;
+        script_->RefusalCode = kErrAccessDenied;
+        script_->Refusal = failure;
+        return RegisterLock::Attempt::Held;
+      }
+    } else if (!link_->Exchange(FormatAccessRequest(r), answer, failure_)) {
       reason = failure_;
       return RegisterLock::Attempt::Unavailable;
     }
@@ -413,7 +462,14 @@ class AccessClient : public Machine, public std::enable_shared_from_this<AccessC
                            : s.Steps[s.Next].Value == want.Value);
     if (!fits) {
       // Whatever follows is no longer the helper's sequence.
+      const bool forcedWrite = s.Plan.EccMode == 2 && s.Next == s.Steps.size() &&
+                               want.What == AccessStep::WriteMsr && want.Reg == kMsrBblCtl3;
       script_.reset();
+      if (forcedWrite) {
+        return Remember(kErrAccessDenied,
+                        "torvacin-access does not force ECC checking on: its ECC test found "
+                        "no ECC storage in the cache");
+      }
       return Remember(kErrAccessDenied, "torvacin-access did not make this request (" +
                                             std::string(want.What == AccessStep::ReadMsr ||
                                                                 want.What == AccessStep::PortIn
@@ -435,6 +491,7 @@ class AccessClient : public Machine, public std::enable_shared_from_this<AccessC
 
   std::shared_ptr<Machine> local_;
   std::unique_ptr<AccessLink> link_;
+  std::unique_ptr<AccessLink> eccLink_;  // null: the ECC passes go through link_
   mutable std::mutex mu_;
   std::optional<SequencePlan> planned_;
   std::optional<Script> script_;
@@ -494,18 +551,22 @@ std::vector<std::string> AccessHelperCommand() {
   return {TORV_PKEXEC, TORV_ACCESS_HELPER};
 }
 
-std::unique_ptr<AccessLink> MakeSpawnedAccessLink(std::vector<std::string> command) {
-  return std::make_unique<SpawnedLink>(std::move(command));
+std::unique_ptr<AccessLink> MakeSpawnedAccessLink(std::vector<std::string> command,
+                                                  std::string consent) {
+  return std::make_unique<SpawnedLink>(std::move(command), std::move(consent));
 }
 
 std::shared_ptr<Machine> MakeAccessClient(std::shared_ptr<Machine> local,
-                                          std::unique_ptr<AccessLink> link) {
-  return std::make_shared<AccessClient>(std::move(local), std::move(link));
+                                          std::unique_ptr<AccessLink> link,
+                                          std::unique_ptr<AccessLink> eccLink) {
+  return std::make_shared<AccessClient>(std::move(local), std::move(link), std::move(eccLink));
 }
 
 std::shared_ptr<Machine> MakeAccessClient(std::shared_ptr<Machine> local,
                                           std::vector<std::string> command) {
-  return MakeAccessClient(std::move(local), MakeSpawnedAccessLink(std::move(command)));
+  std::unique_ptr<AccessLink> ecc = MakeSpawnedAccessLink(command, "ecc");
+  return MakeAccessClient(std::move(local), MakeSpawnedAccessLink(std::move(command), "analysis"),
+                          std::move(ecc));
 }
 
 std::shared_ptr<Machine> MakeHostMachine() {

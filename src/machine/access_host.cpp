@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -23,6 +24,7 @@
 #include "machine/access.h"
 #include "machine/port_io.h"
 #include "platform/linux_pinning.h"
+#include "platform/linux_run_dir.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -39,45 +41,59 @@ namespace {
 constexpr int kMaxDevices = 1024;
 constexpr std::uint16_t kFirstPort = 0x21;
 constexpr std::uint16_t kPortCount = 3;
-constexpr uid_t kNobody = 65534;
 
 std::uint32_t OsCode(int e) {
   return kErrOsBase | static_cast<std::uint32_t>(e > 0 ? e : EIO);
 }
 
-// The analysis lock on the helper's own /dev/cpu/0/msr descriptor, opened
-// while it was privileged: flock needs no privilege. Held for one register
-// sequence at a time, and released when the helper ends. The reason of a
-// failed attempt is "ERRNO TEXT".
+// The analysis lock on the helper's own descriptors of the run folder's
+// "lock" file and of /dev/cpu/0/msr, opened while it was privileged: flock
+// needs no privilege. The run folder's first (it exists even where the msr
+// device of CPU 0 does not), then the device's, shared with every program
+// that flocks it; either alone serves. Held for one register sequence at a
+// time, and released when the helper ends. The reason of a failed attempt
+// is "ERRNO TEXT".
 class DescriptorLock : public RegisterLock {
  public:
-  DescriptorLock(int fd, int openErrno) : fd_(fd), openErrno_(openErrno) {}
+  DescriptorLock(int runFd, int fd, int openErrno)
+      : runFd_(runFd), fd_(fd), openErrno_(openErrno) {}
   ~DescriptorLock() override { Unlock(); }
   DescriptorLock(const DescriptorLock&) = delete;
   DescriptorLock& operator=(const DescriptorLock&) = delete;
 
   Attempt TryLock(std::string& reason) override {
-    if (fd_ < 0) return Failed(openErrno_ > 0 ? openErrno_ : ENOENT, reason);
-    if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
-      held_ = true;
-      return Attempt::Held;
+    if (fd_ < 0 && runFd_ < 0) return Failed(openErrno_ > 0 ? openErrno_ : ENOENT, reason);
+    if (runFd_ >= 0 && flock(runFd_, LOCK_EX | LOCK_NB) != 0) return Refused(reason);
+    if (fd_ >= 0 && flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+      const int e = errno;
+      if (runFd_ >= 0) flock(runFd_, LOCK_UN);
+      errno = e;
+      return Refused(reason);
     }
-    if (errno == EWOULDBLOCK || errno == EINTR) return Attempt::Busy;
-    return Failed(errno, reason);
+    held_ = true;
+    return Attempt::Held;
   }
 
   void Unlock() override {
-    if (held_) flock(fd_, LOCK_UN);
+    if (held_) {
+      if (fd_ >= 0) flock(fd_, LOCK_UN);
+      if (runFd_ >= 0) flock(runFd_, LOCK_UN);
+    }
     held_ = false;
   }
 
  private:
+  static Attempt Refused(std::string& reason) {
+    if (errno == EWOULDBLOCK || errno == EINTR) return Attempt::Busy;
+    return Failed(errno, reason);
+  }
   // The reason in the helper's answer form: "ERRNO TEXT".
   static Attempt Failed(int e, std::string& reason) {
     reason = std::to_string(e) + " " + std::strerror(e);
     return Attempt::Unavailable;
   }
 
+  int runFd_;
   int fd_;
   int openErrno_;
   bool held_ = false;
@@ -97,6 +113,8 @@ class AccessDevices : public Machine {
       if (c.Msr < 0) c.MsrErrno = errno;
       c.Cpuid = open((dir + "cpuid").c_str(), O_RDONLY | O_CLOEXEC);
     }
+    std::string runError;
+    runLock_ = OpenRunFile(kRunDir, "lock", runError);
 #if TORV_ACCESS_X86
     // The port permission belongs to the calling thread: the one that serves.
     if (ioperm(kFirstPort, kPortCount, 1) != 0) portErrno_ = errno;
@@ -106,6 +124,7 @@ class AccessDevices : public Machine {
   }
 
   ~AccessDevices() override {
+    if (runLock_ >= 0) close(runLock_);
     for (Cpu& c : cpus_) {
       if (c.Msr >= 0) close(c.Msr);
       if (c.Cpuid >= 0) close(c.Cpuid);
@@ -178,8 +197,8 @@ class AccessDevices : public Machine {
   }
 
   std::unique_ptr<RegisterLock> AnalysisLock() override {
-    if (cpus_.empty()) return std::make_unique<DescriptorLock>(-1, ENOENT);
-    return std::make_unique<DescriptorLock>(cpus_[0].Msr, cpus_[0].MsrErrno);
+    if (cpus_.empty()) return std::make_unique<DescriptorLock>(runLock_, -1, ENOENT);
+    return std::make_unique<DescriptorLock>(runLock_, cpus_[0].Msr, cpus_[0].MsrErrno);
   }
 
   // The helper measures no clock. The flag test runs on a thread bound to
@@ -194,6 +213,9 @@ class AccessDevices : public Machine {
     return RunPinned(
                cpu - 1, [&] { leaves = DivisionLeavesFlagsHere(); }, err) &&
            leaves;
+  }
+  bool OutlivesProgram() const override {
+    return true;
   }
   bool BindsHostThreads() const override {
     return true;
@@ -247,10 +269,49 @@ class AccessDevices : public Machine {
 
   std::vector<Cpu> cpus_;
   int portErrno_ = 0;
+  int runLock_ = -1;  // the run folder's lock file, -1 when it did not open
 };
 
 std::string Failed(const char* what) {
   return std::string(what) + ": " + std::strerror(errno);
+}
+
+// The user and group numbers of `name` in /etc/passwd, read directly (no
+// name service: the Pentium II build is static); false when there is none.
+bool FindSystemUser(const char* name, uid_t& uid, gid_t& gid) {
+  const int fd = open("/etc/passwd", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::string text;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0 && text.size() < (1u << 22)) {
+    text.append(buf, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  const std::string prefix = std::string(name) + ":";
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(at, end - at);
+    at = end + 1;
+    if (line.compare(0, prefix.size(), prefix) != 0) continue;
+    // name:password:uid:gid:...
+    const std::size_t u = line.find(':', prefix.size());
+    const std::size_t g = u == std::string::npos ? u : line.find(':', u + 1);
+    const std::size_t e = g == std::string::npos ? g : line.find(':', g + 1);
+    if (e == std::string::npos) return false;
+    char* stop = nullptr;
+    const unsigned long uu = std::strtoul(line.c_str() + u + 1, &stop, 10);
+    if (stop != line.c_str() + g) return false;
+    const unsigned long gg = std::strtoul(line.c_str() + g + 1, &stop, 10);
+    if (stop != line.c_str() + e) return false;
+    // Never root, and never a user with root's group.
+    if (uu == 0 || gg == 0 || uu > 0xFFFFFFFEul || gg > 0xFFFFFFFEul) return false;
+    uid = static_cast<uid_t>(uu);
+    gid = static_cast<gid_t>(gg);
+    return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -275,9 +336,20 @@ bool DropAccessPrivileges(std::string& error) {
         return false;
       }
     }
-    if (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) != 0 ||
-        setresuid(kNobody, kNobody, kNobody) != 0) {
-      error = Failed("changing to user nobody");
+    // A user of its own, which no other process runs as: no one else may
+    // signal or trace the helper.
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (!FindSystemUser(kAccessUser, uid, gid)) {
+      error = std::string("no system user ") + kAccessUser +
+              " (the package makes it; after cmake --install, as root: adduser --system "
+              "--group --no-create-home --home /nonexistent " +
+              kAccessUser + ")";
+      return false;
+    }
+    if (setgroups(0, nullptr) != 0 || setresgid(gid, gid, gid) != 0 ||
+        setresuid(uid, uid, uid) != 0) {
+      error = Failed((std::string("changing to user ") + kAccessUser).c_str());
       return false;
     }
   }
@@ -307,7 +379,7 @@ bool DropAccessPrivileges(std::string& error) {
     }
   }
   if (root && (getuid() == 0 || geteuid() == 0 || getgid() == 0 || getegid() == 0)) {
-    error = "still root after changing to user nobody";
+    error = std::string("still root after changing to user ") + kAccessUser;
     return false;
   }
   // No core dump and no tracing by the new user's other processes.

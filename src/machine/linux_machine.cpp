@@ -24,6 +24,7 @@
 #include "machine/port_io.h"
 #include "machine/tsc_clock.h"
 #include "platform/linux_pinning.h"
+#include "platform/linux_run_dir.h"
 #include "report/utility.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -52,36 +53,57 @@ bool RunOn(int hostCpu, const std::function<void()>& fn, int& err) {
 
 #endif
 
-// flock(LOCK_EX) on a file, held while the descriptor is open.
+// flock(LOCK_EX) on a file, held while the descriptor is open; with a run
+// folder, first on its file "lock" (root's own, so that it exists even where
+// the file cannot be opened, and no one else can hold it), then on the file
+// where it opens. Both are opened anew at each first attempt after an
+// Unlock (the msr module may have been loaded meanwhile).
 class FileLock : public RegisterLock {
  public:
-  explicit FileLock(std::string path) : path_(std::move(path)) {}
+  FileLock(std::string path, std::string runDir)
+      : path_(std::move(path)), runDir_(std::move(runDir)) {}
   ~FileLock() override { Unlock(); }
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 
   Attempt TryLock(std::string& reason) override {
-    if (fd_ < 0) {
+    if (fd_ < 0 && runFd_ < 0) {
       fd_ = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-      if (fd_ < 0) {
-        reason = path_ + ": " + std::strerror(errno);
+      const int openErrno = errno;
+      std::string runError;
+      if (!runDir_.empty()) runFd_ = OpenRunFile(runDir_, "lock", runError);
+      if (fd_ < 0 && runFd_ < 0) {
+        reason = path_ + ": " + std::strerror(openErrno);
         return Attempt::Unavailable;
       }
     }
-    if (flock(fd_, LOCK_EX | LOCK_NB) == 0) return Attempt::Held;
-    if (errno == EWOULDBLOCK || errno == EINTR) return Attempt::Busy;
-    reason = "flock " + path_ + ": " + std::strerror(errno);
-    return Attempt::Unavailable;
+    const Attempt run = Take(runFd_, runDir_ + "/lock", reason);
+    if (run != Attempt::Held) return run;
+    const Attempt file = Take(fd_, path_, reason);
+    if (file != Attempt::Held && runFd_ >= 0) flock(runFd_, LOCK_UN);
+    return file;
   }
 
   void Unlock() override {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
+    for (int* fd : {&fd_, &runFd_}) {
+      if (*fd >= 0) close(*fd);
+      *fd = -1;
+    }
   }
 
  private:
+  // The flock of one descriptor (none to take when it did not open).
+  static Attempt Take(int fd, const std::string& what, std::string& reason) {
+    if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) == 0) return Attempt::Held;
+    if (errno == EWOULDBLOCK || errno == EINTR) return Attempt::Busy;
+    reason = "flock " + what + ": " + std::strerror(errno);
+    return Attempt::Unavailable;
+  }
+
   std::string path_;
+  std::string runDir_;
   int fd_ = -1;
+  int runFd_ = -1;
 };
 
 class LinuxMachine : public Machine {
@@ -195,6 +217,7 @@ class LinuxMachine : public Machine {
     return DivisionLeavesFlagsHere();
   }
 
+  bool OutlivesProgram() const override { return true; }
   bool BindsHostThreads() const override {
     return true;
   }
@@ -202,7 +225,7 @@ class LinuxMachine : public Machine {
   // flock on /dev/cpu/0/msr, which every analysis opens (and torvacin-access
   // too), so that "flock /dev/cpu/0/msr COMMAND" from a shell holds it as well.
   std::unique_ptr<RegisterLock> AnalysisLock() override {
-    return MakeFileLock(kMsrDevice);
+    return MakeAnalysisLock(kMsrDevice, kRunDir);
   }
 
   std::string DescribeError(std::uint32_t lastError) const override {
@@ -267,7 +290,11 @@ class LinuxMachine : public Machine {
 }  // namespace
 
 std::unique_ptr<RegisterLock> MakeFileLock(const std::string& path) {
-  return std::make_unique<FileLock>(path);
+  return std::make_unique<FileLock>(path, "");
+}
+
+std::unique_ptr<RegisterLock> MakeAnalysisLock(const std::string& path, const std::string& runDir) {
+  return std::make_unique<FileLock>(path, runDir);
 }
 
 std::shared_ptr<Machine> MakeLinuxMachine() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -66,6 +67,12 @@ class Machine {
   // Whether threads must be bound to host processors (false for a simulated
   // machine, whose processors are not the host's).
   virtual bool BindsHostThreads() const = 0;
+  // Whether what is written to its registers stays after the program ends,
+  // so that their changes are journalled where they are written: this
+  // computer's registers as the program or torvacin-access reaches them;
+  // not a simulated machine's, and not torvacin-access's as the program
+  // sees them (the helper keeps the journal itself).
+  virtual bool OutlivesProgram() const { return false; }
   virtual std::string DescribeError(std::uint32_t lastError) const = 0;
   // The lock that keeps every other analysis out of these registers (see
   // RegisterLock); null when none is needed, as on a simulated machine,
@@ -83,6 +90,11 @@ class Machine {
   // controller), and the ECC presence test's result.
   virtual bool HoldsL2Config(int /*cpu*/) const { return true; }
   virtual bool HoldsEccTest(int /*cpu*/) const { return true; }
+  // Asked while a simulated machine makes the program wait (its slow cache
+  // controller): true ends the wait, as when a request to end the program
+  // is pending. A simulated machine has no hardware to protect, so nothing
+  // of it needs the time. Others do not wait and ignore it.
+  virtual void SetWaitBreaker(std::function<bool()> breaker) { (void)breaker; }
 };
 
 // Serves the driver protocol on a Machine, as the kernel driver would.
@@ -114,11 +126,18 @@ void LoadDriver(const DriverContext& ctx, std::uint8_t kind, std::string_view fi
                 std::uint32_t requiredVersion, std::uint32_t& errorCode);
 
 // This computer through /dev/cpu/N/cpuid and /dev/cpu/N/msr. Its analysis
-// lock is MakeFileLock("/dev/cpu/0/msr").
+// lock is MakeAnalysisLock("/dev/cpu/0/msr", "/run/torvacin").
 std::shared_ptr<Machine> MakeLinuxMachine();
 // An exclusive flock on the file at `path` (opened for reading at the first
 // attempt), shared with every process that flocks the same file.
 std::unique_ptr<RegisterLock> MakeFileLock(const std::string& path);
+// The analysis lock of this computer: first the file "lock" in the run
+// folder `runDir` (made by root, see platform/linux_run_dir.h), which exists
+// even where `path` cannot be opened (no msr device for CPU 0, a container
+// with other processors' devices only), then the flock on `path` that other
+// programs share. Either alone serves when the other cannot be opened (the
+// run folder is root's; `path` may be missing); neither: Unavailable.
+std::unique_ptr<RegisterLock> MakeAnalysisLock(const std::string& path, const std::string& runDir);
 
 // A simulated machine from a catalogue name or a profile file. On failure
 // returns null and sets `error` to one clear line (file, line, what is wrong).

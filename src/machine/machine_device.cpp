@@ -234,6 +234,7 @@ LinuxStart DefaultLinuxStart() {
     return std::make_shared<MachineDevice>(m, version);
   };
   s.Lock = [](Machine& m) { return m.AnalysisLock(); };
+  s.KeepsJournal = [](Machine& m) { return m.OutlivesProgram(); };
   return s;
 }
 

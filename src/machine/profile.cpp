@@ -101,6 +101,9 @@ std::optional<std::uint8_t> HexByte(std::string_view s) {
 // bracketed note ("[Hv#1]").
 std::string_view WithoutComment(std::string_view line) {
   int depth = 0;
+  // A '#' is inside a note when a ']' still follows it: the last ']' of the
+  // line, found once, so that a long line is read in one pass.
+  const std::size_t lastClose = line.rfind(']');
   for (std::size_t i = 0; i < line.size(); ++i) {
     const char c = line[i];
     if (c == '[') {
@@ -111,7 +114,7 @@ std::string_view WithoutComment(std::string_view line) {
       const std::string_view before = line.substr(0, i);
       const bool number = (before.ends_with("CPU") || before.ends_with("CPU ")) &&
                           i + 1 < line.size() && IsDigit(line[i + 1]);
-      const bool inNote = depth > 0 && line.find(']', i) != std::string_view::npos;
+      const bool inNote = depth > 0 && lastClose != std::string_view::npos && lastClose > i;
       if (!number && !inNote) return line.substr(0, i);
     }
   }

@@ -40,16 +40,21 @@ constexpr std::uint32_t kL2ReadConfig = 0x02;
 constexpr std::uint32_t kL2ReadLine = 0x0E;
 constexpr std::uint32_t kL2WriteLine = 0x1C;
 
-// The time a slow cache controller takes for one transaction.
-void Pause(std::uint32_t ms) {
-  if (ms == 0) return;
+// The time a slow cache controller takes for one transaction, in steps of
+// at most 10 ms, cut short when `stop` says so.
+void Pause(std::uint32_t ms, const std::function<bool()>& stop) {
+  while (ms > 0) {
+    if (stop && stop()) return;
+    const std::uint32_t step = ms < 10 ? ms : 10;
+    ms -= step;
 #ifdef _WIN32
-  ::Sleep(ms);
+    ::Sleep(step);
 #else
-  timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1'000'000L};
-  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-  }
+    timespec left{0, static_cast<long>(step) * 1'000'000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
 #endif
+  }
 }
 
 // A configuration register index that the Cyrix bank decodes: CCR0 to CCR3
@@ -69,6 +74,8 @@ class SimMachine : public Machine {
     }
     profile_ = std::move(p);
   }
+
+  void SetWaitBreaker(std::function<bool()> breaker) override { breaker_ = std::move(breaker); }
 
   std::string Name() const override { return profile_.Name; }
   std::string Description() const override { return profile_.Description; }
@@ -244,7 +251,7 @@ class SimMachine : public Machine {
   // engine finishes after the profile's l2delay (BBL_CR_BUSY reads 0 unless
   // it is stuck).
   void Transaction(Cpu& c) {
-    Pause(c.Config.L2DelayMs);
+    Pause(c.Config.L2DelayMs, breaker_);
     std::uint64_t& addr = Reg(c, kMsrBblAddr);
     const auto ctl = static_cast<std::uint32_t>(Reg(c, kMsrBblCtl));
     const std::uint32_t command = ctl & 0x1F;
@@ -279,6 +286,7 @@ class SimMachine : public Machine {
   }
 
   SimProfile profile_;
+  std::function<bool()> breaker_;
   std::vector<Cpu> cpus_;
   std::array<std::uint8_t, 256> cyrix_;
   std::array<bool, 256> named_{};

@@ -8,15 +8,19 @@
 #include "p2/access_server.h"
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "cpu/cpuinfo.h"
 #include "driver/context.h"
 #include "driver/hw.h"
+#include "driver/journal.h"
 #include "driver/protocol.h"
+#include "platform/linux_signals.h"
 #include "p2/p2info.h"
 #include "report/language.h"
 #include "report/utility.h"
@@ -90,6 +94,7 @@ class Recorder : public Machine {
   }
   bool DivisionLeavesFlags(int cpu) override { return m_.DivisionLeavesFlags(cpu); }
   bool BindsHostThreads() const override { return m_.BindsHostThreads(); }
+  bool OutlivesProgram() const override { return m_.OutlivesProgram(); }
   std::string DescribeError(std::uint32_t lastError) const override {
     return m_.DescribeError(lastError);
   }
@@ -111,6 +116,8 @@ class Recorder : public Machine {
 // once, before it), and the program's end turned into the sequence's.
 class SequencePlatform : public Platform {
  public:
+  // The helper's journal, and where its restore is told (null: nowhere).
+  SequencePlatform(JournalStore* journal, std::FILE* notes) : journal_(journal), notes_(notes) {}
   std::uint8_t GetWinVersion() override { return kOsLinux; }
   int ProcessorCount() override { return 1; }
   std::uint16_t SystemLangId() override { return 0x0409; }
@@ -125,9 +132,17 @@ class SequencePlatform : public Platform {
   [[noreturn]] void ExitProcess(int code) override { throw SequenceEnded{code}; }
   [[noreturn]] void EndThread() override { throw SequenceEnded{0}; }
   DeviceTable& Devices() override { return devices_; }
+  JournalStore* Journal() override { return journal_; }
+  void ErrorLine(std::string_view text) override {
+    if (notes_ == nullptr) return;
+    std::fprintf(notes_, "%.*s\n", static_cast<int>(text.size()), text.data());
+    std::fflush(notes_);
+  }
 
  private:
   DeviceTable devices_;
+  JournalStore* journal_;
+  std::FILE* notes_;
 };
 
 // The state of one sequence on processor `cpu` (1-based) of the recorder:
@@ -146,9 +161,12 @@ struct SequenceState {
   bool MultiProc = false;
   std::shared_ptr<Machine> machine;
 
-  SequenceState(const std::shared_ptr<Recorder>& recorder, int cpu) : machine(recorder) {
+  SequenceState(const std::shared_ptr<Machine>& m, int cpu, JournalStore* journal,
+                std::FILE* notes = nullptr)
+      : platform(journal, notes), machine(m) {
     const std::string path = "\\\\.\\torvacin-access";
-    platform.Devices().Register(path, std::make_shared<MachineDevice>(recorder, 0x0103));
+    platform.Devices().Register(path, std::make_shared<MachineDevice>(m, 0x0103));
+    drv.KeepsJournal = m->OutlivesProgram();
     std::uint32_t error = 0;
     drv.DrvHandle = platform.Devices().Open(path, error);
     drv.DrvIoctlCode = kDrvIoctlCode;
@@ -185,13 +203,6 @@ std::string Ok(const std::vector<AccessStep>& steps) {
   return answer;
 }
 
-sigset_t EndingSignals() {
-  sigset_t s;
-  sigemptyset(&s);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&s, sig);
-  return s;
-}
-
 }  // namespace
 
 bool AccessServer::RunAnalysis(const AccessRequest& r, std::string& answer) {
@@ -213,13 +224,31 @@ bool AccessServer::RunAnalysis(const AccessRequest& r, std::string& answer) {
     answer = "busy";
     return true;
   }
+  if (a == RegisterLock::Attempt::Held) {
+    // A helper or program killed in its sequence left a journal: put back
+    // first, outside the record, and said on the program's error stream.
+    SequenceState restore(std::shared_ptr<Machine>(&machine_, [](Machine*) {}), proc, journal_,
+                          notes_);
+    try {
+      RestoreLeftJournal(restore.ForDriver());
+    } catch (const SequenceEnded&) {
+      // Not all could be put back: the journal stays, nothing is analysed.
+      lock_->Unlock();
+      answer = "error 5 an earlier analysis's registers could not be put back from its journal";
+      return true;
+    }
+  }
   auto recorder = std::make_shared<Recorder>(machine_);
   {
-    SequenceState s(recorder, proc);
+    SequenceState s(recorder, proc, journal_);
     s.settings.OptNoL2 = !r.EccTest;
     std::int32_t arg = proc;
     if (r.Op == AccessOp::EccPass) {
-      s.settings.EccMode[static_cast<std::size_t>(proc)] = r.EccMode;
+      // Forcing ECC checking on where the helper's own ECC test found no ECC
+      // would leave a cache that cannot check them checking until the next
+      // boot: the pass then writes nothing, as for "on" (the program's
+      // write of BBL_CR_CTL3 is not in the record and is refused).
+      s.settings.EccMode[static_cast<std::size_t>(proc)] = r.EccMode == 2 ? 1 : r.EccMode;
       arg += 128;
     }
     try {
@@ -255,7 +284,7 @@ bool AccessServer::RunCyrix(const AccessRequest& r, std::string& answer) {
   }
   auto recorder = std::make_shared<Recorder>(machine_);
   {
-    SequenceState s(recorder, proc);
+    SequenceState s(recorder, proc, journal_);
     try {
       TCpuInfo info;
       IdentifyCpu(s.ForCpu(), info);
@@ -271,23 +300,29 @@ std::string AccessServer::Answer(std::string_view line) {
   AccessRequest r;
   if (!ParseAccessRequest(line, r)) return "bad";
   std::string answer;
+  // The ECC pass changes the cache controller until the next boot: only a
+  // helper started with that consent serves it.
+  if (r.Op == AccessOp::EccPass && consent_ != AccessConsent::EccPass) return "denied";
   const bool served = r.Op == AccessOp::Cyrix ? RunCyrix(r, answer) : RunAnalysis(r, answer);
   return served ? answer : "denied";
 }
 
-void AccessServer::Serve(std::istream& in, std::ostream& out) {
-  const sigset_t ending = EndingSignals();
+void AccessServer::Serve(std::istream& in, std::ostream& out, unsigned idleSeconds) {
   std::string line;
   bool oversized = false;
   bool pending = false;  // characters read since the last line end
+  if (idleSeconds != 0) alarm(idleSeconds);
   const auto answer = [&] {
-    sigset_t before;
-    pthread_sigmask(SIG_BLOCK, &ending, &before);
+    // The idle limit stops counting before anything is touched: SIGALRM
+    // ends the helper only between sequences.
+    if (idleSeconds != 0) alarm(0);
+    if (signals_ != nullptr) signals_->Hold();
     out << (oversized ? std::string("bad") : Answer(line)) << '\n';
     out.flush();
-    // A signal that came meanwhile ends the helper now, with nothing left
-    // changed and its answer given.
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    // A signal that came meanwhile ends (or stops) the helper now, with
+    // nothing left changed and its answer given.
+    if (signals_ != nullptr) signals_->ReleaseAndAct();
+    if (idleSeconds != 0) alarm(idleSeconds);
     line.clear();
     oversized = false;
     pending = false;

@@ -4,6 +4,7 @@
 // record of its accesses (see machine/access.h for the protocol).
 #pragma once
 
+#include <cstdio>
 #include <istream>
 #include <memory>
 #include <ostream>
@@ -15,21 +16,39 @@
 
 namespace torv {
 
+class SignalHub;
+
+// What a helper serves: the analysis consent serves the analyses and the
+// Cyrix identification; the ECC pass consent serves the ECC passes too.
+enum class AccessConsent : std::uint8_t { Analysis, EccPass };
+
 class AccessServer {
  public:
-  // The helper's machine (processors 1-based there).
-  explicit AccessServer(Machine& machine) : machine_(machine) {}
+  // The helper's machine (processors 1-based there), what it was started
+  // for, and the process's signal hub (null: nothing is held).
+  explicit AccessServer(Machine& machine, AccessConsent consent = AccessConsent::EccPass,
+                        SignalHub* signals = nullptr)
+      : machine_(machine), consent_(consent), signals_(signals) {}
   AccessServer(const AccessServer&) = delete;
   AccessServer& operator=(const AccessServer&) = delete;
+
+  // The journal the register sequences keep (see driver/journal.h), and
+  // where the line that an earlier sequence's values were put back from it
+  // goes (the program's error stream); null for none.
+  void SetJournal(JournalStore* journal, std::FILE* notes) {
+    journal_ = journal;
+    notes_ = notes;
+  }
 
   // The answer to one request line (without its line end).
   std::string Answer(std::string_view line);
   // Answers every line of `in` on `out`, flushing after each, until the end
   // of `in` or a failed write. Lines longer than kAccessMaxLine are answered
-  // "bad" without being kept. The signals that end the helper (SIGINT,
-  // SIGTERM, SIGHUP, SIGQUIT: a Ctrl+C in the program's terminal reaches the
-  // helper too) wait from each request until its answer is written.
-  void Serve(std::istream& in, std::ostream& out);
+  // "bad" without being kept. The signals that end or stop the helper wait
+  // in the signal hub from each request until its answer is written. With
+  // an idle limit, the helper ends by SIGALRM when no request line comes
+  // within that many seconds after the last answer (or the start).
+  void Serve(std::istream& in, std::ostream& out, unsigned idleSeconds = 0);
 
  private:
   // The record of a sequence; false when the processor is not one of the
@@ -38,6 +57,10 @@ class AccessServer {
   bool RunCyrix(const AccessRequest& r, std::string& answer);
 
   Machine& machine_;
+  AccessConsent consent_;
+  SignalHub* signals_;
+  JournalStore* journal_ = nullptr;
+  std::FILE* notes_ = nullptr;
   std::unique_ptr<RegisterLock> lock_;  // made at the first register sequence
 };
 

@@ -7,6 +7,7 @@
 
 #include "cpu/cpuinfo.h"
 #include "driver/hw.h"
+#include "driver/journal.h"
 #include "machine/machine.h"
 #include "p2/p2info.h"
 #include "p2/p2text.h"
@@ -65,6 +66,13 @@ class CacheControllerRestore {
     }
   }
   CacheControllerRestore(const CacheControllerRestore&) = delete;
+  // The values found, for the journal.
+  void AddTo(RegisterJournal& journal) const {
+    for (const Saved& s : saved_) {
+      journal.Entries.push_back(
+          {JournalEntry::Register, s.Reg, std::uint64_t{s.Hi} << 32 | s.Lo});
+    }
+  }
   CacheControllerRestore& operator=(const CacheControllerRestore&) = delete;
 
   // A failed access ends the program after the other registers (exit code
@@ -166,6 +174,15 @@ std::uint32_t ProbePentiumII(const P2Context& ctx, int proc) {
   // would end the program waits; every way out puts the registers back.
   HeldSection held(ctx);
   CacheControllerRestore restore(ctx);
+  // What was found goes to the journal before the first change, so that a
+  // kill that no signal announces leaves it for the next analysis.
+  RegisterJournal found;
+  found.Cpu = ctx.hw.CurrentCpu;
+  found.Sequence = "cache controller";
+  found.Entries.push_back(
+      {JournalEntry::Register, kMsrBblCtl3, std::uint64_t{info.Ctl3Hi} << 32 | info.Ctl3Lo});
+  restore.AddTo(found);
+  JournalScope journal(ctx, found);
   ctx.p2.L2AccessOk = true;
   if (info.L2Present && !ctx.settings.OptNoL2 && !ctx.p2.NotInDump.EccTest) {
     info.EccPresent = L2EccTest(ctx, ctx.p2.L2AccessOk);
@@ -184,6 +201,7 @@ std::uint32_t ProbePentiumII(const P2Context& ctx, int proc) {
     code = kExitL2Config;
   }
   restore.Finish();
+  journal.Close();
   held.End();
   return code;
 }

@@ -98,6 +98,26 @@ class FakePlatform : public Platform {
   bool SignalsHeld = false;
   HeldSignal SignalDuringHold;
 
+  // The journal of changed registers, in memory: its text ("" for none),
+  // whether it can be kept, and how many times it was saved.
+  struct MemoryJournal : JournalStore {
+    std::string Text;
+    bool Keeps = true;
+    int Saves = 0;
+    bool Save(std::string_view text, std::string& error) override {
+      if (!Keeps) {
+        error = "/run/torvacin: Permission denied";
+        return false;
+      }
+      ++Saves;
+      Text = text;
+      return true;
+    }
+    std::string Load() override { return Text; }
+    void Clear() override { Text.clear(); }
+  } Journaled;
+  JournalStore* Journal() override { return &Journaled; }
+
   std::uint8_t GetWinVersion() override { return Version ? MapWinVersion(*Version) : Kind; }
   int ProcessorCount() override { return Processors; }
   std::uint16_t SystemLangId() override { return LangId; }

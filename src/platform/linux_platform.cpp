@@ -22,7 +22,7 @@ extern char** environ;
 
 namespace torv {
 
-LinuxPlatform::LinuxPlatform() {
+LinuxPlatform::LinuxPlatform(SignalHub* signals) : signals_(signals) {
   // Processor p is the kernel's CPU p - 1, as the register back-end numbers
   // /dev/cpu/N. A CPU that this process may not use (a container's CPU set)
   // cannot be bound, and its analysis says so instead of reading another one.
@@ -50,40 +50,15 @@ bool LinuxPlatform::SaveDialog(std::string& name) {
 
 namespace {
 
-// The signals that end the program and wait for a held section.
-sigset_t EndingSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&set, s);
-  return set;
-}
-
-const char* SignalName(int sig) {
-  switch (sig) {
-    case SIGINT:
-      return "SIGINT";
-    case SIGTERM:
-      return "SIGTERM";
-    case SIGHUP:
-      return "SIGHUP";
-    case SIGQUIT:
-      return "SIGQUIT";
-    default:
-      return "a signal";
-  }
-}
-
 struct ThreadCall {
   const std::function<std::uint32_t()>* Body = nullptr;
   int Cpu = -1;  // the one CPU the thread must run on, -1 for none
   bool Bound = true;
   std::uint32_t Code = 0;
-  sigset_t Mask{};  // the caller's signal mask, which the thread runs with
 };
 
 void* ThreadMain(void* arg) {
   auto* call = static_cast<ThreadCall*>(arg);
-  pthread_sigmask(SIG_SETMASK, &call->Mask, nullptr);
   if (call->Cpu >= 0) {
     // The mask was set before the thread started; make sure it holds exactly
     // the processor asked for before anything runs.
@@ -110,17 +85,12 @@ bool LinuxPlatform::RunBoundThread(int proc, const std::function<std::uint32_t()
   if (pthread_attr_init(&attr) != 0) return false;
   bool ok = true;
   if (call.Cpu >= 0) ok = BindAttributes(&attr, call.Cpu);
-  // While the analysis thread runs, the signals that end the program reach
-  // it and not this waiting thread: the analysis thread holds them while it
-  // changes registers, and nothing else may take them then. The thread
-  // starts blocked and sets the caller's mask itself.
-  const sigset_t ending = EndingSignals();
-  pthread_sigmask(SIG_BLOCK, &ending, &call.Mask);
+  // The thread inherits the signal mask, in which the signal hub has
+  // blocked the signals it takes for the whole process.
   pthread_t thread;
   if (ok) ok = pthread_create(&thread, &attr, ThreadMain, &call) == 0;
   pthread_attr_destroy(&attr);
   const bool joined = ok && pthread_join(thread, nullptr) == 0;
-  pthread_sigmask(SIG_SETMASK, &call.Mask, nullptr);
   if (!joined) return false;
   if (!call.Bound) return false;
   exitCode = call.Code;
@@ -146,8 +116,18 @@ int LinuxPlatform::RunProgram(const std::vector<std::string>& argv) {
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   std::fflush(nullptr);
+  // The program starts with the signal mask this process was started with,
+  // not with the hub's block.
+  posix_spawnattr_t attr;
+  if (posix_spawnattr_init(&attr) != 0) return -1;
+  if (signals_ != nullptr) {
+    posix_spawnattr_setsigmask(&attr, &signals_->MaskBefore());
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
+  }
   pid_t pid = -1;
-  if (posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) return -1;
+  const int spawned = posix_spawn(&pid, args[0], nullptr, &attr, args.data(), environ);
+  posix_spawnattr_destroy(&attr);
+  if (spawned != 0) return -1;
   int status = 0;
   pid_t r;
   do {
@@ -173,36 +153,11 @@ std::string LinuxPlatform::CurrentDirectory() {
 }
 
 void LinuxPlatform::HoldSignals() {
-  const sigset_t ending = EndingSignals();
-  pthread_sigmask(SIG_BLOCK, &ending, &blockedBefore_);
+  if (signals_ != nullptr) signals_->Hold();
 }
 
-// A held signal is pending for the process (or this thread): it is taken
-// from the queue here, so that unblocking does not act on it.
 HeldSignal LinuxPlatform::ReleaseSignals() {
-  HeldSignal got;
-  sigset_t pending;
-  sigemptyset(&pending);
-  if (sigpending(&pending) == 0) {
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-      if (sigismember(&pending, s) != 1 || sigismember(&blockedBefore_, s) == 1) continue;
-      sigset_t one;
-      sigemptyset(&one);
-      sigaddset(&one, s);
-      const timespec now{0, 0};
-      if (sigtimedwait(&one, nullptr, &now) == s && got.Number == 0) {
-        got.Number = s;
-        got.Name = SignalName(s);
-      }
-    }
-  }
-  sigset_t unblock;
-  sigemptyset(&unblock);
-  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-    if (sigismember(&blockedBefore_, s) != 1) sigaddset(&unblock, s);
-  }
-  pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
-  return got;
+  return signals_ != nullptr ? signals_->Release() : HeldSignal{};
 }
 
 void LinuxPlatform::ExitProcess(int code) {

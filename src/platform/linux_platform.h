@@ -12,13 +12,17 @@
 #include <vector>
 
 #include "platform/console_box.h"
+#include "platform/linux_run_dir.h"
+#include "platform/linux_signals.h"
 #include "platform/platform.h"
 
 namespace torv {
 
 class LinuxPlatform : public Platform {
  public:
-  LinuxPlatform();
+  // `signals`: the process's signal hub, made first thing in main, through
+  // which the held sections hold the signals; null holds nothing.
+  explicit LinuxPlatform(SignalHub* signals = nullptr);
 
   std::uint8_t GetWinVersion() override { return kOsLinux; }
   // Processor p (1-based) is the kernel's CPU p - 1; the count is the number
@@ -40,6 +44,9 @@ class LinuxPlatform : public Platform {
   std::string CurrentDirectory() override;
   void HoldSignals() override;
   HeldSignal ReleaseSignals() override;
+  bool EndRequested() override { return signals_ != nullptr && signals_->EndPending(); }
+  // The journal in /run/torvacin (root only).
+  JournalStore* Journal() override { return &journal_; }
 
   // The kernel's CPU number of processor p, or -1 when there is none.
   int HostCpu(int proc) const;
@@ -55,8 +62,8 @@ class LinuxPlatform : public Platform {
   BoxPresenter* presenter_ = nullptr;
   std::function<bool(std::string&)> saveDialog_;
   DeviceTable devices_;
-  // Which of the held signals the holding thread had blocked already.
-  sigset_t blockedBefore_{};
+  SignalHub* signals_;
+  FileJournal journal_;
 };
 
 }  // namespace torv

@@ -111,6 +111,23 @@ class RegisterLock {
   virtual void Unlock() = 0;
 };
 
+// Where the original values of registers that an analysis changes are kept
+// while it changes them (see driver/journal.h): a place only root reads and
+// writes, tied to this boot, that outlives the program, so that a program
+// ended by SIGKILL leaves them for the next run.
+class JournalStore {
+ public:
+  virtual ~JournalStore() = default;
+  // Replaces the journal with `text`; false with `error` set when it cannot
+  // be kept.
+  virtual bool Save(std::string_view text, std::string& error) = 0;
+  // The journal of this boot; "" when there is none (one of an earlier boot
+  // is dropped).
+  virtual std::string Load() = 0;
+  // The registers are back: the journal goes.
+  virtual void Clear() = 0;
+};
+
 // A request to end the program that came while such requests were held: the
 // signal's number (Windows: Ctrl+C 2, Ctrl+Break 3, a closed console 1) and
 // its name; Number 0 for none.
@@ -167,11 +184,18 @@ class Platform {
   // The requests that end the program (SIGINT, SIGTERM, SIGHUP and SIGQUIT;
   // on Windows Ctrl+C, Ctrl+Break and closing the console) wait from
   // HoldSignals until ReleaseSignals, which returns the first that came
-  // meanwhile; the caller then ends the program as it asks. Called on the
-  // analysis thread around the changes of the cache controller; outside
-  // they act as always. Not nested.
+  // meanwhile; the caller then ends the program as it asks. A stop from the
+  // terminal (SIGTSTP, SIGTTIN, SIGTTOU) waits too and stops the program in
+  // ReleaseSignals. Called on the analysis thread around the changes of the
+  // cache controller; outside they act as always, whichever thread runs.
   virtual void HoldSignals() {}
   virtual HeldSignal ReleaseSignals() { return {}; }
+  // The journal of this computer's changed registers; null where none is
+  // kept.
+  virtual JournalStore* Journal() { return nullptr; }
+  // Whether a request to end the program waits for ReleaseSignals: a
+  // simulated machine's slow cache controller stops waiting then.
+  virtual bool EndRequested() { return false; }
   // What an end of the program that the system brings about must still do:
   // remove the driver service that the program started (Windows: a console
   // control event outside the held section; the platform closes its devices

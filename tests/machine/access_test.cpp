@@ -1,7 +1,12 @@
 #include "machine/access.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -247,6 +252,40 @@ TEST(FileLock, ExclusiveAndSharedWithTheFlockCommand) {
   std::unique_ptr<RegisterLock> none = MakeFileLock((dir.path() / "missing").string());
   EXPECT_EQ(none->TryLock(reason), RegisterLock::Attempt::Unavailable);
   EXPECT_NE(reason.find("missing: No such file or directory"), std::string::npos) << reason;
+}
+
+// The analysis lock of this computer: the run folder's lock file holds even
+// where the msr device of CPU 0 cannot be opened (offline, or a container
+// with other processors' devices only), and the device's flock still counts
+// where it opens; without either, no lock.
+TEST(FileLock, TheRunFoldersLockHoldsWhereTheDeviceDoesNotOpen) {
+  torv::test::TempDir dir;
+  const std::string run = (dir.path() / "run").string();
+  const std::string missing = (dir.path() / "missing").string();
+  std::unique_ptr<RegisterLock> a = MakeAnalysisLock(missing, run);
+  std::unique_ptr<RegisterLock> b = MakeAnalysisLock(missing, run);
+  std::string reason;
+  EXPECT_EQ(a->TryLock(reason), RegisterLock::Attempt::Held) << reason;
+  EXPECT_EQ(b->TryLock(reason), RegisterLock::Attempt::Busy);
+  a->Unlock();
+  EXPECT_EQ(b->TryLock(reason), RegisterLock::Attempt::Held);
+  b->Unlock();
+  // Both: a holder of the device alone (flock /dev/cpu/0/msr) keeps the
+  // analysis out.
+  const std::string device = (dir.path() / "msr").string();
+  std::ofstream(device) << "";
+  std::unique_ptr<RegisterLock> both = MakeAnalysisLock(device, run);
+  std::unique_ptr<RegisterLock> deviceOnly = MakeFileLock(device);
+  EXPECT_EQ(deviceOnly->TryLock(reason), RegisterLock::Attempt::Held);
+  EXPECT_EQ(both->TryLock(reason), RegisterLock::Attempt::Busy);
+  deviceOnly->Unlock();
+  EXPECT_EQ(both->TryLock(reason), RegisterLock::Attempt::Held);
+  both->Unlock();
+  // A run folder that is not root's alone and no device: no lock.
+  const std::string open = (dir.path() / "open").string();
+  std::filesystem::create_directory(open);
+  std::filesystem::permissions(open, std::filesystem::perms::all);
+  EXPECT_EQ(MakeAnalysisLock(missing, open)->TryLock(reason), RegisterLock::Attempt::Unavailable);
 }
 
 // The program's side, with the test standing in for pkexec and the helper.
@@ -533,9 +572,9 @@ TEST(AccessClient, TalksToTheHelperThroughItsInputAndOutput) {
   const std::string log = (dir.path() / "requests").string();
   std::shared_ptr<Machine> m = MakeAccessClient(
       Sim("p2-300"), {"/bin/sh", "-c",
-                      "n=0; while read -r l; do echo \"$l\" >>'" + log +
-                          "'; n=$((n+1)); case $n in"
-                          " 1) echo busy;; *) echo 'ok R2A:C1800000';; esac; done"});
+                      "n=0; while read -r l; do echo \"$0: $l\" >>'" + log +
+                          "'; n=$((n+1)); case $0$n in"
+                          " analysis1) echo busy;; *) echo 'ok R2A:C1800000';; esac; done"});
   std::unique_ptr<RegisterLock> lock = m->AnalysisLock();
   std::string reason;
   std::uint64_t v = 0;
@@ -550,7 +589,10 @@ TEST(AccessClient, TalksToTheHelperThroughItsInputAndOutput) {
   lock->Unlock();
   lock.reset();
   m.reset();  // ends the helper
-  EXPECT_EQ(torv::test::ReadFile(log), "probe 0 nol2\nprobe 0 nol2\necc 1 off\n");
+  // The analyses go to the helper started with the analysis consent, the
+  // ECC pass to one started with its own.
+  EXPECT_EQ(torv::test::ReadFile(log),
+            "analysis: probe 0 nol2\nanalysis: probe 0 nol2\necc: ecc 1 off\n");
 }
 
 // A window's platform: its boxes are written to standard error when the
@@ -592,8 +634,24 @@ TEST(AccessClientDeath, ARefusedAuthorisationEndsTheAnalysisLikeADeniedRegister)
 }
 
 #ifdef TORV_ACCESS_BINARY
+// Run by root, the helper becomes its own system user, which the package
+// makes; a test runs it as an ordinary user instead, as its answers here do
+// not depend on the devices it opens.
+std::string AsUser() {
+  return geteuid() == 0 ? "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+}
+std::vector<std::string> HelperCommand() {
+  std::vector<std::string> c;
+  if (geteuid() == 0) {
+    c = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  }
+  c.emplace_back(TORV_ACCESS_BINARY);
+  return c;
+}
+
 std::string RunHelper(const std::string& args, const std::string& input, int& status) {
-  const std::string cmd = "printf '" + input + "' | " TORV_ACCESS_BINARY + args + " 2>/dev/null";
+  const std::string cmd =
+      "printf '" + input + "' | " + AsUser() + TORV_ACCESS_BINARY + args + " 2>/dev/null";
   std::FILE* p = popen(cmd.c_str(), "r");
   std::string out;
   if (p == nullptr) return out;
@@ -629,12 +687,12 @@ TEST(AccessHelper, AnswersOnThisComputerAndEndsWithItsInput) {
     want += "denied\n";
   }
   int status = -1;
-  EXPECT_EQ(RunHelper("", in, status), want);
+  EXPECT_EQ(RunHelper(" analysis", in, status), want);
   EXPECT_EQ(status, 0);
   // The program's back-end over the real helper, connected as pkexec
   // connects it: its standard input and output.
   if (!p6) {
-    std::shared_ptr<Machine> m = MakeAccessClient(MakeLinuxMachine(), {TORV_ACCESS_BINARY});
+    std::shared_ptr<Machine> m = MakeAccessClient(MakeLinuxMachine(), HelperCommand());
     m->Expect(Analysis(1));
     std::string reason;
     std::unique_ptr<RegisterLock> lock = m->AnalysisLock();
@@ -645,10 +703,53 @@ TEST(AccessHelper, AnswersOnThisComputerAndEndsWithItsInput) {
               "torvacin-access does not serve the registers of processor 1: not a processor of "
               "its sequences");
   }
-  // No argument is taken, so none can widen what it does.
+  // Without its consent it serves nothing.
+  EXPECT_EQ(RunHelper("", "probe 15\\n", status), "");
+  EXPECT_NE(status, 0);
+  // Its one argument is the consent it was started with; nothing else is
+  // taken, so nothing can widen what it does.
   const std::string refused = RunHelper(" --allow-all", "probe 0\\n", status);
   EXPECT_EQ(refused, "");
   EXPECT_NE(status, 0);
+}
+
+// The helper in a real terminal, started by a shell there as pkexec starts
+// it from the program: it leaves the terminal's session, so a Ctrl+C and a
+// Ctrl+Z typed there (which end and stop the shell's process group) do not
+// reach it, and it still answers afterwards.
+TEST(AccessHelper, CtrlCAndCtrlZInTheCallersTerminalDoNotReachIt) {
+  int master = -1;
+  const std::string command = AsUser() + TORV_ACCESS_BINARY + " analysis";
+  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", (command + "; echo ended $?").c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  const auto readFor = [&](int ms) {
+    std::string got;
+    for (int waited = 0; waited < ms; waited += 50) {
+      pollfd p{master, POLLIN, 0};
+      if (poll(&p, 1, 50) > 0) {
+        char buf[256];
+        const ssize_t n = read(master, buf, sizeof buf);
+        if (n <= 0) break;
+        got.append(buf, static_cast<std::size_t>(n));
+      }
+    }
+    return got;
+  };
+  readFor(500);  // the helper has started and left the session
+  ASSERT_EQ(write(master, "\x03\x1a", 2), 2);
+  readFor(300);
+  ASSERT_EQ(write(master, "probe 15\n", 9), 9);
+  const std::string answer = readFor(2000);
+  EXPECT_NE(answer.find("bad"), std::string::npos) << answer;
+  close(master);  // the helper's input ends
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
 }
 #endif
 

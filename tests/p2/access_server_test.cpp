@@ -5,6 +5,7 @@
 // /LOG trace, the exit codes and the registers left behind are those of the
 // same analysis on the machine itself.
 #include "p2/access_server.h"
+#include "platform/linux_signals.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -186,7 +187,20 @@ TEST(AccessServer, RecordsTheAnalysisAsItRan) {
   EXPECT_EQ(FormatAccessSteps({off.back()}), "W11E:304507");
   EXPECT_EQ(record("ecc 0 on nol2").back().What, AccessStep::ReadMsr)
       << "ECC on needs the test that found ECC";
-  EXPECT_EQ(FormatAccessSteps({record("ecc 0 force nol2").back()}), "W11E:304527");
+  // Forced on only where the helper's own test found ECC.
+  EXPECT_EQ(FormatAccessSteps({record("ecc 0 force").back()}), "W11E:304527");
+  EXPECT_EQ(record("ecc 0 force nol2").back().What, AccessStep::ReadMsr)
+      << "forcing ECC on needs the test that found ECC";
+  std::shared_ptr<Machine> noEcc = Sim("p2-300-noecc");
+  AccessServer withoutEcc(*noEcc);
+  std::vector<AccessStep> forced;
+  const std::string answer = withoutEcc.Answer("ecc 0 force");
+  ASSERT_TRUE(ParseAccessSteps(answer.substr(3), forced)) << answer;
+  EXPECT_EQ(forced.back().What, AccessStep::ReadMsr) << "a cache without ECC forced on: " << answer;
+  // The analysis consent serves no ECC pass at all.
+  AccessServer analysisOnly(*m, AccessConsent::Analysis);
+  EXPECT_EQ(analysisOnly.Answer("ecc 0 off"), "denied");
+  EXPECT_EQ(analysisOnly.Answer("probe 0 nol2").rfind("ok ", 0), 0u);
 }
 
 // The lock of the analysis, taken without waiting and given back after each
@@ -304,14 +318,11 @@ TEST(AccessServer, ServesEveryLineOfItsInput) {
 // the helper finishes it, puts the registers back, writes its answer and
 // only then ends by the signal.
 void ServeWhileSignalled() {
+  // The helper's own hub, made before any other thread.
+  SignalHub signals;
   std::shared_ptr<Machine> m = Sim(std::string(FindCatalogueProfile("p2-300")) + "l2delay = 100\n");
-  AccessServer server(*m);
-  // From another thread, which does not take the signal itself.
+  AccessServer server(*m, AccessConsent::Analysis, &signals);
   std::thread([] {
-    sigset_t term;
-    sigemptyset(&term);
-    sigaddset(&term, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &term, nullptr);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     kill(getpid(), SIGTERM);
   }).detach();
@@ -432,7 +443,7 @@ TEST(AnalysisThroughTheHelper, AsOnTheMachineItself) {
       {"p2-450", 1, 1},        // and on
       {"p2-450", 1, 1, true},  // on without the test: refused
       {"p2-300-noecc", 1, 1},  // on without ECC SRAMs: refused
-      {"p2-300-noecc", 1, 2},  // forced on
+      {"p2-450", 1, 2},        // forced on where the test found ECC
       {"p2-dual", 2, 0},
       {"ppro", 1, 1},                   // no ECC pass on a Pentium Pro
       {"celeron-266", 1, 0},            // nor without a cache
@@ -459,6 +470,17 @@ TEST(AnalysisThroughTheHelper, AsOnTheMachineItself) {
     EXPECT_EQ(got.FatalText.substr(0, got.FatalText.find(": ") + 1),
               want.FatalText.substr(0, want.FatalText.find(": ") + 1));
   }
+  // Forced on where the helper's own test found no ECC: the helper writes
+  // nothing, and the program's write is refused with the reason (status 7),
+  // where the machine itself would have been left checking ECC it cannot.
+  const Pass forced{"p2-300-noecc", 1, 2};
+  const Outcome own = Analyse(forced, false);
+  const Outcome refused = Analyse(forced, true);
+  EXPECT_EQ(own.Fatal, 0);
+  EXPECT_EQ(refused.Fatal, kExitMsrWrite);
+  EXPECT_NE(refused.FatalText.find("does not force ECC checking on"), std::string::npos)
+      << refused.FatalText;
+  EXPECT_EQ(refused.Registers, Registers(*Sim("p2-300-noecc"))) << "ECC checking left off";
 }
 
 // What the program asks the helper: one request a register analysis (and
@@ -473,7 +495,7 @@ TEST(AnalysisThroughTheHelper, AsksForTheAnnouncedSequenceOnly) {
       {{"p2-450"}, {"probe 0"}},
       {{"p2-450", 1, kNoEccPass, true}, {"probe 0 nol2"}},
       {{"p2-450", 1, 0}, {"ecc 0 off", "probe 0"}},
-      {{"p2-300-noecc", 1, 2, true}, {"ecc 0 force nol2", "probe 0 nol2"}},
+      {{"p2-450", 1, 2, true}, {"ecc 0 force nol2"}},  // refused: ends with 7
       {{"p2-dual", 2, 1}, {"ecc 1 on", "probe 1"}},
       {{"k6-2"}, {}},
       {{"skylake"}, {}},

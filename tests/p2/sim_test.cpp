@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/journal.h"
 #include "driver/protocol.h"
 #include "machine/machine.h"
 #include "p2_fixture.h"
@@ -412,6 +413,106 @@ TEST(SimulatedMachine, CacheControllerAsFoundOnEveryWayOut) {
                   "found first; ending with status " +
                   std::to_string(128 + c.Signal)});
     EXPECT_EQ(s.w.settings.EccWas[1], 0xFF) << "the pass ended before its ECC step";
+  }
+}
+
+// A lock that is always free: the test's analysis holds it at once, as an
+// analysis of this computer holds its own.
+struct FreeLock : RegisterLock {
+  Attempt TryLock(std::string&) override { return Attempt::Held; }
+  void Unlock() override {}
+};
+
+// The journal, with a simulated machine standing in for this computer
+// (whose registers outlive the program): kept from before the first change
+// until the restore; left by an analysis that did not end (here: a refused
+// write ends its thread); put back by the next analysis before it reads
+// anything, which says so; kept when it cannot be put back.
+TEST(SimulatedMachine, JournalOfTheCacheControllerIsPutBackByTheNextAnalysis) {
+  std::string error;
+  const auto run = [](std::shared_ptr<Machine> m, const std::string& journal, SimWorld& s) {
+    s.platform.Devices().Register("\\\\.\\simp2", std::make_shared<MachineDevice>(m, 0x0103));
+    EXPECT_TRUE(DrvOpen(s.w.ForDriver(), s.w.shell.OsKind, "\\\\.\\simp2"));
+    s.w.drv.Lock = std::make_shared<FreeLock>();
+    s.w.drv.KeepsJournal = true;
+    s.platform.Journaled.Text = journal;
+    std::uint32_t exit = 0xFFFF;
+    EXPECT_TRUE(s.platform.RunBoundThread(0, [&] { return WorkerThread(s.w.ForP2(), 1); }, exit));
+    return exit;
+  };
+  ProfileFile f(kKlamathFound);
+  std::shared_ptr<Machine> machine = MakeSimMachine(f.Path(), error);
+  ASSERT_TRUE(machine != nullptr) << error;
+  const std::vector<std::uint64_t> found = CacheController(*machine);
+
+  // A whole analysis: saved once, gone at its end.
+  {
+    SimWorld s;
+    EXPECT_EQ(run(machine, "", s), kExitFinished);
+    EXPECT_EQ(s.platform.Journaled.Saves, 1);
+    EXPECT_EQ(s.platform.Journaled.Text, "");
+    EXPECT_TRUE(s.platform.ErrorLines.empty());
+  }
+  // An analysis whose thread ends in the held section leaves what it found.
+  std::string left;
+  {
+    ProfileFile readonly(kKlamathFound + "msraccess = readonly\n");
+    SimWorld s;
+    run(MakeSimMachine(readonly.Path(), error), "", s);
+    EXPECT_EQ(s.w.hw.FatalCode, kExitMsrWrite);
+    left = s.platform.Journaled.Text;
+    RegisterJournal j;
+    ASSERT_TRUE(ParseJournal(left, j)) << left;
+    EXPECT_EQ(j.Cpu, 1);
+    EXPECT_EQ(j.Sequence, "cache controller");
+    std::vector<std::uint64_t> values;
+    for (std::uint32_t r : {kMsrBblCtl3, kMsrBblCtl, kMsrBblDecc, kMsrBblAddr, kMsrBblD0,
+                            kMsrBblD0 + 1, kMsrBblD0 + 2, kMsrBblD0 + 3}) {
+      const auto e = std::find_if(j.Entries.begin(), j.Entries.end(),
+                                  [r](const JournalEntry& x) { return x.Reg == r; });
+      ASSERT_NE(e, j.Entries.end()) << std::hex << r;
+      values.push_back(e->Value);
+    }
+    EXPECT_EQ(values, found);
+  }
+  // The next analysis finds the cache controller as a kill left it (the
+  // ECC test's form): it puts the journal's values back first, says so,
+  // and analyses the machine's own.
+  ASSERT_EQ(machine->WriteMsr(1, kMsrBblCtl3, 0x44406), 0u);
+  ASSERT_EQ(machine->WriteMsr(1, kMsrBblCtl, found[1] | 0x4001C), 0u);
+  {
+    SimWorld s;
+    EXPECT_EQ(run(machine, left, s), kExitFinished);
+    EXPECT_EQ(s.platform.ErrorLines,
+              std::vector<std::string>{
+                  "torvacin: found in its journal: an earlier analysis of processor 1 ended in the "
+                  "middle of its changes of the cache controller; 2 of 8 values differed from "
+                  "those it had found and were put back before this analysis"});
+    EXPECT_EQ(s.w.hw.JournalNote.rfind("Found in its journal: ", 0), 0u);
+    EXPECT_EQ(s.w.p2.P2Info.Ctl3Lo, static_cast<std::uint32_t>(found[0]));
+    EXPECT_EQ(s.platform.Journaled.Text, "");
+    EXPECT_EQ(CacheController(*machine), found);
+  }
+  // Values that cannot be put back: the journal stays, nothing is analysed.
+  {
+    ProfileFile readonly(kKlamathFound + "msraccess = readonly\n");
+    std::shared_ptr<Machine> stuck = MakeSimMachine(readonly.Path(), error);
+    RegisterJournal j;
+    ASSERT_TRUE(ParseJournal(left, j));
+    j.Entries[0].Value ^= 0x20;  // not what the machine holds now
+    SimWorld s;
+    run(stuck, FormatJournal(j), s);
+    EXPECT_EQ(s.w.hw.FatalCode, kExitMsrWrite);
+    EXPECT_EQ(s.platform.Journaled.Text, FormatJournal(j));
+    EXPECT_EQ(s.w.p2.P2Info.Ctl3Lo, 0u) << "nothing read";
+  }
+  // A simulated machine of its own (no KeepsJournal) keeps none.
+  {
+    SimWorld s;
+    ASSERT_TRUE(s.Open("p2-300"));
+    std::uint32_t exit = 0;
+    ASSERT_TRUE(s.platform.RunBoundThread(0, [&] { return WorkerThread(s.w.ForP2(), 1); }, exit));
+    EXPECT_EQ(s.platform.Journaled.Saves, 0);
   }
 }
 

@@ -2,9 +2,11 @@
 // locale, terminal message boxes and the pluggable dialogs.
 #include "platform/linux_platform.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,6 +16,8 @@
 #include <string>
 #include <thread>
 #include <utility>
+
+#include "platform/linux_signals.h"
 
 namespace torv {
 namespace {
@@ -80,55 +84,101 @@ TEST(LinuxPlatform, ProcessorThatCannotBeBoundRunsNothing) {
   EXPECT_EQ(code, 7u);
 }
 
-// A signal that ends the program waits while it is held, and the release
-// says which one came; sent to the process while an analysis thread holds it,
-// it reaches no other thread (the waiting one included), so the process
-// lives on to put its registers back.
-TEST(LinuxPlatform, HeldSignalsWaitForTheRelease) {
-  LinuxPlatform p;
-  // A test started in the background of a shell ignores SIGINT and SIGQUIT:
-  // the default action, which a held signal never reaches.
-  struct sigaction dfl {};
-  dfl.sa_handler = SIG_DFL;
-  struct sigaction saved[2];
-  sigaction(SIGINT, &dfl, &saved[0]);
-  sigaction(SIGQUIT, &dfl, &saved[1]);
-  for (const auto& [sig, name] : {std::pair{SIGINT, "SIGINT"}, std::pair{SIGTERM, "SIGTERM"},
-                                  std::pair{SIGHUP, "SIGHUP"}, std::pair{SIGQUIT, "SIGQUIT"}}) {
-    SCOPED_TRACE(name);
-    std::string got;
-    std::uint32_t code = 0;
-    ASSERT_TRUE(p.RunBoundThread(
+// The signal hub of a process, in a child of the test: each signal of the
+// table sent to the whole process while an analysis thread holds the
+// signals, or outside a held section, or after the signal was ignored at the
+// start. What the child did comes back as its end: its exit code (the
+// number the release returned, +100 when it got to "after the section"), a
+// stop, or the signal that ended it.
+struct HubOutcome {
+  int Exit = -1;   // exit code, -1 when it did not exit
+  int Killed = 0;  // the signal that ended it
+  bool Stopped = false;
+  bool StoppedAfterSection = false;  // the section had ended when it stopped
+};
+
+enum class When { Held, Outside, IgnoredHeld };
+
+HubOutcome RunHubChild(int sig, When when) {
+  int marks[2];
+  if (pipe2(marks, O_NONBLOCK) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(marks[0]);
+    if (when == When::IgnoredHeld) std::signal(sig, SIG_IGN);
+    // Started in the background of a shell, SIGINT and SIGQUIT are ignored:
+    // the default for the others.
+    if (when != When::IgnoredHeld) std::signal(sig, SIG_DFL);
+    SignalHub hub;
+    LinuxPlatform p(&hub);
+    int code = 0;
+    std::uint32_t number = 0;
+    p.RunBoundThread(
         0,
         [&] {
-          p.HoldSignals();
+          if (when != When::Outside) p.HoldSignals();
           kill(getpid(), sig);
-          std::this_thread::sleep_for(std::chrono::milliseconds(20));
-          const HeldSignal s = p.ReleaseSignals();
-          got = s.Name;
-          return static_cast<std::uint32_t>(s.Number);
+          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+          // Still here at the end of the section.
+          if (write(marks[1], "s", 1) != 1) code = 50;
+          if (when != When::Outside) number = static_cast<std::uint32_t>(p.ReleaseSignals().Number);
+          return number;
         },
-        code));
-    EXPECT_EQ(code, static_cast<std::uint32_t>(sig));
-    EXPECT_EQ(got, name);
+        number);
+    _exit(code + static_cast<int>(number) + 100);
   }
-  // Nothing came: nothing to act on, and the thread's mask is as before.
-  std::uint32_t code = 99;
-  ASSERT_TRUE(p.RunBoundThread(
-      0,
-      [&] {
-        sigset_t before, after;
-        pthread_sigmask(SIG_SETMASK, nullptr, &before);
-        p.HoldSignals();
-        const HeldSignal s = p.ReleaseSignals();
-        pthread_sigmask(SIG_SETMASK, nullptr, &after);
-        return static_cast<std::uint32_t>(s.Number) +
-               (sigismember(&before, SIGINT) == sigismember(&after, SIGINT) ? 0u : 100u);
-      },
-      code));
-  EXPECT_EQ(code, 0u);
-  sigaction(SIGINT, &saved[0], nullptr);
-  sigaction(SIGQUIT, &saved[1], nullptr);
+  close(marks[1]);
+  HubOutcome o;
+  int status = 0;
+  while (waitpid(pid, &status, WUNTRACED) == pid) {
+    if (WIFSTOPPED(status)) {
+      o.Stopped = true;
+      char c = 0;
+      o.StoppedAfterSection = read(marks[0], &c, 1) == 1;
+      kill(pid, SIGCONT);
+      continue;
+    }
+    if (WIFEXITED(status)) o.Exit = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) o.Killed = WTERMSIG(status);
+    break;
+  }
+  close(marks[0]);
+  return o;
+}
+
+TEST(SignalHub, EachSignalActsAtOnceOutsideAndAfterTheSectionInside) {
+  struct Case {
+    int Sig;
+    When At;
+    HubOutcome Want;
+  };
+  const Case cases[] = {
+      // Held: the release hands the ending signal to the caller, which ends
+      // the program after its restore; nothing ended the process before.
+      {SIGINT, When::Held, {100 + SIGINT, 0, false, false}},
+      {SIGTERM, When::Held, {100 + SIGTERM, 0, false, false}},
+      {SIGHUP, When::Held, {100 + SIGHUP, 0, false, false}},
+      {SIGQUIT, When::Held, {100 + SIGQUIT, 0, false, false}},
+      // A stop waits for the end of the section, then stops the process.
+      {SIGTSTP, When::Held, {100, 0, true, true}},
+      {SIGTTOU, When::Held, {100, 0, true, true}},
+      // Outside a section: at once, as the signal's default.
+      {SIGTERM, When::Outside, {-1, SIGTERM, false, false}},
+      {SIGHUP, When::Outside, {-1, SIGHUP, false, false}},
+      {SIGTSTP, When::Outside, {100, 0, true, false}},
+      // Ignored when the program started: ignored still, held or not.
+      {SIGTERM, When::IgnoredHeld, {100, 0, false, false}},
+      {SIGHUP, When::IgnoredHeld, {100, 0, false, false}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(SignalHub::Name(c.Sig)) + " " +
+                 std::to_string(static_cast<int>(c.At)));
+    const HubOutcome o = RunHubChild(c.Sig, c.At);
+    EXPECT_EQ(o.Exit, c.Want.Exit);
+    EXPECT_EQ(o.Killed, c.Want.Killed);
+    EXPECT_EQ(o.Stopped, c.Want.Stopped);
+    EXPECT_EQ(o.StoppedAfterSection, c.Want.StoppedAfterSection);
+  }
 }
 
 TEST(LinuxPlatform, LanguageFromTheLocaleEnvironment) {
