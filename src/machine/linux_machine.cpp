@@ -114,7 +114,13 @@ class LinuxMachine : public Machine {
     }
 #if TORV_X86
     // Without the device (no permission, no module) the instruction itself,
-    // on a thread bound to the processor.
+    // on a thread bound to the processor; but only where it exists: a 486
+    // without CPUID (the kernel's cpuid device refuses to open there) would
+    // end the program with an illegal instruction. cpuid.h tests whether the
+    // ID flag of EFLAGS can be changed.
+    if (__get_cpuid_max(0, nullptr) == 0) {
+      return Remember(kErrNoCpuid, "no CPUID instruction on this processor and no " + path);
+    }
     std::uint32_t a = 0, b = 0, c = 0, d = 0;
     int err = 0;
     if (!RunOn(
