@@ -3,6 +3,7 @@
 // registers through /dev/cpu/N/msr, the interrupt controller's and the Cyrix
 // configuration ports with ioperm, and the clock count as time-stamp counter
 // cycles measured against CLOCK_MONOTONIC_RAW (machine/tsc_clock.cpp).
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
@@ -89,9 +90,21 @@ class LinuxMachine : public Machine {
   std::string Name() const override { return kLinuxDriverName; }
   std::string Description() const override { return "this computer"; }
 
+  // The processors the kernel knows, whichever thread asks: the cpuN
+  // folders of sysfs, as glibc counts _SC_NPROCESSORS_CONF. musl counts the
+  // calling thread's affinity instead, which on an analysis thread bound to
+  // processor 1 would hide processor 2.
   int ProcessorCount() const override {
-    const long n = sysconf(_SC_NPROCESSORS_CONF);
-    return n < 1 ? 1 : static_cast<int>(n);
+    int n = 0;
+    if (DIR* d = opendir("/sys/devices/system/cpu")) {
+      while (const dirent* e = readdir(d)) {
+        const char* name = e->d_name;
+        if (std::strncmp(name, "cpu", 3) == 0 && name[3] >= '0' && name[3] <= '9') ++n;
+      }
+      closedir(d);
+    }
+    if (n < 1) n = static_cast<int>(sysconf(_SC_NPROCESSORS_CONF));
+    return n < 1 ? 1 : n;
   }
 
   std::uint32_t Cpuid(int cpu, std::uint32_t leaf, std::uint32_t& eax, std::uint32_t& ebx,
