@@ -1,6 +1,8 @@
-# Cross build for Windows with Debian's mingw-w64. The program itself is i686
-# code for a Pentium II with the win32 thread model (whose runtime imports only
-# functions that Windows 98 and NT 4.0 have), linked statically.
+# Cross build for Windows with Debian's mingw-w64. The program itself is i486
+# code tuned for the Pentium II (it has to start on every processor it names)
+# with the win32 thread model (whose runtime imports only functions that
+# Windows 98 and NT 4.0 have), linked statically. The windows preset sets the
+# same flags, so that a build folder configured before takes them too.
 #
 # TORV_MINGW_ARCH=x86_64 builds the same sources for 64-bit Windows: the tests
 # run them under 64-bit Wine, on machines that cannot run the 32-bit Wine
@@ -25,8 +27,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 if(TORV_MINGW_ARCH STREQUAL "i686")
-  set(CMAKE_C_FLAGS_INIT "-march=pentium2 -mtune=pentium2 -mno-sse -mno-sse2")
-  set(CMAKE_CXX_FLAGS_INIT "-march=pentium2 -mtune=pentium2 -mno-sse -mno-sse2")
+  set(CMAKE_C_FLAGS_INIT "-march=i486 -mtune=pentium2")
+  set(CMAKE_CXX_FLAGS_INIT "-march=i486 -mtune=pentium2")
   set(torv_wine /usr/lib/wine/wine)
 else()
   set(torv_wine /usr/lib/wine/wine64)

@@ -1,6 +1,11 @@
 # The Windows program: torvacin.exe and its NT kernel driver KELVORNT.SYS,
 # installed side by side (the program installs the driver from its own folder).
 install(TARGETS torvacin RUNTIME DESTINATION .)
+# The linker's map beside the 32-bit program and driver, for
+# tests/i486/instruction-check.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_link_options(torvacin PRIVATE "LINKER:-Map=${CMAKE_CURRENT_BINARY_DIR}/torvacin.exe.map")
+endif()
 
 # KELVORNT.SYS, the kernel driver (Windows NT 4.0 to XP): plain C against the
 # mingw-w64 DDK headers, linked as a native image against ntoskrnl and the HAL

@@ -17,6 +17,10 @@ if [ "${TORV_TEST_PACKAGES:-0}" = 1 ]; then
   # Torvacin Live: its kernel from Debian's source, the boot loader, the ISO
   # image, and the FAT floppies and sticks its test reads.
   torv_packages+=(linux-source-6.1 bc bison flex xz-utils isolinux syslinux-common xorriso dosfstools mtools)
+  # The runtime of the i486 build (scripts/i486-runtime): libstdc++ and libgcc
+  # from GCC's source, compiled with the compiler's own target headers; musl
+  # and BusyBox's source are fetched by apt-get (see the deb-src entry below).
+  torv_packages+=(gcc-12-source gcc-12-plugin-dev dpkg-dev)
   # The Windows program (i686, win32 thread model) and its driver, and the
   # x86-64 build of the same sources with the test suites that 64-bit Wine
   # runs; GoogleTest's sources are built with the cross compiler.
@@ -39,6 +43,16 @@ torv_install_packages() {
     dpkg --add-architecture i386
     apt-get update -qq >&2
   fi
+  # Torvacin Live builds BusyBox from Debian's source (apt-get source): a
+  # deb-src entry for the same archive as the packages.
+  if [ "${TORV_TEST_PACKAGES:-0}" = 1 ] && ! torv_have_deb_src; then
+    if [ "$(id -u)" -ne 0 ]; then
+      echo "apt-get source needs a deb-src entry for Debian's archive; as root, add one and apt-get update" >&2
+      return 1
+    fi
+    echo "Adding a deb-src entry for Debian's archive (apt-get source busybox)" >&2
+    torv_add_deb_src && apt-get update -qq >&2
+  fi
   for p in "${torv_packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
@@ -50,6 +64,27 @@ torv_install_packages() {
     fi
     apt-get update -qq >&2
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+  fi
+}
+
+# Whether apt knows a source package: the lists have busybox's source.
+torv_have_deb_src() {
+  apt-get source --print-uris -qq busybox >/dev/null 2>&1
+}
+
+# The deb-src twin of each deb entry of the system's sources (deb822 or
+# one-line format), in a file of its own.
+torv_add_deb_src() {
+  local f
+  if ls /etc/apt/sources.list.d/*.sources >/dev/null 2>&1; then
+    for f in /etc/apt/sources.list.d/*.sources; do
+      [ "$f" = /etc/apt/sources.list.d/torvacin-src.sources ] && continue
+      sed -n '/^#/d; s/^Types: deb$/Types: deb-src/; p' "$f"
+      echo
+    done >/etc/apt/sources.list.d/torvacin-src.sources
+  fi
+  if [ -f /etc/apt/sources.list ] && grep -q '^deb ' /etc/apt/sources.list; then
+    sed -n 's/^deb /deb-src /p' /etc/apt/sources.list >/etc/apt/sources.list.d/torvacin-src.list
   fi
 }
 

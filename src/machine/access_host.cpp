@@ -154,6 +154,8 @@ class AccessDevices : public Machine {
           static_cast<ssize_t>(sizeof r)) {
         return OsCode(errno);
       }
+    } else if (!HasCpuid()) {
+      return kErrNoCpuid;
     } else if (!CpuidOnThread(cpu - 1, leaf, r)) {
       return kErrCpuUnreachable;
     }
@@ -241,6 +243,17 @@ class AccessDevices : public Machine {
 
   bool PortOpen(std::uint16_t port) const {
     return portErrno_ == 0 && port >= kFirstPort && port < kFirstPort + kPortCount;
+  }
+
+  // Whether this processor has CPUID at all: a 486 without it (where the
+  // kernel's cpuid device refuses to open) ends a program that runs it with
+  // an illegal instruction. cpuid.h tests whether the ID flag can change.
+  static bool HasCpuid() {
+#if TORV_ACCESS_X86
+    return __get_cpuid_max(0, nullptr) != 0;
+#else
+    return true;
+#endif
   }
 
   // Without the cpuid device, the instruction on a thread bound to the

@@ -3,6 +3,7 @@
 // registers through /dev/cpu/N/msr, the interrupt controller's and the Cyrix
 // configuration ports with ioperm, and the clock count as time-stamp counter
 // cycles measured against CLOCK_MONOTONIC_RAW (machine/tsc_clock.cpp).
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
@@ -111,9 +112,21 @@ class LinuxMachine : public Machine {
   std::string Name() const override { return kLinuxDriverName; }
   std::string Description() const override { return "this computer"; }
 
+  // The processors the kernel knows, whichever thread asks: the cpuN
+  // folders of sysfs, as glibc counts _SC_NPROCESSORS_CONF. musl counts the
+  // calling thread's affinity instead, which on an analysis thread bound to
+  // processor 1 would hide processor 2.
   int ProcessorCount() const override {
-    const long n = sysconf(_SC_NPROCESSORS_CONF);
-    return n < 1 ? 1 : static_cast<int>(n);
+    int n = 0;
+    if (DIR* d = opendir("/sys/devices/system/cpu")) {
+      while (const dirent* e = readdir(d)) {
+        const char* name = e->d_name;
+        if (std::strncmp(name, "cpu", 3) == 0 && name[3] >= '0' && name[3] <= '9') ++n;
+      }
+      closedir(d);
+    }
+    if (n < 1) n = static_cast<int>(sysconf(_SC_NPROCESSORS_CONF));
+    return n < 1 ? 1 : n;
   }
 
   std::uint32_t Cpuid(int cpu, std::uint32_t leaf, std::uint32_t& eax, std::uint32_t& ebx,
@@ -136,7 +149,13 @@ class LinuxMachine : public Machine {
     }
 #if TORV_X86
     // Without the device (no permission, no module) the instruction itself,
-    // on a thread bound to the processor.
+    // on a thread bound to the processor; but only where it exists: a 486
+    // without CPUID (the kernel's cpuid device refuses to open there) would
+    // end the program with an illegal instruction. cpuid.h tests whether the
+    // ID flag of EFLAGS can be changed.
+    if (__get_cpuid_max(0, nullptr) == 0) {
+      return Remember(kErrNoCpuid, "no CPUID instruction on this processor and no " + path);
+    }
     std::uint32_t a = 0, b = 0, c = 0, d = 0;
     int err = 0;
     if (!RunOn(

@@ -33,8 +33,21 @@ bool BoundToOnly(int hostCpu) {
 
 bool BindAttributes(void* attr, int hostCpu) {
   if (!InRange(hostCpu)) return false;
+#if defined(__GLIBC__)
   const cpu_set_t set = OnlyCpu(hostCpu);
   return pthread_attr_setaffinity_np(static_cast<pthread_attr_t*>(attr), sizeof set, &set) == 0;
+#else
+  // musl has no affinity in thread attributes: the thread binds itself
+  // (BindThisThread) before it runs anything.
+  (void)attr;
+  return true;
+#endif
+}
+
+int BindThisThread(int hostCpu) {
+  if (!InRange(hostCpu)) return EINVAL;
+  const cpu_set_t set = OnlyCpu(hostCpu);
+  return pthread_setaffinity_np(pthread_self(), sizeof set, &set);
 }
 
 bool RunPinned(int hostCpu, const std::function<void()>& fn, int& err) {
@@ -50,8 +63,7 @@ bool RunPinned(int hostCpu, const std::function<void()>& fn, int& err) {
   bool ran = false;
   try {
     std::thread t([&] {
-      const cpu_set_t set = OnlyCpu(hostCpu);
-      const int rc = pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+      const int rc = BindThisThread(hostCpu);
       if (rc != 0) {
         err = rc;
         return;

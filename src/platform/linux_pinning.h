@@ -10,8 +10,13 @@ namespace torv {
 bool BoundToOnly(int hostCpu);
 
 // Makes the thread attributes `attr` (a pthread_attr_t) start a thread bound
-// to host processor `hostCpu` alone. False when they cannot.
+// to host processor `hostCpu` alone, where the C library can (glibc; with
+// musl the thread binds itself first). False when they cannot.
 bool BindAttributes(void* attr, int hostCpu);
+
+// Binds the calling thread to host processor `hostCpu` alone: 0, or the
+// errno value of the failure.
+int BindThisThread(int hostCpu);
 
 // Runs `fn` on a thread bound to host processor `hostCpu` alone; the calling
 // thread itself when it already is. False when no such binding is possible

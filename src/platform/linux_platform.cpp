@@ -60,9 +60,10 @@ struct ThreadCall {
 void* ThreadMain(void* arg) {
   auto* call = static_cast<ThreadCall*>(arg);
   if (call->Cpu >= 0) {
-    // The mask was set before the thread started; make sure it holds exactly
-    // the processor asked for before anything runs.
-    if (!BoundToOnly(call->Cpu)) {
+    // The mask was set before the thread started (or, where the C library
+    // cannot do that, is set now); make sure it holds exactly the processor
+    // asked for before anything runs.
+    if (!BoundToOnly(call->Cpu) && (BindThisThread(call->Cpu) != 0 || !BoundToOnly(call->Cpu))) {
       call->Bound = false;
       return nullptr;
     }
