@@ -153,7 +153,8 @@ void RestoreLeftJournal(const DriverContext& ctx) {
   }
   if (ports > 0) {
     putBack += (putBack.empty() ? "" : ", and ") + std::string("its ") + std::to_string(ports) +
-               " port writes that put back what it had found were made";
+               (ports == 1 ? " port write that puts back what it had found was made"
+                           : " port writes that put back what it had found were made");
   }
   const std::string told =
       "ound in its journal: " + what + "; " + putBack + " before this analysis";

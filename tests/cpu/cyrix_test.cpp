@@ -663,8 +663,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         KillCase{"AfterTheMaskIsRaised", true, kPortPicMask, 0, 0xFF, 0xFF, 0, 0,
                  "torvacin: found in its journal: an earlier analysis of processor 1 ended in the "
-                 "middle of its changes of the interrupt mask; its 1 port writes that put back "
-                 "what it had found were made before this analysis"},
+                 "middle of its changes of the interrupt mask; its 1 port write that puts back "
+                 "what it had found was made before this analysis"},
         KillCase{"AfterMapenIsSet", false, kPortCyrixData, 0xC3, 0x11, kSimPicMask, 0x11, 0x00,
                  "torvacin: found in its journal: an earlier analysis of processor 1 ended in the "
                  "middle of its changes of the Cyrix configuration registers; its 2 port writes "
