@@ -7,6 +7,7 @@
 #include "cpu/cpuinfo.h"
 #include "driver/context.h"
 #include "driver/hw.h"
+#include "driver/journal.h"
 #include "machine/machine.h"
 #include "machine/port_io.h"
 #include "report/utility.h"
@@ -129,11 +130,26 @@ namespace {
 // its change and kept here, in IdentifyCyrix's one record: the interrupt
 // mask, which the board check raises to FFh for a moment, and CCR3, whose
 // MAPEN bit opens CCR4 for the CPUID switch (CCR4 itself can be read only
-// once MAPEN is set). No change is made before its value is in here.
+// once MAPEN is set). No change is made before its value is in here and in
+// the journal, which a kill in between leaves for the next analysis.
 struct CyrixFound {
   std::optional<std::uint8_t> PicMask;
   std::optional<std::uint8_t> Ccr3;
 };
+
+// A journal of port writes on this processor, named for the line that
+// reports their restore.
+RegisterJournal PortJournal(const CpuContext& ctx, const char* sequence) {
+  RegisterJournal j;
+  j.Cpu = ctx.hw.CurrentCpu;
+  j.Sequence = sequence;
+  return j;
+}
+
+void AddRegWrite(RegisterJournal& j, std::uint8_t index, std::uint8_t value) {
+  j.Entries.push_back({JournalEntry::Port, kCyrixIndex, index});
+  j.Entries.push_back({JournalEntry::Port, kCyrixData, value});
+}
 
 bool IsCyrixWith(const CpuContext& ctx, CyrixFound& found) {
   // Cyrix designs leave the arithmetic flags alone on a division. The
@@ -152,12 +168,17 @@ bool IsCyrixWith(const CpuContext& ctx, CyrixFound& found) {
   PortOut(ctx, kCyrixIndex, kCcr0);
   SettleDelay();
   if (PortIn(ctx, kCyrixData) == savedMask) {
+    // The mask found goes to the journal before every interrupt is masked.
+    RegisterJournal mask = PortJournal(ctx, "interrupt mask");
+    mask.Entries.push_back({JournalEntry::Port, kPicMask, savedMask});
+    JournalScope journal(ctx, mask);
     PortOut(ctx, kPicMask, 0xFF);
     SettleDelay();
     PortOut(ctx, kCyrixIndex, kCcr0);
     SettleDelay();
     const std::uint8_t again = PortIn(ctx, kCyrixData);
     PortOut(ctx, kPicMask, savedMask);
+    journal.Close();
     if (again == 0xFF) {
       ctx.cpu.Readings.PicMirrored = true;
       return false;
@@ -186,19 +207,33 @@ void ReadConfiguration(const CpuContext& ctx, CyrixFound& found, std::uint8_t& d
   const std::uint8_t ccr3 = *found.Ccr3;
   if (dir0 < 0x28) return;
   // Open CCR4/CCR5, switch CPUID on for one more CPUID identification, then
-  // put CCR4 back and close the registers again.
+  // put CCR4 back and close the registers again. CCR3 as found goes to the
+  // journal before MAPEN is set. CCR4 can be read only behind MAPEN, so
+  // before CPUID is switched on the journal grows by the lines that put it
+  // back with MAPEN open and close MAPEN last; it only grows, so a kill while
+  // it is written leaves the lines before.
+  RegisterJournal regs = PortJournal(ctx, "Cyrix configuration registers");
+  AddRegWrite(regs, kCcr3, ccr3);
+  JournalScope journal(ctx, regs);
   WriteCyrixReg(ctx, kCcr3, static_cast<std::uint8_t>(ccr3 | kCcr3Mapen));
   const std::uint8_t ccr4 = ReadCyrixReg(ctx, kCcr4);
   const std::uint8_t ccr5 = ReadCyrixReg(ctx, kCcr5);
   ci.Ccr4 = ccr4;
   ci.Ccr5 = ccr5;
   ctx.cpu.CpuidWasEnabled = ccr4 >= kCcr4Cpuid;
+  std::optional<JournalScope> withCcr4;
   if (!ctx.cpu.CpuidWasEnabled) {
+    AddRegWrite(regs, kCcr3, static_cast<std::uint8_t>(ccr3 | kCcr3Mapen));
+    AddRegWrite(regs, kCcr4, ccr4);
+    AddRegWrite(regs, kCcr3, ccr3);
+    withCcr4.emplace(ctx, regs);
     WriteCyrixReg(ctx, kCcr4, static_cast<std::uint8_t>(ccr4 | kCcr4Cpuid));
   }
   IdentifyByCpuid(ctx);
   if (!ctx.cpu.CpuidWasEnabled) WriteCyrixReg(ctx, kCcr4, ccr4);
   WriteCyrixReg(ctx, kCcr3, static_cast<std::uint8_t>(ccr3 & ~kCcr3Mapen));
+  if (withCcr4) withCcr4->Close();
+  journal.Close();
 }
 
 }  // namespace

@@ -112,13 +112,16 @@ void RestoreLeftJournal(const DriverContext& ctx) {
   if (j.Cpu != own) DrvSetCpu(ctx, static_cast<std::uint32_t>(j.Cpu));
   bool ok = true;
   int changed = 0;
+  int ports = 0;
   for (const JournalEntry& e : j.Entries) {
     std::uint32_t status = 0;
     const auto lo = static_cast<std::uint32_t>(e.Value);
     const auto hi = static_cast<std::uint32_t>(e.Value >> 32);
     if (e.What == JournalEntry::Port) {
+      // Written in the journal's order, unread: an index port's write
+      // selects the register that the next write reaches.
       PortOut(ctx, static_cast<std::uint16_t>(e.Reg), static_cast<std::uint8_t>(e.Value));
-      ++changed;
+      ++ports;
       continue;
     }
     std::uint32_t nowLo = 0, nowHi = 0;
@@ -142,10 +145,19 @@ void RestoreLeftJournal(const DriverContext& ctx) {
     AbruptEnd(ctx, kExitMsrWrite);
   }
   store->Clear();
-  const std::string told = "ound in its journal: " + what + "; " + std::to_string(changed) +
-                           " of " + std::to_string(j.Entries.size()) +
-                           " values differed from those it had found and were put back before "
-                           "this analysis";
+  const std::size_t regs = j.Entries.size() - static_cast<std::size_t>(ports);
+  std::string putBack;
+  if (regs > 0) {
+    putBack = std::to_string(changed) + " of " + std::to_string(regs) +
+              " values differed from those it had found and were put back";
+  }
+  if (ports > 0) {
+    putBack += (putBack.empty() ? "" : ", and ") + std::string("its ") + std::to_string(ports) +
+               (ports == 1 ? " port write that puts back what it had found was made"
+                           : " port writes that put back what it had found were made");
+  }
+  const std::string told =
+      "ound in its journal: " + what + "; " + putBack + " before this analysis";
   ctx.hw.JournalNote = "F" + told;
   ctx.platform.ErrorLine("torvacin: f" + told);
 }

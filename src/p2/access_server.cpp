@@ -224,20 +224,7 @@ bool AccessServer::RunAnalysis(const AccessRequest& r, std::string& answer) {
     answer = "busy";
     return true;
   }
-  if (a == RegisterLock::Attempt::Held) {
-    // A helper or program killed in its sequence left a journal: put back
-    // first, outside the record, and said on the program's error stream.
-    SequenceState restore(std::shared_ptr<Machine>(&machine_, [](Machine*) {}), proc, journal_,
-                          notes_);
-    try {
-      RestoreLeftJournal(restore.ForDriver());
-    } catch (const SequenceEnded&) {
-      // Not all could be put back: the journal stays, nothing is analysed.
-      lock_->Unlock();
-      answer = "error 5 an earlier analysis's registers could not be put back from its journal";
-      return true;
-    }
-  }
+  if (a == RegisterLock::Attempt::Held && !PutBackLeftJournal(proc, answer)) return true;
   auto recorder = std::make_shared<Recorder>(machine_);
   {
     SequenceState s(recorder, proc, journal_);
@@ -262,6 +249,23 @@ bool AccessServer::RunAnalysis(const AccessRequest& r, std::string& answer) {
   return true;
 }
 
+// A helper or program killed in its sequence left a journal: put back first,
+// outside the record, and said on the program's error stream. False (the lock
+// given up, `answer` set) when not all could be put back: the journal stays,
+// nothing is analysed.
+bool AccessServer::PutBackLeftJournal(int proc, std::string& answer) {
+  SequenceState restore(std::shared_ptr<Machine>(&machine_, [](Machine*) {}), proc, journal_,
+                        notes_);
+  try {
+    RestoreLeftJournal(restore.ForDriver());
+  } catch (const SequenceEnded&) {
+    lock_->Unlock();
+    answer = "error 5 an earlier analysis's registers could not be put back from its journal";
+    return false;
+  }
+  return true;
+}
+
 bool AccessServer::RunCyrix(const AccessRequest& r, std::string& answer) {
   const int proc = static_cast<int>(r.Cpu) + 1;
   std::uint32_t leaf0[4] = {};
@@ -282,6 +286,7 @@ bool AccessServer::RunCyrix(const AccessRequest& r, std::string& answer) {
     answer = "busy";
     return true;
   }
+  if (a == RegisterLock::Attempt::Held && !PutBackLeftJournal(proc, answer)) return true;
   auto recorder = std::make_shared<Recorder>(machine_);
   {
     SequenceState s(recorder, proc, journal_);

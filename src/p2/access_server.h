@@ -55,6 +55,7 @@ class AccessServer {
   // sequence's (the answer is then "denied").
   bool RunAnalysis(const AccessRequest& r, std::string& answer);
   bool RunCyrix(const AccessRequest& r, std::string& answer);
+  bool PutBackLeftJournal(int proc, std::string& answer);
 
   Machine& machine_;
   AccessConsent consent_;

@@ -93,8 +93,11 @@ bool FileJournal::Save(std::string_view text, std::string& error) {
   std::string all = "boot " + boot_ + "\n";
   all += text;
   // Written before the first change: a journal cut short by a kill here
-  // holds no change yet.
-  if (ftruncate(fd_, 0) != 0 || !WriteAll(fd_, all) || fdatasync(fd_) != 0) {
+  // holds no change yet. Written over the one before and then cut to its
+  // length, so that a journal that grows (lines added to the one kept) is
+  // never empty in between.
+  if (!WriteAll(fd_, all) || ftruncate(fd_, static_cast<off_t>(all.size())) != 0 ||
+      fdatasync(fd_) != 0) {
     error = dir_ + "/journal: " + std::strerror(errno);
     return false;
   }

@@ -12,6 +12,8 @@
 
 #include "cpu/sim_cpu.h"
 #include "driver/context.h"
+#include "driver/journal.h"
+#include "platform/thread.h"
 
 namespace torv::test {
 namespace {
@@ -527,6 +529,164 @@ TEST(CyrixOneAtATime, SignalWhileTheMaskIsRaisedWaitsForItsRestore) {
   EXPECT_EQ(p.platform.ErrorLines.back(),
             "torvacin: interrupted by SIGTERM while the interrupt mask or the Cyrix configuration "
             "registers were changed: they were put back as found first; ending with status 143");
+}
+
+// ---------------------------------------------------------------- journal
+
+// The driver of a program killed in the middle of the identification: each
+// request goes to the machine, and the one that `Kill` names (a port write,
+// the configuration register index last sent to 22h with it) ends the thread
+// right after it is carried out, as SIGKILL would, with nothing put back.
+class KilledAfter : public Device {
+ public:
+  KilledAfter(std::shared_ptr<Device> behind, std::uint16_t port, std::uint8_t index,
+              std::uint8_t value)
+      : behind_(std::move(behind)), port_(port), index_(index), value_(value) {}
+  DevResult Control(std::uint32_t ioctlCode, const std::uint8_t (&in)[16], const void* attached,
+                    std::size_t attachedLen, void* out, std::uint32_t outLen) override {
+    const DevResult r = behind_->Control(ioctlCode, in, attached, attachedLen, out, outLen);
+    const RequestBlock req = DecodeRequest(in);
+    if (req.Func == ReqPortOut) {
+      const auto port = static_cast<std::uint16_t>(req.P1);
+      const auto value = static_cast<std::uint8_t>(req.P2);
+      if (port == kPortCyrixIndex) index_now_ = value;
+      if (port == port_ && value == value_ && (port != kPortCyrixData || index_now_ == index_)) {
+        EndCurrentThread();
+      }
+    }
+    return r;
+  }
+  std::string DescribeError(std::uint32_t e) const override { return behind_->DescribeError(e); }
+
+ private:
+  std::shared_ptr<Device> behind_;
+  std::uint16_t port_;
+  std::uint8_t index_, value_;
+  std::uint8_t index_now_ = 0;
+};
+
+struct KillCase {
+  const char* Name;
+  bool Mirrored;  // a board mirroring the interrupt controller, else a 6x86MX
+  std::uint16_t Port;
+  std::uint8_t Index, Value;  // the write after which the program is killed
+  std::uint8_t LeftMask, LeftCcr3, LeftCcr4;
+  const char* Told;
+};
+
+std::ostream& operator<<(std::ostream& os, const KillCase& c) {
+  return os << c.Name;
+}
+
+class CyrixKilledTest : public CyrixTest, public ::testing::WithParamInterface<KillCase> {};
+
+// A program killed while the interrupt mask or the configuration registers
+// were changed leaves its journal; the next program's analysis session puts
+// the values found back before anything is read, in the journal's order
+// (CCR4 with MAPEN open, MAPEN closed last), says so, and its own
+// identification then sees the machine as it was.
+TEST_P(CyrixKilledTest, NextRunPutsBackWhatTheKilledOneFound) {
+  const KillCase& c = GetParam();
+  constexpr std::uint8_t kCcr3 = 0x01, kCcr4 = 0x00;
+  if (c.Mirrored) {
+    profile.PicMirrored = true;
+    Cpu().CpuidMode = Mode::Off;
+    DivisionLeavesFlags(false);
+  } else {
+    CyrixPart(0x55, 0x08, kCcr3, kCcr4);
+    Cpu().CpuidMode = Mode::Cyrix;
+    SetVendor("CyrixInstead", 1);
+    DivisionLeavesFlags(true);
+  }
+  Start();
+  auto lock = std::make_shared<std::timed_mutex>();
+  w.drv.Lock = std::make_shared<SharedLock>(lock);
+  w.drv.KeepsJournal = true;
+  dev->Behind = std::make_shared<KilledAfter>(dev->Behind, c.Port, c.Index, c.Value);
+  std::uint32_t code = 0;
+  ASSERT_TRUE(platform.RunBoundThread(
+      0,
+      [&] {
+        TCpuInfo info;
+        IdentifyCpu(w.ForCpu(), info);
+        return 0u;
+      },
+      code));
+  EXPECT_EQ(PicMask(), c.LeftMask);
+  if (!c.Mirrored) {
+    EXPECT_EQ(CyrixReg(0xC3), c.LeftCcr3);
+    EXPECT_EQ(CyrixReg(0xE8), c.LeftCcr4);
+  }
+  ASSERT_NE(platform.Journaled.Text, "");
+
+  // The next program on the same machine.
+  SimCpu next;
+  next.machine = machine;
+  next.dev = std::make_shared<RecordingDevice>();
+  next.dev->Behind = std::make_shared<MachineDevice>(machine, kLinuxDriverVersion);
+  next.platform.Devices().Register("/dev/sim", next.dev);
+  next.w.shell.OsKind = kOsLinux;
+  ASSERT_TRUE(DrvOpen(next.w.ForDriver(), kOsLinux, "/dev/sim"));
+  next.w.machine = machine;
+  DrvSetCpu(next.w.ForDriver(), 1);
+  next.w.drv.Lock = std::make_shared<SharedLock>(lock);
+  next.w.drv.KeepsJournal = true;
+  next.platform.Journaled.Text = platform.Journaled.Text;
+  next.dev->Requests.clear();
+  { const RegisterSession session(next.w.ForDriver()); }
+
+  EXPECT_EQ(next.PicMask(), kSimPicMask);
+  if (!c.Mirrored) {
+    EXPECT_EQ(next.CyrixReg(0xC3), kCcr3);
+    EXPECT_EQ(next.CyrixReg(0xE8), kCcr4);
+    // CCR3 as found first; then MAPEN open, CCR4, and CCR3 closing it last.
+    std::vector<RegWrite> order = {{0xC3, kCcr3}};
+    if (c.LeftCcr4 != kCcr4)
+      order.insert(order.end(), {{0xC3, 0x11}, {0xE8, kCcr4}, {0xC3, kCcr3}});
+    EXPECT_EQ(next.CyrixWrites(), order);
+  }
+  EXPECT_EQ(next.platform.Journaled.Text, "");
+  EXPECT_EQ(next.platform.ErrorLines, std::vector<std::string>{c.Told});
+  EXPECT_EQ(next.w.hw.JournalNote.rfind("Found in its journal: ", 0), 0u);
+
+  const TCpuInfo ci = next.Identify();
+  if (!c.Mirrored) {
+    EXPECT_EQ(ci.Ccr4, kCcr4);
+    EXPECT_FALSE(next.w.cpu.CpuidWasEnabled);
+  }
+  EXPECT_EQ(next.PicMask(), kSimPicMask);
+  EXPECT_EQ(next.platform.Journaled.Text, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CyrixKilledTest,
+    ::testing::Values(
+        KillCase{"AfterTheMaskIsRaised", true, kPortPicMask, 0, 0xFF, 0xFF, 0, 0,
+                 "torvacin: found in its journal: an earlier analysis of processor 1 ended in the "
+                 "middle of its changes of the interrupt mask; its 1 port write that puts back "
+                 "what it had found was made before this analysis"},
+        KillCase{"AfterMapenIsSet", false, kPortCyrixData, 0xC3, 0x11, kSimPicMask, 0x11, 0x00,
+                 "torvacin: found in its journal: an earlier analysis of processor 1 ended in the "
+                 "middle of its changes of the Cyrix configuration registers; its 2 port writes "
+                 "that put back what it had found were made before this analysis"},
+        KillCase{"AfterCpuidIsSwitchedOn", false, kPortCyrixData, 0xE8, 0x80, kSimPicMask, 0x11,
+                 0x80,
+                 "torvacin: found in its journal: an earlier analysis of processor 1 ended in the "
+                 "middle of its changes of the Cyrix configuration registers; its 8 port writes "
+                 "that put back what it had found were made before this analysis"}),
+    [](const ::testing::TestParamInfo<KillCase>& i) { return std::string(i.param.Name); });
+
+// An identification that ends leaves no journal.
+TEST_F(CyrixTest, FinishedIdentificationLeavesNoJournal) {
+  CyrixPart(0x55, 0x08);
+  Cpu().CpuidMode = Mode::Cyrix;
+  DivisionLeavesFlags(true);
+  Start();
+  w.drv.KeepsJournal = true;
+  Identify();
+  EXPECT_EQ(platform.Journaled.Saves, 2);  // CCR3, then CCR4 with it
+  EXPECT_EQ(platform.Journaled.Text, "");
+  EXPECT_EQ(CyrixReg(0xE8), 0x00);
 }
 
 }  // namespace

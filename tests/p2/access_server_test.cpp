@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -23,10 +24,12 @@
 
 #include "cpu/cpuinfo.h"
 #include "driver/hw.h"
+#include "driver/journal.h"
 #include "driver/loader.h"
 #include "machine/access.h"
 #include "machine/sim.h"
 #include "p2_fixture.h"
+#include "platform/fake_platform.h"
 #include "support/server_link.h"
 
 namespace torv {
@@ -282,6 +285,107 @@ TEST(AccessServer, HoldsTheAnalysisLockForEachRegisterSequence) {
   state.OtherHolds = false;
   EXPECT_EQ(ports.Answer("cyrix 0").rfind("ok ", 0), 0u);
   EXPECT_EQ(state.Held, 0) << "given back after the identification";
+}
+
+// A Cyrix identification of the helper killed with CPUID switched on left
+// its journal: the next identification takes the lock, puts CCR3 and CCR4
+// back from it first (MAPEN opened, CCR4, MAPEN closed last), says so on the
+// program's error stream, and identifies the part as it was found.
+TEST(AccessServer, CyrixIdentificationPutsBackALeftJournalFirst) {
+  class Kept : public Machine {
+   public:
+    explicit Kept(std::shared_ptr<Machine> m) : m_(std::move(m)) {}
+    std::string Name() const override { return m_->Name(); }
+    std::string Description() const override { return m_->Description(); }
+    int ProcessorCount() const override { return m_->ProcessorCount(); }
+    std::uint32_t Cpuid(int cpu, std::uint32_t leaf, std::uint32_t& a, std::uint32_t& b,
+                        std::uint32_t& c, std::uint32_t& d) override {
+      return m_->Cpuid(cpu, leaf, a, b, c, d);
+    }
+    std::uint32_t ReadMsr(int cpu, std::uint32_t reg, std::uint64_t& v) override {
+      return m_->ReadMsr(cpu, reg, v);
+    }
+    std::uint32_t WriteMsr(int cpu, std::uint32_t reg, std::uint64_t v) override {
+      return m_->WriteMsr(cpu, reg, v);
+    }
+    std::uint32_t PortIn(std::uint16_t p, std::uint8_t& v) override { return m_->PortIn(p, v); }
+    std::uint32_t PortOut(std::uint16_t p, std::uint8_t v) override { return m_->PortOut(p, v); }
+    std::uint32_t ClockCount(int cpu, std::uint32_t& c) override { return m_->ClockCount(cpu, c); }
+    bool DivisionLeavesFlags(int cpu) override { return m_->DivisionLeavesFlags(cpu); }
+    bool BindsHostThreads() const override { return false; }
+    bool OutlivesProgram() const override { return true; }
+    std::string DescribeError(std::uint32_t e) const override { return m_->DescribeError(e); }
+    std::unique_ptr<RegisterLock> AnalysisLock() override {
+      struct Free : RegisterLock {
+        Attempt TryLock(std::string&) override { return Attempt::Held; }
+        void Unlock() override {}
+      };
+      return std::make_unique<Free>();
+    }
+    // A configuration register, CCR4 reached with MAPEN opened for it.
+    std::uint8_t Reg(std::uint8_t index) {
+      const std::uint8_t ccr3 = Raw(0xC3);
+      if (index == 0xE8) Write(0xC3, static_cast<std::uint8_t>(ccr3 | 0x10));
+      const std::uint8_t v = Raw(index);
+      if (index == 0xE8) Write(0xC3, ccr3);
+      return v;
+    }
+    std::uint8_t Raw(std::uint8_t index) {
+      std::uint8_t v = 0;
+      m_->PortOut(0x22, index);
+      m_->PortIn(0x23, v);
+      return v;
+    }
+    void Write(std::uint8_t index, std::uint8_t v) {
+      m_->PortOut(0x22, index);
+      m_->PortOut(0x23, v);
+    }
+
+   private:
+    std::shared_ptr<Machine> m_;
+  };
+  Kept m(Sim("6x86mx"));
+  // Found with CPUID switched off in CCR4.
+  const std::uint8_t ccr3 = m.Reg(0xC3);
+  m.Write(0xC3, static_cast<std::uint8_t>(ccr3 | 0x10));
+  m.Write(0xE8, static_cast<std::uint8_t>(m.Raw(0xE8) & 0x7F));
+  m.Write(0xC3, ccr3);
+  const std::uint8_t ccr4 = m.Reg(0xE8);
+  ASSERT_LT(ccr4, 0x80);
+  // What the killed identification left, and its journal.
+  m.Write(0xC3, static_cast<std::uint8_t>(ccr3 | 0x10));
+  m.Write(0xE8, static_cast<std::uint8_t>(ccr4 | 0x80));
+  RegisterJournal left;
+  left.Sequence = "Cyrix configuration registers";
+  for (auto [index, value] : {std::pair<std::uint8_t, std::uint8_t>{0xC3, ccr3},
+                              {0xC3, static_cast<std::uint8_t>(ccr3 | 0x10)},
+                              {0xE8, ccr4},
+                              {0xC3, ccr3}}) {
+    left.Entries.push_back({JournalEntry::Port, 0x22, index});
+    left.Entries.push_back({JournalEntry::Port, 0x23, value});
+  }
+  FakePlatform::MemoryJournal journal;
+  journal.Text = FormatJournal(left);
+  std::FILE* notes = std::tmpfile();
+  ASSERT_NE(notes, nullptr);
+  AccessServer server(m);
+  server.SetJournal(&journal, notes);
+
+  const std::string answer = server.Answer("cyrix 0");
+
+  EXPECT_EQ(answer.rfind("ok ", 0), 0u) << answer;
+  EXPECT_EQ(m.Reg(0xC3), ccr3);
+  EXPECT_EQ(m.Reg(0xE8), ccr4);
+  EXPECT_EQ(journal.Text, "");
+  EXPECT_EQ(journal.Saves, 2) << "CCR3, then CCR4 with it, both its own";
+  std::rewind(notes);
+  char line[512] = {};
+  ASSERT_NE(std::fgets(line, sizeof line, notes), nullptr);
+  EXPECT_NE(std::string(line).find("ended in the middle of its changes of the Cyrix "
+                                   "configuration registers; its 8 port writes"),
+            std::string::npos)
+      << line;
+  std::fclose(notes);
 }
 
 // The serving loop: one answer a line, an oversized line answered once, a

@@ -26,6 +26,11 @@ TEST(FileJournal, KeptForThisBootAndEmptiedAfterTheRestore) {
     EXPECT_EQ(j.Load(), "");
     ASSERT_TRUE(j.Save("cpu 1\n", error)) << error;
     EXPECT_EQ(j.Load(), "cpu 1\n");
+    // Saved again it holds the later text alone, grown or not.
+    ASSERT_TRUE(j.Save("cpu 1\nsequence x\n", error)) << error;
+    EXPECT_EQ(j.Load(), "cpu 1\nsequence x\n");
+    ASSERT_TRUE(j.Save("cpu 1\n", error)) << error;
+    EXPECT_EQ(j.Load(), "cpu 1\n");
   }
   // The folder and the file are root's (this user's) alone.
   struct stat st {};
