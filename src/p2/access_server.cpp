@@ -205,17 +205,13 @@ std::string Ok(const std::vector<AccessStep>& steps) {
 
 }  // namespace
 
-bool AccessServer::RunAnalysis(const AccessRequest& r, std::string& answer) {
-  const int proc = static_cast<int>(r.Cpu) + 1;
-  std::uint32_t leaf0[4] = {};
-  std::uint32_t eax1 = 0;
-  std::uint32_t error = 0;
-  if (proc > machine_.ProcessorCount() || !ReadIdentity(machine_, proc, leaf0, eax1, error) ||
-      !AccessServesProcessor(leaf0[1], leaf0[3], leaf0[2], eax1)) {
-    return false;
-  }
-  // The lock, without waiting; where none can be had the analysis runs
-  // without, as it does in the program.
+// One of the program's sequences under the analysis lock, taken without
+// waiting ("busy" when another holds it; where none can be had the sequence
+// runs without, as it does in the program), after a left journal is put back;
+// the answer is the record of every access, up to the one that ended it and
+// what the sequence put back.
+template <class Body>
+bool AccessServer::RunLocked(int proc, std::string& answer, Body body) {
   if (!lock_) lock_ = machine_.AnalysisLock();
   std::string reason;
   const RegisterLock::Attempt a =
@@ -228,6 +224,27 @@ bool AccessServer::RunAnalysis(const AccessRequest& r, std::string& answer) {
   auto recorder = std::make_shared<Recorder>(machine_);
   {
     SequenceState s(recorder, proc, journal_);
+    try {
+      body(s);
+    } catch (const SequenceEnded&) {
+      // Recorded up to the access that ended it, and what it put back.
+    }
+  }
+  if (a == RegisterLock::Attempt::Held) lock_->Unlock();
+  answer = Ok(recorder->Steps);
+  return true;
+}
+
+bool AccessServer::RunAnalysis(const AccessRequest& r, std::string& answer) {
+  const int proc = static_cast<int>(r.Cpu) + 1;
+  std::uint32_t leaf0[4] = {};
+  std::uint32_t eax1 = 0;
+  std::uint32_t error = 0;
+  if (proc > machine_.ProcessorCount() || !ReadIdentity(machine_, proc, leaf0, eax1, error) ||
+      !AccessServesProcessor(leaf0[1], leaf0[3], leaf0[2], eax1)) {
+    return false;
+  }
+  return RunLocked(proc, answer, [&](SequenceState& s) {
     s.settings.OptNoL2 = !r.EccTest;
     std::int32_t arg = proc;
     if (r.Op == AccessOp::EccPass) {
@@ -238,15 +255,8 @@ bool AccessServer::RunAnalysis(const AccessRequest& r, std::string& answer) {
       s.settings.EccMode[static_cast<std::size_t>(proc)] = r.EccMode == 2 ? 1 : r.EccMode;
       arg += 128;
     }
-    try {
-      WorkerThread(s.ForP2(), arg);
-    } catch (const SequenceEnded&) {
-      // Recorded up to the access that ended it, and what it put back.
-    }
-  }
-  if (a == RegisterLock::Attempt::Held) lock_->Unlock();
-  answer = Ok(recorder->Steps);
-  return true;
+    WorkerThread(s.ForP2(), arg);
+  });
 }
 
 // A helper or program killed in its sequence left a journal: put back first,
@@ -278,27 +288,10 @@ bool AccessServer::RunCyrix(const AccessRequest& r, std::string& answer) {
   if (!AccessServesPorts(hasCpuid, leaf0[1], leaf0[3], leaf0[2])) return false;
   // Under the analysis lock like an analysis: another identification's
   // board check would take the interrupt mask this one raised.
-  if (!lock_) lock_ = machine_.AnalysisLock();
-  std::string reason;
-  const RegisterLock::Attempt a =
-      lock_ ? lock_->TryLock(reason) : RegisterLock::Attempt::Unavailable;
-  if (a == RegisterLock::Attempt::Busy) {
-    answer = "busy";
-    return true;
-  }
-  if (a == RegisterLock::Attempt::Held && !PutBackLeftJournal(proc, answer)) return true;
-  auto recorder = std::make_shared<Recorder>(machine_);
-  {
-    SequenceState s(recorder, proc, journal_);
-    try {
-      TCpuInfo info;
-      IdentifyCpu(s.ForCpu(), info);
-    } catch (const SequenceEnded&) {
-    }
-  }
-  if (a == RegisterLock::Attempt::Held) lock_->Unlock();
-  answer = Ok(recorder->Steps);
-  return true;
+  return RunLocked(proc, answer, [](SequenceState& s) {
+    TCpuInfo info;
+    IdentifyCpu(s.ForCpu(), info);
+  });
 }
 
 std::string AccessServer::Answer(std::string_view line) {

@@ -56,6 +56,8 @@ class AccessServer {
   bool RunAnalysis(const AccessRequest& r, std::string& answer);
   bool RunCyrix(const AccessRequest& r, std::string& answer);
   bool PutBackLeftJournal(int proc, std::string& answer);
+  template <class Body>
+  bool RunLocked(int proc, std::string& answer, Body body);
 
   Machine& machine_;
   AccessConsent consent_;
