@@ -157,8 +157,8 @@ TEST_F(Console, NotesOutsideTheReportGoToStandardError) {
       {"/SIM=i486dx2 /CON", noClockNote},
       {"/SIM=cx486 /CON", noClockNote},
       {"/TEST=3 /CON", ""},
-      {"/SIM=skylake /SAVE", "torvacin: saved 1 report to " + log + "\n"},
-      {"/SIM=p2-dual /SAVE", "torvacin: saved 2 reports to " + log + "\n"},
+      {"/SIM=skylake /SAVE", "1 report saved to " + log + "\n"},
+      {"/SIM=p2-dual /SAVE", "2 reports saved to " + log + "\n"},
       {"/SIM=conroe /ECC=1:OFF /Q", "Error: Proc 1: ECC not switched, the processor is not of the "
                                     "Pentium Pro / Pentium II family\n"},
   };
@@ -225,7 +225,7 @@ TEST_F(Console, OutputThatCannotBeWrittenEndsWithStatusOne) {
       // Nothing to write: a closed standard output does not matter, and the
       // log does not take its place.
       {"$T /SIM=p2-dual /SAVE >&- && grep -q GenuineIntel torvacin.log", 0,
-       "torvacin: saved 2 reports to " + (fs::canonical(dir) / "torvacin.log").string() + "\n"},
+       "2 reports saved to " + (fs::canonical(dir) / "torvacin.log").string() + "\n"},
       {"$T --help >/dev/full", 1,
        "torvacin: cannot write to standard output: No space left on device\n"},
       {"$T /SIM=? >/dev/full", 1,
