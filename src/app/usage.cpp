@@ -40,6 +40,12 @@ constexpr auto kSwitches = std::to_array<KnownSwitch>({
      "leaves but leaf 3 (the serial number), its clock and\n"
      "the registers and ECC test result of the analysis"},
     {"/DUMP=ALL", false, "", "as /DUMP, with CPUID leaf 3"},
+    {"/SUMMARY=", true, "FOLDER",
+     "read the logs in FOLDER (every file, by name) and\n"
+     "print one line a processor: file, processor, clock,\n"
+     "system clock x ratio, L2 and ECC, and the verdict in\n"
+     "a word (all clear, alarm, not checked); no hardware\n"
+     "is touched"},
     {"--help", false, "", kHelp},
     {"-h", false, "", kHelp},
     {"-?", false, "", kHelp},

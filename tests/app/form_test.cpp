@@ -488,7 +488,9 @@ TEST_F(Form, ProcessorThatCouldNotBeAnalysedFailsTheRun) {
       EXPECT_EQ(f.ListBox1.Items, c.Lines);
       EXPECT_EQ(f.Control(Ctl::sDetails).Enabled, !c.FailThreads);
     }
-    if (c.FailThreads) EXPECT_TRUE(s.WorkerArgs.empty());
+    if (c.FailThreads) {
+      EXPECT_TRUE(s.WorkerArgs.empty());
+    }
   }
 }
 
