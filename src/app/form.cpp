@@ -252,9 +252,9 @@ void TForm1::RunTest() {
     // An unattended save says where it went, on the error stream, which
     // stays free of the report.
     if (saved) {
-      w_.platform->ErrorLine(SavedLine(
-          w_.report.Msg(), WindowProcs(),
-          VisibleText(PathInFolder(w_.platform->CurrentDirectory(), kLogFileName))));
+      w_.platform->ErrorLine(
+          SavedLine(w_.report.Msg(), WindowProcs(),
+                    VisibleText(PathInFolder(w_.platform->CurrentDirectory(), kLogFileName))));
     }
     EndProgram(!saved ? kExitFailure : RunStatus());
     return;

@@ -56,8 +56,9 @@ int RunSummary(World& w, const std::vector<std::string>& args, const std::string
     std::string bytes;
     std::string kind;
     const char separator = folder.find('\\') != std::string::npos ? '\\' : '/';
-    const std::string path =
-        folder.back() == separator || folder.back() == '/' ? folder + name : folder + separator + name;
+    const std::string path = folder.back() == separator || folder.back() == '/'
+                                 ? folder + name
+                                 : folder + separator + name;
     const ReadResult read = ReadRegularFile(path, kSummaryFileMax, bytes, error, kind);
     if (read != ReadResult::Ok) {
       std::string why = TableText(m.CannotRead);

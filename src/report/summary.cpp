@@ -110,17 +110,15 @@ class LogReader {
       Start(0, false);
       return;
     }
-    if (whole == kLoginFailed || AnyLanguage(whole, [](const LogWords& w) {
-          return std::string_view(w.RunFailed);
-        })) {
+    if (whole == kLoginFailed ||
+        AnyLanguage(whole, [](const LogWords& w) { return std::string_view(w.RunFailed); })) {
       if (!chips_.empty()) failed_ = true;
       return;
     }
     // "                        : No irregularities detected".
     if (whole.front() == ':') {
-      if (AnyLanguage(Trim(whole.substr(1)), [](const LogWords& w) {
-            return std::string_view(w.NoIrregularities);
-          })) {
+      if (AnyLanguage(Trim(whole.substr(1)),
+                      [](const LogWords& w) { return std::string_view(w.NoIrregularities); })) {
         clear_ = true;
       }
       return;

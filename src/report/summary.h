@@ -31,9 +31,9 @@ enum class ChipVerdict { AllClear, Alarm, NotChecked };
 // What one processor's report in a log says. Texts are the log's own bytes
 // (code page 1252), trimmed; empty when the report did not say.
 struct ChipSummary {
-  int Number = 0;         // the processor's number in the log, from 1
-  std::string Processor;  // "Pentium II, Deschutes", "PPro", or the name
-  std::string Clock;      // "450.0 MHz"
+  int Number = 0;           // the processor's number in the log, from 1
+  std::string Processor;    // "Pentium II, Deschutes", "PPro", or the name
+  std::string Clock;        // "450.0 MHz"
   std::string SystemClock;  // measured, "100.2 MHz"
   std::string Ratio;        // "4.5"
   std::string L2Size;       // "512 KB", or the report's word for none

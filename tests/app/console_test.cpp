@@ -159,8 +159,9 @@ TEST_F(Console, NotesOutsideTheReportGoToStandardError) {
       {"/TEST=3 /CON", ""},
       {"/SIM=skylake /SAVE", "1 report saved to " + log + "\n"},
       {"/SIM=p2-dual /SAVE", "2 reports saved to " + log + "\n"},
-      {"/SIM=conroe /ECC=1:OFF /Q", "Error: Proc 1: ECC not switched, the processor is not of the "
-                                    "Pentium Pro / Pentium II family\n"},
+      {"/SIM=conroe /ECC=1:OFF /Q",
+       "Error: Proc 1: ECC not switched, the processor is not of the "
+       "Pentium Pro / Pentium II family\n"},
   };
   for (const NoteCase& c : cases) {
     SCOPED_TRACE(c.Args);
@@ -451,8 +452,8 @@ TEST_F(Console, ProcessorWithoutAnalysisThreadFailsTheRun) {
   EXPECT_EQ(save.Status, 3);
   EXPECT_EQ(save.Err,
             "1 rapport opgeslagen in " + (fs::canonical(dir) / "torvacin.log").string() + "\n");
-  EXPECT_EQ(Read(dir / "torvacin.log"),
-            noThread.substr(0, noThread.size() - 1) + "\r\n Analyse van deze processor mislukt\r\n");
+  EXPECT_EQ(Read(dir / "torvacin.log"), noThread.substr(0, noThread.size() - 1) +
+                                            "\r\n Analyse van deze processor mislukt\r\n");
 }
 
 // /SUMMARY= over a folder of saved logs: one line a processor, sorted by file
@@ -492,10 +493,13 @@ TEST_F(Console, SummaryOfAFolderOfSavedLogs) {
   const Outcome de = Torvacin("/SUMMARY=fl/ /GR /SIM=no-such-machine /SAVE");
   EXPECT_EQ(de.Status, 0);
   EXPECT_NE(de.Out.find("512 KB, kein ECC  Alarm\n"), std::string::npos) << de.Out;
-  EXPECT_NE(de.Out.find("README.TXT    kein Torvacin-Protokoll, \xC3\xBC" "bersprungen\n"),
+  EXPECT_NE(de.Out.find("README.TXT    kein Torvacin-Protokoll, \xC3\xBC"
+                        "bersprungen\n"),
             std::string::npos);
   EXPECT_NE(de.Out.find("  in Ordnung\n"), std::string::npos);
-  EXPECT_NE(de.Out.find("  nicht gepr\xC3\xBC" "ft\n"), std::string::npos);
+  EXPECT_NE(de.Out.find("  nicht gepr\xC3\xBC"
+                        "ft\n"),
+            std::string::npos);
   EXPECT_EQ(de.Err, "");
   EXPECT_FALSE(fs::exists(dir / "torvacin.log"));
 }
@@ -515,8 +519,10 @@ TEST_F(Console, SummaryWithoutALogEndsWithSix) {
       {"/SUMMARY=plain", "", "torvacin: cannot read the folder plain: Not a directory\n"},
       {"/summary=", "", "torvacin: /SUMMARY= needs a folder, such as /SUMMARY=/media/floppy\n"},
       {"/SUMMARY=empty", "no Torvacin log read\n", ""},
-      {"/SUMMARY=letters /NL", "A.TXT         geen Torvacin-log, overgeslagen\ngeen Torvacin-log "
-                               "gelezen\n", ""},
+      {"/SUMMARY=letters /NL",
+       "A.TXT         geen Torvacin-log, overgeslagen\ngeen Torvacin-log "
+       "gelezen\n",
+       ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Args);

@@ -456,8 +456,12 @@ TEST_F(Form, ProcessorThatCouldNotBeAnalysedFailsTheRun) {
   };
   const Case cases[] = {
       {"no thread", {}, true, 0, {noThread, " Analysis of this processor failed"}, 3},
-      {"no thread, German", {"/GR"}, true, 0,
-       {noThread, " Analyse dieses Prozessors fehlgeschlagen"}, 3},
+      {"no thread, German",
+       {"/GR"},
+       true,
+       0,
+       {noThread, " Analyse dieses Prozessors fehlgeschlagen"},
+       3},
       {"no thread, Dutch", {"/NL"}, true, 0, {noThread, " Analyse van deze processor mislukt"}, 3},
       {"no thread for the ECC pass", {"/ECC=OFF", "/Q"}, true, 0, {}, 3},
       {"not reached",

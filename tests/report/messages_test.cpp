@@ -147,8 +147,10 @@ const Field kFields[] = {
           " rapporten opgeslagen in"),
     FIELD(AllClear, 16, "all clear", "in Ordnung", "in orde"),
     FIELD(Alarm, 16, "alarm", "Alarm", "alarm"),
-    FIELD(NotChecked, 16, "not checked", "nicht gepr\x81"
-          "ft", "niet getest"),
+    FIELD(NotChecked, 16, "not checked",
+          "nicht gepr\x81"
+          "ft",
+          "niet getest"),
     FIELD(NotALog, 40, "not a Torvacin log, skipped",
           "kein Torvacin-Protokoll, \x81"
           "bersprungen",

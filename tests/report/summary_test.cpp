@@ -79,12 +79,10 @@ TEST(LogSummary, EachKindOfLogGivesItsLines) {
   alarm.back() = " Attention, the external system clock rate is higher than allowed";
   std::vector<std::string> fake300 = ClearP2();
   fake300[5] = L(" L2 ECC", " not present and not enabled");
-  fake300.back() =
-      " Attention, as stated in the Intel Pentium II Specification Upgrade #243337";
+  fake300.back() = " Attention, as stated in the Intel Pentium II Specification Upgrade #243337";
   std::vector<std::string> jumper = ClearP2();
   jumper.push_back("");
-  jumper.push_back(
-      " Attention, genuine 400/450 MHz types can also be jumpered for 300/350 MHz!");
+  jumper.push_back(" Attention, genuine 400/450 MHz types can also be jumpered for 300/350 MHz!");
   std::vector<std::string> notInDump = ClearP2();
   notInDump.back() = kColon + ": 2Ah not in the dump: system clock not checked";
   std::vector<std::string> cut = ClearP2();
@@ -93,8 +91,7 @@ TEST(LogSummary, EachKindOfLogGivesItsLines) {
   failed.push_back(" Analysis of this processor failed");
   const std::vector<std::string> other = {
       L(" CPUID", " GenuineIntel, Typ=0, Family=6, Model=94, Step=3"),
-      L(" Processor Core", " Intel Core i5-6500"),
-      L(" Actual clock rate", " 3192.0 MHz"),
+      L(" Processor Core", " Intel Core i5-6500"), L(" Actual clock rate", " 3192.0 MHz"),
       " error no Pentium II=> Break"};
   const std::vector<std::string> noThread = {
       " Processor 2 could not be reached: the analysis thread could not be started",
@@ -129,8 +126,9 @@ TEST(LogSummary, EachKindOfLogGivesItsLines) {
     std::string Bytes;
     std::vector<Expect> Want;
   };
-  const Expect clear{1, "Pentium II, Deschutes", "450.0 MHz", "100.0 MHz", "4.5", "512 KB",
-                     E::Present, V::AllClear};
+  const Expect clear{
+      1,          "Pentium II, Deschutes", "450.0 MHz", "100.0 MHz", "4.5", "512 KB", E::Present,
+      V::AllClear};
   auto with = [](Expect e, ChipVerdict v, E ecc = E::Present) {
     e.Verdict = v;
     e.Ecc = ecc;
@@ -138,7 +136,8 @@ TEST(LogSummary, EachKindOfLogGivesItsLines) {
   };
   const Case cases[] = {
       {"all clear", Log(ClearP2()), {clear}},
-      {"line ends without CR", [] {
+      {"line ends without CR",
+       [] {
          std::string s;
          for (const std::string& l : ClearP2()) s += l + "\n";
          return s;
@@ -148,8 +147,9 @@ TEST(LogSummary, EachKindOfLogGivesItsLines) {
       {"300 MHz rule", Log(fake300), {with(clear, V::Alarm, E::Absent)}},
       {"jumper caution is no alarm", Log(jumper), {clear}},
       {"register not in the dump", Log(notInDump), {with(clear, V::NotChecked)}},
-      {"cut short", Log(cut), {{1, "Pentium II, Deschutes", "450.0 MHz", "", "", "512 KB",
-                                E::Present, V::NotChecked}}},
+      {"cut short",
+       Log(cut),
+       {{1, "Pentium II, Deschutes", "450.0 MHz", "", "", "512 KB", E::Present, V::NotChecked}}},
       {"analysis failed", Log(failed), {with(clear, V::NotChecked)}},
       {"outside the family",
        Log(other),
@@ -177,16 +177,16 @@ TEST(LogSummary, SavedLogOfADualMachine) {
   std::ifstream in(TORV_SOURCE_DIR "/tests/p6vm/expected/p2smp.save.log", std::ios::binary);
   ASSERT_TRUE(in);
   const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const Expect chip{1, "Pentium II, Deschutes", "1000.0 MHz", "200.0 MHz", "5.0", "2048 KB",
-                    E::Absent, V::Alarm};
+  const Expect chip{
+      1, "Pentium II, Deschutes", "1000.0 MHz", "200.0 MHz", "5.0", "2048 KB", E::Absent, V::Alarm};
   Expect second = chip;
   second.Number = 2;
   Check(ReadLogSummary(log), {chip, second});
 }
 
 TEST(LogSummary, LinesInEachLanguage) {
-  const ChipSummary chip{1,       "Pentium II, Deschutes", "450.0 MHz", "100.0 MHz", "4.5",
-                         "512 KB", ChipSummary::Ecc::Absent, false, ChipVerdict::Alarm};
+  const ChipSummary chip{1,        "Pentium II, Deschutes",  "450.0 MHz", "100.0 MHz",       "4.5",
+                         "512 KB", ChipSummary::Ecc::Absent, false,       ChipVerdict::Alarm};
   EXPECT_EQ(SummaryLine(EnglishRec(), "P2450-1.LOG", chip),
             "P2450-1.LOG   1   Pentium II, Deschutes   450.0 MHz   100.0 MHz x 4.5   "
             "512 KB, no ECC    alarm");
@@ -202,8 +202,9 @@ TEST(LogSummary, LinesInEachLanguage) {
   EXPECT_EQ(SummaryLine(DutchRec(), "CEL300-2.LOG", none),
             "CEL300-2.LOG  3   ?                       ?           ? x ?             "
             "geen L2           niet getest");
-  EXPECT_TRUE(SummaryLine(GermanRec(), "X", none).ends_with("kein L2           nicht gepr\xFC"
-                                                            "ft"));
+  EXPECT_TRUE(SummaryLine(GermanRec(), "X", none)
+                  .ends_with("kein L2           nicht gepr\xFC"
+                             "ft"));
   EXPECT_EQ(SkippedLine("README.TXT", "not a Torvacin log, skipped"),
             "README.TXT    not a Torvacin log, skipped");
 }
