@@ -113,10 +113,17 @@ std::string PathInFolder(const std::string& folder, const std::string& name) {
   return folder.back() == separator ? folder + name : folder + separator + name;
 }
 
-// "saved 2 reports to PATH".
+// "saved 2 reports to PATH", the window's status line.
 std::string SavedText(int reports, const std::string& path) {
   return "saved " + std::to_string(reports) + (reports == 1 ? " report" : " reports") + " to " +
          path;
+}
+
+// "2 reports saved to PATH" in the report's language, the line after an
+// unattended save: plain words, so that it does not read like an error.
+std::string SavedLine(const LangRec& m, int reports, const std::string& path) {
+  const std::string words = TableText(reports == 1 ? m.ReportSaved : m.ReportsSaved);
+  return std::to_string(reports) + Cp1252ToUtf8(words) + " " + path;
 }
 
 }  // namespace
@@ -236,6 +243,7 @@ void TForm1::RunTest() {
   ReportInit(w_.report, ListBox1, false, true, true);
   w_.shell.MultiProc = w_.shell.ProcessorCount > 1;
   Incomplete = false;
+  NotAnalysed = false;
   for (int p = 1; p <= WindowProcs(); ++p) {
     if (w_.settings.EccMode[static_cast<std::size_t>(p)] != 0xFF) TestProc(p + 128);
   }
@@ -245,15 +253,14 @@ void TForm1::RunTest() {
     // stays free of the report.
     if (saved) {
       w_.platform->ErrorLine(
-          "torvacin: " +
-          SavedText(WindowProcs(),
+          SavedLine(w_.report.Msg(), WindowProcs(),
                     VisibleText(PathInFolder(w_.platform->CurrentDirectory(), kLogFileName))));
     }
-    EndProgram(!saved ? kExitFailure : Incomplete ? kExitIncomplete : 0);
+    EndProgram(!saved ? kExitFailure : RunStatus());
     return;
   }
   if (w_.settings.OptQuit) {
-    EndProgram(Incomplete ? kExitIncomplete : 0);
+    EndProgram(RunStatus());
     return;
   }
   SetEnabled(Ctl::sDetails, TestProc(1));
@@ -292,9 +299,13 @@ bool TForm1::TestProc(std::int32_t arg) {
     // A register failure ended the worker: shown here, then the end.
     EndFatally(w_.ForDriver());
     if (!ran) {
+      // No thread, no analysis: the run failed for this processor (an ECC
+      // pass as much as a report).
+      NotAnalysed = true;
       ReportWriteLn(w_.report, " Processor " + DecStr(proc) +
                                    " could not be reached: the analysis thread could not be "
                                    "started");
+      ReportWriteLn(w_.report, w_.report.Msg().RunFailed);
       view_.Repaint();
       return false;
     }
@@ -302,6 +313,12 @@ bool TForm1::TestProc(std::int32_t arg) {
     if (early) Incomplete = true;
     if (arg < 32) {
       steps_.Report(w_, proc);
+      // A processor that could not be reached was not analysed: its report
+      // ends in a line that says so, and the run fails.
+      if (exitCode == kExitCpuidFault) {
+        NotAnalysed = true;
+        ReportWriteLn(w_.report, w_.report.Msg().RunFailed);
+      }
     } else if (early) {
       // The pass ended before its ECC step: nothing was switched.
       Showerror(
@@ -323,6 +340,10 @@ bool TForm1::TestProc(std::int32_t arg) {
   } while (answer == kIdOk);
   view_.Repaint();
   return exitCode != kExitNotP6;
+}
+
+int TForm1::RunStatus() const {
+  return NotAnalysed ? kExitNotAnalysed : Incomplete ? kExitIncomplete : 0;
 }
 
 void TForm1::ProcClick(int n) {

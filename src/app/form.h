@@ -91,6 +91,10 @@ inline constexpr const char* kLogFileName = "torvacin.log";
 // Exit status of a console run, /SAVE or /Q when an analysis or an ECC pass
 // ended early: a cache transaction or a cache configuration read failed.
 inline constexpr int kExitIncomplete = 4;
+// Exit status of a console run, /SAVE or /Q when a processor could not be
+// analysed at all: its analysis thread could not start (memory exhausted), or
+// the processor could not be reached. It outranks kExitIncomplete.
+inline constexpr int kExitNotAnalysed = 3;
 
 class TForm1 {
  public:
@@ -144,6 +148,12 @@ class TForm1 {
   int ExitCode = 0;
   // Set when an analysis or ECC pass of the last RunTest ended early.
   bool Incomplete = false;
+  // Set when a processor of the last RunTest could not be analysed at all:
+  // no analysis thread, or the processor could not be reached.
+  bool NotAnalysed = false;
+  // The exit status of a console run, /SAVE or /Q that ended normally:
+  // kExitNotAnalysed, kExitIncomplete or 0.
+  int RunStatus() const;
 
  private:
   void ProcClick(int n);

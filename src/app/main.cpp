@@ -7,6 +7,7 @@
 
 #include "app/dump.h"
 #include "app/shell.h"
+#include "app/summary.h"
 #include "platform/files.h"
 #include "platform/linux_platform.h"
 #include "platform/linux_signals.h"
@@ -34,6 +35,11 @@ int main(int argc, char** argv) {
   torv::LinuxPlatform platform(&signals);
   torv::World w(platform);
   torv::InitLanguage(w);
+  // A summary of saved logs reads files only: it ends before any machine,
+  // driver or helper is touched.
+  if (const auto folder = torv::WantsSummary(args)) {
+    return torv::RunSummary(w, args, *folder, out, stderr);
+  }
   const int early = torv::PrepareMachine(w, args, out, stderr);
   if (early >= 0) return early;
   if (torv::WantsDump(args) != torv::DumpRequest::None) return torv::RunDump(w, args, out, stderr);

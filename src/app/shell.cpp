@@ -156,8 +156,7 @@ int RunConsole(World& w, const std::vector<std::string>& args, ConsoleOutput& ou
     }
   }
   form.formDestroy();
-  const int status =
-      out.Finish(form.Ended ? form.ExitCode : (form.Incomplete ? kExitIncomplete : 0), err);
+  const int status = out.Finish(form.Ended ? form.ExitCode : form.RunStatus(), err);
   // The note about the report, after it and apart from it: one line.
   if (!form.Ended && !form.Note().empty()) {
     std::string note = "torvacin:";

@@ -40,6 +40,12 @@ constexpr auto kSwitches = std::to_array<KnownSwitch>({
      "leaves but leaf 3 (the serial number), its clock and\n"
      "the registers and ECC test result of the analysis"},
     {"/DUMP=ALL", false, "", "as /DUMP, with CPUID leaf 3"},
+    {"/SUMMARY=", true, "FOLDER",
+     "read the logs in FOLDER (every file, by name) and\n"
+     "print one line a processor: file, processor, clock,\n"
+     "system clock x ratio, L2 and ECC, and the verdict in\n"
+     "a word (all clear, alarm, not checked); no hardware\n"
+     "is touched"},
     {"--help", false, "", kHelp},
     {"-h", false, "", kHelp},
     {"-?", false, "", kHelp},
@@ -88,10 +94,13 @@ constexpr std::string_view kRest =
     "  1  unsupported platform, driver failure, a failed save, or a report that\n"
     "     could not be written to standard output\n"
     "  2  an unknown or unusable /SIM= machine or profile file\n"
+    "  3  a processor could not be analysed (no analysis thread, or the processor\n"
+    "     could not be reached)\n"
     "  4  analysis incomplete (a register or cache test failed after identification)\n"
     "     or an /ECC= pass could not switch anything\n"
     "  5  another analysis held the processor registers for 30 seconds, or their\n"
     "     lock was made by another user\n"
+    "  6  /SUMMARY= read no log (folder missing or unreadable, or no log in it)\n"
     "  7  writing a machine register (MSR) failed\n"
     "  8  reading a machine register (MSR) failed\n"
     "  128+n  signal n came while the cache controller was changed; its registers\n"

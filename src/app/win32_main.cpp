@@ -16,6 +16,7 @@
 
 #include "app/dump.h"
 #include "app/shell.h"
+#include "app/summary.h"
 #include "app/win32_view.h"
 #include "platform/win32_platform.h"
 #include "app/world.h"
@@ -33,6 +34,11 @@ int main(int argc, char** argv) {
   torv::Win32Platform platform;
   torv::World w(platform);
   torv::InitLanguage(w);
+  // A summary of saved logs reads files only: it ends before any machine,
+  // driver or helper is touched.
+  if (const auto folder = torv::WantsSummary(args)) {
+    return torv::RunSummary(w, args, *folder, out, stderr);
+  }
   const int early = torv::PrepareMachine(w, args, out, stderr);
   if (early >= 0) return early;
   if (torv::WantsDump(args) != torv::DumpRequest::None) return torv::RunDump(w, args, out, stderr);

@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -108,6 +109,43 @@ bool CheckSaveTarget(const std::string& path, SaveFailure& failure) {
     failure.Error = errno;
     return false;
   }
+  return true;
+}
+
+bool ListRegularFiles(const std::string& folder, std::vector<std::string>& names, int& error) {
+  names.clear();
+  error = 0;
+  const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) {
+    error = errno;
+    return false;
+  }
+  DIR* dir = ::fdopendir(dirFd);
+  if (dir == nullptr) {
+    error = errno;
+    ::close(dirFd);
+    return false;
+  }
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir);
+    if (entry == nullptr) {
+      error = errno;
+      break;
+    }
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    // The entry's own type may be unknown (some file systems) or a link:
+    // what it leads to decides.
+    struct stat st;
+    if (::fstatat(dirFd, name.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode)) names.push_back(name);
+  }
+  ::closedir(dir);
+  if (error != 0) {
+    names.clear();
+    return false;
+  }
+  std::sort(names.begin(), names.end());
   return true;
 }
 

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace torv {
 
@@ -51,6 +52,11 @@ bool SaveReplacing(const std::string& path, std::string_view bytes, SaveFailure&
 enum class ReadResult { Ok, Missing, CannotOpen, NotRegular, CannotRead, TooLarge };
 ReadResult ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string& text,
                            int& error, std::string& kind);
+
+// The names of the regular files in `folder` (symbolic links followed),
+// sorted by their bytes; folders and other kinds of file are left out. False
+// with the system's error number when the folder cannot be read.
+bool ListRegularFiles(const std::string& folder, std::vector<std::string>& names, int& error);
 
 // Descriptors 0, 1 and 2 that were closed when the program started are
 // opened on /dev/null, so that no file the program opens later takes their

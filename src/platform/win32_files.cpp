@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <random>
 
@@ -150,6 +151,47 @@ bool CheckSaveTarget(const std::string& path, SaveFailure& failure) {
 
 // A Windows program starts with its standard handles or none; the C runtime
 // gives a missing one no descriptor that a file opened later could take.
+bool ListRegularFiles(const std::string& folder, std::vector<std::string>& names, int& error) {
+  names.clear();
+  error = 0;
+  const DWORD attributes = GetFileAttributesA(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    error = ENOENT;
+    return false;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    error = ENOTDIR;
+    return false;
+  }
+  std::string pattern = folder;
+  if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
+  pattern += '*';
+  WIN32_FIND_DATAA found;
+  const HANDLE h = FindFirstFileA(pattern.c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    // Only a drive's empty root has no entry at all.
+    if (code == ERROR_FILE_NOT_FOUND) return true;
+    error = code == ERROR_ACCESS_DENIED ? EACCES : EIO;
+    return false;
+  }
+  do {
+    const std::string name = found.cFileName;
+    if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0) {
+      names.push_back(name);
+    }
+  } while (FindNextFileA(h, &found));
+  const DWORD end = GetLastError();
+  FindClose(h);
+  if (end != ERROR_NO_MORE_FILES) {
+    names.clear();
+    error = EIO;
+    return false;
+  }
+  std::sort(names.begin(), names.end());
+  return true;
+}
+
 unsigned ReserveStandardDescriptors() { return 0; }
 
 ReadResult ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string& text,

@@ -189,6 +189,12 @@ void SetLanguage(ReportState& r, std::uint16_t code) {
   }
 }
 
+std::string TableText(std::string_view oem) {
+  std::string text(oem);
+  for (char& c : text) c = OemToAnsi(c);
+  return text;
+}
+
 std::string Cp1252ToUtf8(std::string_view s) {
   std::string out;
   out.reserve(s.size() * 2);

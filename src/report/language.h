@@ -46,6 +46,10 @@ void ReportWriteLn(ReportState& r, std::string_view text);
 std::uint16_t SystemLanguage(std::uint16_t langId);
 void SetLanguage(ReportState& r, std::uint16_t code);
 
+// A message table text as the report screen writes it: its OEM codes for
+// the umlauts and the like turned into code page 1252.
+std::string TableText(std::string_view oem);
+
 // Code page 1252 bytes to UTF-8, for the terminal and the window.
 std::string Cp1252ToUtf8(std::string_view s);
 // UTF-8 typed text to code page 1252 (characters it lacks become "?").

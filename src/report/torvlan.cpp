@@ -138,6 +138,15 @@ constexpr LangRec kGerman{
     .RatioNotInDump = " 2Ah nicht im Dump: Systemtakt nicht gepr\x81" "ft"_t,
     .L2NotInDump = " 11Eh nicht im Dump: L2 und ECC nicht gepr\x81" "ft"_t,
     .EccNotInDump = " ECC-Test nicht im Dump: 300-MHz-Regel nicht gepr\x81" "ft"_t,
+    .RunFailed = " Analyse dieses Prozessors fehlgeschlagen"_t,
+    .ReportSaved = " Bericht gespeichert in"_t,
+    .ReportsSaved = " Berichte gespeichert in"_t,
+    .AllClear = "in Ordnung"_t,
+    .Alarm = "Alarm"_t,
+    .NotChecked = "nicht gepr\x81" "ft"_t,
+    .NotALog = "kein Torvacin-Protokoll, \x81" "bersprungen"_t,
+    .CannotRead = "nicht lesbar, \x81" "bersprungen"_t,
+    .NoLogRead = "kein Torvacin-Protokoll gelesen"_t,
 };
 
 constexpr LangRec kEnglish{
@@ -235,6 +244,15 @@ constexpr LangRec kEnglish{
     .RatioNotInDump = " 2Ah not in the dump: system clock not checked"_t,
     .L2NotInDump = " 11Eh not in the dump: L2 and ECC not checked"_t,
     .EccNotInDump = " ECC test not in the dump: 300 MHz rule not checked"_t,
+    .RunFailed = " Analysis of this processor failed"_t,
+    .ReportSaved = " report saved to"_t,
+    .ReportsSaved = " reports saved to"_t,
+    .AllClear = "all clear"_t,
+    .Alarm = "alarm"_t,
+    .NotChecked = "not checked"_t,
+    .NotALog = "not a Torvacin log, skipped"_t,
+    .CannotRead = "cannot be read, skipped"_t,
+    .NoLogRead = "no Torvacin log read"_t,
 };
 
 constexpr LangRec kDutch{
@@ -332,6 +350,15 @@ constexpr LangRec kDutch{
     .RatioNotInDump = " 2Ah niet in de dump: systeemklok niet getest"_t,
     .L2NotInDump = " 11Eh niet in de dump: L2 en ECC niet getest"_t,
     .EccNotInDump = " ECC-test niet in de dump: 300 MHz-regel niet getest"_t,
+    .RunFailed = " Analyse van deze processor mislukt"_t,
+    .ReportSaved = " rapport opgeslagen in"_t,
+    .ReportsSaved = " rapporten opgeslagen in"_t,
+    .AllClear = "in orde"_t,
+    .Alarm = "alarm"_t,
+    .NotChecked = "niet getest"_t,
+    .NotALog = "geen Torvacin-log, overgeslagen"_t,
+    .CannotRead = "niet leesbaar, overgeslagen"_t,
+    .NoLogRead = "geen Torvacin-log gelezen"_t,
 };
 // clang-format on
 

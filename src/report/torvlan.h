@@ -88,6 +88,20 @@ struct LangRec {
   PStr<56> RatioNotInDump;
   PStr<56> L2NotInDump;
   PStr<60> EccNotInDump;
+  // A processor the run could not analyse (no analysis thread, or the
+  // processor could not be reached): the report's last line for it.
+  PStr<48> RunFailed;
+  // The line after an unattended save: "<n> report(s) saved to <path>".
+  PStr<24> ReportSaved;
+  PStr<24> ReportsSaved;
+  // The summary of a folder of logs: the verdict in a word, and the lines
+  // for a file that is skipped and for a folder without a log.
+  PStr<16> AllClear;
+  PStr<16> Alarm;
+  PStr<16> NotChecked;
+  PStr<40> NotALog;
+  PStr<40> CannotRead;
+  PStr<48> NoLogRead;
 };
 
 // Sentence indices by entry name.

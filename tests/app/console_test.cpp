@@ -157,10 +157,11 @@ TEST_F(Console, NotesOutsideTheReportGoToStandardError) {
       {"/SIM=i486dx2 /CON", noClockNote},
       {"/SIM=cx486 /CON", noClockNote},
       {"/TEST=3 /CON", ""},
-      {"/SIM=skylake /SAVE", "torvacin: saved 1 report to " + log + "\n"},
-      {"/SIM=p2-dual /SAVE", "torvacin: saved 2 reports to " + log + "\n"},
-      {"/SIM=conroe /ECC=1:OFF /Q", "Error: Proc 1: ECC not switched, the processor is not of the "
-                                    "Pentium Pro / Pentium II family\n"},
+      {"/SIM=skylake /SAVE", "1 report saved to " + log + "\n"},
+      {"/SIM=p2-dual /SAVE", "2 reports saved to " + log + "\n"},
+      {"/SIM=conroe /ECC=1:OFF /Q",
+       "Error: Proc 1: ECC not switched, the processor is not of the "
+       "Pentium Pro / Pentium II family\n"},
   };
   for (const NoteCase& c : cases) {
     SCOPED_TRACE(c.Args);
@@ -225,7 +226,7 @@ TEST_F(Console, OutputThatCannotBeWrittenEndsWithStatusOne) {
       // Nothing to write: a closed standard output does not matter, and the
       // log does not take its place.
       {"$T /SIM=p2-dual /SAVE >&- && grep -q GenuineIntel torvacin.log", 0,
-       "torvacin: saved 2 reports to " + (fs::canonical(dir) / "torvacin.log").string() + "\n"},
+       "2 reports saved to " + (fs::canonical(dir) / "torvacin.log").string() + "\n"},
       {"$T --help >/dev/full", 1,
        "torvacin: cannot write to standard output: No space left on device\n"},
       {"$T /SIM=? >/dev/full", 1,
@@ -435,6 +436,100 @@ TEST_F(Console, DumpsReplayToTheSameReportAndTheSameEnd) {
     EXPECT_EQ(replay.Out, own.Out);
     EXPECT_EQ(replay.Err, own.Err);
     EXPECT_NE(Read(dir / "dump.txt").find("\n[processor 1]\n"), std::string::npos);
+  }
+}
+
+// A processor whose analysis thread cannot start (its stack larger than the
+// system gives): the report and the saved log end in a line saying the
+// analysis failed, in the report's language, and the run ends with 3.
+TEST_F(Console, ProcessorWithoutAnalysisThreadFailsTheRun) {
+  const std::string noThread =
+      " Processor 1 could not be reached: the analysis thread could not be started\n";
+  const Outcome con = Shell("ulimit -s 100000000 && $T /SIM=p2-450 /CON");
+  EXPECT_EQ(con.Status, 3);
+  EXPECT_EQ(con.Out, noThread + " Analysis of this processor failed\n");
+  const Outcome save = Shell("ulimit -s 100000000 && $T /SIM=p2-450 /SAVE /NL");
+  EXPECT_EQ(save.Status, 3);
+  EXPECT_EQ(save.Err,
+            "1 rapport opgeslagen in " + (fs::canonical(dir) / "torvacin.log").string() + "\n");
+  EXPECT_EQ(Read(dir / "torvacin.log"), noThread.substr(0, noThread.size() - 1) +
+                                            "\r\n Analyse van deze processor mislukt\r\n");
+}
+
+// /SUMMARY= over a folder of saved logs: one line a processor, sorted by file
+// name, in the chosen language; a file that is no log is named and skipped,
+// a folder and the rest of the command line are left alone.
+TEST_F(Console, SummaryOfAFolderOfSavedLogs) {
+  fs::create_directory(dir / "fl");
+  fs::create_directory(dir / "fl" / "SUB");
+  const std::pair<const char*, const char*> logs[] = {{"/SIM=p2-450", "P2450-1.LOG"},
+                                                      {"/SIM=p2-300-noecc", "P2300-1.LOG"},
+                                                      {"/SIM=skylake", "TORV0001.LOG"},
+                                                      {"/SIM=p2-dual /GR", "TORV0002.LOG"}};
+  for (const auto& [args, name] : logs) {
+    ASSERT_EQ(Torvacin(std::string(args) + " /SAVE").Status, 0) << args;
+    fs::rename(dir / "torvacin.log", dir / "fl" / name);
+  }
+  std::ofstream(dir / "fl" / "README.TXT") << "Torvacin Live\r\nlogs of the chips tested\r\n";
+  const std::string english =
+      "P2300-1.LOG   1   Pentium II, Klamath     300.4 MHz   66.8 MHz x 4.5    512 KB, no ECC  "
+      "  alarm\n"
+      "P2450-1.LOG   1   Pentium II, Deschutes   450.4 MHz   100.1 MHz x 4.5   512 KB, ECC     "
+      "  all clear\n"
+      "README.TXT    not a Torvacin log, skipped\n"
+      "TORV0001.LOG  1   Intel Family 6, Model 5Eh  2200.0 MHz  ? x ?             ?           "
+      "      not checked\n"
+      // The German log's own decimal commas.
+      "TORV0002.LOG  1   Pentium II, Deschutes   350,2 MHz   100,1 MHz x 3,5   512 KB, ECC     "
+      "  all clear\n"
+      "TORV0002.LOG  2   Pentium II, Deschutes   350,2 MHz   100,1 MHz x 3,5   512 KB, ECC     "
+      "  all clear\n";
+  const Outcome en = Torvacin("/SUMMARY=fl");
+  EXPECT_EQ(en.Status, 0);
+  EXPECT_EQ(en.Out, english);
+  EXPECT_EQ(en.Err, "");
+  // German words, the terminal's UTF-8; the machine and saving switches do
+  // nothing: the summary ends before any machine is prepared.
+  const Outcome de = Torvacin("/SUMMARY=fl/ /GR /SIM=no-such-machine /SAVE");
+  EXPECT_EQ(de.Status, 0);
+  EXPECT_NE(de.Out.find("512 KB, kein ECC  Alarm\n"), std::string::npos) << de.Out;
+  EXPECT_NE(de.Out.find("README.TXT    kein Torvacin-Protokoll, \xC3\xBC"
+                        "bersprungen\n"),
+            std::string::npos);
+  EXPECT_NE(de.Out.find("  in Ordnung\n"), std::string::npos);
+  EXPECT_NE(de.Out.find("  nicht gepr\xC3\xBC"
+                        "ft\n"),
+            std::string::npos);
+  EXPECT_EQ(de.Err, "");
+  EXPECT_FALSE(fs::exists(dir / "torvacin.log"));
+}
+
+TEST_F(Console, SummaryWithoutALogEndsWithSix) {
+  fs::create_directory(dir / "empty");
+  fs::create_directory(dir / "letters");
+  std::ofstream(dir / "letters" / "A.TXT") << "Dear seller,\nthe chip is fine.\n";
+  std::ofstream(dir / "plain") << "a file\n";
+  struct Case {
+    const char* Args;
+    std::string Out, Err;
+  };
+  const Case cases[] = {
+      {"/SUMMARY=missing", "",
+       "torvacin: cannot read the folder missing: No such file or directory\n"},
+      {"/SUMMARY=plain", "", "torvacin: cannot read the folder plain: Not a directory\n"},
+      {"/summary=", "", "torvacin: /SUMMARY= needs a folder, such as /SUMMARY=/media/floppy\n"},
+      {"/SUMMARY=empty", "no Torvacin log read\n", ""},
+      {"/SUMMARY=letters /NL",
+       "A.TXT         geen Torvacin-log, overgeslagen\ngeen Torvacin-log "
+       "gelezen\n",
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Args);
+    const Outcome r = Torvacin(c.Args);
+    EXPECT_EQ(r.Status, 6);
+    EXPECT_EQ(r.Out, c.Out);
+    EXPECT_EQ(r.Err, c.Err);
   }
 }
 

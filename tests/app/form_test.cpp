@@ -439,16 +439,63 @@ TEST_F(Form, EarlyEndsAreNeverSilent) {
   }
 }
 
-TEST_F(Form, WorkerThatCannotStartGivesOneClearLineAndNoDetails) {
-  Make(2);
-  platform.FailThreads = true;
-  form->formcreate({});
-  EXPECT_FALSE(form->Ended);
-  EXPECT_EQ(Lines(), std::vector<std::string>{
-                         " Processor 1 could not be reached: the analysis thread could not be "
-                         "started"});
-  EXPECT_FALSE(form->Control(Ctl::sDetails).Enabled);
-  EXPECT_TRUE(script.WorkerArgs.empty());
+// A processor that could not be analysed at all (no analysis thread, or the
+// processor could not be reached) fails the run: its report ends in a line
+// that says so in the report's language, and console mode, /SAVE and /Q end
+// with status 3. A run that worked keeps its lines and status.
+TEST_F(Form, ProcessorThatCouldNotBeAnalysedFailsTheRun) {
+  const std::string noThread =
+      " Processor 1 could not be reached: the analysis thread could not be started";
+  struct Case {
+    const char* Name;
+    std::vector<std::string> Args;
+    bool FailThreads;
+    std::uint32_t Code;  // of the worker, when it runs
+    std::vector<std::string> Lines;
+    int Status;  // RunStatus(), or ExitCode when the run ended (/Q)
+  };
+  const Case cases[] = {
+      {"no thread", {}, true, 0, {noThread, " Analysis of this processor failed"}, 3},
+      {"no thread, German",
+       {"/GR"},
+       true,
+       0,
+       {noThread, " Analyse dieses Prozessors fehlgeschlagen"},
+       3},
+      {"no thread, Dutch", {"/NL"}, true, 0, {noThread, " Analyse van deze processor mislukt"}, 3},
+      {"no thread for the ECC pass", {"/ECC=OFF", "/Q"}, true, 0, {}, 3},
+      {"not reached",
+       {},
+       false,
+       1,
+       {" report of processor 1", " end of report 1", " Analysis of this processor failed"},
+       3},
+      {"cache did not answer", {}, false, 6, {" report of processor 1", " end of report 1"}, 4},
+      {"complete", {}, false, 0, {" report of processor 1", " end of report 1"}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    FakePlatform p;
+    World world(p);
+    FakeView v;
+    Script s;
+    world.machine = std::make_shared<TestMachine>(1, true);
+    p.FailThreads = c.FailThreads;
+    s.Codes = {c.Code};
+    TForm1 f(world, v, ScriptedSteps(s));
+    f.formcreate(c.Args);
+    EXPECT_EQ(f.NotAnalysed, c.Status == kExitNotAnalysed);
+    if (f.Ended) {
+      EXPECT_EQ(f.ExitCode, c.Status);
+    } else {
+      EXPECT_EQ(f.RunStatus(), c.Status);
+      EXPECT_EQ(f.ListBox1.Items, c.Lines);
+      EXPECT_EQ(f.Control(Ctl::sDetails).Enabled, !c.FailThreads);
+    }
+    if (c.FailThreads) {
+      EXPECT_TRUE(s.WorkerArgs.empty());
+    }
+  }
 }
 
 TEST_F(Form, LayoutFollowsTheWindowSize) {

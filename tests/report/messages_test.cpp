@@ -140,6 +140,27 @@ const Field kFields[] = {
           " ECC-Test nicht im Dump: 300-MHz-Regel nicht gepr\x81"
           "ft",
           " ECC-test niet in de dump: 300 MHz-regel niet getest"),
+    FIELD(RunFailed, 48, " Analysis of this processor failed",
+          " Analyse dieses Prozessors fehlgeschlagen", " Analyse van deze processor mislukt"),
+    FIELD(ReportSaved, 24, " report saved to", " Bericht gespeichert in", " rapport opgeslagen in"),
+    FIELD(ReportsSaved, 24, " reports saved to", " Berichte gespeichert in",
+          " rapporten opgeslagen in"),
+    FIELD(AllClear, 16, "all clear", "in Ordnung", "in orde"),
+    FIELD(Alarm, 16, "alarm", "Alarm", "alarm"),
+    FIELD(NotChecked, 16, "not checked",
+          "nicht gepr\x81"
+          "ft",
+          "niet getest"),
+    FIELD(NotALog, 40, "not a Torvacin log, skipped",
+          "kein Torvacin-Protokoll, \x81"
+          "bersprungen",
+          "geen Torvacin-log, overgeslagen"),
+    FIELD(CannotRead, 40, "cannot be read, skipped",
+          "nicht lesbar, \x81"
+          "bersprungen",
+          "niet leesbaar, overgeslagen"),
+    FIELD(NoLogRead, 48, "no Torvacin log read", "kein Torvacin-Protokoll gelesen",
+          "geen Torvacin-log gelezen"),
 };
 #undef FIELD
 
@@ -209,8 +230,9 @@ const Sentence kSentences[] = {
 TEST(Messages, EveryEntryByteForByte) {
   // The record's 64 words and texts, the two of an analysis that ended early,
   // the two of the verdict's checks that could not be made and the four of a
-  // published dump's missing registers.
-  ASSERT_EQ(std::size(kFields), 72u);
+  // published dump's missing registers, and the nine of a failed processor,
+  // an unattended save and the summary of logs.
+  ASSERT_EQ(std::size(kFields), 81u);
   ASSERT_EQ(std::size(kSentences), 19u);
   const struct {
     const char* lang;
