@@ -17,6 +17,8 @@ if [ "${TORV_TEST_PACKAGES:-0}" = 1 ]; then
   # Torvacin Live: its kernel from Debian's source, the boot loader, the ISO
   # image, and the FAT floppies and sticks its test reads.
   torv_packages+=(linux-source-6.1 bc bison flex xz-utils isolinux syslinux-common xorriso dosfstools mtools)
+  # The live floppy: SYSLINUX installed into its image through mtools.
+  torv_packages+=(syslinux)
   # The runtime of the i486 build (scripts/i486-runtime): libstdc++ and libgcc
   # from GCC's source, compiled with the compiler's own target headers; musl
   # and BusyBox's source are fetched by apt-get (see the deb-src entry below).

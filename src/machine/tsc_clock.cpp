@@ -6,8 +6,9 @@
 #include <time.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <memory>
 #include <string>
 
 #include "platform/linux_pinning.h"
@@ -117,23 +118,43 @@ double CyclesDuring(double) {
 }
 #endif
 
+namespace {
+
+// The kernel's files are read with stdio: the stream classes would bring
+// the whole locale machinery into the static programs for these two reads.
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// The next line of `f` without its newline; false at the end of the file.
+bool NextLine(std::FILE* f, std::string& line) {
+  line.clear();
+  int c = 0;
+  while ((c = std::fgetc(f)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
+  return c != EOF || !line.empty();
+}
+
+}  // namespace
+
 bool KernelTscReference(TscReference& ref) {
   ref = TscReference{};
-  {
-    std::ifstream f("/sys/devices/system/cpu/cpu0/tsc_freq_khz");
-    double khz = 0;
-    if (f >> khz && khz > 0) {
+  std::string line;
+  if (File f{std::fopen("/sys/devices/system/cpu/cpu0/tsc_freq_khz", "r")};
+      f && NextLine(f.get(), line)) {
+    char* end = nullptr;
+    const double khz = std::strtod(line.c_str(), &end);
+    if (end != line.c_str() && khz > 0) {
       ref.Hz = khz * 1000.0;
       ref.Source = "/sys/devices/system/cpu/cpu0/tsc_freq_khz";
       ref.ResolutionHz = 1000.0;
       return true;
     }
   }
-  std::ifstream f("/proc/cpuinfo");
-  std::string line;
+  const File f{std::fopen("/proc/cpuinfo", "r")};
   bool first = true;
   bool aperf = false;
-  while (std::getline(f, line)) {
+  while (f && NextLine(f.get(), line)) {
     if (line.rfind("processor", 0) == 0 && !first) break;
     first = false;
     const auto colon = line.find(':');

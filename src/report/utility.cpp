@@ -3,9 +3,9 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 namespace torv {
@@ -99,10 +99,11 @@ std::string RealStrW(const UtilityState& u, double value, int width, int decimal
     const int prec = std::clamp(decimals, 0, 17);
     if (prec == 0) value = std::round(value);
     // Fixed notation of the largest double has 309 digits before the point.
+    // printf's %f is exact in the "C" locale the program keeps, as
+    // std::to_chars is, without the latter's tables in the static programs.
     std::array<char, 400> buf{};
-    const auto res =
-        std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::fixed, prec);
-    text.assign(buf.data(), res.ec == std::errc{} ? res.ptr : buf.data());
+    const int n = std::snprintf(buf.data(), buf.size(), "%.*f", prec, value);
+    if (n > 0 && static_cast<std::size_t>(n) < buf.size()) text.assign(buf.data(), n);
     // A value that rounds to zero prints without a sign.
     if (!text.empty() && text[0] == '-' && text.find_first_not_of("0.", 1) == std::string::npos) {
       text.erase(0, 1);
