@@ -29,6 +29,9 @@ if [ "${TORV_TEST_PACKAGES:-0}" = 1 ]; then
   torv_packages+=(g++-mingw-w64-i686-win32 gcc-mingw-w64-i686-win32 mingw-w64-i686-dev)
   torv_packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev)
   torv_packages+=(wine64 googletest)
+  # tests/windows/wine32-guest (run by hand): the i386 Debian with wine32
+  # that its QEMU guest boots.
+  torv_packages+=(debootstrap)
 fi
 
 torv_install_packages() {
