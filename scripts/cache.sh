@@ -65,6 +65,9 @@ torv_cache_store() {
     case ${old#"$kind"-} in *-*) continue ;; esac
     [ "$old" = "$name" ] && continue
     n=$((n + 1))
-    [ $n -ge 2 ] && rm -rf "${c:?}/$old"
+    if [ $n -ge 2 ]; then rm -rf "${c:?}/$old"; fi
   done
+  # The scripts that call this run under set -e: the loop's last test is no
+  # failure of theirs.
+  return 0
 }
